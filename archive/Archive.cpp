@@ -1,0 +1,342 @@
+// Directory reading, package extraction and game archive update.
+#include "Archive.h"
+
+#include "FileSystem.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace tessera {
+
+namespace {
+
+std::int32_t ReadInt32(std::span<const std::byte> b, std::size_t at)
+{
+    const std::uint32_t v = std::to_integer<std::uint32_t>(b[at]) | (std::to_integer<std::uint32_t>(b[at + 1]) << 8)
+        | (std::to_integer<std::uint32_t>(b[at + 2]) << 16) | (std::to_integer<std::uint32_t>(b[at + 3]) << 24);
+    return static_cast<std::int32_t>(v);
+}
+
+void WriteInt32(RecordBytes& b, std::size_t at, std::int32_t value)
+{
+    const auto v = static_cast<std::uint32_t>(value);
+    for (std::size_t i = 0; i < 4; ++i)
+        b[at + i] = static_cast<std::byte>((v >> (8 * i)) & 0xFF);
+}
+
+// Walks of a text count in a signed 16-bit counter.
+void CheckWalkLength(std::string_view s, const char* routine)
+{
+    if (s.size() >= 32767)
+        throw TesseraError(ErrorKind::Overflow, std::string("Overflow: ") + routine + " of a text of " + std::to_string(s.size()) + " characters");
+}
+
+std::string EntryLabel(const std::string& dirName, std::size_t index, std::string_view name)
+{
+    return dirName + ", entry " + std::to_string(index) + " (" + PrintableName(name) + ")";
+}
+
+} // namespace
+
+RecordBytes EncodeRecord(const DirRecord& record)
+{
+    RecordBytes b{};
+    WriteInt32(b, 0, record.lOffset);
+    WriteInt32(b, 4, record.lSize);
+    std::memcpy(b.data() + 8, record.sName.data(), kNameSize);
+    return b;
+}
+
+DirRecord DecodeRecord(std::span<const std::byte> bytes)
+{
+    RecordBytes full{};
+    std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize), full.begin());
+    DirRecord record;
+    record.lOffset = ReadInt32(full, 0);
+    record.lSize = ReadInt32(full, 4);
+    std::memcpy(record.sName.data(), full.data() + 8, kNameSize);
+    return record;
+}
+
+void clsImgFile::sName(std::string_view value)
+{
+    sName_.assign(value.substr(0, kNameSize));
+    sName_.resize(kNameSize, ' ');
+}
+
+std::string CleanName(std::string_view s)
+{
+    CheckWalkLength(s, "CleanName");
+    std::string r;
+    r.reserve(s.size());
+    for (char c : s)
+        if (c != '\0' && c != '\x10')
+            r += c;
+    return r;
+}
+
+std::string SpacesToNuls(std::string_view s)
+{
+    CheckWalkLength(s, "SpacesToNuls");
+    std::string r(s);
+    std::replace(r.begin(), r.end(), ' ', '\0');
+    return r;
+}
+
+std::string RecordName(const std::array<char, kNameSize>& field)
+{
+    const std::string_view all(field.data(), field.size());
+    return CleanName(all.substr(0, all.find('\0')));
+}
+
+std::int64_t RecordCount(std::int64_t directoryLength)
+{
+    // last = round(L / 32 - 1), exact halves to the even neighbour; count = last + 1.
+    const std::int64_t q = directoryLength / static_cast<std::int64_t>(kRecordSize);
+    const std::int64_t r = directoryLength % static_cast<std::int64_t>(kRecordSize);
+    std::int64_t last = q - 1;
+    if (r > 16 || (r == 16 && last % 2 != 0))
+        ++last;
+    const std::int64_t count = last + 1;
+    if (count > kMaxRecords)
+        throw TesseraError(ErrorKind::Overflow, "Overflow: a directory of " + std::to_string(directoryLength) + " bytes has more records than 32-bit positions reach");
+    return count;
+}
+
+std::vector<DirRecord> ParseDirectory(std::span<const std::byte> bytes)
+{
+    const auto count = static_cast<std::size_t>(RecordCount(static_cast<std::int64_t>(bytes.size())));
+    std::vector<DirRecord> records;
+    records.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t start = i * kRecordSize;
+        records.push_back(DecodeRecord(bytes.subspan(start, std::min(kRecordSize, bytes.size() - start))));
+    }
+    return records;
+}
+
+std::string EntryFileName(const clsImgFile& entry)
+{
+    const std::string name = SpacesToNuls(entry.sName());
+    return name.substr(0, name.find('\0'));
+}
+
+std::optional<std::string> UnsafeNameReason(std::string_view name)
+{
+    if (name.empty())
+        return "the name is empty";
+    if (name == "." || name == "..")
+        return "the name is " + std::string(name);
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\')
+            return "the name contains a path separator";
+        if (c == ':')
+            return "the name contains a drive colon";
+        if (u < 32 || u == 127)
+            return "the name contains a control character";
+        if (std::string_view("<>\"|?*").find(c) != std::string_view::npos)
+            return std::string("the name contains the character ") + c;
+    }
+    if (name.back() == '.')
+        return "the name ends in a dot";
+    // Windows opens a device for these names, with or without an extension.
+    const std::string stem = UpperAscii(name.substr(0, name.find('.')));
+    static constexpr std::string_view kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (std::string_view device : kDevices)
+        if (stem == device)
+            return "the name is the reserved device name " + std::string(device);
+    if (stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT"))) {
+        const auto digit = static_cast<unsigned char>(stem[3]);
+        // 1-9, and the superscripts one, two and three of Windows-1252.
+        if ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3)
+            return "the name is the reserved device name " + stem.substr(0, 3) + std::string(1, stem[3]);
+    }
+    return std::nullopt;
+}
+
+std::string PrintableName(std::string_view name)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string r;
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127) {
+            r += "\\x";
+            r += kHex[u >> 4];
+            r += kHex[u & 15];
+        } else {
+            r += c;
+        }
+    }
+    return r;
+}
+
+std::string BaseName(const std::string& path)
+{
+    const auto slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void modArchive::ReadDirectory(const std::string& base)
+{
+    colImgFiles = KeyedCollection<clsImgFile>();
+    sArchiveBase = base;
+    const std::vector<std::byte> bytes = fs::ReadWholeFile(base + ".dir");
+    const std::vector<DirRecord> records = ParseDirectory(bytes);
+    colImgFiles.Reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        auto entry = std::make_shared<clsImgFile>();
+        entry->sId(std::to_string(i));
+        entry->sName(RecordName(records[i].sName));
+        entry->lOffset(records[i].lOffset);
+        entry->lSize(records[i].lSize);
+        colImgFiles.Add(entry, entry->sId());
+    }
+}
+
+void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder)
+{
+    const std::int32_t offset = entry.lOffset();
+    const std::int32_t size = entry.lSize();
+    CheckedInt32(static_cast<long long>(offset) + 1, "start of entry " + PrintableName(TrimSpaces(entry.sName())));
+    CheckedInt32(static_cast<long long>(size) - 1, "size of entry " + PrintableName(TrimSpaces(entry.sName())));
+
+    const std::string fileName = EntryFileName(entry);
+    const std::string zpk = sArchiveBase + ".zpk";
+    if (auto reason = UnsafeNameReason(fileName))
+        throw TesseraError(ErrorKind::UnsafeName, "Entry " + PrintableName(TrimSpaces(entry.sName())) + " of " + BaseName(zpk) + " is refused: " + *reason, zpk);
+
+    fs::File data(zpk, fs::OpenMode::Read);
+    if (offset < 0 || size < 0 || static_cast<std::int64_t>(offset) + size > data.Length())
+        throw TesseraError(ErrorKind::BadPackage, "Entry " + PrintableName(fileName) + " of " + BaseName(zpk) + ": data runs past the end of the file", zpk);
+
+    std::vector<std::byte> buffer(static_cast<std::size_t>(size));
+    data.ReadAt(offset, buffer);
+    fs::File out(folder + fileName, fs::OpenMode::Create);
+    out.WriteAt(0, buffer);
+    out.Close();
+    data.Close();
+}
+
+void modArchive::RenameEntry(const std::string& name, const std::string& newName)
+{
+    const std::string wanted = UpperAscii(name);
+    for (const auto& entry : colImgFiles) {
+        if (TrimSpaces(UpperAscii(CleanName(entry->sName()))) != wanted)
+            continue;
+        entry->sName(newName);
+
+        DirRecord record;
+        record.lOffset = entry->lOffset();
+        record.lSize = entry->lSize();
+        std::memcpy(record.sName.data(), entry->sName().data(), kNameSize);
+
+        long long index = 0;
+        const std::string& id = entry->sId();
+        const auto [end, ec] = std::from_chars(id.data(), id.data() + id.size(), index);
+        if (ec == std::errc::result_out_of_range)
+            throw TesseraError(ErrorKind::Overflow, "Overflow: record number " + id);
+        if (ec != std::errc() || index < 0)
+            throw TesseraError(ErrorKind::InvalidArgument, "Type mismatch: record number " + id);
+        if (index > std::numeric_limits<std::int32_t>::max() / static_cast<long long>(kRecordSize))
+            throw TesseraError(ErrorKind::Overflow, "Overflow: record number " + id);
+        const std::int32_t position = CheckedInt32(index * static_cast<long long>(kRecordSize), "record position " + id);
+        CheckedInt32(static_cast<long long>(position) + 1, "record position " + id);
+
+        fs::File dir(sArchiveBase + ".dir", fs::OpenMode::ReadWrite);
+        dir.WriteAt(position, EncodeRecord(record));
+        dir.Close();
+    }
+}
+
+void modArchive::AddFile(const std::string& path, const std::string& entryName)
+{
+    const std::string imgPath = sArchiveBase + ".img";
+    const std::string dirPath = sArchiveBase + ".dir";
+    fs::File img(imgPath, fs::OpenMode::ReadWrite);
+    fs::File source(path, fs::OpenMode::Read);
+    const std::int64_t length = source.Length();
+    if (length == 0)
+        throw TesseraError(ErrorKind::EmptyFile, "Cannot add " + path + " to " + BaseName(imgPath) + ": the file is empty", path);
+    const std::int64_t blocks = (length + kBlockSize - 1) / kBlockSize;
+    const std::int32_t bytes = CheckedInt32(blocks * kBlockSize, "size of " + path + " in whole blocks");
+    CheckedInt32(static_cast<long long>(bytes) - 1, "size of " + path);
+
+    // An .img that does not end on a block boundary is filled up first, so the record points at its data.
+    const std::int64_t imgLength = img.Length();
+    const std::int64_t pad = (kBlockSize - imgLength % kBlockSize) % kBlockSize;
+    const std::int64_t start = imgLength + pad;
+    CheckedInt32(start + 1, "end of " + imgPath);
+    const std::int32_t offset = CheckedInt32(start / kBlockSize, "block count of " + imgPath);
+
+    fs::File dir(dirPath, fs::OpenMode::ReadWrite);
+    const std::int64_t dirLength = dir.Length();
+    if (dirLength % static_cast<std::int64_t>(kRecordSize) != 0)
+        throw TesseraError(ErrorKind::BadArchive, "Cannot add to " + BaseName(dirPath) + ": its length (" + std::to_string(dirLength) + " bytes) is not a whole number of records", dirPath);
+    CheckedInt32(dirLength + 1, "end of " + dirPath);
+
+    // One buffer: the fill up to the block boundary, the file's bytes, zeros to the last block's end.
+    const auto total = static_cast<std::size_t>(pad + bytes);
+    auto buffer = std::make_unique_for_overwrite<std::byte[]>(total);
+    std::memset(buffer.get(), 0, static_cast<std::size_t>(pad));
+    const std::size_t read = source.ReadAt(0, std::span<std::byte>(buffer.get() + pad, static_cast<std::size_t>(length)));
+    std::memset(buffer.get() + pad + read, 0, total - static_cast<std::size_t>(pad) - read);
+    source.Close();
+
+    DirRecord record;
+    record.lOffset = offset;
+    record.lSize = static_cast<std::int32_t>(blocks);
+    std::string field(entryName.substr(0, std::min(entryName.size(), kNameSize)));
+    field.resize(kNameSize, ' ');
+    field = SpacesToNuls(field);
+    std::memcpy(record.sName.data(), field.data(), kNameSize);
+
+    img.WriteAt(imgLength, std::span<const std::byte>(buffer.get(), total));
+    img.Close();
+    dir.WriteAt(dirLength, EncodeRecord(record));
+    dir.Close();
+}
+
+void CheckPackageRecords(std::span<const DirRecord> records, std::int64_t zpkLength, const std::string& dirName,
+                         const std::string& zpkName)
+{
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const DirRecord& r = records[i];
+        clsImgFile entry;
+        entry.sName(RecordName(r.sName));
+        const std::string shown = TrimSpaces(entry.sName());
+        const std::string label = EntryLabel(dirName, i, shown);
+        if (r.lOffset < 0)
+            throw TesseraError(ErrorKind::BadPackage, label + ": the data offset is negative (" + std::to_string(r.lOffset) + ")");
+        if (r.lSize < 0)
+            throw TesseraError(ErrorKind::BadPackage, label + ": the data size is negative (" + std::to_string(r.lSize) + ")");
+        if (static_cast<std::int64_t>(r.lOffset) + r.lSize > zpkLength)
+            throw TesseraError(ErrorKind::BadPackage, label + ": data runs past the end of " + zpkName);
+        if (auto reason = UnsafeNameReason(EntryFileName(entry)))
+            throw TesseraError(ErrorKind::UnsafeName, label + ": " + *reason);
+    }
+}
+
+void CheckPackage(const std::string& base)
+{
+    const std::string dirPath = base + ".dir";
+    const std::string zpkPath = base + ".zpk";
+    if (!fs::FileExists(dirPath))
+        throw TesseraError(ErrorKind::FileNotFound, "The package directory " + dirPath + " was not found", dirPath);
+    if (!fs::FileExists(zpkPath))
+        throw TesseraError(ErrorKind::FileNotFound, "The package data " + zpkPath + " was not found", zpkPath);
+    const std::vector<std::byte> bytes = fs::ReadWholeFile(dirPath);
+    const std::vector<DirRecord> records = ParseDirectory(bytes);
+    try {
+        CheckPackageRecords(records, fs::FileLength(zpkPath), BaseName(dirPath), BaseName(zpkPath));
+    } catch (const TesseraError& e) {
+        throw TesseraError(e.Kind(), e.what(), dirPath);
+    }
+}
+
+} // namespace tessera

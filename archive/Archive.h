@@ -1,0 +1,102 @@
+// The archive layer: the shared directory layout of packages (.zpk + .dir) and game archives
+// (.img + .dir), reading a directory, extracting package entries, renaming and appending entries.
+#pragma once
+
+#include "KeyedCollection.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessera {
+
+inline constexpr std::int64_t kBlockSize = 2048;    // game archive unit of lOffset and lSize
+inline constexpr std::size_t kRecordSize = 32;      // one DirRecord on disk
+inline constexpr std::size_t kNameSize = 24;        // the sName field
+inline constexpr std::int64_t kMaxRecords = 67'108'864;   // record starts beyond this overflow 32 bits
+
+// One 32-byte directory record: lOffset, lSize (little-endian signed 32-bit), 24 name bytes.
+struct DirRecord {
+    std::int32_t lOffset = 0;
+    std::int32_t lSize = 0;
+    std::array<char, kNameSize> sName{};
+};
+using RecordBytes = std::array<std::byte, kRecordSize>;
+static_assert(sizeof(RecordBytes) == kRecordSize);
+
+RecordBytes EncodeRecord(const DirRecord& record);
+DirRecord DecodeRecord(std::span<const std::byte> bytes);   // missing bytes read as 0
+
+// One directory entry in memory.
+class clsImgFile {
+public:
+    // Always 24 characters: the value cut to 24 or filled up with spaces.
+    const std::string& sName() const noexcept { return sName_; }
+    void sName(std::string_view value);
+    std::int32_t lSize() const noexcept { return lSize_; }
+    void lSize(std::int32_t value) noexcept { lSize_ = value; }
+    std::int32_t lOffset() const noexcept { return lOffset_; }
+    void lOffset(std::int32_t value) noexcept { lOffset_ = value; }
+    const std::string& sId() const noexcept { return sId_; }
+    void sId(std::string value) { sId_ = std::move(value); }
+
+private:
+    std::string sName_ = std::string(kNameSize, ' ');
+    std::int32_t lSize_ = 0;
+    std::int32_t lOffset_ = 0;
+    std::string sId_;
+};
+
+// Drops every character of code 0 or 16, wherever it stands.
+std::string CleanName(std::string_view s);
+// Turns every space into a NUL; same length.
+std::string SpacesToNuls(std::string_view s);
+
+// The name a record's 24-byte field holds: its bytes up to the first NUL, cleaned.
+std::string RecordName(const std::array<char, kNameSize>& field);
+
+// How many records a directory of this many bytes holds (a trailing piece of more than half a
+// record counts, exactly half rounds to even). Raises the overflow error past 32-bit positions.
+std::int64_t RecordCount(std::int64_t directoryLength);
+
+// The records of a directory held in memory.
+std::vector<DirRecord> ParseDirectory(std::span<const std::byte> bytes);
+
+// The file name an entry extracts to: its name up to the first space (or NUL).
+std::string EntryFileName(const clsImgFile& entry);
+
+// Why a file name must not be written into a folder; nothing when it is safe.
+std::optional<std::string> UnsafeNameReason(std::string_view fileName);
+
+// A name readable in a message: control bytes shown as \xNN.
+std::string PrintableName(std::string_view name);
+
+// The last component of a path text.
+std::string BaseName(const std::string& path);
+
+// The module state of the archive layer and its operations. Every operation works on the
+// archive whose directory was read last.
+class modArchive {
+public:
+    KeyedCollection<clsImgFile> colImgFiles;
+    std::string sArchiveBase;
+
+    void ReadDirectory(const std::string& base);
+    void ExtractEntry(const clsImgFile& entry, const std::string& folder);
+    void RenameEntry(const std::string& name, const std::string& newName);
+    void AddFile(const std::string& path, const std::string& entryName);
+};
+
+// Checks a whole package before anything is extracted: every entry's bytes lie inside the .zpk
+// and every entry's file name is safe. Throws BadPackage or UnsafeName naming the entry.
+void CheckPackage(const std::string& base);
+// The same check on records in memory against a data file of zpkLength bytes.
+void CheckPackageRecords(std::span<const DirRecord> records, std::int64_t zpkLength, const std::string& dirName,
+                         const std::string& zpkName);
+
+} // namespace tessera

@@ -1,0 +1,34 @@
+// The install procedure: unpack a package into a scratch folder and route every file to its
+// place in the game folder, all or nothing.
+#pragma once
+
+#include "Services.h"
+#include "modMain.h"
+
+#include <string>
+#include <vector>
+
+namespace tessera {
+
+enum class InstallResult {
+    Installed,   // reached "Mod installed!" (also when some files were refused)
+    Failed,      // stopped with the "Install failed" message; the game folder is as it was
+};
+
+struct InstallOptions {
+    // Where the install journal lives; empty means the user's data folder.
+    std::string journalFolder;
+};
+
+// Installs the package whose data file is packagePath (ending in ".zpk") into the game folder
+// and catalogue that settings hold when it starts. Never throws for a failed install.
+InstallResult InstallPackage(const std::string& packagePath, modMain& settings, IWindowServices& window,
+                             const InstallOptions& options = {});
+
+// Rolls back every install that was interrupted (a journal left behind), telling the user
+// through window for each. With a game folder given, only installs into that folder.
+// Returns how many were rolled back.
+int RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameFolder = {},
+                               const InstallOptions& options = {});
+
+} // namespace tessera

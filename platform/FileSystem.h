@@ -1,0 +1,109 @@
+// File-system services with the game's platform semantics. Paths are texts whose separators
+// may be backslashes; a component missing in the exact letter case resolves to the one entry
+// of its folder whose name matches ignoring ASCII case, as on Windows. Names are bytes.
+// Every failure throws TesseraError naming the path. Writes, renames, copies, truncations and
+// flushes go through one counter so tests can make the k-th of them fail.
+#pragma once
+
+#include "Error.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tessera::fs {
+
+// The separator this platform writes into paths it makes itself.
+extern const char kSeparator;
+
+// The native path for a path text (separators converted, letter case resolved).
+std::string NativePath(const std::string& path);
+
+bool FileExists(const std::string& path);   // a regular file (or a link to one)
+bool FolderExists(const std::string& path);
+bool PathExists(const std::string& path);   // anything at all
+std::int64_t FileLength(const std::string& path);
+
+enum class OpenMode {
+    Read,        // existing file, read only
+    ReadWrite,   // existing file, read and write, contents kept
+    Create,      // created if missing, emptied if present, read and write
+};
+
+// An open file. No file stays open between operations, so holders close it before returning.
+class File {
+public:
+    File(const std::string& path, OpenMode mode);
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+
+    std::int64_t Length() const;
+    // Reads up to out.size() bytes at offset; returns how many were read (fewer at the end).
+    std::size_t ReadAt(std::int64_t offset, std::span<std::byte> out) const;
+    void WriteAt(std::int64_t offset, std::span<const std::byte> data);
+    void Truncate(std::int64_t length);
+    void Flush();
+    void Close();
+    const std::string& PathText() const noexcept { return path_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+std::vector<std::byte> ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, std::span<const std::byte> data);
+
+void CreateFolder(const std::string& path);   // one level; an existing folder is fine
+void RemoveFolder(const std::string& path);   // must be empty
+void RemoveTree(const std::string& path);     // a folder and all it holds; missing is fine
+void DeleteFile(const std::string& path);
+void RenameFile(const std::string& from, const std::string& to);   // replaces an existing target
+void CopyFile(const std::string& from, const std::string& to);     // replaces an existing target
+void FlushFile(const std::string& path);
+void FlushFolder(const std::string& path);     // makes renames and creations inside it durable
+
+// Names (no folder part) of the regular files in a folder, no folders, dot files included,
+// in ascending order of name compared without regard to ASCII letter case.
+std::vector<std::string> ListFiles(const std::string& folder);
+
+// Bytes free for this user on the disk that holds path.
+std::int64_t FreeSpace(const std::string& path);
+
+// Folders of this user and program; each ends in the separator.
+std::string TempFolder();
+std::string UserDataFolder();      // the per-user application data folder of Tessera
+std::string ProgramFolder();       // without a trailing separator, as callers append "\temp\"
+// A new, empty folder of its own under the temporary location; ends in the separator.
+std::string MakeScratchFolder(const std::string& prefix);
+
+// The text with a separator appended unless it already ends in one.
+std::string WithTrailingSeparator(const std::string& folder);
+bool IsSeparator(char c);
+
+} // namespace tessera::fs
+
+namespace tessera::fs::faults {
+
+// Test mode: the k-th counted operation (write, rename, copy, truncate, flush), counting from 1
+// after Arm, fails with the given kind. It fires once, then the mode disarms itself.
+void Arm(long k, ErrorKind kind);
+void Disarm();
+long Counted();       // operations counted since the last Arm
+bool Fired();
+
+// While alive, counted operations neither count nor fail (used by rollback, which must run).
+class Suspend {
+public:
+    Suspend();
+    ~Suspend();
+    Suspend(const Suspend&) = delete;
+    Suspend& operator=(const Suspend&) = delete;
+};
+
+} // namespace tessera::fs::faults

@@ -1,0 +1,490 @@
+// POSIX implementation of the file-system services: Windows path semantics on a case-sensitive
+// file system (backslash separators, letter case resolved component by component).
+#ifndef _WIN32
+
+#include "FileSystem.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace tessera::fs {
+
+const char kSeparator = '/';
+
+namespace {
+
+long gArmedAt = 0;     // 0: not armed
+long gCounted = 0;
+bool gFired = false;
+int gSuspended = 0;
+ErrorKind gFaultKind = ErrorKind::DiskFull;
+
+const char* FaultReason(ErrorKind kind)
+{
+    return kind == ErrorKind::DiskFull ? "there is not enough space on the disk" : "access is denied";
+}
+
+// Called before every counted operation.
+void CountOperation(const char* what, const std::string& path)
+{
+    if (gArmedAt == 0 || gSuspended > 0)
+        return;
+    ++gCounted;
+    if (gCounted == gArmedAt) {
+        gArmedAt = 0;
+        gFired = true;
+        throw TesseraError(gFaultKind, std::string("Cannot ") + what + " " + path + ": " + FaultReason(gFaultKind), path);
+    }
+}
+
+ErrorKind KindOfErrno(int err)
+{
+    switch (err) {
+    case ENOENT: return ErrorKind::FileNotFound;
+    case ENOTDIR: return ErrorKind::PathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+    case EISDIR: return ErrorKind::AccessDenied;
+    case ENOSPC:
+    case EDQUOT: return ErrorKind::DiskFull;
+    case EFBIG: return ErrorKind::Overflow;
+    default: return ErrorKind::Io;
+    }
+}
+
+[[noreturn]] void ThrowErrno(const char* what, const std::string& path, int err = errno)
+{
+    const ErrorKind kind = KindOfErrno(err);
+    std::string reason;
+    switch (kind) {
+    case ErrorKind::FileNotFound: reason = "file not found"; break;
+    case ErrorKind::PathNotFound: reason = "path not found"; break;
+    case ErrorKind::AccessDenied: reason = "access denied"; break;
+    case ErrorKind::DiskFull: reason = "disk full"; break;
+    default: reason = std::strerror(err); break;
+    }
+    throw TesseraError(kind, std::string("Cannot ") + what + " " + path + ": " + reason, path);
+}
+
+bool Exists(const std::string& native)
+{
+    struct stat st {};
+    return ::lstat(native.c_str(), &st) == 0;
+}
+
+// The entry of folder whose name equals name ignoring ASCII case; empty when there is none.
+// Several candidates (possible only on a case-sensitive disk) resolve to the first in name order.
+std::string FindIgnoringCase(const std::string& folder, const std::string& name)
+{
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return {};
+    std::string found;
+    while (dirent* e = ::readdir(dir)) {
+        const std::string entry = e->d_name;
+        if (entry == "." || entry == "..")
+            continue;
+        if (EqualsIgnoreCase(entry, name) && (found.empty() || entry < found))
+            found = entry;
+    }
+    ::closedir(dir);
+    return found;
+}
+
+std::string Join(const std::string& folder, const std::string& name)
+{
+    if (folder.empty())
+        return name;
+    if (folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+} // namespace
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::string WithTrailingSeparator(const std::string& folder)
+{
+    if (!folder.empty() && IsSeparator(folder.back()))
+        return folder;
+    return folder + kSeparator;
+}
+
+std::string NativePath(const std::string& path)
+{
+    std::string text = path;
+    std::replace(text.begin(), text.end(), '\\', '/');
+    if (text.empty())
+        return text;
+    const bool absolute = text.front() == '/';
+    const bool trailing = text.back() == '/';
+
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = text.find('/', start);
+        const std::string part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!part.empty() && part != ".")
+            parts.push_back(part);
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+
+    std::string current = absolute ? "/" : "";
+    bool resolving = true;
+    for (const std::string& part : parts) {
+        std::string next = Join(current, part);
+        if (resolving && part != ".." && !Exists(next)) {
+            const std::string match = FindIgnoringCase(current, part);
+            if (!match.empty())
+                next = Join(current, match);
+            else
+                resolving = false;   // nothing below a missing component can exist
+        }
+        current = std::move(next);
+    }
+    if (current.empty())
+        current = absolute ? "/" : ".";
+    if (trailing && current.back() != '/')
+        current += '/';
+    return current;
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FolderExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& path) { return Exists(NativePath(path)); }
+
+std::int64_t FileLength(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(NativePath(path).c_str(), &st) != 0)
+        ThrowErrno("read the length of", path);
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+File::File(const std::string& path, OpenMode mode) : path_(path)
+{
+    int flags = O_CLOEXEC;
+    const char* what = "open";
+    switch (mode) {
+    case OpenMode::Read: flags |= O_RDONLY; break;
+    case OpenMode::ReadWrite: flags |= O_RDWR; what = "open for writing"; break;
+    case OpenMode::Create:
+        CountOperation("write", path);
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+        what = "create";
+        break;
+    }
+    const std::string native = NativePath(path);
+    fd_ = ::open(native.c_str(), flags, 0644);
+    if (fd_ < 0)
+        ThrowErrno(what, path);
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        ThrowErrno(what, path, EISDIR);
+    }
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        path_ = std::move(other.path_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+std::int64_t File::Length() const
+{
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        ThrowErrno("read the length of", path_);
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
+{
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowErrno("read", path_);
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
+{
+    CountOperation("write", path_);
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowErrno("write", path_);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void File::Truncate(std::int64_t length)
+{
+    CountOperation("truncate", path_);
+    if (::ftruncate(fd_, static_cast<off_t>(length)) != 0)
+        ThrowErrno("truncate", path_);
+}
+
+void File::Flush()
+{
+    CountOperation("flush", path_);
+    if (::fsync(fd_) != 0)
+        ThrowErrno("flush", path_);
+}
+
+void File::Close()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+std::vector<std::byte> ReadWholeFile(const std::string& path)
+{
+    File file(path, OpenMode::Read);
+    std::vector<std::byte> bytes(static_cast<std::size_t>(file.Length()));
+    bytes.resize(file.ReadAt(0, bytes));
+    return bytes;
+}
+
+void WriteWholeFile(const std::string& path, std::span<const std::byte> data)
+{
+    File file(path, OpenMode::Create);
+    file.WriteAt(0, data);
+    file.Close();
+}
+
+void CreateFolder(const std::string& path)
+{
+    if (FolderExists(path))
+        return;
+    if (::mkdir(NativePath(path).c_str(), 0755) != 0 && errno != EEXIST)
+        ThrowErrno("create the folder", path);
+}
+
+void RemoveFolder(const std::string& path)
+{
+    if (::rmdir(NativePath(path).c_str()) != 0)
+        ThrowErrno("remove the folder", path);
+}
+
+void RemoveTree(const std::string& path)
+{
+    const std::string native = NativePath(path);
+    struct stat st {};
+    if (::lstat(native.c_str(), &st) != 0)
+        return;
+    if (S_ISDIR(st.st_mode)) {
+        if (DIR* dir = ::opendir(native.c_str())) {
+            std::vector<std::string> names;
+            while (dirent* e = ::readdir(dir)) {
+                const std::string name = e->d_name;
+                if (name != "." && name != "..")
+                    names.push_back(name);
+            }
+            ::closedir(dir);
+            for (const auto& name : names)
+                RemoveTree(Join(native, name));
+        }
+        if (::rmdir(native.c_str()) != 0)
+            ThrowErrno("remove the folder", path);
+    } else if (::unlink(native.c_str()) != 0) {
+        ThrowErrno("delete", path);
+    }
+}
+
+void DeleteFile(const std::string& path)
+{
+    if (::unlink(NativePath(path).c_str()) != 0)
+        ThrowErrno("delete", path);
+}
+
+void RenameFile(const std::string& from, const std::string& to)
+{
+    CountOperation("rename", from);
+    if (::rename(NativePath(from).c_str(), NativePath(to).c_str()) != 0)
+        ThrowErrno(("rename to " + to + ":").c_str(), from);
+}
+
+void CopyFile(const std::string& from, const std::string& to)
+{
+    CountOperation("copy", from);
+    faults::Suspend quiet;   // the copy counts once, not per write inside it
+    File source(from, OpenMode::Read);
+    File target(to, OpenMode::Create);
+    const std::int64_t length = source.Length();
+    constexpr std::size_t kChunk = 8u << 20;
+    std::vector<std::byte> buffer(static_cast<std::size_t>(std::min<std::int64_t>(length, kChunk)));
+    for (std::int64_t done = 0; done < length;) {
+        const std::size_t n = source.ReadAt(done, buffer);
+        if (n == 0)
+            break;
+        target.WriteAt(done, std::span<const std::byte>(buffer.data(), n));
+        done += static_cast<std::int64_t>(n);
+    }
+}
+
+void FlushFile(const std::string& path)
+{
+    CountOperation("flush", path);
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        ThrowErrno("flush", path);
+    const int rc = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    if (rc != 0)
+        ThrowErrno("flush", path, err);
+}
+
+void FlushFolder(const std::string& path)
+{
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;   // best effort: some file systems cannot open a folder for syncing
+    ::fsync(fd);
+    ::close(fd);
+}
+
+std::vector<std::string> ListFiles(const std::string& folder)
+{
+    const std::string native = NativePath(folder);
+    DIR* dir = ::opendir(native.c_str());
+    if (!dir)
+        ThrowErrno("list the folder", folder);
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat st {};
+        if (::stat(Join(native, name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
+    return names;
+}
+
+std::int64_t FreeSpace(const std::string& path)
+{
+    struct statvfs st {};
+    if (::statvfs(NativePath(path).c_str(), &st) != 0)
+        ThrowErrno("read the free space of", path);
+    return static_cast<std::int64_t>(st.f_bavail) * static_cast<std::int64_t>(st.f_frsize);
+}
+
+std::string TempFolder()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    return WithTrailingSeparator(tmp && *tmp ? tmp : "/tmp");
+}
+
+std::string UserDataFolder()
+{
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::string(home) + "/.local/share";
+    else
+        base = TempFolder();
+    return WithTrailingSeparator(base) + "Tessera/";
+}
+
+std::string ProgramFolder()
+{
+    std::string buffer(4096, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0)
+        return ".";
+    buffer.resize(static_cast<std::size_t>(n));
+    const auto slash = buffer.find_last_of('/');
+    return slash == 0 ? "/" : buffer.substr(0, slash);
+}
+
+std::string MakeScratchFolder(const std::string& prefix)
+{
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    const std::string base = TempFolder();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = base + prefix + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + std::to_string(random() % 1000000);
+        if (::mkdir(name.c_str(), 0700) == 0)
+            return name + "/";
+        if (errno != EEXIST)
+            ThrowErrno("create the folder", name);
+    }
+    throw TesseraError(ErrorKind::Io, "Cannot create a scratch folder under " + base, base);
+}
+
+} // namespace tessera::fs
+
+namespace tessera::fs::faults {
+
+void Arm(long k, ErrorKind kind)
+{
+    gArmedAt = k;
+    gCounted = 0;
+    gFired = false;
+    gFaultKind = kind;
+}
+
+void Disarm() { gArmedAt = 0; }
+long Counted() { return gCounted; }
+bool Fired() { return gFired; }
+Suspend::Suspend() { ++gSuspended; }
+Suspend::~Suspend() { --gSuspended; }
+
+} // namespace tessera::fs::faults
+
+#endif

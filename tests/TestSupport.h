@@ -1,0 +1,48 @@
+// Helpers shared by the tests: temporary folders, byte buffers, directory records.
+#pragma once
+
+#include "Archive.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessera::test {
+
+using Bytes = std::vector<std::byte>;
+
+// A fresh folder under the temporary location, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // The folder text, ending in a separator.
+    const std::string& Path() const noexcept { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + name; }
+
+private:
+    std::string path_;
+};
+
+Bytes ToBytes(std::string_view text);
+Bytes Pattern(std::size_t size, unsigned seed = 1);   // deterministic non-zero-ish content
+Bytes Zeros(std::size_t size);
+Bytes Concat(std::initializer_list<Bytes> parts);
+
+// A 32-byte record with the name field holding exactly the given bytes (up to 24), then fill.
+Bytes Record(std::int32_t offset, std::int32_t size, std::string_view name, char fill = '\0');
+
+void WriteFile(const std::string& path, const Bytes& bytes);
+Bytes ReadFile(const std::string& path);
+std::string ReadText(const std::string& path);
+
+// A package base (no extension) from (name, bytes) pairs laid out one after the other.
+struct PackageEntry {
+    std::string name;
+    Bytes bytes;
+};
+void WritePackage(const std::string& base, const std::vector<PackageEntry>& entries);
+
+} // namespace tessera::test
