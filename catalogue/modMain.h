@@ -5,7 +5,9 @@
 #include "KeyedCollection.h"
 #include "Services.h"
 
+#include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,6 +15,18 @@ namespace tessera {
 
 // The marker that no game folder is known; compared exactly.
 inline constexpr std::string_view kNotFound = "[NOT FOUND]";
+
+// Where the game folder is stored: application kProgramTitle, this section and key.
+inline constexpr std::string_view kSettingsSection = "Settings";
+inline constexpr std::string_view kGTA3PathKey = "GTA3Path";
+
+// The built-in stock list: its type and identifier, and how many files it names.
+inline constexpr std::string_view kStockListType = "CUSTOM";
+inline constexpr int kStockListId = 101;
+inline constexpr std::size_t kStockFileCount = 389;
+
+// The stock list's bytes as built into the program (registered as CUSTOM 101 as well).
+std::span<const std::byte> StockListBytes();
 
 // One stock file of the game.
 class clsFile {
@@ -65,6 +79,8 @@ public:
     void LoadSettings();
     void SaveSettings();
     void LoadStockList();
+    // The same build from a list given as bytes (lines separated by CR LF).
+    void LoadStockList(std::span<const std::byte> listBytes);
 
 private:
     ISettingsStore& store_;
