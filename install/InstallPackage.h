@@ -5,6 +5,7 @@
 #include "Services.h"
 #include "modMain.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,5 +31,28 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
 // Returns how many were rolled back.
 int RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameFolder = {},
                                const InstallOptions& options = {});
+
+} // namespace tessera
+
+namespace tessera {
+
+// Where one file of a package goes.
+struct PlannedFile {
+    enum class Kind { Stock, Archive, Refused };
+    Kind kind = Kind::Refused;
+    std::string name;          // as the scratch folder lists it
+    std::string target;        // stock file: its full path; archive: the game archive base
+    std::string archive;       // archive: "models\txd", "models\gta3" or "anim\cuts"
+    bool setsAside = false;    // archive: an entry of this name is kept under name.old
+    std::string reason;        // refused: why, when the type is supported but the file is not
+    std::int64_t size = 0;
+};
+
+// What InstallPackage would do with every file of the package, changing nothing in the game folder.
+std::vector<PlannedFile> PlanInstall(const std::string& packagePath, modMain& settings);
+
+// The texts an install shows.
+std::string BadFileMessage(const std::string& name);
+std::string RefusedFileMessage(const std::string& name, const std::string& reason);
 
 } // namespace tessera

@@ -60,6 +60,7 @@ std::vector<std::byte> ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, std::span<const std::byte> data);
 
 void CreateFolder(const std::string& path);   // one level; an existing folder is fine
+void CreateFolders(const std::string& path);  // with every missing parent
 void RemoveFolder(const std::string& path);   // must be empty
 void RemoveTree(const std::string& path);     // a folder and all it holds; missing is fine
 void DeleteFile(const std::string& path);

@@ -311,6 +311,15 @@ void CreateFolder(const std::string& path)
         ThrowErrno("create the folder", path);
 }
 
+void CreateFolders(const std::string& path)
+{
+    std::string text = path;
+    std::replace(text.begin(), text.end(), '\\', '/');
+    for (std::size_t at = text.find('/', 1); at != std::string::npos; at = text.find('/', at + 1))
+        CreateFolder(text.substr(0, at));
+    CreateFolder(text);
+}
+
 void RemoveFolder(const std::string& path)
 {
     if (::rmdir(NativePath(path).c_str()) != 0)

@@ -43,6 +43,8 @@ inline constexpr std::string_view kProgramTitle = "Tessera";
 inline constexpr int kVersionMajor = 1;
 inline constexpr int kVersionMinor = 2;
 inline constexpr int kVersionRevision = 0;
+// Where users report a file Tessera does not support.
+inline constexpr std::string_view kContactAddress = "orlen.tessera@proton.me";
 
 // Built-in data, fetched by type and identifier. Items register themselves at start-up from
 // the library that embeds them; an unknown item fails with KeyNotFound.
