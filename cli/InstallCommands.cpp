@@ -1,12 +1,188 @@
-// tessera-cli install, check and recover.
+// tessera-cli install, check and recover: the install procedure with a console for a window.
 #include "Commands.h"
 
+#include "Archive.h"
+#include "ConsoleServices.h"
+#include "FileSystem.h"
+#include "InstallPackage.h"
+#include "QtSettingsStore.h"
+#include "RecordingServices.h"
+#include "Text.h"
+
 #include <iostream>
+#include <memory>
+#include <optional>
 
 namespace tessera::cli {
 
-int CmdInstall(const Args&) { std::cerr << "install: not built yet\n"; return kFailed; }
-int CmdCheck(const Args&) { std::cerr << "check: not built yet\n"; return kFailed; }
-int CmdRecover(const Args&) { std::cerr << "recover: not built yet\n"; return kFailed; }
+namespace {
+
+struct Options {
+    std::vector<std::string> positional;
+    std::optional<std::string> game;
+    bool dryRun = false;
+    bool ok = true;
+};
+
+Options Parse(const Args& args, bool allowDryRun)
+{
+    Options o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--game" && i + 1 < args.size())
+            o.game = args[++i];
+        else if (allowDryRun && args[i] == "--dry-run")
+            o.dryRun = true;
+        else if (args[i].starts_with("--"))
+            o.ok = false;
+        else
+            o.positional.push_back(args[i]);
+    }
+    return o;
+}
+
+// The settings the command works with: the folder given with --game, or the stored setting.
+struct Settings {
+    MemorySettingsStore given;
+    QtSettingsStore stored;
+    std::unique_ptr<modMain> main;
+
+    explicit Settings(const std::optional<std::string>& game)
+    {
+        ISettingsStore* store = &stored;
+        if (game) {
+            given.SaveSetting(std::string(kProgramTitle), "Settings", "GTA3Path", fs::WithTrailingSeparator(*game));
+            store = &given;
+        }
+        main = std::make_unique<modMain>(*store);
+        main->LoadSettings();
+    }
+};
+
+void PrintPlan(const std::vector<PlannedFile>& plan)
+{
+    for (const PlannedFile& f : plan) {
+        std::cout << f.name << ": ";
+        switch (f.kind) {
+        case PlannedFile::Kind::Stock:
+            std::cout << "replaces the stock file " << f.target
+                      << (fs::FileExists(f.target + ".old") ? " (its .old backup is kept)" : " (the game's version is kept as .old)");
+            break;
+        case PlannedFile::Kind::Archive:
+            std::cout << "goes into the archive " << f.archive
+                      << (f.setsAside ? " (the entry of that name is set aside as " + f.name + ".old)" : " (new entry)");
+            break;
+        case PlannedFile::Kind::Refused:
+            std::cout << "refused: " << (f.reason.empty() ? "not supported by Tessera" : f.reason);
+            break;
+        }
+        std::cout << "\n";
+    }
+}
+
+// Problems of one game archive, each as a line; none when it is sound.
+std::vector<std::string> CheckArchive(const std::string& base)
+{
+    std::vector<std::string> problems;
+    for (const char* ext : {".dir", ".img"})
+        if (!fs::FileExists(base + ext))
+            problems.push_back(base + ext + ": missing");
+    if (!problems.empty())
+        return problems;
+    const std::int64_t imgLength = fs::FileLength(base + ".img");
+    if (imgLength % kBlockSize != 0)
+        problems.push_back(base + ".img: its length (" + std::to_string(imgLength) + " bytes) is not a whole number of 2048-byte blocks");
+    const auto bytes = fs::ReadWholeFile(base + ".dir");
+    if (bytes.size() % kRecordSize != 0)
+        problems.push_back(base + ".dir: its length (" + std::to_string(bytes.size()) + " bytes) is not a whole number of 32-byte records");
+    const auto records = ParseDirectory(bytes);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const DirRecord& r = records[i];
+        const std::string name = RecordName(r.sName);
+        const std::string label = base + ".dir, entry " + std::to_string(i) + " (" + PrintableName(TrimSpaces(name)) + ")";
+        if (r.lOffset < 0 || r.lSize < 0 || (static_cast<std::int64_t>(r.lOffset) + r.lSize) * kBlockSize > imgLength)
+            problems.push_back(label + ": its data (block " + std::to_string(r.lOffset) + ", " + std::to_string(r.lSize)
+                               + " blocks) does not lie within the .img");
+        const std::string trimmed = TrimSpaces(name);
+        if (trimmed.empty())
+            problems.push_back(label + ": the name is empty");
+        else if (auto reason = UnsafeNameReason(trimmed); reason && trimmed.find(' ') == std::string::npos)
+            problems.push_back(label + ": " + *reason);
+    }
+    return problems;
+}
+
+} // namespace
+
+int CmdInstall(const Args& args)
+{
+    const Options o = Parse(args, true);
+    if (!o.ok || o.positional.size() != 1) {
+        std::cerr << "Usage: tessera-cli install PACKAGE.zpk [--game FOLDER] [--dry-run]\n";
+        return kUsage;
+    }
+    try {
+        Settings settings(o.game);
+        if (settings.main->sGTA3Path == kNotFound) {
+            std::cerr << "No game folder is set: give one with --game FOLDER\n";
+            return kFailed;
+        }
+        if (o.dryRun) {
+            PrintPlan(PlanInstall(o.positional[0], *settings.main));
+            return kOk;
+        }
+        ConsoleWindowServices console;
+        return InstallPackage(o.positional[0], *settings.main, console) == InstallResult::Installed ? kOk : kFailed;
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return kFailed;
+    }
+}
+
+int CmdCheck(const Args& args)
+{
+    const Options o = Parse(args, false);
+    if (!o.ok || o.positional.size() != 1 || o.game) {
+        std::cerr << "Usage: tessera-cli check FOLDER\n";
+        return kUsage;
+    }
+    try {
+        const std::string game = fs::WithTrailingSeparator(o.positional[0]);
+        bool sound = true;
+        for (const char* archive : {"models\\gta3", "models\\txd", "anim\\cuts"}) {
+            const std::string base = game + archive;
+            const auto problems = CheckArchive(base);
+            if (problems.empty()) {
+                std::cout << archive << ": " << RecordCount(fs::FileLength(base + ".dir")) << " records, "
+                          << fs::FileLength(base + ".img") / kBlockSize << " blocks: ok\n";
+                continue;
+            }
+            sound = false;
+            for (const std::string& p : problems)
+                std::cout << p << "\n";
+        }
+        return sound ? kOk : kFailed;
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return kFailed;
+    }
+}
+
+int CmdRecover(const Args& args)
+{
+    const Options o = Parse(args, false);
+    if (!o.ok || !o.positional.empty()) {
+        std::cerr << "Usage: tessera-cli recover [--game FOLDER]\n";
+        return kUsage;
+    }
+    try {
+        ConsoleWindowServices console;
+        const int count = RecoverInterruptedInstalls(console, o.game ? fs::WithTrailingSeparator(*o.game) : std::string());
+        std::cout << (count == 0 ? "No interrupted install was found." : "Interrupted installs rolled back: " + std::to_string(count)) << "\n";
+        return kOk;
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return kFailed;
+    }
+}
 
 } // namespace tessera::cli
