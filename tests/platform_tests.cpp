@@ -1,0 +1,223 @@
+// Tests of the platform services: the folder listing, the user settings store, built-in data
+// and the window-service stand-ins for the console and for tests.
+#include "ConsoleServices.h"
+#include "FileSystem.h"
+#include "QtSettingsStore.h"
+#include "RecordingServices.h"
+#include "Services.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tessera {
+namespace {
+
+// Qt fixes its configuration folder at first use, so the isolated home is set before any test.
+class IsolatedHome : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        home_ = fs::MakeScratchFolder("tessera-plat-home-");
+        ::setenv("HOME", home_.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home_ + "config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (home_ + "data").c_str(), 1);
+    }
+    void TearDown() override { fs::RemoveTree(home_); }
+
+private:
+    std::string home_;
+};
+[[maybe_unused]] testing::Environment* const kIsolatedHome = testing::AddGlobalTestEnvironment(new IsolatedHome);
+
+std::string ConfigFolder() { return std::string(std::getenv("XDG_CONFIG_HOME")) + "/Tessera/"; }
+
+// --- Folder listing -------------------------------------------------------------------------
+
+TEST(ListFiles, RegularFilesOnlyDotFilesIncludedCaseIgnoringOrder)
+{
+    test::TempDir dir;
+    for (const std::string name : {"c.TXT", "B.txt", "a.txt", ".hidden", "_under", "Zeta", "10.dat", "9.dat"})
+        test::WriteFile(dir / name, test::ToBytes(name));
+    // Written natively: the case-resolving writer would land on a.txt.
+    std::ofstream(dir / "A.TXT") << "upper";
+    fs::CreateFolder(dir / "sub");
+    fs::CreateFolder(dir / "Aaa");
+    test::WriteFile(dir / "sub/inner.txt", test::ToBytes("x"));
+    ASSERT_EQ(::symlink((dir / "a.txt").c_str(), (dir / "link-to-file").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "sub").c_str(), (dir / "link-to-folder").c_str()), 0);
+
+    // '_' sorts before the letters once they are folded to lower case, "10" before "9", and names
+    // equal but for case fall back to their bytes.
+    const std::vector<std::string> expected = {".hidden", "10.dat", "9.dat", "_under", "A.TXT", "a.txt",
+                                               "B.txt", "c.TXT", "link-to-file", "Zeta"};
+    EXPECT_EQ(fs::ListFiles(dir.Path()), expected);
+}
+
+TEST(ListFiles, EmptyAndMissingFolders)
+{
+    test::TempDir dir;
+    EXPECT_TRUE(fs::ListFiles(dir.Path()).empty());
+    EXPECT_THROW(fs::ListFiles(dir / "missing\\"), TesseraError);
+}
+
+// --- User settings store --------------------------------------------------------------------
+
+TEST(QtSettingsStore, DefaultThenRoundTripInTheUsersConfigFile)
+{
+    QtSettingsStore store;
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "[NOT FOUND]");
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", "C:\\Games\\GTA3\\");
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "C:\\Games\\GTA3\\");
+    // Another key of the same section is still missing.
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "Other", "dflt"), "dflt");
+
+    const std::string conf = test::ReadText(ConfigFolder() + "Tessera.conf");
+    const auto group = conf.find("[Settings]");
+    ASSERT_NE(group, std::string::npos) << conf;
+    EXPECT_NE(conf.find("GTA3Path=", group), std::string::npos) << conf;
+
+    // Replacing the value and reading it through a new store, as after a restart.
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", "D:\\GTA3\\");
+    EXPECT_EQ(QtSettingsStore().GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "D:\\GTA3\\");
+}
+
+TEST(QtSettingsStore, TextsComeBackByteForByte)
+{
+    QtSettingsStore store;
+    const std::vector<std::string> values = {
+        "",                                  // stored empty is not missing
+        "[not found]",
+        "  spaced  ",
+        "C:\\Spiele\\Grand Theft Auto III\\",
+        "/home/u/j\xC3\xA9u/",               // UTF-8
+        "C:\\caf\xE9\\",                     // a byte that is not UTF-8
+        "a=b;c,d\"e'f#g[h]",
+    };
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string key = "Value" + std::to_string(i);
+        store.SaveSetting("RoundTrip", "Settings", key, values[i]);
+        EXPECT_EQ(store.GetSetting("RoundTrip", "Settings", key, "missing"), values[i]);
+    }
+}
+
+TEST(QtSettingsStore, ApplicationsAndSectionsAreSeparate)
+{
+    QtSettingsStore store;
+    store.SaveSetting("AppOne", "Settings", "GTA3Path", "one\\");
+    store.SaveSetting("AppOne", "Other", "GTA3Path", "other\\");
+    EXPECT_EQ(store.GetSetting("AppTwo", "Settings", "GTA3Path", "none"), "none");
+    EXPECT_EQ(store.GetSetting("AppOne", "Settings", "GTA3Path", "none"), "one\\");
+    EXPECT_EQ(store.GetSetting("AppOne", "Other", "GTA3Path", "none"), "other\\");
+    EXPECT_TRUE(fs::FileExists(ConfigFolder() + "AppOne.conf"));
+}
+
+TEST(QtSettingsStore, SaveThatCannotBeWrittenFails)
+{
+    // A folder where the file should be makes the write fail whatever the user's rights.
+    fs::CreateFolder(std::string(std::getenv("XDG_CONFIG_HOME")) + "/");
+    fs::CreateFolder(ConfigFolder());
+    fs::CreateFolder(ConfigFolder() + "Blocked.conf");
+    QtSettingsStore store;
+    try {
+        store.SaveSetting("Blocked", "Settings", "GTA3Path", "C:\\x\\");
+        FAIL() << "the save reported no failure";
+    } catch (const TesseraError& e) {
+        EXPECT_EQ(e.Kind(), ErrorKind::AccessDenied);
+        EXPECT_NE(std::string(e.what()).find("Blocked.conf"), std::string::npos) << e.what();
+    }
+}
+
+// --- Built-in data and program facts ---------------------------------------------------------
+
+TEST(ResData, RegisteredItemsAreFoundByTypeAndIdentifier)
+{
+    static const std::byte data[] = {std::byte{1}, std::byte{2}, std::byte{3}};
+    RegisterResData(7001, "TESTDATA", data);
+    const auto bytes = LoadResData(7001, "TESTDATA");
+    EXPECT_EQ(bytes.data(), data);
+    EXPECT_EQ(bytes.size(), 3u);
+    EXPECT_THROW(LoadResData(7002, "TESTDATA"), TesseraError);
+    EXPECT_THROW(LoadResData(7001, "testdata"), TesseraError);
+    EXPECT_EQ(kProgramTitle, "Tessera");
+    EXPECT_EQ(kVersionMajor * 100 + kVersionMinor * 10 + kVersionRevision, 120);
+    EXPECT_NE(fs::ProgramFolder().back(), '/');
+}
+
+// --- Window services ---------------------------------------------------------------------------
+
+TEST(ConsoleWindowServices, MessagesGoToErrorsCaptionsToOutput)
+{
+    std::ostringstream out, err;
+    ConsoleWindowServices console(out, err);
+    console.SetCaption("Installing a.txd");
+    console.MsgBox("You must specify your GTA3 Directory!\r\n\r\nGood bye!", "Need path");
+    console.MsgBox("lone\rCR", "T");
+    console.DoEvents();
+    console.SetPointer(Pointer::Hourglass);
+    console.SetButtonEnabled(Button::Install, false);
+    console.SetCaption("Mod installed!");
+    EXPECT_EQ(out.str(), "Installing a.txd\nMod installed!\n");
+    EXPECT_EQ(err.str(), "Need path: You must specify your GTA3 Directory!\n\nGood bye!\nT: lone\rCR\n");
+
+    std::ostringstream quietOut, quietErr;
+    ConsoleWindowServices quiet(quietOut, quietErr, true);
+    quiet.SetCaption("Installing a.txd");
+    quiet.MsgBox("text", "Bad file");
+    EXPECT_EQ(quietOut.str(), "");
+    EXPECT_EQ(quietErr.str(), "Bad file: text\n");
+}
+
+TEST(RecordingWindowServices, RecordsInOrderAndRunsHooksWhileTheLogicWaits)
+{
+    RecordingWindowServices window;
+    std::vector<std::string> seen;
+    window.onDoEvents = [&] { seen.push_back("yield " + window.LastCaption()); };
+    window.onMsgBox = [&](const RecordedMessage& m) { seen.push_back("box " + m.title); };
+
+    EXPECT_EQ(window.LastCaption(), "");
+    window.SetPointer(Pointer::Hourglass);
+    window.SetButtonEnabled(Button::Install, false);
+    window.SetButtonEnabled(Button::BrowseSource, false);
+    window.DoEvents();
+    window.SetCaption("Installing a.txd");
+    window.DoEvents();
+    window.MsgBox("first", "One");
+    window.MsgBox("second", "Two");
+    window.SetButtonEnabled(Button::Install, true);
+    window.SetPointer(Pointer::Default);
+
+    EXPECT_EQ(window.messages, (std::vector<RecordedMessage>{{"first", "One"}, {"second", "Two"}}));
+    EXPECT_EQ(window.captions, std::vector<std::string>{"Installing a.txd"});
+    EXPECT_EQ(window.pointers, (std::vector<Pointer>{Pointer::Hourglass, Pointer::Default}));
+    EXPECT_EQ(window.doEventsCount, 2);
+    EXPECT_TRUE(window.installEnabled);
+    EXPECT_FALSE(window.browseEnabled);
+    EXPECT_EQ(window.pointer, Pointer::Default);
+    EXPECT_EQ(seen, (std::vector<std::string>{"yield ", "yield Installing a.txd", "box One", "box Two"}));
+
+    // A hook that throws stops the caller at that point.
+    window.onDoEvents = [] { throw TesseraError(ErrorKind::Io, "stopped"); };
+    EXPECT_THROW(window.DoEvents(), TesseraError);
+}
+
+TEST(MemorySettingsStore, DefaultAndRoundTrip)
+{
+    MemorySettingsStore store;
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "[NOT FOUND]");
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", "");
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "");
+    EXPECT_EQ(store.GetSetting("Tessera", "settings", "GTA3Path", "[NOT FOUND]"), "[NOT FOUND]");
+    EXPECT_EQ(store.saveCount, 1);
+}
+
+} // namespace
+} // namespace tessera
