@@ -1,12 +1,69 @@
-// Archive layer: directory reading, extraction, renaming and appending, byte for byte.
+// Archive layer: directory reading, extraction, renaming and appending, byte for byte, and what
+// a damaged or hostile package gets.
 #include "Archive.h"
 #include "FileSystem.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
 using namespace tessera;
 using namespace tessera::test;
+using namespace std::string_literals;
+
+namespace {
+
+template <class F>
+std::optional<TesseraError> ErrorOf(F&& f)
+{
+    try {
+        f();
+    } catch (const TesseraError& e) {
+        return e;
+    }
+    return std::nullopt;
+}
+
+// Every path under a folder, relative and sorted, folders ending in '/'.
+std::vector<std::string> Tree(const std::string& folder)
+{
+    std::vector<std::string> r;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+        r.push_back(std::filesystem::relative(e.path(), folder).generic_string() + (e.is_directory() ? "/" : ""));
+    std::sort(r.begin(), r.end());
+    return r;
+}
+
+Bytes Slice(const Bytes& b, std::size_t from, std::size_t n)
+{
+    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
+}
+
+std::string Padded(std::string_view name) { return std::string(name) + std::string(kNameSize - name.size(), ' '); }
+
+// A package pkg.dir + pkg.zpk and an empty target folder out/, side by side in one root.
+struct Sandbox {
+    TempDir root;
+    std::string base = root / "pkg";
+    std::string out = root / "out/";
+
+    Sandbox() { fs::CreateFolder(out); }
+
+    // Everything under the root besides the package and the target folder itself.
+    std::vector<std::string> Written() const
+    {
+        std::vector<std::string> r = Tree(root.Path());
+        std::erase_if(r, [](const std::string& p) { return p == "pkg.dir" || p == "pkg.zpk" || p == "out/"; });
+        return r;
+    }
+};
+
+} // namespace
+
+// ---- Directory reading ---------------------------------------------------------------------
 
 TEST(ReadDirectory, CountsRecordsAndKeepsOrder)
 {
@@ -20,4 +77,676 @@ TEST(ReadDirectory, CountsRecordsAndKeepsOrder)
     EXPECT_EQ(archive.colImgFiles[1]->lOffset(), -3);
     EXPECT_EQ(archive.colImgFiles[1]->lSize(), -4);
     EXPECT_EQ(archive.sArchiveBase, dir / "a");
+}
+
+TEST(ReadDirectory, RecordCountFollowsLengthWithHalvesToEven)
+{
+    // A trailing piece of fewer than 16 bytes is ignored, more than 16 counts; exactly 16 counts
+    // when the rounding of length / 32 - 1 goes up to the even neighbour.
+    struct Row {
+        std::size_t length;
+        std::size_t records;
+    };
+    static constexpr Row kRows[] = {{0, 0},  {15, 0}, {16, 1}, {17, 1},  {31, 1},  {32, 1},  {47, 1}, {48, 1},
+                                    {49, 2}, {64, 2}, {80, 3}, {111, 3}, {112, 3}, {113, 4}, {144, 5}};
+    TempDir dir;
+    for (const Row& row : kRows) {
+        SCOPED_TRACE("length " + std::to_string(row.length));
+        WriteFile(dir / "a.dir", Pattern(row.length));
+        modArchive archive;
+        archive.ReadDirectory(dir / "a");
+        ASSERT_EQ(archive.colImgFiles.Count(), row.records);
+        for (std::size_t i = 0; i < row.records; ++i)
+            EXPECT_EQ(archive.colImgFiles.Fetch(std::to_string(i)).get(), archive.colImgFiles[i].get());
+    }
+}
+
+TEST(ReadDirectory, TrailingPartialRecordReadsMissingBytesAsZero)
+{
+    TempDir dir;
+    const Bytes tail = Record(0x01020304, 0x05060708, "abcdefghijklmnop");
+    WriteFile(dir / "a.dir", Concat({Record(1, 2, "first.dff"), Slice(tail, 0, 17)}));   // 49 bytes
+    modArchive archive;
+    archive.ReadDirectory(dir / "a");
+    ASSERT_EQ(archive.colImgFiles.Count(), 2u);
+    EXPECT_EQ(archive.colImgFiles[1]->lOffset(), 0x01020304);
+    EXPECT_EQ(archive.colImgFiles[1]->lSize(), 0x05060708);
+    EXPECT_EQ(archive.colImgFiles[1]->sName(), Padded("abcdefghi"));
+
+    WriteFile(dir / "a.dir", Concat({Record(1, 2, "a"), Record(3, 4, "b"), Slice(tail, 0, 16)}));   // 80 bytes
+    archive.ReadDirectory(dir / "a");
+    ASSERT_EQ(archive.colImgFiles.Count(), 3u);
+    EXPECT_EQ(archive.colImgFiles[2]->sId(), "2");
+    EXPECT_EQ(archive.colImgFiles[2]->sName(), Padded("abcdefgh"));
+}
+
+TEST(ReadDirectory, RecordCountOverflowsPast32BitPositions)
+{
+    const std::int64_t limit = kMaxRecords * static_cast<std::int64_t>(kRecordSize);
+    EXPECT_EQ(RecordCount(limit), kMaxRecords);
+    EXPECT_EQ(RecordCount(limit + 15), kMaxRecords);
+    for (std::int64_t length : {limit + 16, limit + 17, limit + 32}) {
+        SCOPED_TRACE(length);
+        const auto e = ErrorOf([&] { RecordCount(length); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Kind(), ErrorKind::Overflow);
+    }
+}
+
+TEST(ReadDirectory, NameIsFieldUpToFirstNulCleanedAndFilledWithSpaces)
+{
+    struct Row {
+        std::string field;   // the record's 24 name bytes, NUL-filled after these
+        std::string name;    // sName without its trailing fill
+        const char* why;
+    };
+    const Row rows[] = {
+        {"car.dff", "car.dff", "NUL fill becomes space fill"},
+        {"car.dff" + std::string(17, ' '), "car.dff", "space fill stays"},
+        {"ab\0cd"s, "ab", "the name ends at its first NUL"},
+        {"car.dff\0\xff\x41\x42 junk"s, "car.dff", "what follows a NUL is padding"},
+        {"\0car.dff"s, "", "a leading NUL leaves no name"},
+        {"\x10" "car" "\x10" ".dff", "car.dff", "code 16 is dropped anywhere"},
+        {"a\tb.dff", "a\tb.dff", "a tab stays"},
+        {"  car.dff", "  car.dff", "leading spaces stay"},
+        {std::string(24, ' '), "", "24 spaces"},
+        {"abcdefghijklmnopqrstuvwx", "abcdefghijklmnopqrstuvwx", "24 characters, no terminator"},
+        {"caf\xe9.txd", "caf\xe9.txd", "bytes above 127 pass unchanged"},
+    };
+    TempDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        WriteFile(dir / "a.dir", Record(0, 1, row.field));
+        modArchive archive;
+        archive.ReadDirectory(dir / "a");
+        ASSERT_EQ(archive.colImgFiles.Count(), 1u);
+        EXPECT_EQ(archive.colImgFiles[0]->sName(), Padded(row.name));
+    }
+}
+
+TEST(ReadDirectory, MissingDirectoryFailsAfterResettingState)
+{
+    TempDir dir;
+    WriteFile(dir / "a.dir", Record(0, 1, "car.dff"));
+    modArchive archive;
+    archive.ReadDirectory(dir / "a");
+    ASSERT_EQ(archive.colImgFiles.Count(), 1u);
+
+    const auto e = ErrorOf([&] { archive.ReadDirectory(dir / "missing"); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Kind(), ErrorKind::FileNotFound);
+    EXPECT_NE(std::string(e->what()).find("missing.dir"), std::string::npos) << e->what();
+    EXPECT_TRUE(archive.colImgFiles.Empty());
+    EXPECT_EQ(archive.sArchiveBase, dir / "missing");
+}
+
+TEST(ReadDirectory, BaseResolvesIgnoringLetterCase)
+{
+    TempDir dir;
+    fs::CreateFolder(dir / "Models");
+    WriteFile(dir / "Models/GTA3.DIR", Record(0, 1, "car.dff"));
+    modArchive archive;
+    archive.ReadDirectory(dir / "models\\gta3");
+    EXPECT_EQ(archive.colImgFiles.Count(), 1u);
+}
+
+TEST(Names, CleanNameAndSpacesToNuls)
+{
+    EXPECT_EQ(CleanName("a\0b\x10" "c\0\0"s), "abc");
+    EXPECT_EQ(CleanName("a b\tc "), "a b\tc ");
+    EXPECT_EQ(CleanName(""), "");
+    EXPECT_EQ(SpacesToNuls("my car.dff "), "my\0car.dff\0"s);
+    EXPECT_EQ(SpacesToNuls("a\tb\x10"), "a\tb\x10");
+
+    // Both walk with a signed 16-bit counter.
+    EXPECT_EQ(CleanName(std::string(32766, 'a')).size(), 32766u);
+    EXPECT_EQ(SpacesToNuls(std::string(32766, ' ')), std::string(32766, '\0'));
+    for (auto routine : {+[](std::string_view s) { return CleanName(s); }, +[](std::string_view s) { return SpacesToNuls(s); }}) {
+        const auto e = ErrorOf([&] { routine(std::string(32767, 'a')); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Kind(), ErrorKind::Overflow);
+    }
+}
+
+// ---- Extraction --------------------------------------------------------------------------------
+
+TEST(ExtractEntry, WritesExactlyTheEntryBytesUnderItsName)
+{
+    Sandbox box;
+    const Bytes zpk = Pattern(200);
+    WriteFile(box.base + ".zpk", zpk);
+    WriteFile(box.base + ".dir", Record(100, 5, "car.dff"));
+    modArchive archive;
+    archive.ReadDirectory(box.base);
+    archive.ExtractEntry(*archive.colImgFiles[0], box.out);
+    EXPECT_EQ(box.Written(), std::vector<std::string>{"out/car.dff"});
+    EXPECT_EQ(ReadFile(box.out + "car.dff"), Slice(zpk, 100, 5));
+    EXPECT_EQ(archive.colImgFiles[0]->sName(), Padded("car.dff"));
+}
+
+TEST(ExtractEntry, FileNameIsTheNameUpToItsFirstSpace)
+{
+    struct Row {
+        std::string field;
+        char fill;
+        std::string file;
+    };
+    const Row rows[] = {
+        {"car.dff", '\0', "car.dff"},
+        {"car.dff", ' ', "car.dff"},
+        {"my car.dff", '\0', "my"},
+        {"abcdefghijklmnopqrstuvwx", '\0', "abcdefghijklmnopqrstuvwx"},
+        {"caf\xe9.txd", '\0', "caf\xe9.txd"},
+        {"car\x10.dff", '\0', "car.dff"},
+        {"ab\0cd"s, '\0', "ab"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(PrintableName(row.field) + " fill " + std::to_string(row.fill));
+        Sandbox box;
+        const Bytes zpk = Pattern(10, 7);
+        WriteFile(box.base + ".zpk", zpk);
+        WriteFile(box.base + ".dir", Record(2, 3, row.field, row.fill));
+        modArchive archive;
+        archive.ReadDirectory(box.base);
+        archive.ExtractEntry(*archive.colImgFiles[0], box.out);
+        EXPECT_EQ(fs::ListFiles(box.out), std::vector<std::string>{row.file});
+        EXPECT_EQ(box.Written().size(), 1u);
+        EXPECT_EQ(ReadFile(box.out + row.file), Slice(zpk, 2, 3));
+    }
+}
+
+TEST(ExtractEntry, EmptyEntryGivesEmptyFile)
+{
+    Sandbox box;
+    WriteFile(box.base + ".zpk", Pattern(4));
+    WriteFile(box.base + ".dir", Record(4, 0, "empty.dat"));
+    modArchive archive;
+    archive.ReadDirectory(box.base);
+    archive.ExtractEntry(*archive.colImgFiles[0], box.out);
+    EXPECT_EQ(box.Written(), std::vector<std::string>{"out/empty.dat"});
+    EXPECT_TRUE(ReadFile(box.out + "empty.dat").empty());
+}
+
+TEST(ExtractEntry, LaterEntryOfSameNameReplacesFileWholeKeepingFirstLetterCase)
+{
+    Sandbox box;
+    const Bytes zpk = Pattern(30, 3);
+    WriteFile(box.base + ".zpk", zpk);
+    WriteFile(box.base + ".dir", Concat({Record(0, 20, "Car.DFF"), Record(20, 4, "car.dff"), Record(24, 6, "CAR.dff ignored")}));
+    modArchive archive;
+    archive.ReadDirectory(box.base);
+    archive.ExtractEntry(*archive.colImgFiles[0], box.out);
+    archive.ExtractEntry(*archive.colImgFiles[1], box.out);
+    EXPECT_EQ(box.Written(), std::vector<std::string>{"out/Car.DFF"});
+    EXPECT_EQ(ReadFile(box.out + "Car.DFF"), Slice(zpk, 20, 4));   // no tail of the 20 bytes
+    archive.ExtractEntry(*archive.colImgFiles[2], box.out);
+    EXPECT_EQ(fs::ListFiles(box.out), std::vector<std::string>{"Car.DFF"});   // "CAR.dff": up to the space
+    EXPECT_EQ(ReadFile(box.out + "Car.DFF"), Slice(zpk, 24, 6));
+}
+
+TEST(ExtractEntry, TargetFolderResolvesIgnoringLetterCase)
+{
+    Sandbox box;
+    WriteFile(box.base + ".zpk", Pattern(8));
+    WriteFile(box.base + ".dir", Record(0, 8, "car.dff"));
+    modArchive archive;
+    archive.ReadDirectory(box.base);
+    archive.ExtractEntry(*archive.colImgFiles[0], box.root.Path() + "OUT\\");
+    EXPECT_EQ(box.Written(), std::vector<std::string>{"out/car.dff"});
+}
+
+TEST(ExtractEntry, RefusesOverflowDamageAndMissingDataWritingNothing)
+{
+    struct Row {
+        std::int32_t offset;
+        std::int32_t size;
+        ErrorKind kind;
+        bool writeZpk;
+    };
+    static constexpr Row kRows[] = {
+        {2147483647, 1, ErrorKind::Overflow, true},       // start position + 1
+        {0, -2147483648, ErrorKind::Overflow, true},      // last index lSize - 1
+        {2147483647, 0, ErrorKind::Overflow, false},      // before the data file is even opened
+        {96, 5, ErrorKind::BadPackage, true},             // one byte past the end of 100
+        {0, 101, ErrorKind::BadPackage, true},
+        {-1, 1, ErrorKind::BadPackage, true},
+        {1, -1, ErrorKind::BadPackage, true},
+        {0, 1, ErrorKind::FileNotFound, false},
+    };
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(std::to_string(row.offset) + ", " + std::to_string(row.size));
+        Sandbox box;
+        if (row.writeZpk)
+            WriteFile(box.base + ".zpk", Pattern(100));
+        WriteFile(box.base + ".dir", Record(row.offset, row.size, "car.dff"));
+        modArchive archive;
+        archive.ReadDirectory(box.base);
+        const auto e = ErrorOf([&] { archive.ExtractEntry(*archive.colImgFiles[0], box.out); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Kind(), row.kind) << e->what();
+        EXPECT_TRUE(box.Written().empty());
+    }
+}
+
+// ---- Package checking: damaged and hostile packages ----------------------------------------------
+
+namespace {
+
+struct Hostile {
+    std::string field;   // the name bytes of the record, NUL-filled
+    const char* why;     // part of the reason the message gives
+};
+
+// Names that must never reach the file system, each with why.
+const std::vector<Hostile>& HostileNames()
+{
+    static const std::vector<Hostile> rows = {
+        {"", "the name is empty"},
+        {" car.dff", "the name is empty"},   // the name ends at its first space
+        {"\x10\x10", "the name is empty"},   // code 16 is dropped first
+        {".", "the name is ."},
+        {"..", "the name is .."},
+        {".. car.dff", "the name is .."},
+        {"../evil.dff", "path separator"},
+        {"..\\evil.dff", "path separator"},
+        {"/etc/passwd", "path separator"},
+        {"sub\\car.dff", "path separator"},
+        {"\\\\server\\x", "path separator"},
+        {"C:car.dff", "drive colon"},
+        {"car.dff:stream", "drive colon"},
+        {"a\x01.dff", "control character"},
+        {"a\t.dff", "control character"},
+        {"a\x1f.dff", "control character"},
+        {"a\x7f.dff", "control character"},
+        {"a<b.dff", "character <"},
+        {"a>b.dff", "character >"},
+        {"a\"b.dff", "character \""},
+        {"a|b.dff", "character |"},
+        {"a?b.dff", "character ?"},
+        {"a*.dff", "character *"},
+        {"car.", "ends in a dot"},
+        {"car..", "ends in a dot"},
+        {"...", "ends in a dot"},
+        {"CON", "reserved device name CON"},
+        {"con.txd", "reserved device name CON"},
+        {"con car.dff", "reserved device name CON"},   // cut at the space
+        {"CON\x10", "reserved device name CON"},
+        {"Prn.dat", "reserved device name PRN"},
+        {"aux", "reserved device name AUX"},
+        {"NUL.tar.gz", "reserved device name NUL"},
+        {"conin$", "reserved device name CONIN$"},
+        {"CONOUT$.dff", "reserved device name CONOUT$"},
+        {"COM1", "reserved device name COM1"},
+        {"com9.ifp", "reserved device name COM9"},
+        {"LPT1", "reserved device name LPT1"},
+        {"lpt9.anm", "reserved device name LPT9"},
+        {"COM\xb9", "reserved device name COM\xb9"},
+        {"lpt\xb2.txd", "reserved device name LPT\xb2"},
+        {"Com\xb3.dff", "reserved device name COM\xb3"},
+    };
+    return rows;
+}
+
+} // namespace
+
+TEST(CheckPackage, HostileNamesAreRefusedAndNothingIsWritten)
+{
+    for (const Hostile& row : HostileNames()) {
+        SCOPED_TRACE(PrintableName(row.field) + ": " + row.why);
+        Sandbox box;
+        WriteFile(box.base + ".zpk", Pattern(8));
+        WriteFile(box.base + ".dir", Concat({Record(0, 4, "good.dff"), Record(4, 4, row.field)}));
+
+        const auto checked = ErrorOf([&] { CheckPackage(box.base); });
+        ASSERT_TRUE(checked);
+        EXPECT_EQ(checked->Kind(), ErrorKind::UnsafeName);
+        const std::string message = checked->what();
+        EXPECT_NE(message.find("pkg.dir, entry 1 ("), std::string::npos) << message;
+        EXPECT_NE(message.find(row.why), std::string::npos) << message;
+
+        // ExtractEntry refuses it on its own too, wherever the caller points it.
+        modArchive archive;
+        archive.ReadDirectory(box.base);
+        for (const std::string& folder : {box.out, box.out + "deeper\\", box.root.Path()}) {
+            const auto extracted = ErrorOf([&] { archive.ExtractEntry(*archive.colImgFiles[1], folder); });
+            ASSERT_TRUE(extracted);
+            EXPECT_EQ(extracted->Kind(), ErrorKind::UnsafeName);
+        }
+        EXPECT_TRUE(box.Written().empty());
+    }
+}
+
+TEST(CheckPackage, NamesThatOnlyLookHostileAreAccepted)
+{
+    for (const std::string name : {"COM10", "LPT10.txd", "COMA", "CONSOLE.txd", "nul_car.dff", "auxiliary", "com\xb4",
+                                   ".hidden", "a.b.c", "caf\xe9.txd", "\x80\x9f\xa0\xff", "abcdefghijklmnopqrstuvwx"}) {
+        SCOPED_TRACE(name);
+        Sandbox box;
+        const Bytes zpk = Pattern(5);
+        WriteFile(box.base + ".zpk", zpk);
+        WriteFile(box.base + ".dir", Record(0, 5, name));
+        EXPECT_NO_THROW(CheckPackage(box.base));
+        EXPECT_FALSE(UnsafeNameReason(name));
+        modArchive archive;
+        archive.ReadDirectory(box.base);
+        archive.ExtractEntry(*archive.colImgFiles[0], box.out);
+        EXPECT_EQ(box.Written(), std::vector<std::string>{"out/" + name});
+        EXPECT_EQ(ReadFile(box.out + name), zpk);
+    }
+}
+
+TEST(CheckPackage, EntriesOutsideTheDataFileAreRefusedAsDamaged)
+{
+    struct Row {
+        std::int32_t offset;
+        std::int32_t size;
+        const char* why;   // empty: accepted
+    };
+    static constexpr Row kRows[] = {
+        {-1, 1, "the data offset is negative (-1)"},
+        {-2147483647 - 1, 0, "the data offset is negative"},
+        {0, -1, "the data size is negative (-1)"},
+        {0, -2147483647 - 1, "the data size is negative"},
+        {96, 5, "data runs past the end of pkg.zpk"},
+        {100, 1, "data runs past the end of pkg.zpk"},
+        {0, 101, "data runs past the end of pkg.zpk"},
+        {2147483647, 1, "data runs past the end of pkg.zpk"},
+        {2147483647, 2147483647, "data runs past the end of pkg.zpk"},   // wraps in 32 bits
+        {0, 100, ""},
+        {99, 1, ""},
+        {100, 0, ""},
+        {0, 0, ""},
+    };
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(std::to_string(row.offset) + ", " + std::to_string(row.size));
+        Sandbox box;
+        WriteFile(box.base + ".zpk", Pattern(100));
+        WriteFile(box.base + ".dir", Concat({Record(0, 1, "a.dff"), Record(1, 1, "b.dff"), Record(row.offset, row.size, "car.dff")}));
+        const auto e = ErrorOf([&] { CheckPackage(box.base); });
+        if (*row.why == '\0') {
+            EXPECT_FALSE(e) << e->what();
+            continue;
+        }
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Kind(), ErrorKind::BadPackage);
+        EXPECT_NE(std::string(e->what()).find("pkg.dir, entry 2 (car.dff): " + std::string(row.why)), std::string::npos) << e->what();
+    }
+}
+
+TEST(CheckPackage, MissingFilesAreNamed)
+{
+    Sandbox box;
+    auto e = ErrorOf([&] { CheckPackage(box.base); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Kind(), ErrorKind::FileNotFound);
+    EXPECT_NE(std::string(e->what()).find("pkg.dir"), std::string::npos) << e->what();
+
+    WriteFile(box.base + ".dir", Record(0, 0, "a.dff"));
+    e = ErrorOf([&] { CheckPackage(box.base); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Kind(), ErrorKind::FileNotFound);
+    EXPECT_NE(std::string(e->what()).find("pkg.zpk"), std::string::npos) << e->what();
+}
+
+// ---- Renaming ------------------------------------------------------------------------------------
+
+TEST(RenameEntry, RewritesMatchingRecordsWithSpaceFillInPlace)
+{
+    TempDir dir;
+    const std::string base = dir / "gta3";
+    WriteFile(base + ".dir", Concat({Record(0, 1, "a.txd"), Record(1, 2, "car.dff"), Record(3, 1, "b.txd", ' ')}));
+    modArchive archive;
+    archive.ReadDirectory(base);
+    archive.RenameEntry("car.dff", "car.dff.old");
+    EXPECT_EQ(ReadFile(base + ".dir"), Concat({Record(0, 1, "a.txd"), Record(1, 2, "car.dff.old", ' '), Record(3, 1, "b.txd", ' ')}));
+    EXPECT_EQ(archive.colImgFiles[1]->sName(), Padded("car.dff.old"));
+    EXPECT_EQ(archive.colImgFiles[1]->lOffset(), 1);
+    EXPECT_EQ(archive.colImgFiles[1]->lSize(), 2);
+}
+
+TEST(RenameEntry, SearchIgnoresCaseFillAndPaddingAndRenamesEveryMatch)
+{
+    TempDir dir;
+    const std::string base = dir / "gta3";
+    const Bytes untouched = Record(9, 9, "car.dffx");
+    WriteFile(base + ".dir", Concat({Record(5, 6, "car.dff"), Record(7, 8, "CAR.DFF", ' '), untouched,
+                                     Record(1, 1, "car.dff\0ZZZZ"s), Record(2, 2, "car\x10.dff")}));
+    modArchive archive;
+    archive.ReadDirectory(base);
+    archive.RenameEntry("Car.Dff", "car.dff.old");
+    EXPECT_EQ(ReadFile(base + ".dir"), Concat({Record(5, 6, "car.dff.old", ' '), Record(7, 8, "car.dff.old", ' '), untouched,
+                                               Record(1, 1, "car.dff.old", ' '), Record(2, 2, "car.dff.old", ' ')}));
+}
+
+TEST(RenameEntry, SearchNameIsNotTrimmed)
+{
+    TempDir dir;
+    const std::string base = dir / "gta3";
+    const Bytes original = Concat({Record(0, 1, "car.dff"), Record(1, 1, " car.dff")});
+    WriteFile(base + ".dir", original);
+    modArchive archive;
+    archive.ReadDirectory(base);
+    archive.RenameEntry(" car.dff", "x");
+    archive.RenameEntry("car.dff ", "x");
+    archive.RenameEntry("", "x");
+    EXPECT_EQ(ReadFile(base + ".dir"), original);
+}
+
+TEST(RenameEntry, LongNamesLoseTheSuffixToTheCut)
+{
+    for (std::size_t length : {20u, 21u, 23u, 24u}) {
+        SCOPED_TRACE(length);
+        TempDir dir;
+        const std::string base = dir / "gta3";
+        const std::string name = std::string(length - 4, 'n') + ".dff";
+        WriteFile(base + ".dir", Record(4, 5, name));
+        modArchive archive;
+        archive.ReadDirectory(base);
+        archive.RenameEntry(name, name + ".old");
+        const std::string written = (name + ".old").substr(0, kNameSize);
+        EXPECT_EQ(ReadFile(base + ".dir"), Record(4, 5, written, ' '));
+    }
+}
+
+// ---- Appending -----------------------------------------------------------------------------------
+
+namespace {
+
+struct GameArchive {
+    TempDir dir;
+    std::string base = dir / "txd";
+    Bytes img;
+    Bytes directory = Record(0, 1, "old.txd");
+
+    explicit GameArchive(std::size_t imgLength) : img(Pattern(imgLength, 5))
+    {
+        WriteFile(base + ".img", img);
+        WriteFile(base + ".dir", directory);
+    }
+    bool Unchanged() const { return ReadFile(base + ".img") == img && ReadFile(base + ".dir") == directory; }
+};
+
+} // namespace
+
+TEST(AddFile, AppendsWholeBlocksAndOneNulFilledRecord)
+{
+    struct Row {
+        std::size_t fileLength;
+        std::size_t imgLength;
+        std::int32_t offset;   // blocks
+        std::int32_t blocks;
+    };
+    static constexpr Row kRows[] = {
+        {1, 4096, 2, 1},   {2047, 4096, 2, 1}, {2048, 4096, 2, 1}, {2049, 4096, 2, 2}, {1, 10240, 5, 1},
+        {4096, 0, 0, 2},   {1, 10241, 6, 1},   {5000, 10239, 5, 3}, {1, 1, 1, 1},
+    };
+    for (const Row& row : kRows) {
+        SCOPED_TRACE("file " + std::to_string(row.fileLength) + ", img " + std::to_string(row.imgLength));
+        GameArchive archiveFiles(row.imgLength);
+        const Bytes file = Pattern(row.fileLength, 9);
+        WriteFile(archiveFiles.dir / "car.dff", file);
+        modArchive archive;
+        archive.ReadDirectory(archiveFiles.base);
+        archive.AddFile(archiveFiles.dir / "car.dff", "car.dff");
+
+        // An unaligned .img is filled with zeros up to its next block, then the file, then zeros.
+        const std::size_t start = static_cast<std::size_t>(row.offset) * 2048;
+        const std::size_t end = start + static_cast<std::size_t>(row.blocks) * 2048;
+        EXPECT_EQ(ReadFile(archiveFiles.base + ".img"),
+                  Concat({archiveFiles.img, Zeros(start - row.imgLength), file, Zeros(end - start - row.fileLength)}));
+        EXPECT_EQ(ReadFile(archiveFiles.base + ".dir"), Concat({archiveFiles.directory, Record(row.offset, row.blocks, "car.dff")}));
+        EXPECT_EQ(archive.colImgFiles.Count(), 1u);   // the new record is not added in memory
+    }
+}
+
+TEST(AddFile, NameFieldIsCutAndNulFilledWithSpacesAsNul)
+{
+    struct Row {
+        std::string entryName;
+        std::string field;   // all 24 bytes
+    };
+    const Row rows[] = {
+        {"car.dff", "car.dff" + std::string(17, '\0')},
+        {"my car.dff", "my\0car.dff"s + std::string(14, '\0')},
+        {"abcdefghijklmnopqrstuvwx", "abcdefghijklmnopqrstuvwx"},
+        {"abcdefghijklmnopqrstuvwxyz.dff", "abcdefghijklmnopqrstuvwx"},
+        {"caf\xe9.txd", "caf\xe9.txd" + std::string(16, '\0')},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.entryName);
+        GameArchive archiveFiles(2048);
+        WriteFile(archiveFiles.dir / "file", Pattern(3));
+        modArchive archive;
+        archive.ReadDirectory(archiveFiles.base);
+        archive.AddFile(archiveFiles.dir / "file", row.entryName);
+        EXPECT_EQ(Slice(ReadFile(archiveFiles.base + ".dir"), 32, 32), Record(1, 1, row.field));
+    }
+}
+
+TEST(AddFile, RefusalsWriteNothing)
+{
+    struct Row {
+        const char* why;
+        std::size_t fileLength;    // the file to add; npos: missing
+        bool imgMissing;
+        std::size_t dirLength;     // 32: the one record as set up
+        ErrorKind kind;
+    };
+    static constexpr std::size_t kMissing = std::string::npos;
+    static constexpr Row kRows[] = {
+        {"empty file", 0, false, 32, ErrorKind::EmptyFile},
+        {"file missing", kMissing, false, 32, ErrorKind::FileNotFound},
+        {".img missing", 10, true, 32, ErrorKind::FileNotFound},
+        {".dir of a partial record", 10, false, 33, ErrorKind::BadArchive},
+    };
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.why);
+        GameArchive archiveFiles(4096);
+        modArchive archive;
+        archive.ReadDirectory(archiveFiles.base);
+        if (row.fileLength != kMissing)
+            WriteFile(archiveFiles.dir / "car.dff", Pattern(row.fileLength));
+        if (row.imgMissing) {
+            fs::DeleteFile(archiveFiles.base + ".img");
+            archiveFiles.img.clear();
+        }
+        if (row.dirLength != kRecordSize) {
+            archiveFiles.directory.resize(row.dirLength, std::byte{0x41});
+            WriteFile(archiveFiles.base + ".dir", archiveFiles.directory);
+        }
+        const auto e = ErrorOf([&] { archive.AddFile(archiveFiles.dir / "car.dff", "car.dff"); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Kind(), row.kind) << e->what();
+        if (row.imgMissing)
+            EXPECT_FALSE(fs::PathExists(archiveFiles.base + ".img"));
+        else
+            EXPECT_TRUE(archiveFiles.Unchanged());
+    }
+}
+
+// The .img is made sparse so that 2 GiB positions cost no real data.
+TEST(AddFile, EndPositionsPast32BitsOverflowBeforeWriting)
+{
+    struct Row {
+        std::int64_t imgLength;
+        std::int32_t offset;   // 0: overflow expected
+    };
+    static constexpr Row kRows[] = {
+        {2147481600, 1048575},   // the last block that starts within 32 bits
+        {2147481601, 0},         // filled up to 2^31 first
+        {2147483647, 0},
+        {2147483648, 0},
+    };
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.imgLength);
+        TempDir dir;
+        const std::string base = dir / "gta3";
+        {
+            fs::File img(base + ".img", fs::OpenMode::Create);
+            img.Truncate(row.imgLength);
+        }
+        WriteFile(base + ".dir", Record(0, 1, "old.dff"));
+        WriteFile(dir / "car.dff", Pattern(10));
+        modArchive archive;
+        archive.ReadDirectory(base);
+        const auto e = ErrorOf([&] { archive.AddFile(dir / "car.dff", "car.dff"); });
+        if (row.offset == 0) {
+            ASSERT_TRUE(e);
+            EXPECT_EQ(e->Kind(), ErrorKind::Overflow);
+            EXPECT_EQ(fs::FileLength(base + ".img"), row.imgLength);
+            EXPECT_EQ(ReadFile(base + ".dir"), Record(0, 1, "old.dff"));
+        } else {
+            ASSERT_FALSE(e) << e->what();
+            EXPECT_EQ(fs::FileLength(base + ".img"), row.imgLength + 2048);
+            EXPECT_EQ(ReadFile(base + ".dir"), Concat({Record(0, 1, "old.dff"), Record(row.offset, 1, "car.dff")}));
+        }
+    }
+}
+
+TEST(AddFile, FileOfMoreThan1048575BlocksOverflowsBeforeWriting)
+{
+    GameArchive archiveFiles(2048);
+    {
+        fs::File big(archiveFiles.dir / "big.dff", fs::OpenMode::Create);
+        big.Truncate(2147481601);
+    }
+    modArchive archive;
+    archive.ReadDirectory(archiveFiles.base);
+    const auto e = ErrorOf([&] { archive.AddFile(archiveFiles.dir / "big.dff", "big.dff"); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Kind(), ErrorKind::Overflow);
+    EXPECT_TRUE(archiveFiles.Unchanged());
+}
+
+TEST(GameArchiveUpdate, InstallingTwiceKeepsEveryVersionUnderOld)
+{
+    struct Row {
+        bool heldBefore;
+        std::vector<std::string> names;
+    };
+    const Row rows[] = {
+        {true, {"a.txd", "car.dff.old", "car.dff.old", "car.dff"}},
+        {false, {"a.txd", "car.dff.old", "car.dff"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.heldBefore);
+        TempDir dir;
+        const std::string base = dir / "gta3";
+        WriteFile(base + ".img", Pattern(4096));
+        WriteFile(base + ".dir", row.heldBefore ? Concat({Record(0, 1, "a.txd"), Record(1, 1, "car.dff")}) : Record(0, 1, "a.txd"));
+        WriteFile(dir / "car.dff", Pattern(10));
+        modArchive archive;
+        for (int install = 0; install < 2; ++install) {
+            archive.ReadDirectory(base);
+            archive.RenameEntry("car.dff", "car.dff.old");
+            archive.AddFile(dir / "car.dff", "car.dff");
+        }
+        archive.ReadDirectory(base);
+        std::vector<std::string> names;
+        for (const auto& entry : archive.colImgFiles)
+            names.push_back(TrimSpaces(entry->sName()));
+        EXPECT_EQ(names, row.names);
+        EXPECT_EQ(archive.colImgFiles[row.names.size() - 1]->sId(), std::to_string(row.names.size() - 1));
+        EXPECT_EQ(archive.colImgFiles[row.names.size() - 1]->lOffset(), 3);   // 2 blocks, then the first copy
+    }
 }
