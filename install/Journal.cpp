@@ -127,11 +127,18 @@ void WriteJournal(const std::string& path, const Journal& journal)
         text += "committed\n";
 
     const std::string temporary = path + ".tmp";
-    fs::File file(temporary, fs::OpenMode::Create);
-    file.WriteAt(0, std::as_bytes(std::span(text.data(), text.size())));
-    file.Flush();
-    file.Close();
-    fs::RenameFile(temporary, path);
+    try {
+        fs::File file(temporary, fs::OpenMode::Create);
+        file.WriteAt(0, std::as_bytes(std::span(text.data(), text.size())));
+        file.Flush();
+        file.Close();
+        fs::RenameFile(temporary, path);
+    } catch (const TesseraError&) {
+        fs::faults::Suspend noFaults;
+        if (fs::FileExists(temporary))
+            fs::DeleteFile(temporary);
+        throw;
+    }
     fs::FlushFolder(FolderOf(path));
 }
 

@@ -4,6 +4,8 @@
 #include "FileSystem.h"
 
 #include <cstring>
+#include <filesystem>
+#include <sstream>
 
 namespace tessera::test {
 
@@ -76,6 +78,74 @@ void WritePackage(const std::string& base, const std::vector<PackageEntry>& entr
     }
     WriteFile(base + ".dir", dir);
     WriteFile(base + ".zpk", zpk);
+}
+
+Snapshot TakeSnapshot(const std::string& folder)
+{
+    Snapshot snapshot;
+    const std::filesystem::path root(fs::NativePath(folder));
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string relative = std::filesystem::relative(entry.path(), root).generic_string();
+        if (entry.is_regular_file())
+            snapshot[relative] = ReadFile(entry.path().string());
+        else if (entry.is_directory())
+            snapshot[relative + "/"] = {};
+    }
+    return snapshot;
+}
+
+std::string DescribeDifferences(const Snapshot& before, const Snapshot& after)
+{
+    std::ostringstream out;
+    for (const auto& [path, bytes] : before) {
+        const auto it = after.find(path);
+        if (it == after.end())
+            out << "missing: " << path << "\n";
+        else if (it->second != bytes)
+            out << "changed: " << path << " (" << bytes.size() << " -> " << it->second.size() << " bytes)\n";
+    }
+    for (const auto& [path, bytes] : after)
+        if (!before.count(path))
+            out << "added: " << path << "\n";
+    return out.str();
+}
+
+Bytes Blocks(const Bytes& data)
+{
+    Bytes r = data;
+    r.resize((data.size() + kBlockSize - 1) / kBlockSize * kBlockSize);
+    return r;
+}
+
+void WriteArchive(const std::string& base, const std::vector<GameEntry>& entries)
+{
+    Bytes dir;
+    Bytes img;
+    for (const auto& e : entries) {
+        const Bytes data = Blocks(e.bytes);
+        const Bytes rec = Record(static_cast<std::int32_t>(img.size() / kBlockSize),
+                                 static_cast<std::int32_t>(data.size() / kBlockSize), e.name);
+        dir.insert(dir.end(), rec.begin(), rec.end());
+        img.insert(img.end(), data.begin(), data.end());
+    }
+    WriteFile(base + ".dir", dir);
+    WriteFile(base + ".img", img);
+}
+
+std::string MakeGameFolder(const std::string& root)
+{
+    const std::string game = fs::WithTrailingSeparator(root) + "game/";
+    for (const char* folder : {"", "anim", "data", "models", "text"})
+        fs::CreateFolder(game + folder);
+    WriteFile(game + "gta3.exe", ToBytes("game executable"));
+    WriteFile(game + "data/default.dat", ToBytes("stock default.dat"));
+    WriteFile(game + "models/hud.txd", ToBytes("stock hud.txd"));
+    WriteFile(game + "anim/ped.ifp", ToBytes("stock ped.ifp"));
+    WriteFile(game + "text/american.gxt", ToBytes("stock american.gxt"));
+    WriteArchive(game + "models/gta3", {{"car.dff", Pattern(3000, 11)}, {"bike.dff", Pattern(100, 12)}});
+    WriteArchive(game + "models/txd", {{"car.txd", Pattern(5000, 13)}});
+    WriteArchive(game + "anim/cuts", {{"intro.dat", Pattern(10, 14)}});
+    return game;
 }
 
 } // namespace tessera::test

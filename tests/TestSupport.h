@@ -4,6 +4,7 @@
 #include "Archive.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,5 +45,23 @@ struct PackageEntry {
     Bytes bytes;
 };
 void WritePackage(const std::string& base, const std::vector<PackageEntry>& entries);
+
+// Every file below a folder, by its path relative to it (with '/'), with its bytes.
+using Snapshot = std::map<std::string, Bytes>;
+Snapshot TakeSnapshot(const std::string& folder);
+// The paths that differ between two snapshots, for readable failures.
+std::string DescribeDifferences(const Snapshot& before, const Snapshot& after);
+
+// A small game folder: gta3.exe, some stock files and the three archives, each holding a few
+// entries. Returns the folder text, ending in a separator.
+struct GameEntry {
+    std::string name;
+    Bytes bytes;   // written in whole blocks
+};
+std::string MakeGameFolder(const std::string& root);
+// Writes an archive (base without extension) holding the entries back to back in whole blocks.
+void WriteArchive(const std::string& base, const std::vector<GameEntry>& entries);
+// The bytes a run of whole blocks holds for data: the data, then zeros to the block's end.
+Bytes Blocks(const Bytes& data);
 
 } // namespace tessera::test

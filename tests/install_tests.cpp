@@ -1,0 +1,279 @@
+// The install procedure end to end on a small game folder: what reaches the game folder, byte
+// for byte, what the window shows, and that a failing install leaves the game folder as it was.
+#include "FileSystem.h"
+#include "InstallPackage.h"
+#include "Journal.h"
+#include "RecordingServices.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+using namespace tessera;
+using namespace tessera::test;
+
+namespace {
+
+class Install : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        game = MakeGameFolder(root.Path());
+        options.journalFolder = root / "journal/";
+        store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
+        settings.LoadSettings();
+    }
+
+    InstallResult Run(const std::vector<PackageEntry>& entries)
+    {
+        WritePackage(root / "mod", entries);
+        return InstallPackage(root / "mod.zpk", settings, window, options);
+    }
+
+    std::vector<std::string> Titles() const
+    {
+        std::vector<std::string> titles;
+        for (const auto& m : window.messages)
+            titles.push_back(m.title);
+        return titles;
+    }
+
+    // The archive's records: (offset, size, name field bytes as written).
+    std::vector<DirRecord> Records(const std::string& base) { return ParseDirectory(ReadFile(game + base + ".dir")); }
+
+    TempDir root;
+    std::string game;
+    MemorySettingsStore store;
+    modMain settings{store};
+    RecordingWindowServices window;
+    InstallOptions options;
+};
+
+std::string Field(const DirRecord& r) { return std::string(r.sName.data(), r.sName.size()); }
+std::string Nuls(std::size_t n) { return std::string(n, '\0'); }
+
+} // namespace
+
+TEST_F(Install, RoutesEveryKindOfFileByteForByte)
+{
+    const Bytes car = Pattern(2049, 1), texture = Pattern(10, 2), cut = Pattern(4096, 3);
+    const Snapshot before = TakeSnapshot(game);
+    ASSERT_EQ(Run({{"default.dat", ToBytes("new default")},   // stock, though .dat goes to cuts
+                   {"hud.txd", ToBytes("new hud")},           // stock, though .txd goes to txd
+                   {"car.dff", car},                          // replaces an archive entry
+                   {"Tex.TXD", texture},                      // new entry, letter case kept
+                   {"scene.dat", cut},                        // non-stock .dat: cut-scene archive
+                   {"notes.txt", ToBytes("readme")},
+                   {"abc", ToBytes("x")}}),
+              InstallResult::Installed);
+
+    EXPECT_EQ(ReadText(game + "data/default.dat"), "new default");
+    EXPECT_EQ(ReadText(game + "data/default.dat.old"), "stock default.dat");
+    EXPECT_EQ(ReadText(game + "models/hud.txd"), "new hud");
+    EXPECT_EQ(ReadText(game + "models/hud.txd.old"), "stock hud.txd");
+
+    // models\gta3: the new data appended in whole blocks, the old entry renamed with space fill.
+    const Bytes gta3Before = before.at("models/gta3.img");
+    EXPECT_EQ(ReadFile(game + "models/gta3.img"), Concat({gta3Before, Blocks(car)}));
+    const auto gta3 = Records("models/gta3");
+    ASSERT_EQ(gta3.size(), 3u);
+    EXPECT_EQ(Field(gta3[0]), "car.dff.old" + std::string(13, ' '));
+    EXPECT_EQ(gta3[0].lOffset, 0);
+    EXPECT_EQ(gta3[0].lSize, 2);
+    EXPECT_EQ(Field(gta3[1]), "bike.dff" + Nuls(16));
+    EXPECT_EQ(gta3[2].lOffset, static_cast<std::int32_t>(gta3Before.size() / 2048));
+    EXPECT_EQ(gta3[2].lSize, 2);
+    EXPECT_EQ(Field(gta3[2]), "car.dff" + Nuls(17));
+
+    const auto txd = Records("models/txd");
+    ASSERT_EQ(txd.size(), 2u);
+    EXPECT_EQ(Field(txd[0]), "car.txd" + Nuls(17)) << "Tex.TXD is a new name, nothing set aside";
+    EXPECT_EQ(Field(txd[1]), "Tex.TXD" + Nuls(17));
+    EXPECT_EQ(ReadFile(game + "models/txd.img"), Concat({before.at("models/txd.img"), Blocks(texture)}));
+
+    const auto cuts = Records("anim/cuts");
+    ASSERT_EQ(cuts.size(), 2u);
+    EXPECT_EQ(Field(cuts[1]), "scene.dat" + Nuls(15));
+    EXPECT_EQ(cuts[1].lSize, 2);
+
+    // Refused files: one message each, in name order, and the rest installed.
+    ASSERT_EQ(window.messages.size(), 2u);
+    EXPECT_EQ(window.messages[0].title, "Bad file");
+    EXPECT_EQ(window.messages[0].text, "The file abc is not supported by Tessera.\r\nPlease notify Orlen : " + std::string(kContactAddress));
+    EXPECT_EQ(window.messages[1].text.substr(0, 40), "The file notes.txt is not supported by T");
+    EXPECT_FALSE(fs::PathExists(game + "notes.txt"));
+    EXPECT_FALSE(fs::PathExists(game + "abc"));
+
+    // The window: one caption per file in name order, then idle again.
+    EXPECT_EQ(window.captions, (std::vector<std::string>{"Installing abc", "Installing car.dff", "Installing default.dat",
+                                                          "Installing hud.txd",
+                                                          "Installing notes.txt", "Installing scene.dat", "Installing Tex.TXD",
+                                                          "Mod installed!"}));
+    EXPECT_TRUE(window.installEnabled);
+    EXPECT_TRUE(window.browseEnabled);
+    EXPECT_EQ(window.pointer, Pointer::Default);
+    ASSERT_GE(window.buttonChanges.size(), 2u);
+    EXPECT_EQ(window.buttonChanges[0], std::make_pair(Button::Install, false));
+    EXPECT_EQ(window.buttonChanges[1], std::make_pair(Button::BrowseSource, false));
+    EXPECT_EQ(window.pointers.front(), Pointer::Hourglass);
+
+    // Nothing left behind: no journal, no scratch files beside the stock files.
+    EXPECT_TRUE(fs::ListFiles(options.journalFolder).empty());
+    EXPECT_EQ(TakeSnapshot(game).count("data/default.dat.tessera-new"), 0u);
+}
+
+TEST_F(Install, SecondInstallKeepsTheFirstBackupAndSetsAsideTheNewEntry)
+{
+    const Bytes first = Pattern(100, 5), second = Pattern(100, 6);
+    ASSERT_EQ(Run({{"default.dat", ToBytes("first")}, {"car.dff", first}, {"new.dff", first}}), InstallResult::Installed);
+    ASSERT_EQ(Run({{"default.dat", ToBytes("second")}, {"car.dff", second}, {"new.dff", second}}), InstallResult::Installed);
+
+    EXPECT_EQ(ReadText(game + "data/default.dat"), "second");
+    EXPECT_EQ(ReadText(game + "data/default.dat.old"), "stock default.dat");
+    const auto gta3 = Records("models/gta3");
+    std::vector<std::string> names;
+    for (const auto& r : gta3)
+        names.push_back(TrimSpaces(RecordName(r.sName)));
+    // car.dff held an entry before: two .old entries now; new.dff did not: one.
+    EXPECT_EQ(names, (std::vector<std::string>{"car.dff.old", "bike.dff", "car.dff.old", "new.dff.old", "car.dff", "new.dff"}));
+    const Bytes img = ReadFile(game + "models/gta3.img");
+    const auto& newest = gta3[4];
+    EXPECT_EQ(Bytes(img.begin() + newest.lOffset * 2048, img.begin() + newest.lOffset * 2048 + 100), second);
+}
+
+TEST_F(Install, StockFileMissingButBackedUpIsCreated)
+{
+    fs::RenameFile(game + "data/default.dat", game + "data/default.dat.old");
+    ASSERT_EQ(Run({{"DEFAULT.DAT", ToBytes("new")}}), InstallResult::Installed);
+    EXPECT_EQ(ReadText(game + "data/default.dat"), "new");
+    EXPECT_EQ(ReadText(game + "data/default.dat.old"), "stock default.dat");
+}
+
+TEST_F(Install, RefusesArchiveFilesThatCannotBeSetAsideOrAreEmpty)
+{
+    const std::string longName = "abcdefghijklmnopqrst.dff";   // 24 characters
+    ASSERT_EQ(Run({{longName, ToBytes("x")}, {"empty.txd", {}}, {"ok.dff", ToBytes("y")}}), InstallResult::Installed);
+    ASSERT_EQ(window.messages.size(), 2u);
+    EXPECT_EQ(window.messages[0].title, "Bad file");
+    EXPECT_NE(window.messages[0].text.find(longName), std::string::npos);
+    EXPECT_NE(window.messages[0].text.find("24 characters"), std::string::npos);
+    EXPECT_NE(window.messages[1].text.find("empty.txd"), std::string::npos);
+    EXPECT_EQ(Records("models/gta3").size(), 3u) << "only ok.dff went in";
+    EXPECT_EQ(Records("models/txd").size(), 1u);
+}
+
+TEST_F(Install, EmptyPackageEndsInstalled)
+{
+    ASSERT_EQ(Run({}), InstallResult::Installed);
+    EXPECT_EQ(window.captions, std::vector<std::string>{"Mod installed!"});
+    EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(Install, FolderChangedDuringAnInstallAppliesToTheNextOne)
+{
+    TempDir other;
+    const std::string otherGame = MakeGameFolder(other.Path());
+    const Snapshot otherBefore = TakeSnapshot(otherGame);
+    window.onDoEvents = [&] {
+        store.SaveSetting("Tessera", "Settings", "GTA3Path", otherGame);
+        settings.LoadSettings();
+    };
+    ASSERT_EQ(Run({{"default.dat", ToBytes("new")}, {"car.dff", ToBytes("new car")}}), InstallResult::Installed);
+    EXPECT_EQ(ReadText(game + "data/default.dat"), "new");
+    EXPECT_EQ(Records("models/gta3").size(), 3u);
+    EXPECT_EQ(TakeSnapshot(otherGame), otherBefore);
+}
+
+// Every check that fails before the first change leaves the game folder untouched and says why.
+TEST_F(Install, FailedChecksChangeNothing)
+{
+    struct Case {
+        const char* why;
+        std::function<void()> spoil;
+        std::vector<PackageEntry> entries;
+        const char* mentions;
+    };
+    const std::vector<Case> cases = {
+        {"archive .img missing", [&] { fs::DeleteFile(game + "models/txd.img"); }, {{"a.txd", ToBytes("t")}}, "txd.img"},
+        {"archive .dir missing", [&] { fs::DeleteFile(game + "anim/cuts.dir"); }, {{"a.ifp", ToBytes("t")}}, "cuts.dir"},
+        {"archive .dir of a partial record", [&] { WriteFile(game + "models/gta3.dir", Zeros(40)); }, {{"a.dff", ToBytes("t")}}, "gta3.dir"},
+        {"stock file and its backup missing", [&] { fs::DeleteFile(game + "text/american.gxt"); },
+         {{"a.dff", ToBytes("t")}, {"american.gxt", ToBytes("g")}}, "american.gxt"},
+        {"package data missing", [&] { fs::DeleteFile(root / "mod.zpk"); }, {{"a.dff", ToBytes("t")}}, "mod.zpk"},
+        {"package directory missing", [&] { fs::DeleteFile(root / "mod.dir"); }, {{"a.dff", ToBytes("t")}}, "mod.dir"},
+        {"entry past the end", [&] { WriteFile(root / "mod.dir", Record(0, 99, "a.dff")); }, {{"a.dff", ToBytes("t")}}, "past the end"},
+        {"unsafe entry name", [&] { WriteFile(root / "mod.dir", Record(0, 1, "..\\evil.dff")); }, {{"a.dff", ToBytes("t")}}, "path separator"},
+        {"game folder gone", [&] { settings.sGTA3Path = root / "nowhere/"; }, {{"a.dff", ToBytes("t")}}, "nowhere"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        TempDir fresh;
+        game = MakeGameFolder(fresh.Path());
+        store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
+        settings.LoadSettings();
+        window = RecordingWindowServices();
+        WritePackage(root / "mod", c.entries);
+        c.spoil();
+        const Snapshot before = TakeSnapshot(game);
+
+        EXPECT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Failed);
+        EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+        ASSERT_EQ(window.messages.size(), 1u);
+        EXPECT_EQ(window.messages[0].title, "Install failed");
+        EXPECT_NE(window.messages[0].text.find(c.mentions), std::string::npos) << window.messages[0].text;
+        EXPECT_NE(window.messages[0].text.find("The game folder was left as it was."), std::string::npos);
+        EXPECT_TRUE(window.installEnabled && window.browseEnabled);
+        EXPECT_EQ(window.pointer, Pointer::Default);
+    }
+}
+
+// The k-th write, rename, copy, truncate or flush fails, for every k until the install gets
+// through: after each failure the game folder is byte-identical to before.
+TEST_F(Install, EveryFailurePointRollsBackCompletely)
+{
+    fs::WriteWholeFile(game + "models/hud.txd.old", ToBytes("earlier backup"));   // a stock file with a .old
+    const std::vector<PackageEntry> entries = {
+        {"american.gxt", Pattern(700, 1)},   // stock, first backup
+        {"car.dff", Pattern(3000, 2)},       // replaces an entry
+        {"new.dff", Pattern(10, 3)},         // new entry
+        {"car.txd", Pattern(5000, 4)},       // second archive
+        {"hud.txd", Pattern(20, 5)},         // stock with an existing .old
+        {"zz.ifp", Pattern(2048, 6)},
+    };
+    WritePackage(root / "mod", entries);
+    const Snapshot before = TakeSnapshot(game);
+
+    long k = 1;
+    for (;; ++k) {
+        ASSERT_LT(k, 1000) << "the install never got through";
+        window = RecordingWindowServices();
+        fs::faults::Arm(k, k % 2 ? ErrorKind::DiskFull : ErrorKind::AccessDenied);
+        const InstallResult result = InstallPackage(root / "mod.zpk", settings, window, options);
+        const bool fired = fs::faults::Fired();
+        fs::faults::Disarm();
+        if (!fired) {
+            ASSERT_EQ(result, InstallResult::Installed);
+            break;
+        }
+        SCOPED_TRACE("failure point " + std::to_string(k));
+        ASSERT_EQ(result, InstallResult::Failed);
+        ASSERT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+        ASSERT_EQ(window.messages.back().title, "Install failed");
+        ASSERT_TRUE(!fs::FolderExists(options.journalFolder) || fs::ListFiles(options.journalFolder).empty());
+    }
+    std::cout << "[ faults   ] " << k - 1 << " failure points rolled back\n";
+    EXPECT_GT(k, 15);
+
+    // The end state is exactly that of an install that met no fault.
+    TempDir clean;
+    const std::string cleanGame = MakeGameFolder(clean.Path());
+    fs::WriteWholeFile(cleanGame + "models/hud.txd.old", ToBytes("earlier backup"));
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", cleanGame);
+    settings.LoadSettings();
+    ASSERT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Installed);
+    EXPECT_EQ(DescribeDifferences(TakeSnapshot(cleanGame), TakeSnapshot(game)), "");
+    EXPECT_EQ(ReadFile(game + "text/american.gxt"), Pattern(700, 1));
+    EXPECT_EQ(ReadText(game + "text/american.gxt.old"), "stock american.gxt");
+    EXPECT_EQ(ReadText(game + "models/hud.txd.old"), "earlier backup");
+}
