@@ -3,6 +3,7 @@
 
 #include "FileSystem.h"
 #include "Text.h"
+#include "Timing.h"
 
 #include <algorithm>
 #include <charconv>
@@ -184,6 +185,7 @@ std::string BaseName(const std::string& path)
 
 void modArchive::ReadDirectory(const std::string& base)
 {
+    const timing::Scoped timed(timing::Phase::ReadDirectory);
     colImgFiles = KeyedCollection<clsImgFile>();
     sArchiveBase = base;
     const std::vector<std::byte> bytes = fs::ReadWholeFile(base + ".dir");
@@ -201,6 +203,7 @@ void modArchive::ReadDirectory(const std::string& base)
 
 void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder)
 {
+    const timing::Scoped timed(timing::Phase::Extract);
     const std::int32_t offset = entry.lOffset();
     const std::int32_t size = entry.lSize();
     CheckedInt32(static_cast<long long>(offset) + 1, "start of entry " + PrintableName(TrimSpaces(entry.sName())));
@@ -256,6 +259,7 @@ void modArchive::RenameEntry(const std::string& name, const std::string& newName
 
 void modArchive::AddFile(const std::string& path, const std::string& entryName)
 {
+    const timing::Scoped timed(timing::Phase::Append);
     const std::string imgPath = sArchiveBase + ".img";
     const std::string dirPath = sArchiveBase + ".dir";
     fs::File img(imgPath, fs::OpenMode::ReadWrite);
