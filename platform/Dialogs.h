@@ -1,0 +1,33 @@
+// The modal windows of the desktop program: message boxes, the open-file dialog and any dialog
+// window shown modally. The windows reach them only through IDialogs, so tests answer them at
+// once with a recording double instead of waiting on a modal loop.
+#pragma once
+
+#include <string>
+
+class QDialog;
+class QWidget;
+
+namespace tessera {
+
+class IDialogs {
+public:
+    virtual ~IDialogs() = default;
+    // Shows text (lines separated by CR LF) under title with one OK button and no icon, modal to
+    // owner (or to the application when owner is null); returns when the user has closed it.
+    virtual void MsgBox(QWidget* owner, const std::string& text, const std::string& title) = 0;
+    // A modal single-file open dialog over owner, starting in startFolder, with one filter entry
+    // shown as filterDescription that lists the names matching pattern in any letter case. The
+    // user may type a name that does not exist. Returns the chosen full path, or empty text.
+    virtual std::string OpenFile(QWidget* owner, const std::string& title, const std::string& filterDescription,
+                                 const std::string& pattern, const std::string& startFolder) = 0;
+    // Shows dialog modally and returns when it has closed.
+    virtual void ShowModal(QDialog& dialog) = 0;
+};
+
+// The dialogs in use: the Qt ones unless a test has put its own in place.
+IDialogs& Dialogs();
+// Puts dialogs in place (not owned); null restores the Qt ones.
+void SetDialogs(IDialogs* dialogs);
+
+} // namespace tessera
