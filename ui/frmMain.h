@@ -1,0 +1,75 @@
+// frmMain, the main window: choose a mod package and install it; the menus give Quit, the
+// options dialog and the About box. Loading it runs the start-up of the settings.
+#pragma once
+
+#include "QtWindowServices.h"
+#include "modMain.h"
+
+#include <QMainWindow>
+
+#include <memory>
+#include <string>
+
+class QAction;
+class QCloseEvent;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+
+namespace tessera {
+
+// The About box text: version, credit, copyright and contact, lines joined by CR LF.
+std::string AboutText();
+
+class frmMain : public QMainWindow {
+public:
+    explicit frmMain(ISettingsStore& store, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // The start-up: settings, the options dialog while no game folder is known, recovery of an
+    // interrupted install, then the window is shown. When the user gives no folder the window
+    // is closed without ever showing and the program is to end.
+    void Form_Load();
+
+    modMain& Settings() noexcept { return settings_; }
+    bool Installing() const noexcept { return installing_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    // A close while an install runs waits for the install to return.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void cmdBrowseSource_Click();
+    void lblSource_Change();
+    void cmdInstall_Click();
+    void mnuQuit_Click();
+    void mnuOption_Click();
+    void mnuAbout_Click();
+    void SetSourceText(const std::string& text);
+
+    modMain settings_;
+    // The package path that lblSource shows, as bytes.
+    std::string sourceText_;
+    bool installing_ = false;
+    bool closePending_ = false;
+
+    QLineEdit* lblSource;
+    QPushButton* cmdBrowseSource;
+    QLabel* Label3;
+    QPushButton* cmdInstall;
+    QListWidget* fileList;
+    QMenu* mnuFile;
+    QAction* mnuQuit;
+    QMenu* mnuSetup;
+    QAction* mnuOption;
+    QMenu* mnuQuestion;
+    QAction* mnuAbout;
+
+    std::unique_ptr<QtWindowServices> windowServices_;
+};
+
+} // namespace tessera

@@ -1,0 +1,17 @@
+// The open-file dialog wrapper.
+#include "modBrowseDir.h"
+
+#include "Archive.h"
+#include "Dialogs.h"
+#include "FileSystem.h"
+#include "Text.h"
+
+namespace tessera {
+
+std::string ShowOpenDialog(const std::string& title, const std::string& pattern, QWidget* owner)
+{
+    const std::string chosen = Dialogs().OpenFile(owner, title, "(" + pattern + ")", pattern, fs::ProgramFolder());
+    return CleanName(TrimSpaces(chosen));
+}
+
+} // namespace tessera

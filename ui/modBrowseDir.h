@@ -1,0 +1,15 @@
+// modBrowseDir: the program's one wrapper around the open-file dialog.
+#pragma once
+
+#include <string>
+
+class QWidget;
+
+namespace tessera {
+
+// A modal single-file open dialog over owner with the given title and one filter entry,
+// described as the pattern in parentheses, starting in the program folder. Returns the chosen
+// full path, or empty text when the user cancelled.
+std::string ShowOpenDialog(const std::string& title, const std::string& pattern, QWidget* owner);
+
+} // namespace tessera
