@@ -1,3 +1,66 @@
 #!/usr/bin/env bash
-# Starts the real desktop program under Xvfb and takes screenshots (filled in by its issue).
-echo "smoke: not built yet"
+# Starts the real desktop program under Xvfb with fresh settings: first without a game folder
+# (the "Options" window must come up), then with one stored (the main window must come up).
+# Saves a screenshot of each window to build/smoke/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${TESSERA_BUILD:-build}
+program=$root/$build/ui/tessera
+shots=$root/$build/smoke
+wait_seconds=20
+
+if [ "${1:-}" != "--inside-xvfb" ]; then
+  if [ ! -x "$program" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$build" --target tessera
+  fi
+  mkdir -p "$shots"
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-xvfb
+fi
+
+scratch=$(mktemp -d)
+pid=""
+cleanup() {
+  if [ -n "$pid" ]; then
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# Starts tessera with its own settings and home, waits for a window titled exactly $1 and
+# saves a screenshot of it to $2; fails when it does not appear in time.
+run_until_window() {
+  local title=$1 shot=$2 home=$3
+  mkdir -p "$home/config" "$home/data"
+  HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data QT_QPA_PLATFORM=xcb \
+    "$program" >"$home/output.txt" 2>&1 &
+  pid=$!
+  local window
+  if ! window=$(timeout "$wait_seconds" xdotool search --sync --onlyvisible --name "^${title}\$" | head -n 1) \
+      || [ -z "$window" ]; then
+    echo "smoke: no window \"$title\" within ${wait_seconds} s" >&2
+    cat "$home/output.txt" >&2
+    return 1
+  fi
+  # Let the window paint before taking its picture.
+  sleep 1
+  import -window "$window" "$shot"
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+  pid=""
+  echo "smoke: window \"$title\" came up; screenshot $shot"
+}
+
+# First start: nothing stored, so the options dialog asks for the game folder.
+run_until_window "Options" "$shots/options.png" "$scratch/first"
+
+# A stored game folder: the main window comes up directly.
+game=$scratch/game
+mkdir -p "$game"
+: >"$game/gta3.exe"
+mkdir -p "$scratch/second/config/Tessera"
+printf '[Settings]\nGTA3Path=%s/\n' "$game" >"$scratch/second/config/Tessera/Tessera.conf"
+run_until_window "Orlen's Tessera" "$shots/main.png" "$scratch/second"
