@@ -3,6 +3,7 @@
 
 #include "FileSystem.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -146,6 +147,31 @@ std::string MakeGameFolder(const std::string& root)
     WriteArchive(game + "models/txd", {{"car.txd", Pattern(5000, 13)}});
     WriteArchive(game + "anim/cuts", {{"intro.dat", Pattern(10, 14)}});
     return game;
+}
+
+std::string ShellQuote(const std::string& s)
+{
+    std::string r = "'";
+    for (char c : s)
+        r += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return r + "'";
+}
+
+CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args, const std::string& env)
+{
+    TempDir capture;
+    std::string command = env + (env.empty() ? "" : " ") + ShellQuote(program);
+    for (const auto& a : args)
+        command += " " + ShellQuote(a);
+    command += " >" + ShellQuote(capture / "out") + " 2>" + ShellQuote(capture / "err") + " </dev/null; echo $? >"
+        + ShellQuote(capture / "status");
+    CommandResult r;
+    if (std::system(command.c_str()) == -1)
+        return r;
+    r.status = std::stoi(ReadText(capture / "status"));
+    r.out = ReadText(capture / "out");
+    r.err = ReadText(capture / "err");
+    return r;
 }
 
 } // namespace tessera::test

@@ -64,4 +64,14 @@ void WriteArchive(const std::string& base, const std::vector<GameEntry>& entries
 // The bytes a run of whole blocks holds for data: the data, then zeros to the block's end.
 Bytes Blocks(const Bytes& data);
 
+// A command line run through the shell, with its exit status and what it printed.
+struct CommandResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+std::string ShellQuote(const std::string& s);
+// Runs program with args; env is put before it as NAME=value words (already quoted).
+CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args, const std::string& env = {});
+
 } // namespace tessera::test

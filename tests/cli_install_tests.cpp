@@ -1,0 +1,143 @@
+// tessera-cli install, check and recover as a script runs them: exit status, what it prints,
+// and what reaches the game folder.
+#include "FileSystem.h"
+#include "Journal.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace tessera;
+using namespace tessera::test;
+
+namespace {
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        game = MakeGameFolder(root.Path());
+        fs::CreateFolder(root / "data");
+        fs::CreateFolder(root / "config");
+    }
+
+    CommandResult Run(const std::vector<std::string>& args)
+    {
+        return RunCommand(TESSERA_CLI, args,
+                          "XDG_DATA_HOME=" + ShellQuote(root / "data") + " XDG_CONFIG_HOME=" + ShellQuote(root / "config"));
+    }
+
+    TempDir root;
+    std::string game;
+};
+
+} // namespace
+
+TEST_F(Cli, InstallPrintsProgressAndMessagesAndExitsZero)
+{
+    WritePackage(root / "mod", {{"car.dff", ToBytes("car")}, {"default.dat", ToBytes("dat")}, {"notes.txt", ToBytes("n")}});
+    // The folder without its trailing separator works too.
+    const auto r = Run({"install", root / "mod.zpk", "--game", game.substr(0, game.size() - 1)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Installing car.dff\nInstalling default.dat\nInstalling notes.txt\nMod installed!\n");
+    EXPECT_EQ(r.err, "Bad file: The file notes.txt is not supported by Tessera.\nPlease notify Orlen : orlen.tessera@proton.me\n");
+    EXPECT_EQ(ReadText(game + "data/default.dat"), "dat");
+    EXPECT_EQ(ParseDirectory(ReadFile(game + "models/gta3.dir")).size(), 3u);
+}
+
+TEST_F(Cli, InstallFailureExitsOneAndChangesNothing)
+{
+    WritePackage(root / "mod", {{"car.dff", ToBytes("car")}});
+    fs::DeleteFile(game + "models/gta3.img");
+    const Snapshot before = TakeSnapshot(game);
+    const auto r = Run({"install", root / "mod.zpk", "--game", game});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Install failed: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("gta3.img"), std::string::npos) << r.err;
+    EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+}
+
+TEST_F(Cli, InstallUsesTheStoredFolderOrSaysThereIsNone)
+{
+    WritePackage(root / "mod", {{"default.dat", ToBytes("dat")}});
+    auto r = Run({"install", root / "mod.zpk"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No game folder is set"), std::string::npos) << r.err;
+
+    fs::CreateFolder(root / "config/Tessera");
+    WriteFile(root / "config/Tessera/Tessera.conf", ToBytes("[Settings]\nGTA3Path=" + game + "\n"));
+    r = Run({"install", root / "mod.zpk"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadText(game + "data/default.dat"), "dat");
+}
+
+TEST_F(Cli, UsageErrorsExitTwo)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"install"}, {"install", "a.zpk", "--bogus"}, {"check"}, {"recover", "extra"}, {"frobnicate"}, {}}) {
+        SCOPED_TRACE(args.empty() ? std::string("(none)") : args[0]);
+        EXPECT_EQ(Run(args).status, 2);
+    }
+}
+
+TEST_F(Cli, DryRunSaysWhereEveryFileGoesAndChangesNothing)
+{
+    WritePackage(root / "mod", {{"car.dff", ToBytes("c")}, {"new.txd", ToBytes("t")}, {"hud.txd", ToBytes("h")},
+                                {"abcdefghijklmnopqrst.dff", ToBytes("x")}, {"notes.txt", ToBytes("r")}});
+    const Snapshot before = TakeSnapshot(game);
+    const auto r = Run({"install", "--dry-run", root / "mod.zpk", "--game", game});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "abcdefghijklmnopqrst.dff: refused: its name has 24 characters, so the entry it replaces could not be kept under a .old name\n"
+                     "car.dff: goes into the archive models\\gta3 (the entry of that name is set aside as car.dff.old)\n"
+                     "hud.txd: replaces the stock file " + game + "models\\hud.txd (the game's version is kept as .old)\n"
+                     "new.txd: goes into the archive models\\txd (new entry)\n"
+                     "notes.txt: refused: not supported by Tessera\n");
+    EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+}
+
+TEST_F(Cli, CheckFindsBrokenArchives)
+{
+    auto r = Run({"check", game});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "models\\gta3: 2 records, 3 blocks: ok\nmodels\\txd: 1 records, 3 blocks: ok\nanim\\cuts: 1 records, 1 blocks: ok\n");
+
+    WriteFile(game + "models/txd.dir", Concat({Record(0, 3, "car.txd"), Record(2, 5, "far.txd"), Record(0, 1, "bad|name.txd")}));
+    WriteFile(game + "anim/cuts.img", Zeros(100));
+    r = Run({"check", game});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("entry 1 (far.txd): its data (block 2, 5 blocks) does not lie within the .img"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("entry 2 (bad|name.txd): the name contains the character |"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("cuts.img: its length (100 bytes) is not a whole number of 2048-byte blocks"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, RecoverRollsBackAnInterruptedInstall)
+{
+    const Snapshot before = TakeSnapshot(game);
+    // The state a killed install leaves: its journal, the backup made, a record appended.
+    Journal journal;
+    journal.gameFolder = game;
+    JournalOp stock;
+    stock.path = game + "data\\default.dat";
+    stock.hadOld = false;
+    journal.ops.push_back(stock);
+    JournalOp archive;
+    archive.kind = JournalOp::Kind::Archive;
+    archive.path = game + "models\\gta3";
+    archive.dirBytes = ReadFile(game + "models/gta3.dir");
+    archive.dirLength = static_cast<std::int64_t>(archive.dirBytes.size());
+    archive.imgLength = fs::FileLength(game + "models/gta3.img");
+    journal.ops.push_back(archive);
+    fs::CreateFolders(root / "data/Tessera");
+    WriteJournal(JournalPath(root / "data/Tessera/", game), journal);
+    fs::RenameFile(game + "data/default.dat", game + "data/default.dat.old");
+    WriteFile(game + "data/default.dat", ToBytes("half a mod"));
+    fs::File img(game + "models/gta3.img", fs::OpenMode::ReadWrite);
+    img.WriteAt(img.Length(), Zeros(2048));
+    img.Close();
+
+    auto r = Run({"recover", "--game", game});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Install rolled back: An install into " + game + " was interrupted."), std::string::npos) << r.err;
+    EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+    r = Run({"recover"});
+    EXPECT_EQ(r.out, "No interrupted install was found.\n");
+}

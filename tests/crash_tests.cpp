@@ -1,0 +1,127 @@
+// A child tessera-cli installing a large package is killed with SIGKILL at many points of its
+// run; each time tessera-cli recover must leave the game folder exactly as it was, and a new
+// install must then reach the normal end state.
+#include "FileSystem.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+
+using namespace tessera;
+using namespace tessera::test;
+
+namespace {
+
+constexpr int kKillPoints = 60;
+
+// A game folder with fuller archives, so an install takes long enough to be cut at many points.
+void Enlarge(const std::string& game)
+{
+    std::vector<GameEntry> models, textures;
+    for (int i = 0; i < 400; ++i)
+        models.push_back({"model" + std::to_string(i) + ".dff", Pattern(20000 + i * 37, static_cast<unsigned>(i))});
+    for (int i = 0; i < 100; ++i)
+        textures.push_back({"tex" + std::to_string(i) + ".txd", Pattern(30000, static_cast<unsigned>(i + 1000))});
+    WriteArchive(game + "models/gta3", models);
+    WriteArchive(game + "models/txd", textures);
+}
+
+std::vector<PackageEntry> LargePackage()
+{
+    std::vector<PackageEntry> entries;
+    for (int i = 0; i < 120; ++i)   // half replace entries, half are new
+        entries.push_back({"model" + std::to_string(i * 7) + ".dff", Pattern(60000 + i * 101, static_cast<unsigned>(5000 + i))});
+    for (int i = 0; i < 60; ++i)
+        entries.push_back({"tex" + std::to_string(i * 3) + ".txd", Pattern(90000, static_cast<unsigned>(7000 + i))});
+    for (int i = 0; i < 20; ++i)
+        entries.push_back({"cut" + std::to_string(i) + ".ifp", Pattern(40000, static_cast<unsigned>(9000 + i))});
+    entries.push_back({"default.dat", Pattern(500000, 1)});
+    entries.push_back({"hud.txd", Pattern(700000, 2)});
+    entries.push_back({"american.gxt", Pattern(900000, 3)});
+    entries.push_back({"ped.ifp", Pattern(300000, 4)});
+    return entries;
+}
+
+class Crash : public ::testing::Test {
+protected:
+    std::string Env() const
+    {
+        return "XDG_DATA_HOME=" + ShellQuote(root / "data") + " XDG_CONFIG_HOME=" + ShellQuote(root / "config");
+    }
+
+    // A fresh copy of the pristine game folder at game.
+    void Reset(const Snapshot& pristine)
+    {
+        fs::RemoveTree(game);
+        for (const auto& [path, bytes] : pristine) {
+            if (path.back() == '/')
+                fs::CreateFolders(game + path);
+            else
+                WriteFile(game + path, bytes);
+        }
+    }
+
+    TempDir root;
+    std::string game = root / "work/";
+};
+
+} // namespace
+
+TEST_F(Crash, KilledInstallsRollBackAndInstallAgain)
+{
+    fs::CreateFolder(root / "data");
+    fs::CreateFolder(root / "config");
+    TempDir source;
+    const std::string pristineGame = MakeGameFolder(source.Path());
+    Enlarge(pristineGame);
+    fs::WriteWholeFile(pristineGame + "models/hud.txd.old", ToBytes("earlier backup"));
+    WritePackage(root / "mod", LargePackage());
+    const Snapshot pristine = TakeSnapshot(pristineGame);
+    const std::vector<std::string> install = {"install", root / "mod.zpk", "--game", game};
+
+    // The end state and the length of an uninterrupted run.
+    Reset(pristine);
+    const auto start = std::chrono::steady_clock::now();
+    const auto full = RunCommand(TESSERA_CLI, install, Env());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(full.status, 0) << full.err;
+    const Snapshot installed = TakeSnapshot(game);
+    ASSERT_NE(installed, pristine);
+
+    int midway = 0, before = 0, after = 0;
+    for (int i = 0; i < kKillPoints; ++i) {
+        const double at = seconds * 1.2 * (i + 0.5) / kKillPoints;
+        SCOPED_TRACE("kill at " + std::to_string(at) + " s");
+        Reset(pristine);
+        char delay[32];
+        std::snprintf(delay, sizeof delay, "%.4f", at);
+        RunCommand("timeout", [&] {
+            std::vector<std::string> args = {"-s", "KILL", delay, TESSERA_CLI};
+            args.insert(args.end(), install.begin(), install.end());
+            return args;
+        }(), Env());
+
+        const Snapshot killed = TakeSnapshot(game);
+        const bool journal = fs::FolderExists(root / "data/Tessera") && !fs::ListFiles(root / "data/Tessera").empty();
+        (journal ? midway : killed == installed ? after : before)++;
+
+        const auto recover = RunCommand(TESSERA_CLI, {"recover", "--game", game}, Env());
+        ASSERT_EQ(recover.status, 0) << recover.err;
+        const Snapshot recovered = TakeSnapshot(game);
+        // A kill after the install finished leaves its end state; any other leaves the game as it was.
+        if (recovered != installed) {
+            ASSERT_EQ(DescribeDifferences(pristine, recovered), "");
+        }
+
+        Reset(pristine);
+        const auto again = RunCommand(TESSERA_CLI, install, Env());
+        ASSERT_EQ(again.status, 0) << again.err;
+        ASSERT_EQ(DescribeDifferences(installed, TakeSnapshot(game)), "");
+    }
+    std::cout << "[ crash    ] " << kKillPoints << " kill points over a " << seconds << " s install: " << midway
+              << " midway (rolled back), " << before << " before the first change, " << after << " after the end\n";
+    EXPECT_GE(midway, kKillPoints / 4);
+}
