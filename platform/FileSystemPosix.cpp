@@ -3,6 +3,7 @@
 #ifndef _WIN32
 
 #include "FileSystem.h"
+#include "FileSystemInternal.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -22,30 +23,6 @@ namespace tessera::fs {
 const char kSeparator = '/';
 
 namespace {
-
-long gArmedAt = 0;     // 0: not armed
-long gCounted = 0;
-bool gFired = false;
-int gSuspended = 0;
-ErrorKind gFaultKind = ErrorKind::DiskFull;
-
-const char* FaultReason(ErrorKind kind)
-{
-    return kind == ErrorKind::DiskFull ? "there is not enough space on the disk" : "access is denied";
-}
-
-// Called before every counted operation.
-void CountOperation(const char* what, const std::string& path)
-{
-    if (gArmedAt == 0 || gSuspended > 0)
-        return;
-    ++gCounted;
-    if (gCounted == gArmedAt) {
-        gArmedAt = 0;
-        gFired = true;
-        throw TesseraError(gFaultKind, std::string("Cannot ") + what + " " + path + ": " + FaultReason(gFaultKind), path);
-    }
-}
 
 ErrorKind KindOfErrno(int err)
 {
@@ -114,14 +91,7 @@ std::string Join(const std::string& folder, const std::string& name)
 
 } // namespace
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-std::string WithTrailingSeparator(const std::string& folder)
-{
-    if (!folder.empty() && IsSeparator(folder.back()))
-        return folder;
-    return folder + kSeparator;
-}
 
 std::string NativePath(const std::string& path)
 {
@@ -158,7 +128,7 @@ std::string NativePath(const std::string& path)
         current = std::move(next);
     }
     if (current.empty())
-        current = absolute ? "/" : ".";
+        current = std::string(absolute ? "/" : ".");   // a plain assignment trips a false -Wrestrict of g++ 12 at -O3
     if (trailing && current.back() != '/')
         current += '/';
     return current;
@@ -194,34 +164,34 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
     case OpenMode::Read: flags |= O_RDONLY; break;
     case OpenMode::ReadWrite: flags |= O_RDWR; what = "open for writing"; break;
     case OpenMode::Create:
-        CountOperation("write", path);
+        detail::CountOperation("write", path);
         flags |= O_RDWR | O_CREAT | O_TRUNC;
         what = "create";
         break;
     }
     const std::string native = NativePath(path);
-    fd_ = ::open(native.c_str(), flags, 0644);
-    if (fd_ < 0)
+    handle_ = ::open(native.c_str(), flags, 0644);
+    if (handle_ < 0)
         ThrowErrno(what, path);
     struct stat st {};
-    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd_);
-        fd_ = -1;
+    if (::fstat(static_cast<int>(handle_), &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(static_cast<int>(handle_));
+        handle_ = -1;
         ThrowErrno(what, path, EISDIR);
     }
 }
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_) { other.handle_ = -1; }
 
 File& File::operator=(File&& other) noexcept
 {
     if (this != &other) {
         Close();
         path_ = std::move(other.path_);
-        fd_ = other.fd_;
-        other.fd_ = -1;
+        handle_ = other.handle_;
+        other.handle_ = -1;
     }
     return *this;
 }
@@ -229,7 +199,7 @@ File& File::operator=(File&& other) noexcept
 std::int64_t File::Length() const
 {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0)
+    if (::fstat(static_cast<int>(handle_), &st) != 0)
         ThrowErrno("read the length of", path_);
     return static_cast<std::int64_t>(st.st_size);
 }
@@ -238,7 +208,7 @@ std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
 {
     std::size_t done = 0;
     while (done < out.size()) {
-        const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        const ssize_t n = ::pread(static_cast<int>(handle_), out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -253,10 +223,10 @@ std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
 
 void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
 {
-    CountOperation("write", path_);
+    detail::CountOperation("write", path_);
     std::size_t done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        const ssize_t n = ::pwrite(static_cast<int>(handle_), data.data() + done, data.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -268,40 +238,27 @@ void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
 
 void File::Truncate(std::int64_t length)
 {
-    CountOperation("truncate", path_);
-    if (::ftruncate(fd_, static_cast<off_t>(length)) != 0)
+    detail::CountOperation("truncate", path_);
+    if (::ftruncate(static_cast<int>(handle_), static_cast<off_t>(length)) != 0)
         ThrowErrno("truncate", path_);
 }
 
 void File::Flush()
 {
-    CountOperation("flush", path_);
-    if (::fsync(fd_) != 0)
+    detail::CountOperation("flush", path_);
+    if (::fsync(static_cast<int>(handle_)) != 0)
         ThrowErrno("flush", path_);
 }
 
 void File::Close()
 {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+    if (handle_ >= 0) {
+        ::close(static_cast<int>(handle_));
+        handle_ = -1;
     }
 }
 
-std::vector<std::byte> ReadWholeFile(const std::string& path)
-{
-    File file(path, OpenMode::Read);
-    std::vector<std::byte> bytes(static_cast<std::size_t>(file.Length()));
-    bytes.resize(file.ReadAt(0, bytes));
-    return bytes;
-}
 
-void WriteWholeFile(const std::string& path, std::span<const std::byte> data)
-{
-    File file(path, OpenMode::Create);
-    file.WriteAt(0, data);
-    file.Close();
-}
 
 void CreateFolder(const std::string& path)
 {
@@ -311,14 +268,6 @@ void CreateFolder(const std::string& path)
         ThrowErrno("create the folder", path);
 }
 
-void CreateFolders(const std::string& path)
-{
-    std::string text = path;
-    std::replace(text.begin(), text.end(), '\\', '/');
-    for (std::size_t at = text.find('/', 1); at != std::string::npos; at = text.find('/', at + 1))
-        CreateFolder(text.substr(0, at));
-    CreateFolder(text);
-}
 
 void RemoveFolder(const std::string& path)
 {
@@ -359,14 +308,14 @@ void DeleteFile(const std::string& path)
 
 void RenameFile(const std::string& from, const std::string& to)
 {
-    CountOperation("rename", from);
+    detail::CountOperation("rename", from);
     if (::rename(NativePath(from).c_str(), NativePath(to).c_str()) != 0)
         ThrowErrno(("rename to " + to + ":").c_str(), from);
 }
 
 void CopyFile(const std::string& from, const std::string& to)
 {
-    CountOperation("copy", from);
+    detail::CountOperation("copy", from);
     faults::Suspend quiet;   // the copy counts once, not per write inside it
     File source(from, OpenMode::Read);
     File target(to, OpenMode::Create);
@@ -384,7 +333,7 @@ void CopyFile(const std::string& from, const std::string& to)
 
 void FlushFile(const std::string& path)
 {
-    CountOperation("flush", path);
+    detail::CountOperation("flush", path);
     const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         ThrowErrno("flush", path);
@@ -478,22 +427,5 @@ std::string MakeScratchFolder(const std::string& prefix)
 
 } // namespace tessera::fs
 
-namespace tessera::fs::faults {
-
-void Arm(long k, ErrorKind kind)
-{
-    gArmedAt = k;
-    gCounted = 0;
-    gFired = false;
-    gFaultKind = kind;
-}
-
-void Disarm() { gArmedAt = 0; }
-long Counted() { return gCounted; }
-bool Fired() { return gFired; }
-Suspend::Suspend() { ++gSuspended; }
-Suspend::~Suspend() { --gSuspended; }
-
-} // namespace tessera::fs::faults
 
 #endif
