@@ -53,7 +53,7 @@ public:
 
 private:
     std::string path_;
-    int fd_ = -1;
+    std::intptr_t handle_ = -1;   // a file descriptor, or a HANDLE on Windows
 };
 
 std::vector<std::byte> ReadWholeFile(const std::string& path);

@@ -1,0 +1,87 @@
+// The parts of the file-system services that every platform shares: the fault-injection test
+// mode and the operations built on the platform's own.
+#include "FileSystem.h"
+#include "FileSystemInternal.h"
+
+#include <algorithm>
+
+namespace tessera::fs {
+
+namespace {
+
+long gArmedAt = 0;   // 0: not armed
+long gCounted = 0;
+bool gFired = false;
+int gSuspended = 0;
+ErrorKind gFaultKind = ErrorKind::DiskFull;
+
+const char* FaultReason(ErrorKind kind)
+{
+    return kind == ErrorKind::DiskFull ? "there is not enough space on the disk" : "access is denied";
+}
+
+} // namespace
+
+void detail::CountOperation(const char* what, const std::string& path)
+{
+    if (gArmedAt == 0 || gSuspended > 0)
+        return;
+    ++gCounted;
+    if (gCounted == gArmedAt) {
+        gArmedAt = 0;
+        gFired = true;
+        throw TesseraError(gFaultKind, std::string("Cannot ") + what + " " + path + ": " + FaultReason(gFaultKind), path);
+    }
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::string WithTrailingSeparator(const std::string& folder)
+{
+    if (!folder.empty() && IsSeparator(folder.back()))
+        return folder;
+    return folder + kSeparator;
+}
+
+std::vector<std::byte> ReadWholeFile(const std::string& path)
+{
+    File file(path, OpenMode::Read);
+    std::vector<std::byte> bytes(static_cast<std::size_t>(file.Length()));
+    bytes.resize(file.ReadAt(0, bytes));
+    return bytes;
+}
+
+void WriteWholeFile(const std::string& path, std::span<const std::byte> data)
+{
+    File file(path, OpenMode::Create);
+    file.WriteAt(0, data);
+    file.Close();
+}
+
+void CreateFolders(const std::string& path)
+{
+    for (std::size_t at = 1; at < path.size(); ++at)
+        if (IsSeparator(path[at]) && !IsSeparator(path[at - 1]) && path[at - 1] != ':')
+            CreateFolder(path.substr(0, at));
+    CreateFolder(path);
+}
+
+} // namespace tessera::fs
+
+namespace tessera::fs::faults {
+
+void Arm(long k, ErrorKind kind)
+{
+    gArmedAt = k;
+    gCounted = 0;
+    gFired = false;
+    gFaultKind = kind;
+}
+
+void Disarm() { gArmedAt = 0; }
+long Counted() { return gCounted; }
+bool Fired() { return gFired; }
+Suspend::Suspend() { ++gSuspended; }
+Suspend::~Suspend() { --gSuspended; }
+
+} // namespace tessera::fs::faults
