@@ -1,0 +1,783 @@
+// The desktop windows driven as a user would: widgets found by name and clicked, every modal
+// window (message box, open-file dialog, options dialog) answered at once by a scripted double.
+#include "Archive.h"
+#include "Dialogs.h"
+#include "FileSystem.h"
+#include "InstallPackage.h"
+#include "QtDialogs.h"
+#include "QtSettingsStore.h"
+#include "RecordingServices.h"
+#include "TestSupport.h"
+#include "Text.h"
+#include "frmMain.h"
+#include "frmOption.h"
+#include "modBrowseDir.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// Failure messages show byte texts as they are.
+namespace QTest {
+template <>
+inline char* toString(const std::string& text)
+{
+    return qstrdup(text.c_str());
+}
+} // namespace QTest
+
+using namespace tessera;
+using namespace tessera::test;
+
+namespace {
+
+const std::string kNeedPath = "You must specify your GTA3 Directory!\r\n\r\nGood bye!";
+const std::string kNoDir = "The associated .dir was not found.\r\n"
+                           "Please specify a .zpk with a .dir of the same name in the same folder.";
+const std::string kPathKeyApp = "Tessera";
+
+struct Message {
+    QWidget* owner;
+    std::string text;
+    std::string title;
+};
+
+struct OpenCall {
+    QWidget* owner;
+    QString ownerTitle;   // the owner may be gone when the test looks
+    std::string title, description, pattern, startFolder;
+};
+
+// Answers every modal window at once: message boxes are recorded, the open-file dialog returns
+// the next scripted path (none left: the user cancelled), and a dialog is shown without a modal
+// loop while its script clicks through it.
+class ScriptedDialogs : public IDialogs {
+public:
+    void MsgBox(QWidget* owner, const std::string& text, const std::string& title) override
+    {
+        messages.push_back({owner, text, title});
+    }
+
+    std::string OpenFile(QWidget* owner, const std::string& title, const std::string& description,
+                         const std::string& pattern, const std::string& startFolder) override
+    {
+        openCalls.push_back({owner, owner ? owner->windowTitle() : QString(), title, description, pattern, startFolder});
+        if (paths.empty())
+            return {};
+        std::string path = paths.front();
+        paths.pop_front();
+        return path;
+    }
+
+    void ShowModal(QDialog& dialog) override
+    {
+        modalTitles.push_back(dialog.windowTitle());
+        modalOwners.push_back(dialog.parentWidget());
+        dialog.show();
+        if (!scripts.empty()) {
+            auto script = std::move(scripts.front());
+            scripts.pop_front();
+            script(dialog);
+        }
+        // A dialog its script left open would block the real program; close it and tell.
+        if (dialog.isVisible()) {
+            ++leftOpen;
+            dialog.reject();
+        }
+    }
+
+    void Reset() { *this = ScriptedDialogs(); }
+
+    std::vector<Message> messages;
+    std::vector<OpenCall> openCalls;
+    std::deque<std::string> paths;
+    std::deque<std::function<void(QDialog&)>> scripts;
+    std::vector<QString> modalTitles;
+    std::vector<QWidget*> modalOwners;
+    int leftOpen = 0;
+};
+
+template <class T>
+T* Child(QObject& parent, const char* name)
+{
+    T* child = parent.findChild<T*>(QString::fromLatin1(name));
+    if (!child)
+        qFatal("no child %s", name);
+    return child;
+}
+
+void Click(QObject& parent, const char* name)
+{
+    QTest::mouseClick(Child<QAbstractButton>(parent, name), Qt::LeftButton);
+}
+
+std::string Text(QObject& parent, const char* name)
+{
+    if (auto* edit = parent.findChild<QLineEdit*>(QString::fromLatin1(name)))
+        return edit->text().toStdString();
+    return Child<QLabel>(parent, name)->text().toStdString();
+}
+
+// The next widget that Tab moves to.
+QWidget* NextTabStop(QWidget* widget)
+{
+    QWidget* next = widget->nextInFocusChain();
+    while (next != widget && !((next->focusPolicy() & Qt::TabFocus) && next->isEnabled() && next->isVisibleTo(widget->window())))
+        next = next->nextInFocusChain();
+    return next;
+}
+
+bool Enabled(QObject& parent, const char* name) { return Child<QWidget>(parent, name)->isEnabled(); }
+
+std::string StoredPath(MemorySettingsStore& store)
+{
+    const auto it = store.values.find({kPathKeyApp, "Settings", "GTA3Path"});
+    return it == store.values.end() ? std::string("(nothing)") : it->second;
+}
+
+// A game archive base + ".dir"/".img" holding one entry of 2048 bytes.
+void WriteArchive(const std::string& base, const std::string& entryName)
+{
+    WriteFile(base + ".dir", Record(0, 1, entryName));
+    WriteFile(base + ".img", Pattern(static_cast<std::size_t>(kBlockSize), 7));
+}
+
+// A small game folder: gta3.exe, the three game archives and one stock file.
+struct GameFolder {
+    TempDir dir;
+    std::string path = dir.Path();
+    GameFolder()
+    {
+        WriteFile(path + "gta3.exe", ToBytes("MZ"));
+        fs::CreateFolder(path + "models");
+        fs::CreateFolder(path + "anim");
+        fs::CreateFolder(path + "data");
+        WriteArchive(path + "models/gta3", "car.dff");
+        WriteArchive(path + "models/txd", "car.txd");
+        WriteArchive(path + "anim/cuts", "intro.dat");
+        WriteFile(path + "data/default.dat", ToBytes("stock default.dat"));
+    }
+};
+
+std::vector<std::string> ArchiveNames(const std::string& dirPath)
+{
+    std::vector<std::string> names;
+    for (const DirRecord& record : ParseDirectory(ReadFile(dirPath)))
+        names.push_back(TrimSpaces(RecordName(record.sName)));
+    return names;
+}
+
+// Records every change of a widget's enabled state.
+class EnabledRecorder : public QObject {
+public:
+    explicit EnabledRecorder(QWidget* widget) : widget_(widget) { widget->installEventFilter(this); }
+    std::vector<bool> states;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == widget_ && event->type() == QEvent::EnabledChange)
+            states.push_back(widget_->isEnabled());
+        return false;
+    }
+
+private:
+    QWidget* widget_;
+};
+
+} // namespace
+
+class UiTests : public QObject {
+    Q_OBJECT
+
+private:
+    ScriptedDialogs dialogs;
+
+    // A main window loaded with gameFolder stored, shown and idle.
+    std::unique_ptr<frmMain> LoadedWindow(MemorySettingsStore& store, const std::string& gameFolder)
+    {
+        store.values[{kPathKeyApp, "Settings", "GTA3Path"}] = gameFolder;
+        auto window = std::make_unique<frmMain>(store);
+        window->Form_Load();
+        return window;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // No test may end the test run by closing its last window.
+        QApplication::setQuitOnLastWindowClosed(false);
+        SetDialogs(&dialogs);
+    }
+
+    void init() { dialogs.Reset(); }
+
+    void cleanup() { QCOMPARE(dialogs.leftOpen, 0); }
+
+    void cleanupTestCase() { SetDialogs(nullptr); }
+
+    void windowsHaveTheirControls()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        auto window = LoadedWindow(store, game.path);
+        frmMain& w = *window;
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Orlen's Tessera"));
+        QVERIFY(!w.windowIcon().isNull());
+        QCOMPARE(w.centralWidget()->size(), QSize(544, 79));
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+        QCOMPARE(Text(w, "lblSource"), std::string("[Select a .zpk]"));
+        QVERIFY(Child<QLineEdit>(w, "lblSource")->isReadOnly());
+        QCOMPARE(Text(w, "Label3"), std::string("Source :"));
+        QCOMPARE(Child<QPushButton>(w, "cmdBrowseSource")->text(), QStringLiteral("Browse..."));
+        QCOMPARE(Child<QPushButton>(w, "cmdInstall")->text(), QStringLiteral("Install the MOD"));
+        QVERIFY(Child<QPushButton>(w, "cmdInstall")->isDefault());
+        QVERIFY(!Enabled(w, "cmdInstall"));
+        QVERIFY(Enabled(w, "cmdBrowseSource"));
+        QVERIFY(!Child<QListWidget>(w, "fileList")->isVisible());
+        QCOMPARE(Child<QMenu>(w, "mnuFile")->title(), QStringLiteral("&File"));
+        QCOMPARE(Child<QAction>(w, "mnuQuit")->text(), QStringLiteral("&Quit"));
+        QCOMPARE(Child<QMenu>(w, "mnuSetup")->title(), QStringLiteral("&Setup"));
+        QCOMPARE(Child<QAction>(w, "mnuOption")->text(), QStringLiteral("&Options..."));
+        QCOMPARE(Child<QMenu>(w, "mnuQuestion")->title(), QStringLiteral("&?"));
+        QCOMPARE(Child<QAction>(w, "mnuAbout")->text(), QStringLiteral("&About..."));
+        // Tab order: the path field, Browse, then Install once it can take focus.
+        Child<QPushButton>(w, "cmdInstall")->setEnabled(true);
+        QCOMPARE(NextTabStop(Child<QWidget>(w, "lblSource")), Child<QWidget>(w, "cmdBrowseSource"));
+        QCOMPARE(NextTabStop(Child<QWidget>(w, "cmdBrowseSource")), Child<QWidget>(w, "cmdInstall"));
+        QCOMPARE(NextTabStop(Child<QWidget>(w, "cmdInstall")), Child<QWidget>(w, "lblSource"));
+
+        frmOption options(w.Settings(), &w);
+        QCOMPARE(options.windowTitle(), QStringLiteral("Options"));
+        QCOMPARE(options.size(), QSize(493, 88));
+        QCOMPARE(options.minimumSize(), options.maximumSize());
+        QVERIFY(options.isModal());
+        QCOMPARE(Text(options, "Label1"), std::string("GTA3 Path :"));
+        QCOMPARE(Text(options, "lblGTA3Path"), game.path);
+        QCOMPARE(Child<QPushButton>(options, "cmdCancel")->text(), QStringLiteral("Cancel"));
+        QCOMPARE(Child<QPushButton>(options, "cmdDone")->text(), QStringLiteral("OK"));
+        QVERIFY(Child<QPushButton>(options, "cmdDone")->isDefault());
+        QCOMPARE(Child<QPushButton>(options, "cmdGTA3Browse")->text(), QStringLiteral("Browse"));
+        QCOMPARE(NextTabStop(Child<QWidget>(options, "cmdCancel")), Child<QWidget>(options, "cmdDone"));
+        QCOMPARE(NextTabStop(Child<QWidget>(options, "cmdDone")), Child<QWidget>(options, "cmdGTA3Browse"));
+    }
+
+    // First start with nothing stored: the options dialog comes first; leaving it without a
+    // folder (Cancel or the frame's close) ends the program before the main window shows.
+    void firstStartWithoutFolderEnds()
+    {
+        for (const bool byFrame : {false, true}) {
+            dialogs.Reset();
+            MemorySettingsStore store;
+            dialogs.scripts.push_back([byFrame](QDialog& d) {
+                QCOMPARE(Text(d, "lblGTA3Path"), std::string());
+                if (byFrame)
+                    d.close();
+                else
+                    Click(d, "cmdCancel");
+            });
+            frmMain w(store);
+            w.Form_Load();
+            QCOMPARE(dialogs.modalTitles, std::vector<QString>{QStringLiteral("Options")});
+            // Nothing is shown yet, so the dialog stands over the screen.
+            QCOMPARE(dialogs.modalOwners, std::vector<QWidget*>{nullptr});
+            QCOMPARE(dialogs.messages.size(), std::size_t{1});
+            QCOMPARE(dialogs.messages[0].text, kNeedPath);
+            QCOMPARE(dialogs.messages[0].title, std::string("Need path"));
+            QVERIFY(!w.isVisible());
+            QCOMPARE(store.saveCount, 0L);
+            QCOMPARE(w.Settings().sGTA3Path, std::string(kNotFound));
+        }
+    }
+
+    // First start: the user browses to gta3.exe and confirms; the folder is stored through the
+    // real settings store, the catalogue is built under it, and the next start goes straight to
+    // the main window.
+    void firstStartStoresChosenFolder()
+    {
+        GameFolder game;
+        const std::string exe = game.path + "gta3.exe";
+        dialogs.paths = {exe};
+        dialogs.scripts.push_back([&](QDialog& d) {
+            Click(d, "cmdGTA3Browse");
+            QCOMPARE(Text(d, "lblGTA3Path"), game.path);
+            Click(d, "cmdDone");
+        });
+        {
+            QtSettingsStore store;
+            frmMain w(store);
+            w.Form_Load();
+            QVERIFY(w.isVisible());
+            QCOMPARE(dialogs.messages.size(), std::size_t{0});
+            QCOMPARE(dialogs.openCalls.size(), std::size_t{1});
+            const OpenCall& call = dialogs.openCalls[0];
+            QCOMPARE(call.title, std::string("Please locate GTA3.exe"));
+            QCOMPARE(call.description, std::string("(Gta3.exe)"));
+            QCOMPARE(call.pattern, std::string("Gta3.exe"));
+            QCOMPARE(call.startFolder, fs::ProgramFolder());
+            QCOMPARE(call.ownerTitle, QStringLiteral("Options"));
+            QCOMPARE(w.Settings().sGTA3Path, game.path);
+            QCOMPARE(w.Settings().StockFiles().Fetch("default.dat")->sFullPath(), game.path + "data\\default.dat");
+            QCOMPARE(QtSettingsStore().GetSetting("Tessera", "Settings", "GTA3Path", "?"), game.path);
+        }
+        dialogs.Reset();
+        QtSettingsStore store;
+        frmMain again(store);
+        again.Form_Load();
+        QVERIFY(again.isVisible());
+        QVERIFY(dialogs.modalTitles.empty());
+        QCOMPARE(again.Settings().sGTA3Path, game.path);
+    }
+
+    void optionsDialogConfirms()
+    {
+        GameFolder game;
+        TempDir other;
+        WriteFile(other / "readme.txt", ToBytes("text"));
+        MemorySettingsStore store;
+        modMain settings(store);
+        settings.sGTA3Path = std::string(kNotFound);
+        const bool rootHasGame = fs::FileExists("/gta3.exe");
+
+        // Nothing known: OK at once tests gta3.exe in the root folder alone.
+        if (!rootHasGame) {
+            frmOption d(settings, nullptr);
+            d.show();
+            Click(d, "cmdDone");
+            QVERIFY(d.isVisible());
+            QCOMPARE(dialogs.messages.size(), std::size_t{1});
+            QCOMPARE(dialogs.messages[0].text, std::string("Please select your GTA3 directory"));
+            QCOMPARE(dialogs.messages[0].title, std::string("Error"));
+            QCOMPARE(dialogs.messages[0].owner, static_cast<QWidget*>(&d));
+            QCOMPARE(store.saveCount, 0L);
+        }
+        dialogs.Reset();
+        // Browsing to any other file takes its folder; OK tests that folder for gta3.exe.
+        {
+            frmOption d(settings, nullptr);
+            d.show();
+            dialogs.paths = {other / "readme.txt"};
+            Click(d, "cmdGTA3Browse");
+            QCOMPARE(Text(d, "lblGTA3Path"), other.Path());
+            Click(d, "cmdDone");
+            QVERIFY(d.isVisible());
+            QCOMPARE(dialogs.messages.size(), std::size_t{1});
+            QCOMPARE(dialogs.messages[0].title, std::string("Error"));
+            // Browse cancelled, or a file in a folder that does not exist: the text stays.
+            Click(d, "cmdGTA3Browse");
+            dialogs.paths = {other / "missing/gta3.exe"};
+            Click(d, "cmdGTA3Browse");
+            QCOMPARE(Text(d, "lblGTA3Path"), other.Path());
+            QCOMPARE(settings.sGTA3Path, std::string(kNotFound));
+            QCOMPARE(store.saveCount, 0L);
+        }
+        dialogs.Reset();
+        // A folder holding gta3.exe in any letter case is stored exactly as shown.
+        {
+            std::filesystem::rename(game.path + "gta3.exe", game.path + "GTA3.EXE");
+            frmOption d(settings, nullptr);
+            d.show();
+            dialogs.paths = {game.path + "GTA3.EXE"};
+            Click(d, "cmdGTA3Browse");
+            Click(d, "cmdDone");
+            QVERIFY(!d.isVisible());
+            QVERIFY(d.Saved());
+            QCOMPARE(dialogs.messages.size(), std::size_t{0});
+            QCOMPARE(settings.sGTA3Path, game.path);
+            QCOMPARE(StoredPath(store), game.path);
+            QCOMPARE(store.saveCount, 1L);
+        }
+        // Stored folder, OK at once: closed without a test even though gta3.exe has gone.
+        {
+            fs::DeleteFile(game.path + "GTA3.EXE");
+            frmOption d(settings, nullptr);
+            d.show();
+            QCOMPARE(Text(d, "lblGTA3Path"), game.path);
+            Click(d, "cmdDone");
+            QVERIFY(!d.isVisible());
+            QCOMPARE(d.result(), int(QDialog::Accepted));
+            QVERIFY(!d.Saved());
+            QCOMPARE(dialogs.messages.size(), std::size_t{0});
+            QCOMPARE(store.saveCount, 1L);
+        }
+    }
+
+    // The same folder in other letters counts as changed: it is tested and stored again.
+    void optionsDialogStoresCaseChangedFolder()
+    {
+        TempDir parent;
+        fs::CreateFolder(parent / "game");
+        WriteFile(parent / "game/gta3.exe", ToBytes("MZ"));
+        MemorySettingsStore store;
+        modMain settings(store);
+        settings.sGTA3Path = parent / "game/";
+        frmOption d(settings, nullptr);
+        d.show();
+        dialogs.paths = {parent / "GAME/gta3.exe"};
+        Click(d, "cmdGTA3Browse");
+        QCOMPARE(Text(d, "lblGTA3Path"), parent / "GAME/");
+        Click(d, "cmdDone");
+        QVERIFY(d.Saved());
+        QCOMPARE(settings.sGTA3Path, parent / "GAME/");
+        QCOMPARE(store.saveCount, 1L);
+    }
+
+    // Esc and Enter both confirm; only Cancel and the frame's close leave without storing.
+    void optionsDialogKeys()
+    {
+        GameFolder game;
+        TempDir empty;
+        MemorySettingsStore store;
+        modMain settings(store);
+        settings.sGTA3Path = std::string(kNotFound);
+        {
+            frmOption d(settings, nullptr);
+            d.show();
+            dialogs.paths = {empty / "gta3.exe"};
+            Click(d, "cmdGTA3Browse");
+            QTest::keyClick(&d, Qt::Key_Escape);
+            QVERIFY(d.isVisible());
+            QCOMPARE(dialogs.messages.size(), std::size_t{1});
+            QCOMPARE(dialogs.messages[0].title, std::string("Error"));
+        }
+        {
+            frmOption d(settings, nullptr);
+            d.show();
+            dialogs.paths = {game.path + "gta3.exe"};
+            Click(d, "cmdGTA3Browse");
+            d.close();
+            QVERIFY(!d.isVisible());
+            QVERIFY(!d.Saved());
+            QCOMPARE(settings.sGTA3Path, std::string(kNotFound));
+        }
+        {
+            frmOption d(settings, nullptr);
+            d.show();
+            dialogs.paths = {game.path + "gta3.exe"};
+            Click(d, "cmdGTA3Browse");
+            QTest::keyClick(&d, Qt::Key_Escape);
+            QVERIFY(!d.isVisible());
+            QVERIFY(d.Saved());
+            QCOMPARE(settings.sGTA3Path, game.path);
+        }
+        settings.sGTA3Path = std::string(kNotFound);
+        {
+            frmOption d(settings, nullptr);
+            d.show();
+            dialogs.paths = {game.path + "gta3.exe"};
+            Click(d, "cmdGTA3Browse");
+            QTest::keyClick(&d, Qt::Key_Return);
+            QVERIFY(d.Saved());
+            QCOMPARE(settings.sGTA3Path, game.path);
+        }
+        QCOMPARE(store.saveCount, 2L);
+    }
+
+    void browseChoosesPackage()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        TempDir mods;
+        WritePackage(mods / "car", {{"car.dff", Pattern(100)}});
+        WritePackage(mods / "BIG", {{"big.dff", Pattern(100)}});
+        std::filesystem::rename(mods / "BIG.zpk", mods / "BIG.ZPK");
+        std::filesystem::rename(mods / "BIG.dir", mods / "BIG.DIR");
+        WriteFile(mods / "lonely.zpk", Pattern(10));
+        auto window = LoadedWindow(store, game.path);
+        frmMain& w = *window;
+
+        // Cancelled: nothing changes.
+        Click(w, "cmdBrowseSource");
+        QCOMPARE(dialogs.openCalls.size(), std::size_t{1});
+        const OpenCall& call = dialogs.openCalls[0];
+        QCOMPARE(call.owner, static_cast<QWidget*>(&w));
+        QCOMPARE(call.title, std::string("Select a .zpk to extract"));
+        QCOMPARE(call.description, std::string("(*.zpk)"));
+        QCOMPARE(call.pattern, std::string("*.zpk"));
+        QCOMPARE(call.startFolder, fs::ProgramFolder());
+        QCOMPARE(Text(w, "lblSource"), std::string("[Select a .zpk]"));
+        QVERIFY(!Enabled(w, "cmdInstall"));
+
+        // A capital .ZPK is no package, even with its .DIR beside it.
+        dialogs.paths = {mods / "BIG.ZPK"};
+        Click(w, "cmdBrowseSource");
+        QCOMPARE(Text(w, "lblSource"), std::string("[Select a .zpk]"));
+        QVERIFY(!Enabled(w, "cmdInstall"));
+        QCOMPARE(dialogs.messages.size(), std::size_t{0});
+
+        // A package with its directory: the path as the dialog gave it, cleaned of padding.
+        dialogs.paths = {"  " + (mods / "car.zpk") + std::string(1, '\0') + "   "};
+        Click(w, "cmdBrowseSource");
+        QCOMPARE(Text(w, "lblSource"), mods / "car.zpk");
+        QVERIFY(Enabled(w, "cmdInstall"));
+
+        // No directory beside it: the message, and the earlier choice stays.
+        dialogs.paths = {mods / "lonely.zpk"};
+        Click(w, "cmdBrowseSource");
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].text, kNoDir);
+        QCOMPARE(dialogs.messages[0].title, std::string("File not found"));
+        QCOMPARE(dialogs.messages[0].owner, static_cast<QWidget*>(&w));
+        QCOMPARE(Text(w, "lblSource"), mods / "car.zpk");
+        QVERIFY(Enabled(w, "cmdInstall"));
+    }
+
+    // A full install from the window: captions file by file, both buttons off meanwhile, the
+    // game folder changed, then the window idle again with "Mod installed!".
+    void installFromWindow()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        TempDir mods;
+        const Bytes model = Pattern(3000, 3);
+        const Bytes stock = ToBytes("modded default.dat");
+        WritePackage(mods / "pack", {{"car.dff", model}, {"default.dat", stock}, {"notes.txt", ToBytes("hi")}});
+        auto window = LoadedWindow(store, game.path);
+        frmMain& w = *window;
+        dialogs.paths = {mods / "pack.zpk"};
+        Click(w, "cmdBrowseSource");
+
+        std::vector<QString> captions;
+        connect(&w, &QWidget::windowTitleChanged, this, [&](const QString& title) { captions.push_back(title); });
+        EnabledRecorder install(Child<QWidget>(w, "cmdInstall"));
+        EnabledRecorder browse(Child<QWidget>(w, "cmdBrowseSource"));
+        bool hourglassSeen = false;
+        bool menusUsable = true;
+        QTimer probe;
+        connect(&probe, &QTimer::timeout, this, [&] {
+            hourglassSeen = hourglassSeen || (w.testAttribute(Qt::WA_SetCursor) && w.cursor().shape() == Qt::WaitCursor);
+            menusUsable = menusUsable && Child<QAction>(w, "mnuOption")->isEnabled() && Child<QAction>(w, "mnuAbout")->isEnabled();
+        });
+        probe.start(0);
+        Click(w, "cmdInstall");
+        probe.stop();
+
+        QCOMPARE(captions, (std::vector<QString>{QStringLiteral("Installing car.dff"), QStringLiteral("Installing default.dat"),
+                                                 QStringLiteral("Installing notes.txt"), QStringLiteral("Mod installed!")}));
+        QCOMPARE(install.states, (std::vector<bool>{false, true}));
+        QCOMPARE(browse.states, (std::vector<bool>{false, true}));
+        QVERIFY(hourglassSeen);
+        QVERIFY(menusUsable);
+        QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].text, BadFileMessage("notes.txt"));
+        QCOMPARE(dialogs.messages[0].title, std::string("Bad file"));
+        QCOMPARE(Text(w, "lblSource"), mods / "pack.zpk");
+
+        // What reached the game folder.
+        QCOMPARE(ReadFile(game.path + "data/default.dat"), stock);
+        QCOMPARE(ReadText(game.path + "data/default.dat.old"), std::string("stock default.dat"));
+        const auto names = ArchiveNames(game.path + "models/gta3.dir");
+        QCOMPARE(names.size(), std::size_t{2});
+        QCOMPARE(std::count(names.begin(), names.end(), "car.dff"), 1L);
+        QCOMPARE(std::count(names.begin(), names.end(), "car.dff.old"), 1L);
+        QCOMPARE(ArchiveNames(game.path + "models/txd.dir"), std::vector<std::string>{"car.txd"});
+
+        // Install again on the same package: it runs again.
+        captions.clear();
+        Click(w, "cmdInstall");
+        QCOMPARE(captions.back(), QStringLiteral("Mod installed!"));
+    }
+
+    // An install that fails tells the user and leaves the window idle.
+    void failedInstallReturnsToIdle()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        TempDir mods;
+        WritePackage(mods / "pack", {{"car.dff", Pattern(100)}});
+        fs::DeleteFile(game.path + "models/gta3.img");
+        auto window = LoadedWindow(store, game.path);
+        frmMain& w = *window;
+        dialogs.paths = {mods / "pack.zpk"};
+        Click(w, "cmdBrowseSource");
+        Click(w, "cmdInstall");
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].title, std::string("Install failed"));
+        QVERIFY(Enabled(w, "cmdInstall"));
+        QVERIFY(Enabled(w, "cmdBrowseSource"));
+        QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Orlen's Tessera"));
+    }
+
+    // Quit while an install runs: the window stays until the install has returned.
+    void quitDuringInstallWaits()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        TempDir mods;
+        WritePackage(mods / "pack", {{"car.dff", Pattern(100)}, {"car.txd", Pattern(100)}});
+        auto window = LoadedWindow(store, game.path);
+        frmMain& w = *window;
+        dialogs.paths = {mods / "pack.zpk"};
+        Click(w, "cmdBrowseSource");
+
+        std::optional<bool> visibleAfterQuit;
+        QTimer::singleShot(0, &w, [&] {
+            QVERIFY(w.Installing());
+            Child<QAction>(w, "mnuQuit")->trigger();
+            visibleAfterQuit = w.isVisible();
+        });
+        Click(w, "cmdInstall");
+        QCOMPARE(visibleAfterQuit, std::optional<bool>(true));
+        QVERIFY(!w.isVisible());
+        QVERIFY(!w.Installing());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Mod installed!"));
+        QCOMPARE(ArchiveNames(game.path + "models/txd.dir").size(), std::size_t{2});
+    }
+
+    // Setup, Options: the dialog over the main window; a new folder is stored and brings its
+    // own catalogue, leaving the window as it was.
+    void optionsFromMenu()
+    {
+        MemorySettingsStore store;
+        GameFolder first;
+        GameFolder second;
+        auto window = LoadedWindow(store, first.path);
+        frmMain& w = *window;
+        const auto before = w.Settings().colStockFiles;
+
+        dialogs.scripts.push_back([](QDialog& d) { Click(d, "cmdCancel"); });
+        Child<QAction>(w, "mnuOption")->trigger();
+        QCOMPARE(dialogs.modalOwners, std::vector<QWidget*>{&w});
+        QCOMPARE(w.Settings().colStockFiles, before);
+
+        dialogs.paths = {second.path + "gta3.exe"};
+        dialogs.scripts.push_back([&](QDialog& d) {
+            QCOMPARE(Text(d, "lblGTA3Path"), first.path);
+            Click(d, "cmdGTA3Browse");
+            Click(d, "cmdDone");
+        });
+        Child<QAction>(w, "mnuOption")->trigger();
+        QCOMPARE(w.Settings().sGTA3Path, second.path);
+        QCOMPARE(StoredPath(store), second.path);
+        QCOMPARE(w.Settings().StockFiles().Fetch("default.dat")->sFullPath(), second.path + "data\\default.dat");
+        QCOMPARE(Text(w, "lblSource"), std::string("[Select a .zpk]"));
+        QVERIFY(w.isVisible());
+    }
+
+    void aboutAndQuit()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        auto window = LoadedWindow(store, game.path);
+        frmMain& w = *window;
+        Child<QAction>(w, "mnuAbout")->trigger();
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].title, std::string("About..."));
+        QCOMPARE(dialogs.messages[0].owner, static_cast<QWidget*>(&w));
+        const QStringList lines = QString::fromStdString(dialogs.messages[0].text).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines[0], QStringLiteral("Tessera 1.2"));
+        QVERIFY(lines[1].isEmpty() && lines[3].isEmpty());
+        QVERIFY(!lines[2].isEmpty());
+        QVERIFY(lines[4].contains(QStringLiteral("2002")));
+        QVERIFY(lines[5].contains(QLatin1Char('@')));
+
+        Child<QAction>(w, "mnuQuit")->trigger();
+        QVERIFY(!w.isVisible());
+    }
+
+    // The Qt message box: no icon, one OK button, the title and text as given.
+    void qtMessageBox()
+    {
+        std::optional<QString> seen;
+        std::function<void()> answer = [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) {
+                QTimer::singleShot(10, answer);
+                return;
+            }
+            seen = box->windowTitle() + QLatin1Char('|') + box->text();
+            QCOMPARE(box->icon(), QMessageBox::NoIcon);
+            QCOMPARE(box->buttons().size(), qsizetype{1});
+            QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        };
+        QTimer::singleShot(0, answer);
+        QtDialogs().MsgBox(nullptr, "first line\r\nsecond line", "Need path");
+        QCOMPARE(seen, std::optional<QString>(QStringLiteral("Need path|first line\nsecond line")));
+    }
+
+    // Qt's open-file dialog lists names matching the pattern in any letter case and shows the
+    // pattern in parentheses as the only filter.
+    void qtOpenDialogFilter()
+    {
+        TempDir folder;
+        // Created past the game-style file layer, which would take GTA3.EXE for gta3.exe.
+        for (const char* name : {"gta3.exe", "GTA3.EXE", "Gta3.exe.bak", "readme.txt", "car.zpk", "CAR.ZPK", "car.dir"})
+            std::ofstream(folder / name) << "x";
+        struct Row {
+            const char* pattern;
+            std::vector<QString> listed;
+        };
+        for (const Row& row : {Row{"Gta3.exe", {QStringLiteral("GTA3.EXE"), QStringLiteral("gta3.exe")}},
+                               Row{"*.zpk", {QStringLiteral("CAR.ZPK"), QStringLiteral("car.zpk")}}}) {
+            const std::string pattern = row.pattern;
+            auto dialog = MakeOpenDialog(nullptr, "Pick", "(" + pattern + ")", pattern, folder.Path());
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Pick"));
+            dialog->show();
+            auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            QVERIFY(types);
+            QCOMPARE(types->count(), 1);
+            QCOMPARE(types->itemText(0), QStringLiteral("(%1)").arg(QString::fromStdString(pattern)));
+            auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+            QVERIFY(view);
+            auto listed = [&] {
+                std::vector<QString> names;
+                const QModelIndex root = view->rootIndex();
+                for (int r = 0; r < view->model()->rowCount(root); ++r) {
+                    const QModelIndex index = view->model()->index(r, 0, root);
+                    if (index.flags() & Qt::ItemIsEnabled)
+                        names.push_back(index.data().toString());
+                }
+                std::sort(names.begin(), names.end());
+                return names;
+            };
+            QTRY_COMPARE(listed(), row.listed);
+            dialog->reject();
+        }
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // The user's own settings and home stay out of reach.
+    TempDir home;
+    for (const char* sub : {"config", "data", "runtime"})
+        fs::CreateFolder(home / sub);
+    std::filesystem::permissions(home / "runtime", std::filesystem::perms::owner_all);
+    qputenv("HOME", QByteArray::fromStdString(home.Path()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home / "config"));
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home / "data"));
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(home / "runtime"));
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    UiTests tests;
+    return QTest::qExec(&tests, argc, argv);
+}
+
+#include "ui_tests.moc"
