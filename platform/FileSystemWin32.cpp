@@ -1,0 +1,351 @@
+// Windows implementation of the file-system services. Path texts are bytes of the ANSI code
+// page, as the game's archives hold them; the file system itself ignores letter case.
+#ifdef _WIN32
+
+#include "FileSystem.h"
+#include "FileSystemInternal.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <random>
+
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// windows.h maps these names onto its own functions; ours keep theirs.
+#undef CopyFile
+#undef DeleteFile
+
+namespace tessera::fs {
+
+const char kSeparator = '\\';
+
+namespace {
+
+std::wstring Wide(const std::string& text)
+{
+    if (text.empty())
+        return {};
+    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), w.data(), n);
+    return w;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    if (text.empty())
+        return {};
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+[[noreturn]] void ThrowLastError(const char* what, const std::string& path, DWORD err = ::GetLastError())
+{
+    ErrorKind kind = ErrorKind::Io;
+    std::string reason;
+    switch (err) {
+    case ERROR_FILE_NOT_FOUND: kind = ErrorKind::FileNotFound; reason = "file not found"; break;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME: kind = ErrorKind::PathNotFound; reason = "path not found"; break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: kind = ErrorKind::AccessDenied; reason = "access denied"; break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: kind = ErrorKind::DiskFull; reason = "disk full"; break;
+    default: reason = "error " + std::to_string(err); break;
+    }
+    throw TesseraError(kind, std::string("Cannot ") + what + " " + path + ": " + reason, path);
+}
+
+DWORD Attributes(const std::string& path) { return ::GetFileAttributesW(Wide(path).c_str()); }
+
+HANDLE Handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+} // namespace
+
+std::string NativePath(const std::string& path) { return path; }
+
+bool FileExists(const std::string& path)
+{
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& path)
+{
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool PathExists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
+
+std::int64_t FileLength(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data))
+        ThrowLastError("read the length of", path);
+    return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+File::File(const std::string& path, OpenMode mode) : path_(path)
+{
+    DWORD access = GENERIC_READ;
+    DWORD disposition = OPEN_EXISTING;
+    const char* what = "open";
+    switch (mode) {
+    case OpenMode::Read: break;
+    case OpenMode::ReadWrite: access |= GENERIC_WRITE; what = "open for writing"; break;
+    case OpenMode::Create:
+        detail::CountOperation("write", path);
+        access |= GENERIC_WRITE;
+        disposition = CREATE_ALWAYS;
+        what = "create";
+        break;
+    }
+    const HANDLE h = ::CreateFileW(Wide(path).c_str(), access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        ThrowLastError(what, path);
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_) { other.handle_ = -1; }
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        path_ = std::move(other.path_);
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+std::int64_t File::Length() const
+{
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(Handle(handle_), &size))
+        ThrowLastError("read the length of", path_);
+    return size.QuadPart;
+}
+
+std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
+{
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const std::uint64_t at = static_cast<std::uint64_t>(offset) + done;
+        OVERLAPPED position{};
+        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(out.size() - done, 1u << 30));
+        DWORD read = 0;
+        if (!::ReadFile(Handle(handle_), out.data() + done, chunk, &read, &position)) {
+            if (::GetLastError() == ERROR_HANDLE_EOF)
+                break;
+            ThrowLastError("read", path_);
+        }
+        if (read == 0)
+            break;
+        done += read;
+    }
+    return done;
+}
+
+void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
+{
+    detail::CountOperation("write", path_);
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const std::uint64_t at = static_cast<std::uint64_t>(offset) + done;
+        OVERLAPPED position{};
+        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(Handle(handle_), data.data() + done, chunk, &written, &position))
+            ThrowLastError("write", path_);
+        done += written;
+    }
+}
+
+void File::Truncate(std::int64_t length)
+{
+    detail::CountOperation("truncate", path_);
+    FILE_END_OF_FILE_INFO info{};
+    info.EndOfFile.QuadPart = length;
+    if (!::SetFileInformationByHandle(Handle(handle_), FileEndOfFileInfo, &info, sizeof info))
+        ThrowLastError("truncate", path_);
+}
+
+void File::Flush()
+{
+    detail::CountOperation("flush", path_);
+    if (!::FlushFileBuffers(Handle(handle_)))
+        ThrowLastError("flush", path_);
+}
+
+void File::Close()
+{
+    if (handle_ != -1) {
+        ::CloseHandle(Handle(handle_));
+        handle_ = -1;
+    }
+}
+
+void CreateFolder(const std::string& path)
+{
+    if (!::CreateDirectoryW(Wide(path).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        ThrowLastError("create the folder", path);
+}
+
+void RemoveFolder(const std::string& path)
+{
+    if (!::RemoveDirectoryW(Wide(path).c_str()))
+        ThrowLastError("remove the folder", path);
+}
+
+void RemoveTree(const std::string& path)
+{
+    const DWORD a = Attributes(path);
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFile(path);
+        return;
+    }
+    const std::string folder = WithTrailingSeparator(path);
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = ::FindFirstFileW(Wide(folder + "*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..")
+                RemoveTree(folder + Narrow(name));
+        } while (::FindNextFileW(find, &found));
+        ::FindClose(find);
+    }
+    RemoveFolder(path);
+}
+
+void DeleteFile(const std::string& path)
+{
+    if (!::DeleteFileW(Wide(path).c_str()))
+        ThrowLastError("delete", path);
+}
+
+void RenameFile(const std::string& from, const std::string& to)
+{
+    detail::CountOperation("rename", from);
+    if (!::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        ThrowLastError(("rename to " + to + ":").c_str(), from);
+}
+
+void CopyFile(const std::string& from, const std::string& to)
+{
+    detail::CountOperation("copy", from);
+    if (!::CopyFileW(Wide(from).c_str(), Wide(to).c_str(), FALSE))
+        ThrowLastError(("copy to " + to + ":").c_str(), from);
+}
+
+void FlushFile(const std::string& path)
+{
+    detail::CountOperation("flush", path);
+    const HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        ThrowLastError("flush", path);
+    const BOOL ok = ::FlushFileBuffers(h);
+    const DWORD err = ::GetLastError();
+    ::CloseHandle(h);
+    if (!ok)
+        ThrowLastError("flush", path, err);
+}
+
+void FlushFolder(const std::string&)
+{
+    // NTFS makes renames and creations durable through its own journal.
+}
+
+std::vector<std::string> ListFiles(const std::string& folder)
+{
+    const std::string prefix = WithTrailingSeparator(folder);
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = ::FindFirstFileW(Wide(prefix + "*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD err = ::GetLastError();
+        if (err == ERROR_FILE_NOT_FOUND)
+            return {};
+        ThrowLastError("list the folder", folder, err);
+    }
+    std::vector<std::string> names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(Narrow(found.cFileName));
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
+    return names;
+}
+
+std::int64_t FreeSpace(const std::string& path)
+{
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(Wide(WithTrailingSeparator(path)).c_str(), &available, nullptr, nullptr))
+        ThrowLastError("read the free space of", path);
+    return static_cast<std::int64_t>(available.QuadPart);
+}
+
+std::string TempFolder()
+{
+    wchar_t buffer[MAX_PATH + 2] = {};
+    const DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
+    return WithTrailingSeparator(n ? Narrow(std::wstring(buffer, n)) : std::string("C:\\Windows\\Temp"));
+}
+
+std::string UserDataFolder()
+{
+    const wchar_t* appData = ::_wgetenv(L"APPDATA");
+    const std::string base = appData && *appData ? Narrow(appData) : TempFolder();
+    return WithTrailingSeparator(base) + "Tessera\\";
+}
+
+std::string ProgramFolder()
+{
+    std::wstring buffer(32768, L'\0');
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    buffer.resize(n);
+    const std::string path = Narrow(buffer);
+    const auto slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+std::string MakeScratchFolder(const std::string& prefix)
+{
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    const std::string base = TempFolder();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = base + prefix + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++) + "-"
+            + std::to_string(random() % 1000000);
+        if (::CreateDirectoryW(Wide(name).c_str(), nullptr))
+            return name + "\\";
+        if (::GetLastError() != ERROR_ALREADY_EXISTS)
+            ThrowLastError("create the folder", name);
+    }
+    throw TesseraError(ErrorKind::Io, "Cannot create a scratch folder under " + base, base);
+}
+
+} // namespace tessera::fs
+
+#endif
