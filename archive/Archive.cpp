@@ -206,17 +206,18 @@ void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder
     const timing::Scoped timed(timing::Phase::Extract);
     const std::int32_t offset = entry.lOffset();
     const std::int32_t size = entry.lSize();
-    CheckedInt32(static_cast<long long>(offset) + 1, "start of entry " + PrintableName(TrimSpaces(entry.sName())));
-    CheckedInt32(static_cast<long long>(size) - 1, "size of entry " + PrintableName(TrimSpaces(entry.sName())));
+    const std::string zpk = sArchiveBase + ".zpk";
+    const std::string label = "entry " + PrintableName(TrimSpaces(entry.sName())) + " of " + BaseName(zpk);
+    CheckedInt32(static_cast<long long>(offset) + 1, "start of " + label);
+    CheckedInt32(static_cast<long long>(size) - 1, "size of " + label);
 
     const std::string fileName = EntryFileName(entry);
-    const std::string zpk = sArchiveBase + ".zpk";
     if (auto reason = UnsafeNameReason(fileName))
-        throw TesseraError(ErrorKind::UnsafeName, "Entry " + PrintableName(TrimSpaces(entry.sName())) + " of " + BaseName(zpk) + " is refused: " + *reason, zpk);
+        throw TesseraError(ErrorKind::UnsafeName, "The " + label + " is refused: " + *reason, zpk);
 
     fs::File data(zpk, fs::OpenMode::Read);
     if (offset < 0 || size < 0 || static_cast<std::int64_t>(offset) + size > data.Length())
-        throw TesseraError(ErrorKind::BadPackage, "Entry " + PrintableName(fileName) + " of " + BaseName(zpk) + ": data runs past the end of the file", zpk);
+        throw TesseraError(ErrorKind::BadPackage, "The " + label + ": data runs past the end of the file", zpk);
 
     std::vector<std::byte> buffer(static_cast<std::size_t>(size));
     data.ReadAt(offset, buffer);

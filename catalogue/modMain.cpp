@@ -25,7 +25,9 @@ std::string GetFolder(std::string_view path)
     if (path.size() > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()))
         throw TesseraError(ErrorKind::Overflow, "Overflow: a path of " + std::to_string(path.size()) +
                                                     " characters is too long to take its folder");
-    const auto last = path.find_last_of('\\');
+    // A slash separates too: Windows accepts it, and game folders elsewhere are written with it,
+    // so the top-level stock file keeps its bare name as its key.
+    const auto last = path.find_last_of("\\/");
     if (last == std::string_view::npos)
         return {};
     return std::string(path.substr(0, last + 1));

@@ -240,6 +240,16 @@ TEST(Catalogue, FolderWithoutTrailingBackslashRunsFolderAndLineTogether)
     EXPECT_EQ(c.Fetch("cuts.dir")->sPath(), "C:\\Games\\GTA3anim\\");
 }
 
+TEST(Catalogue, UnderAFolderWrittenWithSlashesTheTopLevelFileKeepsItsName)
+{
+    MemorySettingsStore store;
+    const modMain m = Built(store, "/home/u/gta3/");
+    const auto& c = *m.colStockFiles;
+    EXPECT_EQ(c[0]->sFileName(), "gta3.exe");
+    EXPECT_EQ(c[0]->sPath(), "/home/u/gta3/");
+    EXPECT_EQ(c.Fetch("comse.ipl")->sPath(), "/home/u/gta3/data\\maps\\comse\\");
+}
+
 TEST(Catalogue, UnderTheNotFoundMarker)
 {
     MemorySettingsStore store;
@@ -326,7 +336,9 @@ TEST(GetFolder, EdgeInputs)
         {"a\\b\\", "a\\b\\"},
         {"a\\b\\c.txt", "a\\b\\"},
         {"\\\\server\\share", "\\\\server\\"},
-        {"a/b/c", ""},   // only the backslash separates
+        {"a/b/c", "a/b/"},
+        {"/home/u/gta3/gta3.exe", "/home/u/gta3/"},
+        {"C:\\Games/GTA3\\x", "C:\\Games/GTA3\\"},
     };
     for (const auto& [path, folder] : cases) {
         SCOPED_TRACE(path);

@@ -150,6 +150,14 @@ TEST_F(Install, StockFileMissingButBackedUpIsCreated)
     EXPECT_EQ(ReadText(game + "data/default.dat.old"), "stock default.dat");
 }
 
+TEST_F(Install, TopLevelStockFileOfAFolderWrittenWithSlashes)
+{
+    ASSERT_EQ(game.back(), '/');
+    ASSERT_EQ(Run({{"gta3.exe", ToBytes("patched")}}), InstallResult::Installed);
+    EXPECT_EQ(ReadText(game + "gta3.exe"), "patched");
+    EXPECT_EQ(ReadText(game + "gta3.exe.old"), "game executable");
+}
+
 TEST_F(Install, RefusesArchiveFilesThatCannotBeSetAsideOrAreEmpty)
 {
     const std::string longName = "abcdefghijklmnopqrst.dff";   // 24 characters
