@@ -10,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <new>
+#include <optional>
 
 namespace tessera {
 
@@ -218,6 +219,27 @@ void FlushChanges(const Journal& journal)
     }
 }
 
+// Rolls back the install whose journal is at path, or finishes its clean-up when it had
+// committed; the caller holds its lock. Returns whether anything was rolled back.
+bool RecoverJournal(const std::string& path, IWindowServices& window)
+{
+    const Journal journal = ReadJournal(path);
+    if (journal.committed)
+        FinishCommitted(journal);
+    else
+        RollBack(journal);
+    {
+        fs::faults::Suspend noFaults;
+        fs::DeleteFile(path);
+    }
+    if (journal.committed)
+        return false;
+    window.MsgBox("An install into " + journal.gameFolder + " was interrupted." + kCrLf
+            + "It has been rolled back: the game folder is as it was before that install.",
+        "Install rolled back");
+    return true;
+}
+
 void BackToIdle(IWindowServices& window)
 {
     window.SetButtonEnabled(Button::Install, true);
@@ -267,12 +289,21 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     window.SetButtonEnabled(Button::Install, false);
     window.SetButtonEnabled(Button::BrowseSource, false);
 
+    std::optional<fs::ExclusiveLock> lock;   // held until the install has returned
     Journal journal;
     bool journalWritten = false;
     bool captionShown = false;
     std::string failure;
     try {
-        RecoverInterruptedInstalls(window, game, options);
+        // One install at a time into a game folder; an install that died left its journal.
+        fs::CreateFolders(journalFolder);
+        lock.emplace(journalPath + ".lock");
+        if (!lock->Held())
+            throw TesseraError(ErrorKind::AccessDenied, "Another install into " + game + " is running", game);
+        if (fs::FileExists(journalPath + ".tmp"))
+            fs::DeleteFile(journalPath + ".tmp");
+        if (fs::FileExists(journalPath))
+            RecoverJournal(journalPath, window);
 
         ScratchFolder scratch;
         modArchive archive;
@@ -282,7 +313,6 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
 
         journal = MakeJournal(plan, game, scratch.Path());
         if (!journal.ops.empty()) {
-            fs::CreateFolders(journalFolder);
             WriteJournal(journalPath, journal);
             journalWritten = true;
         }
@@ -364,28 +394,24 @@ int RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameF
         return 0;
     int rolledBack = 0;
     for (const std::string& name : fs::ListFiles(folder)) {
-        const std::string path = folder + name;
-        if (name.starts_with("install-") && EndsWith(name, ".journal.tmp")) {
-            fs::DeleteFile(path);   // a journal never completed: no change had been made
+        const bool torn = EndsWith(name, ".journal.tmp");
+        if (!name.starts_with("install-") || !(torn || EndsWith(name, ".journal")))
+            continue;
+        const std::string path = folder + (torn ? name.substr(0, name.size() - 4) : name);
+        const fs::ExclusiveLock lock(path + ".lock");
+        if (!lock.Held()) {
+            if (!torn)
+                window.MsgBox("An install into " + ReadJournal(path).gameFolder + " is still running; it was left alone.", "Install running");
             continue;
         }
-        if (!name.starts_with("install-") || !EndsWith(name, ".journal"))
+        if (torn) {
+            fs::DeleteFile(folder + name);   // a journal never completed: no change had been made
             continue;
-        const Journal journal = ReadJournal(path);
-        if (!gameFolder.empty() && !SameFolder(journal.gameFolder, gameFolder))
+        }
+        if (!gameFolder.empty() && !SameFolder(ReadJournal(path).gameFolder, gameFolder))
             continue;
-        if (journal.committed) {
-            FinishCommitted(journal);
-        } else {
-            RollBack(journal);
+        if (RecoverJournal(path, window))
             ++rolledBack;
-        }
-        fs::faults::Suspend noFaults;
-        fs::DeleteFile(path);
-        if (!journal.committed)
-            window.MsgBox("An install into " + journal.gameFolder + " was interrupted." + kCrLf
-                    + "It has been rolled back: the game folder is as it was before that install.",
-                "Install rolled back");
     }
     return rolledBack;
 }

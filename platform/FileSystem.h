@@ -56,6 +56,20 @@ private:
     std::intptr_t handle_ = -1;   // a file descriptor, or a HANDLE on Windows
 };
 
+// An exclusive lock held through a lock file while the object lives; the system drops it when
+// the process ends, however it ends. Does not wait: Held() tells whether it was had.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(const std::string& path);
+    ~ExclusiveLock();
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+    bool Held() const noexcept { return handle_ != -1; }
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
 std::vector<std::byte> ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, std::span<const std::byte> data);
 

@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -259,6 +260,24 @@ void File::Close()
 }
 
 
+
+ExclusiveLock::ExclusiveLock(const std::string& path)
+{
+    const int fd = ::open(NativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        ThrowErrno("create the lock file", path);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return;
+    }
+    handle_ = fd;
+}
+
+ExclusiveLock::~ExclusiveLock()
+{
+    if (handle_ != -1)
+        ::close(static_cast<int>(handle_));
+}
 
 void CreateFolder(const std::string& path)
 {

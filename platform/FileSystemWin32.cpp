@@ -203,6 +203,25 @@ void File::Close()
     }
 }
 
+ExclusiveLock::ExclusiveLock(const std::string& path)
+{
+    // No sharing: a second opener fails until this handle closes, also when the process dies.
+    const HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD err = ::GetLastError();
+        if (err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION)
+            return;
+        ThrowLastError("create the lock file", path, err);
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+ExclusiveLock::~ExclusiveLock()
+{
+    if (handle_ != -1)
+        ::CloseHandle(Handle(handle_));
+}
+
 void CreateFolder(const std::string& path)
 {
     if (!::CreateDirectoryW(Wide(path).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)

@@ -5,6 +5,7 @@
 #include "Journal.h"
 #include "RecordingServices.h"
 #include "TestSupport.h"
+#include "Text.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,17 @@ protected:
     RecordingWindowServices window;
     InstallOptions options;
 };
+
+// What an install left in the journal folder, beside the lock files that stay.
+std::vector<std::string> Leftovers(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (fs::FolderExists(folder))
+        for (const auto& name : fs::ListFiles(folder))
+            if (!EndsWith(name, ".lock"))
+                names.push_back(name);
+    return names;
+}
 
 std::string Field(const DirRecord& r) { return std::string(r.sName.data(), r.sName.size()); }
 std::string Nuls(std::size_t n) { return std::string(n, '\0'); }
@@ -119,7 +131,7 @@ TEST_F(Install, RoutesEveryKindOfFileByteForByte)
     EXPECT_EQ(window.pointers.front(), Pointer::Hourglass);
 
     // Nothing left behind: no journal, no scratch files beside the stock files.
-    EXPECT_TRUE(fs::ListFiles(options.journalFolder).empty());
+    EXPECT_TRUE(Leftovers(options.journalFolder).empty());
     EXPECT_EQ(TakeSnapshot(game).count("data/default.dat.tessera-new"), 0u);
 }
 
@@ -156,6 +168,17 @@ TEST_F(Install, TopLevelStockFileOfAFolderWrittenWithSlashes)
     ASSERT_EQ(Run({{"gta3.exe", ToBytes("patched")}}), InstallResult::Installed);
     EXPECT_EQ(ReadText(game + "gta3.exe"), "patched");
     EXPECT_EQ(ReadText(game + "gta3.exe.old"), "game executable");
+}
+
+TEST_F(Install, RefusedWhileAnotherInstallIntoTheFolderRuns)
+{
+    fs::CreateFolders(options.journalFolder);
+    const fs::ExclusiveLock running(JournalPath(options.journalFolder, game) + ".lock");
+    ASSERT_TRUE(running.Held());
+    const Snapshot before = TakeSnapshot(game);
+    ASSERT_EQ(Run({{"default.dat", ToBytes("new")}}), InstallResult::Failed);
+    EXPECT_NE(window.messages.at(0).text.find("Another install into " + game + " is running"), std::string::npos);
+    EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
 }
 
 TEST_F(Install, RefusesArchiveFilesThatCannotBeSetAsideOrAreEmpty)
@@ -268,7 +291,7 @@ TEST_F(Install, EveryFailurePointRollsBackCompletely)
         ASSERT_EQ(result, InstallResult::Failed);
         ASSERT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
         ASSERT_EQ(window.messages.back().title, "Install failed");
-        ASSERT_TRUE(!fs::FolderExists(options.journalFolder) || fs::ListFiles(options.journalFolder).empty());
+        ASSERT_TRUE(Leftovers(options.journalFolder).empty());
     }
     std::cout << "[ faults   ] " << k - 1 << " failure points rolled back\n";
     EXPECT_GT(k, 15);
