@@ -3,6 +3,7 @@
 
 #include "FileSystem.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -147,6 +148,30 @@ std::string MakeGameFolder(const std::string& root)
     WriteArchive(game + "models/txd", {{"car.txd", Pattern(5000, 13)}});
     WriteArchive(game + "anim/cuts", {{"intro.dat", Pattern(10, 14)}});
     return game;
+}
+
+void IsolatedHome::SetUp()
+{
+    home_ = fs::MakeScratchFolder(prefix_);
+    ::setenv("HOME", home_.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home_ + "config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (home_ + "data").c_str(), 1);
+}
+
+void IsolatedHome::TearDown() { fs::RemoveTree(home_); }
+
+std::vector<std::string> Tree(const std::string& folder)
+{
+    std::vector<std::string> r;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+        r.push_back(std::filesystem::relative(e.path(), folder).generic_string() + (e.is_directory() ? "/" : ""));
+    std::sort(r.begin(), r.end());
+    return r;
+}
+
+Bytes Slice(const Bytes& b, std::size_t from, std::size_t n)
+{
+    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
 }
 
 std::string ShellQuote(const std::string& s)

@@ -3,6 +3,8 @@
 
 #include "Archive.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -63,6 +65,25 @@ std::string MakeGameFolder(const std::string& root);
 void WriteArchive(const std::string& base, const std::vector<GameEntry>& entries);
 // The bytes a run of whole blocks holds for data: the data, then zeros to the block's end.
 Bytes Blocks(const Bytes& data);
+
+// Points HOME, XDG_CONFIG_HOME and XDG_DATA_HOME at a folder of the test program's own, so no
+// test sees the real user's settings. Register it before any test runs, as Qt fixes its
+// configuration folder at first use:
+//   testing::AddGlobalTestEnvironment(new IsolatedHome("tessera-x-home-"));
+class IsolatedHome : public ::testing::Environment {
+public:
+    explicit IsolatedHome(std::string prefix) : prefix_(std::move(prefix)) {}
+    void SetUp() override;
+    void TearDown() override;
+
+private:
+    std::string prefix_;
+    std::string home_;
+};
+
+// Every path under a folder, relative and sorted, folders ending in '/'.
+std::vector<std::string> Tree(const std::string& folder);
+Bytes Slice(const Bytes& b, std::size_t from, std::size_t n);
 
 // A command line run through the shell, with its exit status and what it printed.
 struct CommandResult {

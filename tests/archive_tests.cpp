@@ -27,20 +27,7 @@ std::optional<TesseraError> ErrorOf(F&& f)
     return std::nullopt;
 }
 
-// Every path under a folder, relative and sorted, folders ending in '/'.
-std::vector<std::string> Tree(const std::string& folder)
-{
-    std::vector<std::string> r;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
-        r.push_back(std::filesystem::relative(e.path(), folder).generic_string() + (e.is_directory() ? "/" : ""));
-    std::sort(r.begin(), r.end());
-    return r;
-}
 
-Bytes Slice(const Bytes& b, std::size_t from, std::size_t n)
-{
-    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
-}
 
 std::string Padded(std::string_view name) { return std::string(name) + std::string(kNameSize - name.size(), ' '); }
 

@@ -16,23 +16,7 @@
 namespace tessera {
 namespace {
 
-// Every test runs with a home and configuration folder of its own, so QSettings never sees
-// the real user's. Set before any test, as Qt fixes its configuration folder at first use.
-class IsolatedHome : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        home_ = fs::MakeScratchFolder("tessera-cat-home-");
-        ::setenv("HOME", home_.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (home_ + "config").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (home_ + "data").c_str(), 1);
-    }
-    void TearDown() override { fs::RemoveTree(home_); }
-
-private:
-    std::string home_;
-};
-[[maybe_unused]] testing::Environment* const kIsolatedHome = testing::AddGlobalTestEnvironment(new IsolatedHome);
+[[maybe_unused]] testing::Environment* const kIsolatedHome = testing::AddGlobalTestEnvironment(new test::IsolatedHome("tessera-cat-home-"));
 
 std::string ListText() { return std::string(reinterpret_cast<const char*>(StockListBytes().data()), StockListBytes().size()); }
 

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
 
 using namespace tessera;
 using namespace tessera::test;
@@ -18,48 +17,11 @@ using namespace std::string_literals;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Result = CommandResult;
 
-std::string Quote(const std::string& s)
-{
-    std::string r = "'";
-    for (char c : s)
-        r += c == '\'' ? "'\\''"s : std::string(1, c);
-    return r + "'";
-}
+Result Cli(const std::vector<std::string>& args) { return RunCommand(TESSERA_CLI, args); }
 
-Result Cli(const std::vector<std::string>& args)
-{
-    TempDir capture;
-    std::string command = Quote(TESSERA_CLI);
-    for (const auto& a : args)
-        command += " " + Quote(a);
-    command += " >" + Quote(capture / "out") + " 2>" + Quote(capture / "err") + " </dev/null";
-    const int raw = std::system(command.c_str());
-    Result r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadText(capture / "out");
-    r.err = ReadText(capture / "err");
-    return r;
-}
 
-std::vector<std::string> Tree(const std::string& folder)
-{
-    std::vector<std::string> r;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
-        r.push_back(std::filesystem::relative(e.path(), folder).generic_string() + (e.is_directory() ? "/" : ""));
-    std::sort(r.begin(), r.end());
-    return r;
-}
-
-Bytes Slice(const Bytes& b, std::size_t from, std::size_t n)
-{
-    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
-}
 
 // A file made under its exact native name: some of these names hold a backslash.
 void Touch(const std::string& path)

@@ -20,22 +20,7 @@
 namespace tessera {
 namespace {
 
-// Qt fixes its configuration folder at first use, so the isolated home is set before any test.
-class IsolatedHome : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        home_ = fs::MakeScratchFolder("tessera-plat-home-");
-        ::setenv("HOME", home_.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (home_ + "config").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (home_ + "data").c_str(), 1);
-    }
-    void TearDown() override { fs::RemoveTree(home_); }
-
-private:
-    std::string home_;
-};
-[[maybe_unused]] testing::Environment* const kIsolatedHome = testing::AddGlobalTestEnvironment(new IsolatedHome);
+[[maybe_unused]] testing::Environment* const kIsolatedHome = testing::AddGlobalTestEnvironment(new test::IsolatedHome("tessera-plat-home-"));
 
 std::string ConfigFolder() { return std::string(std::getenv("XDG_CONFIG_HOME")) + "/Tessera/"; }
 
