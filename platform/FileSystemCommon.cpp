@@ -43,6 +43,21 @@ std::string WithTrailingSeparator(const std::string& folder)
     return folder + kSeparator;
 }
 
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_) { other.handle_ = -1; }
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        path_ = std::move(other.path_);
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
 std::vector<std::byte> ReadWholeFile(const std::string& path)
 {
     File file(path, OpenMode::Read);

@@ -182,21 +182,6 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
     }
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        path_ = std::move(other.path_);
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
 std::int64_t File::Length() const
 {
     struct stat st {};
