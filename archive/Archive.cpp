@@ -188,7 +188,12 @@ void modArchive::ReadDirectory(const std::string& base)
     const timing::Scoped timed(timing::Phase::ReadDirectory);
     colImgFiles = KeyedCollection<clsImgFile>();
     sArchiveBase = base;
-    const std::vector<std::byte> bytes = fs::ReadWholeFile(base + ".dir");
+    // One read of the whole file, its size checked first so a hostile length fails before it is read.
+    fs::File dir(base + ".dir", fs::OpenMode::Read);
+    RecordCount(dir.Length());
+    std::vector<std::byte> bytes(static_cast<std::size_t>(dir.Length()));
+    bytes.resize(dir.ReadAt(0, bytes));
+    dir.Close();
     const std::vector<DirRecord> records = ParseDirectory(bytes);
     colImgFiles.Reserve(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -335,8 +340,8 @@ void CheckPackage(const std::string& base)
         throw TesseraError(ErrorKind::FileNotFound, "The package directory " + dirPath + " was not found", dirPath);
     if (!fs::FileExists(zpkPath))
         throw TesseraError(ErrorKind::FileNotFound, "The package data " + zpkPath + " was not found", zpkPath);
-    const std::vector<std::byte> bytes = fs::ReadWholeFile(dirPath);
-    const std::vector<DirRecord> records = ParseDirectory(bytes);
+    RecordCount(fs::FileLength(dirPath));
+    const std::vector<DirRecord> records = ParseDirectory(fs::ReadWholeFile(dirPath));
     try {
         CheckPackageRecords(records, fs::FileLength(zpkPath), BaseName(dirPath), BaseName(zpkPath));
     } catch (const TesseraError& e) {

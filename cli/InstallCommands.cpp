@@ -127,8 +127,12 @@ int CmdInstall(const Args& args)
             return kFailed;
         }
         if (o.dryRun) {
-            PrintPlan(PlanInstall(o.positional[0], *settings.main));
-            return kOk;
+            const InstallPlan plan = PlanInstall(o.positional[0], *settings.main);
+            PrintPlan(plan.files);
+            if (plan.problem.empty())
+                return kOk;
+            std::cerr << "The install would fail: " << plan.problem << "\n";
+            return kFailed;
         }
         ConsoleWindowServices console;
         return InstallPackage(o.positional[0], *settings.main, console) == InstallResult::Installed ? kOk : kFailed;

@@ -259,15 +259,20 @@ std::string RefusedFileMessage(const std::string& name, const std::string& reaso
     return "The file " + name + " cannot be installed: " + reason + ".";
 }
 
-std::vector<PlannedFile> PlanInstall(const std::string& packagePath, modMain& settings)
+InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
 {
     const std::string game = settings.sGTA3Path;
     const std::shared_ptr<StockCollection> stock = settings.colStockFiles ? settings.colStockFiles : std::make_shared<StockCollection>();
     ScratchFolder scratch;
     modArchive archive;
     const auto files = Unpack(packagePath, scratch.Path(), archive, nullptr);
-    std::vector<PlannedFile> plan = Route(scratch.Path(), files, *stock, game);
-    for (PlannedFile& f : plan) {
+    InstallPlan plan{Route(scratch.Path(), files, *stock, game), {}};
+    try {
+        CheckGameFolder(plan.files, game);
+    } catch (const TesseraError& e) {
+        plan.problem = e.what();
+    }
+    for (PlannedFile& f : plan.files) {
         if (f.kind != PlannedFile::Kind::Archive || !fs::FileExists(f.target + ".dir"))
             continue;
         archive.ReadDirectory(f.target);

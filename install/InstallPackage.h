@@ -48,8 +48,14 @@ struct PlannedFile {
     std::int64_t size = 0;
 };
 
-// What InstallPackage would do with every file of the package, changing nothing in the game folder.
-std::vector<PlannedFile> PlanInstall(const std::string& packagePath, modMain& settings);
+struct InstallPlan {
+    std::vector<PlannedFile> files;   // in the order the install takes them
+    std::string problem;              // why the install would fail before its first change; empty when it would not
+};
+
+// What InstallPackage would do with every file of the package, changing nothing in the game
+// folder. A package that cannot be read throws.
+InstallPlan PlanInstall(const std::string& packagePath, modMain& settings);
 
 // The texts an install shows.
 std::string BadFileMessage(const std::string& name);

@@ -92,6 +92,12 @@ TEST_F(Cli, DryRunSaysWhereEveryFileGoesAndChangesNothing)
                      "new.txd: goes into the archive models\\txd (new entry)\n"
                      "notes.txt: refused: not supported by Tessera\n");
     EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+
+    fs::DeleteFile(game + "models/txd.img");
+    const auto failing = Run({"install", "--dry-run", root / "mod.zpk", "--game", game});
+    EXPECT_EQ(failing.status, 1);
+    EXPECT_NE(failing.err.find("The install would fail: The game archive " + game + "models\\txd.img was not found"), std::string::npos)
+        << failing.err;
 }
 
 TEST_F(Cli, CheckFindsBrokenArchives)
