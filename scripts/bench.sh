@@ -4,6 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSERA_WITH_UI=OFF
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSERA_WITH_UI=OFF >/dev/null
 cmake --build build-bench --target tessera-bench
 build-bench/bench/tessera-bench "$@"
