@@ -183,26 +183,82 @@ std::string BaseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool RecordNameMatches(const std::array<char, kNameSize>& field, std::string_view name)
+{
+    // In place: this runs for every record of a game archive before every file installed.
+    std::array<char, kNameSize> cleaned;
+    std::size_t n = 0;
+    for (char c : field) {
+        if (c == '\0')
+            break;
+        if (c != '\x10')
+            cleaned[n++] = c;
+    }
+    std::size_t first = 0;
+    while (first < n && cleaned[first] == ' ')
+        ++first;
+    while (n > first && cleaned[n - 1] == ' ')
+        --n;
+    if (n - first != name.size())
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (UpperAsciiChar(cleaned[first + i]) != UpperAsciiChar(name[i]))
+            return false;
+    return true;
+}
+
+const KeyedCollection<clsImgFile>& modArchive::colImgFiles()
+{
+    if (!entriesBuilt_) {
+        entries_.Reserve(records_.size());
+        for (std::size_t i = 0; i < records_.size(); ++i) {
+            auto entry = std::make_shared<clsImgFile>();
+            entry->sId(std::to_string(i));
+            entry->sName(RecordName(records_[i].sName));
+            entry->lOffset(records_[i].lOffset);
+            entry->lSize(records_[i].lSize);
+            entries_.Add(entry, entry->sId());
+        }
+        entriesBuilt_ = true;
+    }
+    return entries_;
+}
+
+bool modArchive::HasEntry(std::string_view name) const
+{
+    return std::any_of(records_.begin(), records_.end(), [&](const DirRecord& r) { return RecordNameMatches(r.sName, name); });
+}
+
+std::byte* modArchive::TransferBuffer(std::size_t size)
+{
+    if (size > bufferSize_) {
+        buffer_.reset();   // the old one goes before the new one comes
+        buffer_ = std::make_unique_for_overwrite<std::byte[]>(size);
+        bufferSize_ = size;
+    }
+    return buffer_.get();
+}
+
 void modArchive::ReadDirectory(const std::string& base)
 {
     const timing::Scoped timed(timing::Phase::ReadDirectory);
-    colImgFiles = KeyedCollection<clsImgFile>();
+    records_.clear();
+    entries_ = KeyedCollection<clsImgFile>();
+    entriesBuilt_ = false;
     sArchiveBase = base;
     // One read of the whole file, its size checked first so a hostile length fails before it is read.
     fs::File dir(base + ".dir", fs::OpenMode::Read);
-    RecordCount(dir.Length());
-    std::vector<std::byte> bytes(static_cast<std::size_t>(dir.Length()));
-    bytes.resize(dir.ReadAt(0, bytes));
+    const auto length = static_cast<std::size_t>(dir.Length());
+    RecordCount(static_cast<std::int64_t>(length));
+    std::byte* bytes = TransferBuffer(length);
+    const std::size_t read = dir.ReadAt(0, std::span<std::byte>(bytes, length));
     dir.Close();
-    const std::vector<DirRecord> records = ParseDirectory(bytes);
-    colImgFiles.Reserve(records.size());
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        auto entry = std::make_shared<clsImgFile>();
-        entry->sId(std::to_string(i));
-        entry->sName(RecordName(records[i].sName));
-        entry->lOffset(records[i].lOffset);
-        entry->lSize(records[i].lSize);
-        colImgFiles.Add(entry, entry->sId());
+    // Parsed into the records' own storage, which keeps its capacity from one read to the next.
+    const auto count = static_cast<std::size_t>(RecordCount(static_cast<std::int64_t>(read)));
+    records_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t start = i * kRecordSize;
+        records_[i] = DecodeRecord(std::span<const std::byte>(bytes + start, std::min(kRecordSize, read - start)));
     }
 }
 
@@ -224,8 +280,9 @@ void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder
     if (offset < 0 || size < 0 || static_cast<std::int64_t>(offset) + size > data.Length())
         throw TesseraError(ErrorKind::BadPackage, "The " + label + ": data runs past the end of the file", zpk);
 
-    std::vector<std::byte> buffer(static_cast<std::size_t>(size));
-    data.ReadAt(offset, buffer);
+    const std::span<std::byte> buffer(TransferBuffer(static_cast<std::size_t>(size)), static_cast<std::size_t>(size));
+    if (data.ReadAt(offset, buffer) != buffer.size())
+        throw TesseraError(ErrorKind::BadPackage, "The " + label + ": data runs past the end of the file", zpk);
     fs::File out(folder + fileName, fs::OpenMode::Create);
     out.WriteAt(0, buffer);
     out.Close();
@@ -234,27 +291,19 @@ void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder
 
 void modArchive::RenameEntry(const std::string& name, const std::string& newName)
 {
-    const std::string wanted = UpperAscii(name);
-    for (const auto& entry : colImgFiles) {
-        if (TrimSpaces(UpperAscii(CleanName(entry->sName()))) != wanted)
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        DirRecord& record = records_[i];
+        if (!RecordNameMatches(record.sName, name))
             continue;
-        entry->sName(newName);
+        // The stored name: newName cut or filled up with spaces to 24 characters.
+        clsImgFile renamed;
+        renamed.sName(newName);
+        std::memcpy(record.sName.data(), renamed.sName().data(), kNameSize);
+        if (entriesBuilt_)
+            entries_[i]->sName(newName);
 
-        DirRecord record;
-        record.lOffset = entry->lOffset();
-        record.lSize = entry->lSize();
-        std::memcpy(record.sName.data(), entry->sName().data(), kNameSize);
-
-        long long index = 0;
-        const std::string& id = entry->sId();
-        const auto [end, ec] = std::from_chars(id.data(), id.data() + id.size(), index);
-        if (ec == std::errc::result_out_of_range)
-            throw TesseraError(ErrorKind::Overflow, "Overflow: record number " + id);
-        if (ec != std::errc() || index < 0)
-            throw TesseraError(ErrorKind::InvalidArgument, "Type mismatch: record number " + id);
-        if (index > std::numeric_limits<std::int32_t>::max() / static_cast<long long>(kRecordSize))
-            throw TesseraError(ErrorKind::Overflow, "Overflow: record number " + id);
-        const std::int32_t position = CheckedInt32(index * static_cast<long long>(kRecordSize), "record position " + id);
+        const std::string id = std::to_string(i);
+        const std::int32_t position = CheckedInt32(static_cast<long long>(i) * static_cast<long long>(kRecordSize), "record position " + id);
         CheckedInt32(static_cast<long long>(position) + 1, "record position " + id);
 
         fs::File dir(sArchiveBase + ".dir", fs::OpenMode::ReadWrite);
@@ -292,10 +341,10 @@ void modArchive::AddFile(const std::string& path, const std::string& entryName)
 
     // One buffer: the fill up to the block boundary, the file's bytes, zeros to the last block's end.
     const auto total = static_cast<std::size_t>(pad + bytes);
-    auto buffer = std::make_unique_for_overwrite<std::byte[]>(total);
-    std::memset(buffer.get(), 0, static_cast<std::size_t>(pad));
-    const std::size_t read = source.ReadAt(0, std::span<std::byte>(buffer.get() + pad, static_cast<std::size_t>(length)));
-    std::memset(buffer.get() + pad + read, 0, total - static_cast<std::size_t>(pad) - read);
+    std::byte* buffer = TransferBuffer(total);
+    std::memset(buffer, 0, static_cast<std::size_t>(pad));
+    const std::size_t read = source.ReadAt(0, std::span<std::byte>(buffer + pad, static_cast<std::size_t>(length)));
+    std::memset(buffer + pad + read, 0, total - static_cast<std::size_t>(pad) - read);
     source.Close();
 
     DirRecord record;
@@ -306,7 +355,7 @@ void modArchive::AddFile(const std::string& path, const std::string& entryName)
     field = SpacesToNuls(field);
     std::memcpy(record.sName.data(), field.data(), kNameSize);
 
-    img.WriteAt(imgLength, std::span<const std::byte>(buffer.get(), total));
+    img.WriteAt(imgLength, std::span<const std::byte>(buffer, total));
     img.Close();
     dir.WriteAt(dirLength, EncodeRecord(record));
     dir.Close();

@@ -5,6 +5,7 @@
 #include "KeyedCollection.h"
 
 #include <array>
+#include <memory>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -83,14 +84,36 @@ std::string BaseName(const std::string& path);
 // archive whose directory was read last.
 class modArchive {
 public:
-    KeyedCollection<clsImgFile> colImgFiles;
     std::string sArchiveBase;
+
+    // The entries of the directory read last, in record order, each under its record number.
+    // Built on first use: an install reads a game archive's directory before every file and
+    // needs only its records, which RenameEntry and AddFile work on directly.
+    const KeyedCollection<clsImgFile>& colImgFiles();
 
     void ReadDirectory(const std::string& base);
     void ExtractEntry(const clsImgFile& entry, const std::string& folder);
     void RenameEntry(const std::string& name, const std::string& newName);
     void AddFile(const std::string& path, const std::string& entryName);
+
+    // Whether RenameEntry(name, ...) would give an entry of the directory read last a new name.
+    bool HasEntry(std::string_view name) const;
+
+private:
+    // The transfer buffer, kept between operations so that appending what was just extracted
+    // touches no new memory; at least size bytes, contents undefined.
+    std::byte* TransferBuffer(std::size_t size);
+
+    std::vector<DirRecord> records_;
+    KeyedCollection<clsImgFile> entries_;
+    bool entriesBuilt_ = false;
+    std::unique_ptr<std::byte[]> buffer_;
+    std::size_t bufferSize_ = 0;
 };
+
+// Whether a record's name, as RenameEntry compares it (cleaned, trimmed of spaces, letter case
+// ignored), is name.
+bool RecordNameMatches(const std::array<char, kNameSize>& field, std::string_view name);
 
 // Checks a whole package before anything is extracted: every entry's bytes lie inside the .zpk
 // and every entry's file name is safe. Throws BadPackage or UnsafeName naming the entry.

@@ -99,7 +99,7 @@ int CmdList(const Args& args)
         modArchive archive;
         archive.ReadDirectory(WithoutExtension(args[0], {".dir", ".img", ".zpk"}));
         std::size_t number = 0;
-        for (const auto& entry : archive.colImgFiles) {
+        for (const auto& entry : archive.colImgFiles()) {
             char numbers[40];
             std::snprintf(numbers, sizeof numbers, "%6zu %10d %10d ", number++, static_cast<int>(entry->lOffset()),
                           static_cast<int>(entry->lSize()));
@@ -120,9 +120,9 @@ int CmdExtract(const Args& args)
         MakeFolders(folder);
         modArchive archive;
         archive.ReadDirectory(base);
-        for (const auto& entry : archive.colImgFiles)
+        for (const auto& entry : archive.colImgFiles())
             archive.ExtractEntry(*entry, folder);
-        const std::size_t count = archive.colImgFiles.Count();
+        const std::size_t count = archive.colImgFiles().Count();
         std::cout << "Extracted " << count << (count == 1 ? " entry" : " entries") << " into " << args[1] << "\n";
     });
 }

@@ -33,16 +33,6 @@ std::string ArchiveFor(const std::string& name)
     return {};
 }
 
-// Whether the directory read last holds an entry that RenameEntry would set aside for name.
-bool HasEntry(const modArchive& archive, const std::string& name)
-{
-    const std::string wanted = UpperAscii(name);
-    for (const auto& entry : archive.colImgFiles)
-        if (TrimSpaces(UpperAscii(CleanName(entry->sName()))) == wanted)
-            return true;
-    return false;
-}
-
 // The scratch folder of one install, removed with everything in it whatever happens.
 class ScratchFolder {
 public:
@@ -72,7 +62,7 @@ std::vector<std::string> Unpack(const std::string& packagePath, const std::strin
     const std::string base = packagePath.substr(0, packagePath.size() - 4);
     CheckPackage(base);
     archive.ReadDirectory(base);
-    for (const auto& entry : archive.colImgFiles) {
+    for (const auto& entry : archive.colImgFiles()) {
         if (window)
             window->DoEvents();
         archive.ExtractEntry(*entry, scratch);
@@ -276,7 +266,7 @@ InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
         if (f.kind != PlannedFile::Kind::Archive || !fs::FileExists(f.target + ".dir"))
             continue;
         archive.ReadDirectory(f.target);
-        f.setsAside = HasEntry(archive, f.name);
+        f.setsAside = archive.HasEntry(f.name);
     }
     return plan;
 }

@@ -98,8 +98,8 @@ std::string NativePath(const std::string& path)
 {
     std::string text = path;
     std::replace(text.begin(), text.end(), '\\', '/');
-    if (text.empty())
-        return text;
+    if (text.empty() || Exists(text))
+        return text;   // the common case: spelled as it is on disk
     const bool absolute = text.front() == '/';
     const bool trailing = text.back() == '/';
 

@@ -58,11 +58,11 @@ TEST(ReadDirectory, CountsRecordsAndKeepsOrder)
     WriteFile(dir / "a.dir", Concat({Record(1, 2, "car.dff"), Record(-3, -4, "ab\0cd", '\0')}));
     modArchive archive;
     archive.ReadDirectory(dir / "a");
-    ASSERT_EQ(archive.colImgFiles.Count(), 2u);
-    EXPECT_EQ(archive.colImgFiles[0]->sName(), "car.dff" + std::string(17, ' '));
-    EXPECT_EQ(archive.colImgFiles[0]->sId(), "0");
-    EXPECT_EQ(archive.colImgFiles[1]->lOffset(), -3);
-    EXPECT_EQ(archive.colImgFiles[1]->lSize(), -4);
+    ASSERT_EQ(archive.colImgFiles().Count(), 2u);
+    EXPECT_EQ(archive.colImgFiles()[0]->sName(), "car.dff" + std::string(17, ' '));
+    EXPECT_EQ(archive.colImgFiles()[0]->sId(), "0");
+    EXPECT_EQ(archive.colImgFiles()[1]->lOffset(), -3);
+    EXPECT_EQ(archive.colImgFiles()[1]->lSize(), -4);
     EXPECT_EQ(archive.sArchiveBase, dir / "a");
 }
 
@@ -82,9 +82,9 @@ TEST(ReadDirectory, RecordCountFollowsLengthWithHalvesToEven)
         WriteFile(dir / "a.dir", Pattern(row.length));
         modArchive archive;
         archive.ReadDirectory(dir / "a");
-        ASSERT_EQ(archive.colImgFiles.Count(), row.records);
+        ASSERT_EQ(archive.colImgFiles().Count(), row.records);
         for (std::size_t i = 0; i < row.records; ++i)
-            EXPECT_EQ(archive.colImgFiles.Fetch(std::to_string(i)).get(), archive.colImgFiles[i].get());
+            EXPECT_EQ(archive.colImgFiles().Fetch(std::to_string(i)).get(), archive.colImgFiles()[i].get());
     }
 }
 
@@ -95,16 +95,16 @@ TEST(ReadDirectory, TrailingPartialRecordReadsMissingBytesAsZero)
     WriteFile(dir / "a.dir", Concat({Record(1, 2, "first.dff"), Slice(tail, 0, 17)}));   // 49 bytes
     modArchive archive;
     archive.ReadDirectory(dir / "a");
-    ASSERT_EQ(archive.colImgFiles.Count(), 2u);
-    EXPECT_EQ(archive.colImgFiles[1]->lOffset(), 0x01020304);
-    EXPECT_EQ(archive.colImgFiles[1]->lSize(), 0x05060708);
-    EXPECT_EQ(archive.colImgFiles[1]->sName(), Padded("abcdefghi"));
+    ASSERT_EQ(archive.colImgFiles().Count(), 2u);
+    EXPECT_EQ(archive.colImgFiles()[1]->lOffset(), 0x01020304);
+    EXPECT_EQ(archive.colImgFiles()[1]->lSize(), 0x05060708);
+    EXPECT_EQ(archive.colImgFiles()[1]->sName(), Padded("abcdefghi"));
 
     WriteFile(dir / "a.dir", Concat({Record(1, 2, "a"), Record(3, 4, "b"), Slice(tail, 0, 16)}));   // 80 bytes
     archive.ReadDirectory(dir / "a");
-    ASSERT_EQ(archive.colImgFiles.Count(), 3u);
-    EXPECT_EQ(archive.colImgFiles[2]->sId(), "2");
-    EXPECT_EQ(archive.colImgFiles[2]->sName(), Padded("abcdefgh"));
+    ASSERT_EQ(archive.colImgFiles().Count(), 3u);
+    EXPECT_EQ(archive.colImgFiles()[2]->sId(), "2");
+    EXPECT_EQ(archive.colImgFiles()[2]->sName(), Padded("abcdefgh"));
 }
 
 TEST(ReadDirectory, RecordCountOverflowsPast32BitPositions)
@@ -146,8 +146,8 @@ TEST(ReadDirectory, NameIsFieldUpToFirstNulCleanedAndFilledWithSpaces)
         WriteFile(dir / "a.dir", Record(0, 1, row.field));
         modArchive archive;
         archive.ReadDirectory(dir / "a");
-        ASSERT_EQ(archive.colImgFiles.Count(), 1u);
-        EXPECT_EQ(archive.colImgFiles[0]->sName(), Padded(row.name));
+        ASSERT_EQ(archive.colImgFiles().Count(), 1u);
+        EXPECT_EQ(archive.colImgFiles()[0]->sName(), Padded(row.name));
     }
 }
 
@@ -157,13 +157,13 @@ TEST(ReadDirectory, MissingDirectoryFailsAfterResettingState)
     WriteFile(dir / "a.dir", Record(0, 1, "car.dff"));
     modArchive archive;
     archive.ReadDirectory(dir / "a");
-    ASSERT_EQ(archive.colImgFiles.Count(), 1u);
+    ASSERT_EQ(archive.colImgFiles().Count(), 1u);
 
     const auto e = ErrorOf([&] { archive.ReadDirectory(dir / "missing"); });
     ASSERT_TRUE(e);
     EXPECT_EQ(e->Kind(), ErrorKind::FileNotFound);
     EXPECT_NE(std::string(e->what()).find("missing.dir"), std::string::npos) << e->what();
-    EXPECT_TRUE(archive.colImgFiles.Empty());
+    EXPECT_TRUE(archive.colImgFiles().Empty());
     EXPECT_EQ(archive.sArchiveBase, dir / "missing");
 }
 
@@ -195,10 +195,10 @@ TEST(ExtractEntry, WritesExactlyTheEntryBytesUnderItsName)
     WriteFile(box.base + ".dir", Record(100, 5, "car.dff"));
     modArchive archive;
     archive.ReadDirectory(box.base);
-    archive.ExtractEntry(*archive.colImgFiles[0], box.out);
+    archive.ExtractEntry(*archive.colImgFiles()[0], box.out);
     EXPECT_EQ(box.Written(), std::vector<std::string>{"out/car.dff"});
     EXPECT_EQ(ReadFile(box.out + "car.dff"), Slice(zpk, 100, 5));
-    EXPECT_EQ(archive.colImgFiles[0]->sName(), Padded("car.dff"));
+    EXPECT_EQ(archive.colImgFiles()[0]->sName(), Padded("car.dff"));
 }
 
 TEST(ExtractEntry, FileNameIsTheNameUpToItsFirstSpace)
@@ -225,7 +225,7 @@ TEST(ExtractEntry, FileNameIsTheNameUpToItsFirstSpace)
         WriteFile(box.base + ".dir", Record(2, 3, row.field, row.fill));
         modArchive archive;
         archive.ReadDirectory(box.base);
-        archive.ExtractEntry(*archive.colImgFiles[0], box.out);
+        archive.ExtractEntry(*archive.colImgFiles()[0], box.out);
         EXPECT_EQ(fs::ListFiles(box.out), std::vector<std::string>{row.file});
         EXPECT_EQ(box.Written().size(), 1u);
         EXPECT_EQ(ReadFile(box.out + row.file), Slice(zpk, 2, 3));
@@ -239,7 +239,7 @@ TEST(ExtractEntry, EmptyEntryGivesEmptyFile)
     WriteFile(box.base + ".dir", Record(4, 0, "empty.dat"));
     modArchive archive;
     archive.ReadDirectory(box.base);
-    archive.ExtractEntry(*archive.colImgFiles[0], box.out);
+    archive.ExtractEntry(*archive.colImgFiles()[0], box.out);
     EXPECT_EQ(box.Written(), std::vector<std::string>{"out/empty.dat"});
     EXPECT_TRUE(ReadFile(box.out + "empty.dat").empty());
 }
@@ -252,11 +252,11 @@ TEST(ExtractEntry, LaterEntryOfSameNameReplacesFileWholeKeepingFirstLetterCase)
     WriteFile(box.base + ".dir", Concat({Record(0, 20, "Car.DFF"), Record(20, 4, "car.dff"), Record(24, 6, "CAR.dff ignored")}));
     modArchive archive;
     archive.ReadDirectory(box.base);
-    archive.ExtractEntry(*archive.colImgFiles[0], box.out);
-    archive.ExtractEntry(*archive.colImgFiles[1], box.out);
+    archive.ExtractEntry(*archive.colImgFiles()[0], box.out);
+    archive.ExtractEntry(*archive.colImgFiles()[1], box.out);
     EXPECT_EQ(box.Written(), std::vector<std::string>{"out/Car.DFF"});
     EXPECT_EQ(ReadFile(box.out + "Car.DFF"), Slice(zpk, 20, 4));   // no tail of the 20 bytes
-    archive.ExtractEntry(*archive.colImgFiles[2], box.out);
+    archive.ExtractEntry(*archive.colImgFiles()[2], box.out);
     EXPECT_EQ(fs::ListFiles(box.out), std::vector<std::string>{"Car.DFF"});   // "CAR.dff": up to the space
     EXPECT_EQ(ReadFile(box.out + "Car.DFF"), Slice(zpk, 24, 6));
 }
@@ -268,7 +268,7 @@ TEST(ExtractEntry, TargetFolderResolvesIgnoringLetterCase)
     WriteFile(box.base + ".dir", Record(0, 8, "car.dff"));
     modArchive archive;
     archive.ReadDirectory(box.base);
-    archive.ExtractEntry(*archive.colImgFiles[0], box.root.Path() + "OUT\\");
+    archive.ExtractEntry(*archive.colImgFiles()[0], box.root.Path() + "OUT\\");
     EXPECT_EQ(box.Written(), std::vector<std::string>{"out/car.dff"});
 }
 
@@ -298,7 +298,7 @@ TEST(ExtractEntry, RefusesOverflowDamageAndMissingDataWritingNothing)
         WriteFile(box.base + ".dir", Record(row.offset, row.size, "car.dff"));
         modArchive archive;
         archive.ReadDirectory(box.base);
-        const auto e = ErrorOf([&] { archive.ExtractEntry(*archive.colImgFiles[0], box.out); });
+        const auto e = ErrorOf([&] { archive.ExtractEntry(*archive.colImgFiles()[0], box.out); });
         ASSERT_TRUE(e);
         EXPECT_EQ(e->Kind(), row.kind) << e->what();
         EXPECT_TRUE(box.Written().empty());
@@ -385,7 +385,7 @@ TEST(CheckPackage, HostileNamesAreRefusedAndNothingIsWritten)
         modArchive archive;
         archive.ReadDirectory(box.base);
         for (const std::string& folder : {box.out, box.out + "deeper\\", box.root.Path()}) {
-            const auto extracted = ErrorOf([&] { archive.ExtractEntry(*archive.colImgFiles[1], folder); });
+            const auto extracted = ErrorOf([&] { archive.ExtractEntry(*archive.colImgFiles()[1], folder); });
             ASSERT_TRUE(extracted);
             EXPECT_EQ(extracted->Kind(), ErrorKind::UnsafeName);
         }
@@ -406,7 +406,7 @@ TEST(CheckPackage, NamesThatOnlyLookHostileAreAccepted)
         EXPECT_FALSE(UnsafeNameReason(name));
         modArchive archive;
         archive.ReadDirectory(box.base);
-        archive.ExtractEntry(*archive.colImgFiles[0], box.out);
+        archive.ExtractEntry(*archive.colImgFiles()[0], box.out);
         EXPECT_EQ(box.Written(), std::vector<std::string>{"out/" + name});
         EXPECT_EQ(ReadFile(box.out + name), zpk);
     }
@@ -476,9 +476,9 @@ TEST(RenameEntry, RewritesMatchingRecordsWithSpaceFillInPlace)
     archive.ReadDirectory(base);
     archive.RenameEntry("car.dff", "car.dff.old");
     EXPECT_EQ(ReadFile(base + ".dir"), Concat({Record(0, 1, "a.txd"), Record(1, 2, "car.dff.old", ' '), Record(3, 1, "b.txd", ' ')}));
-    EXPECT_EQ(archive.colImgFiles[1]->sName(), Padded("car.dff.old"));
-    EXPECT_EQ(archive.colImgFiles[1]->lOffset(), 1);
-    EXPECT_EQ(archive.colImgFiles[1]->lSize(), 2);
+    EXPECT_EQ(archive.colImgFiles()[1]->sName(), Padded("car.dff.old"));
+    EXPECT_EQ(archive.colImgFiles()[1]->lOffset(), 1);
+    EXPECT_EQ(archive.colImgFiles()[1]->lSize(), 2);
 }
 
 TEST(RenameEntry, SearchIgnoresCaseFillAndPaddingAndRenamesEveryMatch)
@@ -560,7 +560,7 @@ TEST(AddFile, AppendsWholeBlocksAndOneNulFilledRecord)
         EXPECT_EQ(ReadFile(archiveFiles.base + ".img"),
                   Concat({archiveFiles.img, Zeros(start - row.imgLength), file, Zeros(end - start - row.fileLength)}));
         EXPECT_EQ(ReadFile(archiveFiles.base + ".dir"), Concat({archiveFiles.directory, Record(row.offset, row.blocks, "car.dff")}));
-        EXPECT_EQ(archive.colImgFiles.Count(), 1u);   // the new record is not added in memory
+        EXPECT_EQ(archive.colImgFiles().Count(), 1u);   // the new record is not added in memory
     }
 }
 
@@ -692,10 +692,10 @@ TEST(GameArchiveUpdate, InstallingTwiceKeepsEveryVersionUnderOld)
         }
         archive.ReadDirectory(base);
         std::vector<std::string> names;
-        for (const auto& entry : archive.colImgFiles)
+        for (const auto& entry : archive.colImgFiles())
             names.push_back(TrimSpaces(entry->sName()));
         EXPECT_EQ(names, row.names);
-        EXPECT_EQ(archive.colImgFiles[row.names.size() - 1]->sId(), std::to_string(row.names.size() - 1));
-        EXPECT_EQ(archive.colImgFiles[row.names.size() - 1]->lOffset(), 3);   // 2 blocks, then the first copy
+        EXPECT_EQ(archive.colImgFiles()[row.names.size() - 1]->sId(), std::to_string(row.names.size() - 1));
+        EXPECT_EQ(archive.colImgFiles()[row.names.size() - 1]->lOffset(), 3);   // 2 blocks, then the first copy
     }
 }

@@ -99,7 +99,7 @@ void CheckExtracted(const Sandbox& s, const modArchive& archive, const std::vect
         std::vector<std::byte> bytes;
     };
     std::map<std::string, Expected> expected;
-    for (const auto& entry : archive.colImgFiles) {
+    for (const auto& entry : archive.colImgFiles()) {
         const std::string name = EntryFileName(*entry);
         const auto first = zpk.begin() + entry->lOffset();
         std::vector<std::byte> bytes(first, first + entry->lSize());
@@ -136,10 +136,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<DirRecord> records = ParseDirectory(dir);
     modArchive archive;
     archive.ReadDirectory(s.base);
-    if (archive.colImgFiles.Count() != records.size() || static_cast<std::int64_t>(records.size()) != RecordCount(static_cast<std::int64_t>(dir.size())))
+    if (archive.colImgFiles().Count() != records.size() || static_cast<std::int64_t>(records.size()) != RecordCount(static_cast<std::int64_t>(dir.size())))
         Fault("record counts disagree");
     for (std::size_t i = 0; i < records.size(); ++i) {
-        const clsImgFile& entry = *archive.colImgFiles[i];
+        const clsImgFile& entry = *archive.colImgFiles()[i];
         if (entry.sId() != std::to_string(i) || entry.sName().size() != kNameSize || entry.lOffset() != records[i].lOffset
             || entry.lSize() != records[i].lSize || TrimSpaces(entry.sName()) != TrimSpaces(RecordName(records[i].sName)))
             Fault("record " + std::to_string(i) + " read differently");
@@ -156,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (checked) {
         try {
-            for (const auto& entry : archive.colImgFiles)
+            for (const auto& entry : archive.colImgFiles())
                 archive.ExtractEntry(*entry, s.out);
         } catch (const TesseraError& e) {
             Fault(std::string("a checked package failed to extract: ") + e.what());
@@ -166,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         // Extraction refuses on its own what the check refused, whoever calls it.
         bool allExtracted = true;
-        for (const auto& entry : archive.colImgFiles) {
+        for (const auto& entry : archive.colImgFiles()) {
             try {
                 archive.ExtractEntry(*entry, s.out);
             } catch (const TesseraError& e) {
