@@ -7,10 +7,12 @@
 #include "Journal.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <limits>
 #include <map>
 #include <new>
 #include <optional>
+#include <set>
 
 namespace tessera {
 
@@ -172,8 +174,18 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
             op.kind = JournalOp::Kind::Archive;
             op.path = f.target;
             op.imgLength = fs::FileLength(current(f.target + ".img"));
-            op.dirBytes = fs::ReadWholeFile(current(f.target + ".dir"));
-            op.dirLength = static_cast<std::int64_t>(op.dirBytes.size());
+            const std::vector<std::byte> dir = fs::ReadWholeFile(current(f.target + ".dir"));
+            op.dirLength = static_cast<std::int64_t>(dir.size());
+            // Only records that a file of this package could set aside can be renamed.
+            const std::vector<DirRecord> records = ParseDirectory(dir);
+            for (std::size_t i = 0; i < records.size(); ++i) {
+                const bool renamed = std::any_of(plan.begin(), plan.end(), [&](const PlannedFile& other) {
+                    return other.kind == PlannedFile::Kind::Archive && EqualsIgnoreCase(other.target, f.target)
+                        && RecordNameMatches(records[i].sName, other.name);
+                });
+                if (renamed)
+                    op.records.emplace_back(static_cast<std::int64_t>(i * kRecordSize), EncodeRecord(records[i]));
+            }
             journal.ops.push_back(std::move(op));
             recorded[LowerAscii(f.target)] = true;
         }
@@ -196,24 +208,35 @@ void ReplaceStockFile(const std::string& source, const std::string& target)
     fs::RenameFile(fresh, target);
 }
 
+// Every changed file once, and each folder whose entries changed once.
 void FlushChanges(const Journal& journal)
 {
+    std::set<std::string> folders;
     for (const JournalOp& op : journal.ops) {
         if (op.kind == JournalOp::Kind::Archive) {
             fs::FlushFile(op.path + ".img");
             fs::FlushFile(op.path + ".dir");
         } else {
             fs::FlushFile(op.path);
-            fs::FlushFolder(FolderOf(op.path));
+            folders.insert(FolderOf(op.path));
         }
     }
+    for (const std::string& folder : folders)
+        fs::FlushFolder(folder);
 }
 
 // Rolls back the install whose journal is at path, or finishes its clean-up when it had
 // committed; the caller holds its lock. Returns whether anything was rolled back.
 bool RecoverJournal(const std::string& path, IWindowServices& window)
 {
-    const Journal journal = ReadJournal(path);
+    Journal journal;
+    try {
+        journal = ReadJournal(path);
+    } catch (const TesseraError&) {
+        // Cut short while it was written: the install made no change before it was complete.
+        fs::DeleteFile(path);
+        return false;
+    }
     if (journal.committed)
         FinishCommitted(journal);
     else
@@ -295,8 +318,6 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         lock.emplace(journalPath + ".lock");
         if (!lock->Held())
             throw TesseraError(ErrorKind::AccessDenied, "Another install into " + game + " is running", game);
-        if (fs::FileExists(journalPath + ".tmp"))
-            fs::DeleteFile(journalPath + ".tmp");
         if (fs::FileExists(journalPath))
             RecoverJournal(journalPath, window);
 
@@ -335,9 +356,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
 
         if (journalWritten) {
             FlushChanges(journal);
-            Journal done = journal;
-            done.committed = true;
-            WriteJournal(journalPath, done);
+            MarkCommitted(journalPath);
             journal.committed = true;   // only now: from here on the install stands
         }
     } catch (const std::bad_alloc&) {
@@ -389,22 +408,22 @@ int RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameF
         return 0;
     int rolledBack = 0;
     for (const std::string& name : fs::ListFiles(folder)) {
-        const bool torn = EndsWith(name, ".journal.tmp");
-        if (!name.starts_with("install-") || !(torn || EndsWith(name, ".journal")))
+        if (!name.starts_with("install-") || !EndsWith(name, ".journal"))
             continue;
-        const std::string path = folder + (torn ? name.substr(0, name.size() - 4) : name);
+        const std::string path = folder + name;
         const fs::ExclusiveLock lock(path + ".lock");
         if (!lock.Held()) {
-            if (!torn)
-                window.MsgBox("An install into " + ReadJournal(path).gameFolder + " is still running; it was left alone.", "Install running");
+            window.MsgBox("An install into " + ReadJournal(path).gameFolder + " is still running; it was left alone.", "Install running");
             continue;
         }
-        if (torn) {
-            fs::DeleteFile(folder + name);   // a journal never completed: no change had been made
-            continue;
+        if (!gameFolder.empty()) {
+            try {
+                if (!SameFolder(ReadJournal(path).gameFolder, gameFolder))
+                    continue;
+            } catch (const TesseraError&) {
+                // Cut short: RecoverJournal drops it.
+            }
         }
-        if (!gameFolder.empty() && !SameFolder(ReadJournal(path).gameFolder, gameFolder))
-            continue;
         if (RecoverJournal(path, window))
             ++rolledBack;
     }

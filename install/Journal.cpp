@@ -117,26 +117,27 @@ void WriteJournal(const std::string& path, const Journal& journal)
     for (const JournalOp& op : journal.ops) {
         if (op.kind == JournalOp::Kind::Stock) {
             text += "stock " + Hex(op.path) + " " + (op.hadOld ? "1" : "0") + " " + (op.existed ? "1" : "0") + "\n";
-        } else {
-            text += "archive " + Hex(op.path) + " " + std::to_string(op.imgLength) + " " + std::to_string(op.dirLength) + " "
-                + Hex(op.dirBytes.data(), op.dirBytes.size()) + "\n";
+            continue;
         }
+        text += "archive " + Hex(op.path) + " " + std::to_string(op.imgLength) + " " + std::to_string(op.dirLength) + " "
+            + std::to_string(op.records.size());
+        for (const auto& [position, bytes] : op.records)
+            text += " " + std::to_string(position) + " " + Hex(bytes.data(), bytes.size());
+        text += "\n";
     }
     text += "ready\n";
     if (journal.committed)
         text += "committed\n";
 
-    const std::string temporary = path + ".tmp";
     try {
-        fs::File file(temporary, fs::OpenMode::Create);
+        fs::File file(path, fs::OpenMode::Create);
         file.WriteAt(0, std::as_bytes(std::span(text.data(), text.size())));
         file.Flush();
-        file.Close();
-        fs::RenameFile(temporary, path);
     } catch (const TesseraError&) {
+        // No change was made yet; a journal half written would only be dropped later.
         fs::faults::Suspend noFaults;
-        if (fs::FileExists(temporary))
-            fs::DeleteFile(temporary);
+        if (fs::FileExists(path))
+            fs::DeleteFile(path);
         throw;
     }
     fs::FlushFolder(FolderOf(path));
@@ -173,16 +174,30 @@ Journal ReadJournal(const std::string& path)
         } else if (word == "archive") {
             JournalOp op;
             op.kind = JournalOp::Kind::Archive;
-            std::string hex, dirHex;
-            if (!(fields >> hex >> op.imgLength >> op.dirLength >> dirHex))
+            std::string hex;
+            std::size_t count = 0;
+            if (!(fields >> hex >> op.imgLength >> op.dirLength >> count))
                 throw damaged();
             op.path = UnhexText(hex, path);
-            op.dirBytes = Unhex(dirHex, path);
+            for (std::size_t i = 0; i < count; ++i) {
+                std::int64_t position = 0;
+                std::string recordHex;
+                if (!(fields >> position >> recordHex))
+                    throw damaged();
+                const auto record = Unhex(recordHex, path);
+                if (record.size() != kRecordSize)
+                    throw damaged();
+                RecordBytes bytes;
+                std::copy(record.begin(), record.end(), bytes.begin());
+                op.records.emplace_back(position, bytes);
+            }
             journal.ops.push_back(std::move(op));
         } else if (word == "ready") {
             ready = true;
-        } else if (word == "committed") {
+        } else if (word == "committed" && ready) {
             journal.committed = true;
+        } else {
+            throw damaged();
         }
     }
     if (!ready)
@@ -192,9 +207,10 @@ Journal ReadJournal(const std::string& path)
 
 void MarkCommitted(const std::string& path)
 {
-    Journal journal = ReadJournal(path);
-    journal.committed = true;
-    WriteJournal(path, journal);
+    static constexpr char kMark[] = "committed\n";
+    fs::File file(path, fs::OpenMode::ReadWrite);
+    file.WriteAt(file.Length(), std::as_bytes(std::span(kMark, sizeof kMark - 1)));
+    file.Flush();
 }
 
 void RollBack(const Journal& journal)
@@ -216,7 +232,8 @@ void RollBack(const Journal& journal)
         }
         if (fs::FileExists(dir)) {
             fs::File file(dir, fs::OpenMode::ReadWrite);
-            file.WriteAt(0, op.dirBytes);
+            for (const auto& [position, bytes] : op.records)
+                file.WriteAt(position, bytes);
             if (file.Length() > op.dirLength)
                 file.Truncate(op.dirLength);
             file.Flush();

@@ -2,9 +2,12 @@
 // before the first change, so that a failed or interrupted install can be rolled back.
 #pragma once
 
+#include "Archive.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessera {
@@ -17,10 +20,11 @@ struct JournalOp {
     // Stock file: whether target.old existed and whether target existed before the install.
     bool hadOld = false;
     bool existed = true;
-    // Game archive: lengths of .img and .dir and the .dir's bytes before the first append.
+    // Game archive: lengths of .img and .dir before the first append, and the records the
+    // install may rename, as they were, by their byte position in the .dir.
     std::int64_t imgLength = 0;
     std::int64_t dirLength = 0;
-    std::vector<std::byte> dirBytes;
+    std::vector<std::pair<std::int64_t, RecordBytes>> records;
 };
 
 struct Journal {
@@ -45,8 +49,11 @@ std::string FolderOf(const std::string& path);
 // letter case aside).
 bool SameFolder(const std::string& a, const std::string& b);
 
-void WriteJournal(const std::string& path, const Journal& journal);   // atomic and flushed
+// Written and flushed before the first change. A journal cut short by a crash never saw a
+// change, so ReadJournal reports it as damaged and it may be dropped.
+void WriteJournal(const std::string& path, const Journal& journal);
 Journal ReadJournal(const std::string& path);
+// Appends the mark that every change is done and flushed, and flushes it.
 void MarkCommitted(const std::string& path);
 
 // Puts the game folder back as it was before the install. Safe to run again after it was

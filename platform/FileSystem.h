@@ -47,6 +47,7 @@ public:
     std::size_t ReadAt(std::int64_t offset, std::span<std::byte> out) const;
     void WriteAt(std::int64_t offset, std::span<const std::byte> data);
     void Truncate(std::int64_t length);
+    // Puts the file's data and length on the disk (not its times, which nothing relies on).
     void Flush();
     void Close();
     const std::string& PathText() const noexcept { return path_; }

@@ -232,7 +232,7 @@ void File::Truncate(std::int64_t length)
 void File::Flush()
 {
     detail::CountOperation("flush", path_);
-    if (::fsync(static_cast<int>(handle_)) != 0)
+    if (::fdatasync(static_cast<int>(handle_)) != 0)
         ThrowErrno("flush", path_);
 }
 
@@ -341,7 +341,7 @@ void FlushFile(const std::string& path)
     const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         ThrowErrno("flush", path);
-    const int rc = ::fsync(fd);
+    const int rc = ::fdatasync(fd);
     const int err = errno;
     ::close(fd);
     if (rc != 0)

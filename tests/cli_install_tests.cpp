@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace tessera;
 using namespace tessera::test;
 
@@ -128,9 +130,12 @@ TEST_F(Cli, RecoverRollsBackAnInterruptedInstall)
     JournalOp archive;
     archive.kind = JournalOp::Kind::Archive;
     archive.path = game + "models\\gta3";
-    archive.dirBytes = ReadFile(game + "models/gta3.dir");
-    archive.dirLength = static_cast<std::int64_t>(archive.dirBytes.size());
+    const Bytes dir = ReadFile(game + "models/gta3.dir");
+    archive.dirLength = static_cast<std::int64_t>(dir.size());
     archive.imgLength = fs::FileLength(game + "models/gta3.img");
+    RecordBytes first;
+    std::copy_n(dir.begin(), kRecordSize, first.begin());
+    archive.records.emplace_back(0, first);
     journal.ops.push_back(archive);
     fs::CreateFolders(root / "data/Tessera");
     WriteJournal(JournalPath(root / "data/Tessera/", game), journal);
@@ -139,6 +144,7 @@ TEST_F(Cli, RecoverRollsBackAnInterruptedInstall)
     fs::File img(game + "models/gta3.img", fs::OpenMode::ReadWrite);
     img.WriteAt(img.Length(), Zeros(2048));
     img.Close();
+    WriteFile(game + "models/gta3.dir", Concat({Record(0, 2, "car.dff.old", ' '), Slice(dir, 32, 32), Record(3, 1, "car.dff")}));
 
     auto r = Run({"recover", "--game", game});
     EXPECT_EQ(r.status, 0) << r.err;
