@@ -183,6 +183,11 @@ std::string BaseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string RecordKey(const std::array<char, kNameSize>& field)
+{
+    return LowerAscii(TrimSpaces(RecordName(field)));
+}
+
 bool RecordNameMatches(const std::array<char, kNameSize>& field, std::string_view name)
 {
     // In place: this runs for every record of a game archive before every file installed.

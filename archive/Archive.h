@@ -111,6 +111,9 @@ private:
     std::size_t bufferSize_ = 0;
 };
 
+// A record's name as RenameEntry compares it: cleaned, trimmed of spaces, in lower case.
+std::string RecordKey(const std::array<char, kNameSize>& field);
+
 // Whether a record's name, as RenameEntry compares it (cleaned, trimmed of spaces, letter case
 // ignored), is name.
 bool RecordNameMatches(const std::array<char, kNameSize>& field, std::string_view name);

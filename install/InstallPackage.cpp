@@ -13,6 +13,7 @@
 #include <new>
 #include <optional>
 #include <set>
+#include <unordered_set>
 
 namespace tessera {
 
@@ -177,15 +178,14 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
             const std::vector<std::byte> dir = fs::ReadWholeFile(current(f.target + ".dir"));
             op.dirLength = static_cast<std::int64_t>(dir.size());
             // Only records that a file of this package could set aside can be renamed.
+            std::unordered_set<std::string> names;
+            for (const PlannedFile& other : plan)
+                if (other.kind == PlannedFile::Kind::Archive && EqualsIgnoreCase(other.target, f.target))
+                    names.insert(LowerAscii(other.name));
             const std::vector<DirRecord> records = ParseDirectory(dir);
-            for (std::size_t i = 0; i < records.size(); ++i) {
-                const bool renamed = std::any_of(plan.begin(), plan.end(), [&](const PlannedFile& other) {
-                    return other.kind == PlannedFile::Kind::Archive && EqualsIgnoreCase(other.target, f.target)
-                        && RecordNameMatches(records[i].sName, other.name);
-                });
-                if (renamed)
+            for (std::size_t i = 0; i < records.size(); ++i)
+                if (names.count(RecordKey(records[i].sName)))
                     op.records.emplace_back(static_cast<std::int64_t>(i * kRecordSize), EncodeRecord(records[i]));
-            }
             journal.ops.push_back(std::move(op));
             recorded[LowerAscii(f.target)] = true;
         }
@@ -211,16 +211,18 @@ void ReplaceStockFile(const std::string& source, const std::string& target)
 // Every changed file once, and each folder whose entries changed once.
 void FlushChanges(const Journal& journal)
 {
+    std::vector<std::string> files;
     std::set<std::string> folders;
     for (const JournalOp& op : journal.ops) {
         if (op.kind == JournalOp::Kind::Archive) {
-            fs::FlushFile(op.path + ".img");
-            fs::FlushFile(op.path + ".dir");
+            files.push_back(op.path + ".img");
+            files.push_back(op.path + ".dir");
         } else {
-            fs::FlushFile(op.path);
+            files.push_back(op.path);
             folders.insert(FolderOf(op.path));
         }
     }
+    fs::FlushFiles(files);
     for (const std::string& folder : folders)
         fs::FlushFolder(folder);
 }

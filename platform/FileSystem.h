@@ -53,6 +53,8 @@ public:
     const std::string& PathText() const noexcept { return path_; }
 
 private:
+    friend void CopyFile(const std::string& from, const std::string& to);
+
     std::string path_;
     std::intptr_t handle_ = -1;   // a file descriptor, or a HANDLE on Windows
 };
@@ -82,6 +84,9 @@ void DeleteFile(const std::string& path);
 void RenameFile(const std::string& from, const std::string& to);   // replaces an existing target
 void CopyFile(const std::string& from, const std::string& to);     // replaces an existing target
 void FlushFile(const std::string& path);
+// Flushes every file given; many files on one disk are flushed together, which costs the disk
+// one commit instead of one per file. Folders' entries need FlushFolder still.
+void FlushFiles(const std::vector<std::string>& paths);
 void FlushFolder(const std::string& path);     // makes renames and creations inside it durable
 
 // Names (no folder part) of the regular files in a folder, no folders, dot files included,

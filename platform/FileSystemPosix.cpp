@@ -15,6 +15,8 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/file.h>
+#include <map>
+#include <unordered_map>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -62,23 +64,63 @@ bool Exists(const std::string& native)
     return ::lstat(native.c_str(), &st) == 0;
 }
 
+// The listing of the folder searched last, by lower-cased name, kept while the folder's
+// change time says it is unchanged. Extraction creates file after file in one folder, and each
+// new name must be looked up there ignoring case: without it every file would list the folder.
+struct FolderListing {
+    std::string folder;
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec changed{};
+    std::unordered_map<std::string, std::string> names;
+};
+FolderListing gListing;
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
 // The entry of folder whose name equals name ignoring ASCII case; empty when there is none.
 // Several candidates (possible only on a case-sensitive disk) resolve to the first in name order.
 std::string FindIgnoringCase(const std::string& folder, const std::string& name)
 {
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (!dir)
+    const std::string path = folder.empty() ? "." : folder;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
         return {};
-    std::string found;
-    while (dirent* e = ::readdir(dir)) {
-        const std::string entry = e->d_name;
-        if (entry == "." || entry == "..")
-            continue;
-        if (EqualsIgnoreCase(entry, name) && (found.empty() || entry < found))
-            found = entry;
+    if (gListing.folder != path || gListing.device != st.st_dev || gListing.inode != st.st_ino || !SameTime(gListing.changed, st.st_mtim)) {
+        DIR* dir = ::opendir(path.c_str());
+        if (!dir)
+            return {};
+        gListing = FolderListing{path, st.st_dev, st.st_ino, st.st_mtim, {}};
+        while (dirent* e = ::readdir(dir)) {
+            const std::string entry = e->d_name;
+            if (entry == "." || entry == "..")
+                continue;
+            auto [it, inserted] = gListing.names.emplace(LowerAscii(entry), entry);
+            if (!inserted && entry < it->second)
+                it->second = entry;
+        }
+        ::closedir(dir);
     }
-    ::closedir(dir);
-    return found;
+    const auto it = gListing.names.find(LowerAscii(name));
+    return it == gListing.names.end() ? std::string() : it->second;
+}
+
+// A file this process just created in a folder whose listing is kept: the listing takes it in
+// and stays valid, so the next new name there needs no new listing.
+void NoteCreated(const std::string& native)
+{
+    const auto slash = native.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : native.substr(0, slash));
+    if (folder != gListing.folder)
+        return;
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || st.st_ino != gListing.inode) {
+        gListing = FolderListing{};
+        return;
+    }
+    const std::string name = native.substr(slash + 1);
+    gListing.names.emplace(LowerAscii(name), name);
+    gListing.changed = st.st_mtim;
 }
 
 std::string Join(const std::string& folder, const std::string& name)
@@ -174,6 +216,8 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
     handle_ = ::open(native.c_str(), flags, 0644);
     if (handle_ < 0)
         ThrowErrno(what, path);
+    if (mode == OpenMode::Create)
+        NoteCreated(native);
     struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(static_cast<int>(handle_));
@@ -324,14 +368,24 @@ void CopyFile(const std::string& from, const std::string& to)
     File source(from, OpenMode::Read);
     File target(to, OpenMode::Create);
     const std::int64_t length = source.Length();
-    constexpr std::size_t kChunk = 8u << 20;
-    std::vector<std::byte> buffer(static_cast<std::size_t>(std::min<std::int64_t>(length, kChunk)));
-    for (std::int64_t done = 0; done < length;) {
-        const std::size_t n = source.ReadAt(done, buffer);
-        if (n == 0)
+    std::int64_t done = 0;
+    // In the kernel where it can; otherwise (older kernels, some file systems) through a buffer.
+    while (done < length) {
+        const ssize_t n = ::copy_file_range(static_cast<int>(source.handle_), nullptr, static_cast<int>(target.handle_), nullptr,
+                                            static_cast<std::size_t>(length - done), 0);
+        if (n <= 0)
             break;
-        target.WriteAt(done, std::span<const std::byte>(buffer.data(), n));
-        done += static_cast<std::int64_t>(n);
+        done += n;
+    }
+    if (done < length) {
+        std::vector<std::byte> buffer(static_cast<std::size_t>(std::min<std::int64_t>(length - done, 8 << 20)));
+        while (done < length) {
+            const std::size_t n = source.ReadAt(done, buffer);
+            if (n == 0)
+                break;
+            target.WriteAt(done, std::span<const std::byte>(buffer.data(), n));
+            done += static_cast<std::int64_t>(n);
+        }
     }
 }
 
@@ -346,6 +400,35 @@ void FlushFile(const std::string& path)
     ::close(fd);
     if (rc != 0)
         ThrowErrno("flush", path, err);
+}
+
+void FlushFiles(const std::vector<std::string>& paths)
+{
+    constexpr std::size_t kTogether = 4;   // from this many files on one disk, one syncfs is cheaper
+    std::map<dev_t, std::vector<std::string>> byDisk;
+    for (const std::string& path : paths) {
+        detail::CountOperation("flush", path);
+        struct stat st {};
+        if (::stat(NativePath(path).c_str(), &st) != 0)
+            ThrowErrno("flush", path);
+        byDisk[st.st_dev].push_back(path);
+    }
+    faults::Suspend counted;
+    for (const auto& [disk, files] : byDisk) {
+        if (files.size() < kTogether) {
+            for (const std::string& path : files)
+                FlushFile(path);
+            continue;
+        }
+        const int fd = ::open(NativePath(files.front()).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            ThrowErrno("flush", files.front());
+        const int rc = ::syncfs(fd);
+        const int err = errno;
+        ::close(fd);
+        if (rc != 0)
+            ThrowErrno("flush", files.front(), err);
+    }
 }
 
 void FlushFolder(const std::string& path)

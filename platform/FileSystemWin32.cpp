@@ -276,6 +276,12 @@ void FlushFile(const std::string& path)
         ThrowLastError("flush", path, err);
 }
 
+void FlushFiles(const std::vector<std::string>& paths)
+{
+    for (const std::string& path : paths)
+        FlushFile(path);
+}
+
 void FlushFolder(const std::string&)
 {
     // NTFS makes renames and creations durable through its own journal.
