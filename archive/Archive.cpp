@@ -234,15 +234,7 @@ bool modArchive::HasEntry(std::string_view name) const
     return std::any_of(records_.begin(), records_.end(), [&](const DirRecord& r) { return RecordNameMatches(r.sName, name); });
 }
 
-std::byte* modArchive::TransferBuffer(std::size_t size)
-{
-    if (size > bufferSize_) {
-        buffer_.reset();   // the old one goes before the new one comes
-        buffer_ = std::make_unique_for_overwrite<std::byte[]>(size);
-        bufferSize_ = size;
-    }
-    return buffer_.get();
-}
+std::byte* modArchive::TransferBuffer(std::size_t size) { return buffer_.Reserve(size); }
 
 void modArchive::ReadDirectory(const std::string& base)
 {

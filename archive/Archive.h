@@ -3,6 +3,7 @@
 #pragma once
 
 #include "KeyedCollection.h"
+#include "LargeBuffer.h"
 
 #include <array>
 #include <memory>
@@ -107,8 +108,7 @@ private:
     std::vector<DirRecord> records_;
     KeyedCollection<clsImgFile> entries_;
     bool entriesBuilt_ = false;
-    std::unique_ptr<std::byte[]> buffer_;
-    std::size_t bufferSize_ = 0;
+    LargeBuffer buffer_;
 };
 
 // A record's name as RenameEntry compares it: cleaned, trimmed of spaces, in lower case.

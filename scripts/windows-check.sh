@@ -12,7 +12,7 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 # The generated stock-list source comes from the host build.
 [ -f build/catalogue/StockListData.cpp ] || { cmake -S . -B build -G Ninja >/dev/null && cmake --build build --target tessera_catalogue >/dev/null; }
-for f in platform/Error.cpp platform/FileSystemCommon.cpp platform/FileSystemWin32.cpp platform/ResData.cpp platform/Timing.cpp \
+for f in platform/Error.cpp platform/FileSystemCommon.cpp platform/FileSystemWin32.cpp platform/LargeBuffer.cpp platform/ResData.cpp platform/Timing.cpp \
          archive/Archive.cpp catalogue/modMain.cpp install/InstallPackage.cpp install/Journal.cpp; do
   x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -Wpedantic -Werror \
     -Iplatform -Iarchive -Icatalogue -Iinstall -Ibuild/catalogue -c "$f" -o "$out/$(basename "$f").o"
