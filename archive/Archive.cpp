@@ -191,13 +191,24 @@ std::string RecordKey(const std::array<char, kNameSize>& field)
 bool RecordNameMatches(const std::array<char, kNameSize>& field, std::string_view name)
 {
     // In place: this runs for every record of a game archive before every file installed.
+    const char* end = static_cast<const char*>(std::memchr(field.data(), '\0', kNameSize));
+    const std::size_t length = end ? static_cast<std::size_t>(end - field.data()) : kNameSize;
     std::array<char, kNameSize> cleaned;
     std::size_t n = 0;
-    for (char c : field) {
-        if (c == '\0')
-            break;
-        if (c != '\x10')
-            cleaned[n++] = c;
+    if (!std::memchr(field.data(), '\x10', length)) {
+        // No code 16 to drop, as in nearly every record: a name longer than wanted and its
+        // trailing spaces cannot match, so most records end here.
+        std::size_t last = length;
+        while (last > 0 && field[last - 1] == ' ')
+            --last;
+        if (last < name.size())
+            return false;
+        std::memcpy(cleaned.data(), field.data(), last);
+        n = last;
+    } else {
+        for (std::size_t i = 0; i < length; ++i)
+            if (field[i] != '\x10')
+                cleaned[n++] = field[i];
     }
     std::size_t first = 0;
     while (first < n && cleaned[first] == ' ')
@@ -253,10 +264,17 @@ void modArchive::ReadDirectory(const std::string& base)
     // Parsed into the records' own storage, which keeps its capacity from one read to the next.
     const auto count = static_cast<std::size_t>(RecordCount(static_cast<std::int64_t>(read)));
     records_.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t whole = std::min(count, read / kRecordSize);
+    const std::span<const std::byte> all(bytes, read);
+    for (std::size_t i = 0; i < whole; ++i) {
         const std::size_t start = i * kRecordSize;
-        records_[i] = DecodeRecord(std::span<const std::byte>(bytes + start, std::min(kRecordSize, read - start)));
+        DirRecord& r = records_[i];
+        r.lOffset = ReadInt32(all, start);
+        r.lSize = ReadInt32(all, start + 4);
+        std::memcpy(r.sName.data(), bytes + start + 8, kNameSize);
     }
+    if (whole < count)   // a trailing record the file holds only in part
+        records_[whole] = DecodeRecord(all.subspan(whole * kRecordSize));
 }
 
 void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder)

@@ -142,6 +142,15 @@ std::string NativePath(const std::string& path)
     std::replace(text.begin(), text.end(), '\\', '/');
     if (text.empty() || Exists(text))
         return text;   // the common case: spelled as it is on disk
+    // A new file in a folder spelled as it is on disk: only its own name needs a look.
+    if (const auto slash = text.find_last_of('/'); slash != std::string::npos && slash > 0 && slash + 1 < text.size()) {
+        const std::string folder = text.substr(0, slash);
+        const std::string leaf = text.substr(slash + 1);
+        if (leaf != "." && leaf != ".." && Exists(folder)) {
+            const std::string match = FindIgnoringCase(folder, leaf);
+            return folder + "/" + (match.empty() ? leaf : match);
+        }
+    }
     const bool absolute = text.front() == '/';
     const bool trailing = text.back() == '/';
 
@@ -212,12 +221,23 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
         what = "create";
         break;
     }
-    const std::string native = NativePath(path);
-    handle_ = ::open(native.c_str(), flags, 0644);
-    if (handle_ < 0)
-        ThrowErrno(what, path);
-    if (mode == OpenMode::Create)
-        NoteCreated(native);
+    // An existing file spelled as it is on disk opens at once; only a miss needs the letter
+    // case resolved, and a new file always does, so that it takes an existing file's place.
+    if (mode != OpenMode::Create) {
+        std::string direct = path;
+        std::replace(direct.begin(), direct.end(), '\\', '/');
+        handle_ = ::open(direct.c_str(), flags);
+        if (handle_ < 0 && errno != ENOENT)
+            ThrowErrno(what, path);
+    }
+    if (handle_ < 0) {
+        const std::string native = NativePath(path);
+        handle_ = ::open(native.c_str(), flags, 0644);
+        if (handle_ < 0)
+            ThrowErrno(what, path);
+        if (mode == OpenMode::Create)
+            NoteCreated(native);
+    }
     struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(static_cast<int>(handle_));
