@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <algorithm>
 
 namespace tessera {
 
@@ -76,11 +75,8 @@ void frmOption::cmdGTA3Browse_Click()
     const std::string chosen = ShowOpenDialog("Please locate GTA3.exe", "Gta3.exe", this);
     if (TrimSpaces(chosen).empty())
         return;
-    // Only the folder counts; whether it holds gta3.exe is tested on OK. The dialog gives the
-    // platform's separators, which split the folder off like backslashes.
-    std::string split = chosen;
-    std::replace_if(split.begin(), split.end(), fs::IsSeparator, '\\');
-    const std::string folder = TrimSpaces(chosen.substr(0, GetFolder(split).size()));
+    // Only the folder counts; whether it holds gta3.exe is tested on OK.
+    const std::string folder = TrimSpaces(GetFolder(chosen));
     if (!fs::FolderExists(folder))
         return;
     SetPathText(folder);
