@@ -92,7 +92,7 @@ std::vector<std::byte> Bytes(const std::uint8_t* data, std::size_t size)
 
 // After a passed check: one file per distinct name (letter case ignored), named as the first
 // entry with that name, holding exactly the bytes of the last one.
-void CheckExtracted(const Sandbox& s, const modArchive& archive, const std::vector<std::byte>& zpk)
+void CheckExtracted(const Sandbox& s, modArchive& archive, const std::vector<std::byte>& zpk)
 {
     struct Expected {
         std::string name;
