@@ -39,7 +39,7 @@ std::string ArchiveFor(const std::string& name)
 // The scratch folder of one install, removed with everything in it whatever happens.
 class ScratchFolder {
 public:
-    ScratchFolder() : path_(fs::MakeScratchFolder("tessera-")) {}
+    ScratchFolder() : path_(fs::MakeScratchFolder("tessera-", true)) {}
     ~ScratchFolder()
     {
         try {

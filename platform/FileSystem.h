@@ -100,8 +100,10 @@ std::int64_t FreeSpace(const std::string& path);
 std::string TempFolder();
 std::string UserDataFolder();      // the per-user application data folder of Tessera
 std::string ProgramFolder();       // without a trailing separator, as callers append "\temp\"
-// A new, empty folder of its own under the temporary location; ends in the separator.
-std::string MakeScratchFolder(const std::string& prefix);
+// A new, empty folder of its own under the temporary location; ends in the separator. With
+// keepListing, only this process writes into it through these services, so the names in it are
+// known without listing it again (extraction looks up every new name there, case ignored).
+std::string MakeScratchFolder(const std::string& prefix, bool keepListing = false);
 
 // The text with a separator appended unless it already ends in one.
 std::string WithTrailingSeparator(const std::string& folder);

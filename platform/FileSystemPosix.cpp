@@ -64,63 +64,55 @@ bool Exists(const std::string& native)
     return ::lstat(native.c_str(), &st) == 0;
 }
 
-// The listing of the folder searched last, by lower-cased name, kept while the folder's
-// change time says it is unchanged. Extraction creates file after file in one folder, and each
-// new name must be looked up there ignoring case: without it every file would list the folder.
-struct FolderListing {
-    std::string folder;
-    dev_t device = 0;
-    ino_t inode = 0;
-    timespec changed{};
-    std::unordered_map<std::string, std::string> names;
-};
-FolderListing gListing;
+// The scratch folders this process made to keep a listing of, each with the names in it by
+// lower-cased name. They are private, so the listing this process keeps of its own creations
+// and deletions is the folder's; a new name there is looked up without listing the folder,
+// which extraction would otherwise do once for every file it writes.
+std::map<std::string, std::unordered_map<std::string, std::string>> gOwnedFolders;
 
-bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+std::pair<std::string, std::string> SplitLeaf(const std::string& native)
+{
+    const auto slash = native.find_last_of('/');
+    if (slash == std::string::npos)
+        return {".", native};
+    return {slash == 0 ? "/" : native.substr(0, slash), native.substr(slash + 1)};
+}
+
+// Keeps the listing of an owned folder up to date with a name made or removed there.
+void NoteName(const std::string& native, bool made)
+{
+    const auto [folder, leaf] = SplitLeaf(native);
+    const auto it = gOwnedFolders.find(folder);
+    if (it == gOwnedFolders.end())
+        return;
+    if (made)
+        it->second.emplace(LowerAscii(leaf), leaf);
+    else if (auto name = it->second.find(LowerAscii(leaf)); name != it->second.end() && name->second == leaf)
+        it->second.erase(name);
+}
 
 // The entry of folder whose name equals name ignoring ASCII case; empty when there is none.
 // Several candidates (possible only on a case-sensitive disk) resolve to the first in name order.
 std::string FindIgnoringCase(const std::string& folder, const std::string& name)
 {
     const std::string path = folder.empty() ? "." : folder;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    if (const auto owned = gOwnedFolders.find(path); owned != gOwnedFolders.end()) {
+        const auto it = owned->second.find(LowerAscii(name));
+        return it == owned->second.end() ? std::string() : it->second;
+    }
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir)
         return {};
-    if (gListing.folder != path || gListing.device != st.st_dev || gListing.inode != st.st_ino || !SameTime(gListing.changed, st.st_mtim)) {
-        DIR* dir = ::opendir(path.c_str());
-        if (!dir)
-            return {};
-        gListing = FolderListing{path, st.st_dev, st.st_ino, st.st_mtim, {}};
-        while (dirent* e = ::readdir(dir)) {
-            const std::string entry = e->d_name;
-            if (entry == "." || entry == "..")
-                continue;
-            auto [it, inserted] = gListing.names.emplace(LowerAscii(entry), entry);
-            if (!inserted && entry < it->second)
-                it->second = entry;
-        }
-        ::closedir(dir);
+    std::string found;
+    while (dirent* e = ::readdir(dir)) {
+        const std::string entry = e->d_name;
+        if (entry == "." || entry == "..")
+            continue;
+        if (EqualsIgnoreCase(entry, name) && (found.empty() || entry < found))
+            found = entry;
     }
-    const auto it = gListing.names.find(LowerAscii(name));
-    return it == gListing.names.end() ? std::string() : it->second;
-}
-
-// A file this process just created in a folder whose listing is kept: the listing takes it in
-// and stays valid, so the next new name there needs no new listing.
-void NoteCreated(const std::string& native)
-{
-    const auto slash = native.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : native.substr(0, slash));
-    if (folder != gListing.folder)
-        return;
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || st.st_ino != gListing.inode) {
-        gListing = FolderListing{};
-        return;
-    }
-    const std::string name = native.substr(slash + 1);
-    gListing.names.emplace(LowerAscii(name), name);
-    gListing.changed = st.st_mtim;
+    ::closedir(dir);
+    return found;
 }
 
 std::string Join(const std::string& folder, const std::string& name)
@@ -236,7 +228,7 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
         if (handle_ < 0)
             ThrowErrno(what, path);
         if (mode == OpenMode::Create)
-            NoteCreated(native);
+            NoteName(native, true);
     }
     struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -332,8 +324,10 @@ void CreateFolder(const std::string& path)
 {
     if (FolderExists(path))
         return;
-    if (::mkdir(NativePath(path).c_str(), 0755) != 0 && errno != EEXIST)
+    const std::string native = NativePath(path);
+    if (::mkdir(native.c_str(), 0755) != 0 && errno != EEXIST)
         ThrowErrno("create the folder", path);
+    NoteName(native, true);
 }
 
 
@@ -363,22 +357,30 @@ void RemoveTree(const std::string& path)
         }
         if (::rmdir(native.c_str()) != 0)
             ThrowErrno("remove the folder", path);
+        gOwnedFolders.erase(native.back() == '/' ? native.substr(0, native.size() - 1) : native);
     } else if (::unlink(native.c_str()) != 0) {
         ThrowErrno("delete", path);
     }
+    NoteName(native, false);
 }
 
 void DeleteFile(const std::string& path)
 {
-    if (::unlink(NativePath(path).c_str()) != 0)
+    const std::string native = NativePath(path);
+    if (::unlink(native.c_str()) != 0)
         ThrowErrno("delete", path);
+    NoteName(native, false);
 }
 
 void RenameFile(const std::string& from, const std::string& to)
 {
     detail::CountOperation("rename", from);
-    if (::rename(NativePath(from).c_str(), NativePath(to).c_str()) != 0)
+    const std::string source = NativePath(from);
+    const std::string target = NativePath(to);
+    if (::rename(source.c_str(), target.c_str()) != 0)
         ThrowErrno(("rename to " + to + ":").c_str(), from);
+    NoteName(source, false);
+    NoteName(target, true);
 }
 
 void CopyFile(const std::string& from, const std::string& to)
@@ -517,15 +519,18 @@ std::string ProgramFolder()
     return slash == 0 ? "/" : buffer.substr(0, slash);
 }
 
-std::string MakeScratchFolder(const std::string& prefix)
+std::string MakeScratchFolder(const std::string& prefix, bool keepListing)
 {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
     const std::string base = TempFolder();
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = base + prefix + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + std::to_string(random() % 1000000);
-        if (::mkdir(name.c_str(), 0700) == 0)
+        if (::mkdir(name.c_str(), 0700) == 0) {
+            if (keepListing)
+                gOwnedFolders[name];   // empty, and only this process writes into it
             return name + "/";
+        }
         if (errno != EEXIST)
             ThrowErrno("create the folder", name);
     }

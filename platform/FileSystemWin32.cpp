@@ -340,7 +340,7 @@ std::string ProgramFolder()
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-std::string MakeScratchFolder(const std::string& prefix)
+std::string MakeScratchFolder(const std::string& prefix, bool)
 {
     static std::atomic<unsigned> counter{0};
     std::random_device random;

@@ -170,6 +170,19 @@ TEST_F(Install, TopLevelStockFileOfAFolderWrittenWithSlashes)
     EXPECT_EQ(ReadText(game + "gta3.exe.old"), "game executable");
 }
 
+TEST_F(Install, EntriesOfOneNameInAnyCaseInstallOnceWithTheLastBytes)
+{
+    const Bytes longer = Pattern(3000, 7), shorter = Pattern(10, 8);
+    ASSERT_EQ(Run({{"New.dff", longer}, {"NEW.DFF", shorter}}), InstallResult::Installed);
+    const auto gta3 = Records("models/gta3");
+    ASSERT_EQ(gta3.size(), 3u);
+    EXPECT_EQ(Field(gta3[2]), "New.dff" + Nuls(17));
+    EXPECT_EQ(gta3[2].lSize, 1);
+    const Bytes img = ReadFile(game + "models/gta3.img");
+    EXPECT_EQ(Bytes(img.end() - 2048, img.end()), Blocks(shorter));
+    EXPECT_EQ(window.captions, (std::vector<std::string>{"Installing New.dff", "Mod installed!"}));
+}
+
 TEST_F(Install, RefusedWhileAnotherInstallIntoTheFolderRuns)
 {
     fs::CreateFolders(options.journalFolder);
