@@ -4,6 +4,7 @@
 #include "Dialogs.h"
 #include "FileSystem.h"
 #include "InstallPackage.h"
+#include "Journal.h"
 #include "QtDialogs.h"
 #include "QtSettingsStore.h"
 #include "RecordingServices.h"
@@ -257,6 +258,29 @@ private slots:
         QCOMPARE(options.minimumSize(), options.maximumSize());
         QCOMPARE(Text(options, "lblGTA3Path"), game.path);
         QVERIFY(Child<QPushButton>(options, "cmdDone")->isDefault());
+    }
+
+    // An install killed midway is rolled back when the program starts, and the user is told.
+    void startRollsBackInterruptedInstall()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        const Snapshot before = TakeSnapshot(game.path);
+        Journal journal;
+        journal.gameFolder = game.path;
+        JournalOp stock;
+        stock.path = game.path + "data\\default.dat";
+        journal.ops.push_back(stock);
+        fs::CreateFolders(fs::UserDataFolder());
+        WriteJournal(JournalPath(fs::UserDataFolder(), game.path), journal);
+        fs::RenameFile(game.path + "data/default.dat", game.path + "data/default.dat.old");
+        WriteFile(game.path + "data/default.dat", ToBytes("half a mod"));
+
+        auto window = LoadedWindow(store, game.path);
+        QVERIFY(window->isVisible());
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].title, std::string("Install rolled back"));
+        QCOMPARE(DescribeDifferences(before, TakeSnapshot(game.path)), std::string());
     }
 
     // First start with nothing stored: the options dialog comes first; leaving it without a

@@ -124,7 +124,8 @@ void frmMain::Form_Load()
         }
         settings_.LoadSettings();
     }
-    RecoverInterruptedInstalls(*windowServices_, settings_.sGTA3Path);
+    // An install that was killed or lost its power midway is undone before anything else.
+    RecoverInterruptedInstalls(*windowServices_);
 
     adjustSize();
     QRect frame = frameGeometry();
