@@ -70,6 +70,15 @@ DWORD Attributes(const std::string& path) { return ::GetFileAttributesW(Wide(pat
 
 HANDLE Handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
+// A file position for ReadFile and WriteFile.
+OVERLAPPED At(std::uint64_t offset)
+{
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return position;
+}
+
 } // namespace
 
 std::string NativePath(const std::string& path) { return path; }
@@ -129,10 +138,7 @@ std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
 {
     std::size_t done = 0;
     while (done < out.size()) {
-        const std::uint64_t at = static_cast<std::uint64_t>(offset) + done;
-        OVERLAPPED position{};
-        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
-        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        OVERLAPPED position = At(static_cast<std::uint64_t>(offset) + done);
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(out.size() - done, 1u << 30));
         DWORD read = 0;
         if (!::ReadFile(Handle(handle_), out.data() + done, chunk, &read, &position)) {
@@ -152,10 +158,7 @@ void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
     detail::CountOperation("write", path_);
     std::size_t done = 0;
     while (done < data.size()) {
-        const std::uint64_t at = static_cast<std::uint64_t>(offset) + done;
-        OVERLAPPED position{};
-        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
-        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        OVERLAPPED position = At(static_cast<std::uint64_t>(offset) + done);
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
         DWORD written = 0;
         if (!::WriteFile(Handle(handle_), data.data() + done, chunk, &written, &position))
