@@ -63,21 +63,6 @@ std::string TrimTrailingSpaces(std::string s)
     return s;
 }
 
-// Creates a folder and whatever of its parents is missing.
-void MakeFolders(const std::string& folder)
-{
-    for (std::size_t i = 1; i <= folder.size(); ++i) {
-        if (i < folder.size() && !fs::IsSeparator(folder[i]))
-            continue;
-        const std::string prefix = folder.substr(0, i);
-        if (fs::IsSeparator(prefix.back()) || fs::FolderExists(prefix))
-            continue;
-        if (fs::PathExists(prefix))
-            throw TesseraError(ErrorKind::PathNotFound, "Cannot create the folder " + folder + ": " + prefix + " is not a folder", prefix);
-        fs::CreateFolder(prefix);
-    }
-}
-
 bool SameFile(const std::string& a, const std::string& b)
 {
     std::error_code ignored;
@@ -117,7 +102,7 @@ int CmdExtract(const Args& args)
         const std::string folder = fs::WithTrailingSeparator(args[1]);
         // The whole package is checked before the folder is even made.
         CheckPackage(base);
-        MakeFolders(folder);
+        fs::CreateFolders(folder);
         modArchive archive;
         archive.ReadDirectory(base);
         for (const auto& entry : archive.colImgFiles())

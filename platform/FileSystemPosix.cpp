@@ -325,8 +325,12 @@ void CreateFolder(const std::string& path)
     if (FolderExists(path))
         return;
     const std::string native = NativePath(path);
-    if (::mkdir(native.c_str(), 0755) != 0 && errno != EEXIST)
-        ThrowErrno("create the folder", path);
+    if (::mkdir(native.c_str(), 0755) != 0) {
+        if (errno != EEXIST)
+            ThrowErrno("create the folder", path);
+        if (!FolderExists(path))
+            throw TesseraError(ErrorKind::PathNotFound, "Cannot create the folder " + path + ": a file has that name", path);
+    }
     NoteName(native, true);
 }
 

@@ -212,8 +212,12 @@ ExclusiveLock::~ExclusiveLock()
 
 void CreateFolder(const std::string& path)
 {
-    if (!::CreateDirectoryW(Wide(path).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
-        ThrowLastError("create the folder", path);
+    if (!::CreateDirectoryW(Wide(path).c_str(), nullptr)) {
+        if (::GetLastError() != ERROR_ALREADY_EXISTS)
+            ThrowLastError("create the folder", path);
+        if (!FolderExists(path))
+            throw TesseraError(ErrorKind::PathNotFound, "Cannot create the folder " + path + ": a file has that name", path);
+    }
 }
 
 void RemoveFolder(const std::string& path)

@@ -55,6 +55,20 @@ TEST(ListFiles, EmptyAndMissingFolders)
 
 // --- User settings store --------------------------------------------------------------------
 
+TEST(FileSystem, PathsResolveIgnoringCaseAndNewFilesKeepTheirCase)
+{
+    test::TempDir dir;
+    fs::CreateFolders(dir / "Models\\Sub");
+    test::WriteFile(dir / "Models/Sub/Car.DFF", test::ToBytes("x"));
+    EXPECT_EQ(fs::NativePath(dir / "models\\SUB\\car.dff"), dir / "Models/Sub/Car.DFF");
+    EXPECT_TRUE(fs::FileExists(dir / "MODELS\\sub\\CAR.dff"));
+    // A new file goes into the existing folder under the name given.
+    test::WriteFile(dir / "models\\sub\\New.txd", test::ToBytes("y"));
+    EXPECT_EQ(test::Tree(dir.Path()), (std::vector<std::string>{"Models/", "Models/Sub/", "Models/Sub/Car.DFF", "Models/Sub/New.txd"}));
+    // A file standing where a folder is wanted is an error, not a silent success.
+    EXPECT_THROW(fs::CreateFolders(dir / "Models/Sub/Car.DFF/inner"), TesseraError);
+}
+
 TEST(QtSettingsStore, DefaultThenRoundTripInTheUsersConfigFile)
 {
     QtSettingsStore store;
