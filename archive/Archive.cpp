@@ -108,15 +108,26 @@ std::int64_t RecordCount(std::int64_t directoryLength)
     return count;
 }
 
-std::vector<DirRecord> ParseDirectory(std::span<const std::byte> bytes)
+void ParseDirectory(std::span<const std::byte> bytes, std::vector<DirRecord>& records)
 {
     const auto count = static_cast<std::size_t>(RecordCount(static_cast<std::int64_t>(bytes.size())));
-    std::vector<DirRecord> records;
-    records.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
+    records.resize(count);
+    const std::size_t whole = std::min(count, bytes.size() / kRecordSize);
+    for (std::size_t i = 0; i < whole; ++i) {
         const std::size_t start = i * kRecordSize;
-        records.push_back(DecodeRecord(bytes.subspan(start, std::min(kRecordSize, bytes.size() - start))));
+        DirRecord& r = records[i];
+        r.lOffset = ReadInt32(bytes, start);
+        r.lSize = ReadInt32(bytes, start + 4);
+        std::memcpy(r.sName.data(), bytes.data() + start + 8, kNameSize);
     }
+    if (whole < count)   // a trailing record the file holds only in part
+        records[whole] = DecodeRecord(bytes.subspan(whole * kRecordSize));
+}
+
+std::vector<DirRecord> ParseDirectory(std::span<const std::byte> bytes)
+{
+    std::vector<DirRecord> records;
+    ParseDirectory(bytes, records);
     return records;
 }
 
@@ -262,19 +273,7 @@ void modArchive::ReadDirectory(const std::string& base)
     const std::size_t read = dir.ReadAt(0, std::span<std::byte>(bytes, length));
     dir.Close();
     // Parsed into the records' own storage, which keeps its capacity from one read to the next.
-    const auto count = static_cast<std::size_t>(RecordCount(static_cast<std::int64_t>(read)));
-    records_.resize(count);
-    const std::size_t whole = std::min(count, read / kRecordSize);
-    const std::span<const std::byte> all(bytes, read);
-    for (std::size_t i = 0; i < whole; ++i) {
-        const std::size_t start = i * kRecordSize;
-        DirRecord& r = records_[i];
-        r.lOffset = ReadInt32(all, start);
-        r.lSize = ReadInt32(all, start + 4);
-        std::memcpy(r.sName.data(), bytes + start + 8, kNameSize);
-    }
-    if (whole < count)   // a trailing record the file holds only in part
-        records_[whole] = DecodeRecord(all.subspan(whole * kRecordSize));
+    ParseDirectory(std::span<const std::byte>(bytes, read), records_);
 }
 
 void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder)

@@ -68,6 +68,8 @@ std::int64_t RecordCount(std::int64_t directoryLength);
 
 // The records of a directory held in memory.
 std::vector<DirRecord> ParseDirectory(std::span<const std::byte> bytes);
+// The same into records, reusing its storage.
+void ParseDirectory(std::span<const std::byte> bytes, std::vector<DirRecord>& records);
 
 // The file name an entry extracts to: its name up to the first space (or NUL).
 std::string EntryFileName(const clsImgFile& entry);

@@ -277,7 +277,8 @@ std::string RefusedFileMessage(const std::string& name, const std::string& reaso
 InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
 {
     const std::string game = settings.sGTA3Path;
-    const std::shared_ptr<StockCollection> stock = settings.colStockFiles ? settings.colStockFiles : std::make_shared<StockCollection>();
+    settings.StockFiles();   // created empty on first use, then held for this run
+    const std::shared_ptr<StockCollection> stock = settings.colStockFiles;
     ScratchFolder scratch;
     modArchive archive;
     const auto files = Unpack(packagePath, scratch.Path(), archive, nullptr);
@@ -301,7 +302,8 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
 {
     // One install works on one game folder: the folder and catalogue it starts with.
     const std::string game = settings.sGTA3Path;
-    const std::shared_ptr<StockCollection> stock = settings.colStockFiles ? settings.colStockFiles : std::make_shared<StockCollection>();
+    settings.StockFiles();   // created empty on first use, then held for this run
+    const std::shared_ptr<StockCollection> stock = settings.colStockFiles;
     const std::string journalFolder = JournalFolder(options.journalFolder);
     const std::string journalPath = JournalPath(journalFolder, game);
 
