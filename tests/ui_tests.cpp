@@ -25,9 +25,11 @@
 #include <QListView>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <deque>
@@ -204,6 +206,26 @@ protected:
 private:
     QWidget* widget_;
 };
+
+// Drags local files onto the window and drops them there; returns whether the window took the
+// drag. The drop is taken once the event loop runs.
+bool DropFiles(QWidget& window, const std::vector<std::string>& paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const std::string& path : paths)
+        urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
+    data.setUrls(urls);
+    const QPoint at = window.rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    QCoreApplication::processEvents();
+    return drop.isAccepted();
+}
 
 } // namespace
 
@@ -531,6 +553,101 @@ private slots:
         QCOMPARE(dialogs.messages[0].owner, static_cast<QWidget*>(&w));
         QCOMPARE(Text(w, "lblSource"), mods / "car.zpk");
         QVERIFY(Enabled(w, "cmdInstall"));
+    }
+
+    // A path given on the command line takes Browse's way once start-up is done: relative paths
+    // are made absolute, a missing directory gives the same message, and nothing is taken when
+    // start-up ends for want of a game folder.
+    void argumentTakenAfterStartUp()
+    {
+        GameFolder game;
+        TempDir mods;
+        WritePackage(mods / "car", {{"car.dff", Pattern(100)}});
+        WriteFile(mods / "lonely.zpk", Pattern(10));
+        const auto here = std::filesystem::current_path();
+        std::filesystem::current_path(mods.Path());
+        struct Row {
+            const char* argument;
+            bool stored;                  // a game folder is stored; else the first-run dialog
+            bool confirm;                 // first run: the user confirms the game folder
+            std::string source;           // lblSource afterwards ("" the window never showed)
+            std::vector<std::string> titles;   // the message boxes, in order
+        };
+        const Row rows[] = {
+            {"car.zpk", true, false, mods / "car.zpk", {}},
+            {"lonely.zpk", true, false, "[Select a .zpk]", {"File not found"}},
+            {"notes.txt", true, false, "[Select a .zpk]", {}},
+            {"car.zpk", false, true, mods / "car.zpk", {}},
+            {"lonely.zpk", false, false, "", {"Need path"}},
+        };
+        for (const Row& row : rows) {
+            dialogs.Reset();
+            MemorySettingsStore store;
+            if (row.stored)
+                store.values[{kPathKeyApp, "Settings", "GTA3Path"}] = game.path;
+            dialogs.scripts.push_back([&](QDialog& d) {
+                if (!row.confirm)
+                    return Click(d, "cmdCancel");
+                dialogs.paths = {game.path + "gta3.exe"};
+                Click(d, "cmdGTA3Browse");
+                Click(d, "cmdDone");
+            });
+            frmMain w(store);
+            StartProgram(w, {row.argument});
+            QCOMPARE(dialogs.modalTitles.size(), std::size_t{row.stored ? 0u : 1u});
+            std::vector<std::string> titles;
+            for (const Message& m : dialogs.messages)
+                titles.push_back(m.title);
+            QCOMPARE(titles, row.titles);
+            QCOMPARE(w.isVisible(), !row.source.empty());
+            if (row.source.empty())
+                continue;
+            QCOMPARE(Text(w, "lblSource"), row.source);
+            QCOMPARE(Enabled(w, "cmdInstall"), row.source != "[Select a .zpk]");
+            if (!dialogs.messages.empty()) {
+                QCOMPARE(dialogs.messages[0].text, kNoDir);
+                QCOMPARE(dialogs.messages[0].owner, static_cast<QWidget*>(&w));
+            }
+        }
+        std::filesystem::current_path(here);
+    }
+
+    // A file dropped on the window takes Browse's way; several files, or any drop while an
+    // install runs, are refused.
+    void dropTakesPackage()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        TempDir mods;
+        WritePackage(mods / "car", {{"car.dff", Pattern(100)}});
+        WritePackage(mods / "bike", {{"bike.dff", Pattern(100)}});
+        WriteFile(mods / "lonely.zpk", Pattern(10));
+        auto window = LoadedWindow(store, game.path);
+        frmMain& w = *window;
+
+        QVERIFY(!DropFiles(w, {mods / "car.zpk", mods / "car.dir"}));
+        QVERIFY(DropFiles(w, {mods / "lonely.zpk"}));
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].text, kNoDir);
+        QCOMPARE(dialogs.messages[0].title, std::string("File not found"));
+        QCOMPARE(Text(w, "lblSource"), std::string("[Select a .zpk]"));
+        QVERIFY(!Enabled(w, "cmdInstall"));
+
+        QVERIFY(DropFiles(w, {mods / "car.zpk"}));
+        QCOMPARE(Text(w, "lblSource"), mods / "car.zpk");
+        QVERIFY(Enabled(w, "cmdInstall"));
+
+        std::optional<bool> takenDuringInstall;
+        QTimer::singleShot(0, &w, [&] {
+            QVERIFY(w.Installing());
+            takenDuringInstall = DropFiles(w, {mods / "bike.zpk"});
+        });
+        Click(w, "cmdInstall");
+        QCoreApplication::processEvents();
+        QCOMPARE(takenDuringInstall, std::optional<bool>(false));
+        QCOMPARE(Text(w, "lblSource"), mods / "car.zpk");
+        QCOMPARE(w.windowTitle(), QStringLiteral("Mod installed!"));
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
     }
 
     // A full install from the window: captions file by file, both buttons off meanwhile, the

@@ -11,22 +11,37 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QUrl>
+
+#include <filesystem>
 
 namespace tessera {
 
 namespace {
 
 constexpr const char* kCaption = "Orlen's Tessera";
+
+// The local file a drag carries, as bytes of the local encoding; empty unless it carries
+// exactly one.
+std::string DroppedFile(const QMimeData* data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().front().isLocalFile())
+        return {};
+    return data->urls().front().toLocalFile().toLocal8Bit().toStdString();
+}
 
 } // namespace
 
@@ -100,6 +115,8 @@ frmMain::frmMain(ISettingsStore& store, QWidget* parent) : QMainWindow(parent), 
 
     windowServices_ = std::make_unique<QtWindowServices>(*this, *cmdInstall, *cmdBrowseSource);
 
+    setAcceptDrops(true);
+
     connect(cmdBrowseSource, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { cmdBrowseSource_Click(); }); });
     connect(lblSource, &QLineEdit::textChanged, this, [this] { RunHandler(this, [this] { lblSource_Change(); }); });
     connect(cmdInstall, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { cmdInstall_Click(); }); });
@@ -140,9 +157,10 @@ void frmMain::SetSourceText(const std::string& text)
     lblSource->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-void frmMain::cmdBrowseSource_Click()
+void frmMain::cmdBrowseSource_Click() { TakePackage(ShowOpenDialog("Select a .zpk to extract", "*.zpk", this)); }
+
+void frmMain::TakePackage(const std::string& chosen)
 {
-    const std::string chosen = ShowOpenDialog("Select a .zpk to extract", "*.zpk", this);
     // The ending compares exactly: a capital .ZPK is no package.
     if (chosen.empty() || !EndsWith(chosen, ".zpk"))
         return;
@@ -194,6 +212,35 @@ void frmMain::keyPressEvent(QKeyEvent* event)
     QMainWindow::keyPressEvent(event);
 }
 
+void frmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (installing_ || DroppedFile(event->mimeData()).empty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+}
+
+void frmMain::dropEvent(QDropEvent* event)
+{
+    const std::string dropped = DroppedFile(event->mimeData());
+    // Checked again: the install may have started while the drag hovered.
+    if (installing_ || dropped.empty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // Taken once the drop has finished: a message box inside the drop would hold up the program
+    // the file came from.
+    QMetaObject::invokeMethod(
+        this,
+        [this, dropped] {
+            if (!installing_)
+                RunHandler(this, [&] { TakePackage(dropped); });
+        },
+        Qt::QueuedConnection);
+}
+
 void frmMain::closeEvent(QCloseEvent* event)
 {
     if (installing_) {
@@ -202,6 +249,15 @@ void frmMain::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
+}
+
+void StartProgram(frmMain& window, const std::vector<std::string>& arguments)
+{
+    window.Form_Load();
+    // No game folder given: the program ends without the window.
+    if (!window.isVisible() || arguments.empty() || arguments.front().empty())
+        return;
+    window.TakePackage(std::filesystem::absolute(arguments.front()).string());
 }
 
 } // namespace tessera

@@ -9,9 +9,12 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -34,6 +37,11 @@ public:
     // is closed without ever showing and the program is to end.
     void Form_Load();
 
+    // What Browse does with the path the user chose: a name ending in ".zpk" whose directory
+    // lies beside it goes into lblSource; a missing directory is reported. A path given on the
+    // command line or dropped on the window takes the same way.
+    void TakePackage(const std::string& chosen);
+
     modMain& Settings() noexcept { return settings_; }
     bool Installing() const noexcept { return installing_; }
 
@@ -41,6 +49,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     // A close while an install runs waits for the install to return.
     void closeEvent(QCloseEvent* event) override;
+    // One dropped file is taken as if chosen with Browse; nothing is taken while an install runs.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void cmdBrowseSource_Click();
@@ -71,5 +82,10 @@ private:
 
     std::unique_ptr<QtWindowServices> windowServices_;
 };
+
+// The start-up with the program's arguments (Qt's own already removed): loads the window and,
+// once it is up, takes the first argument as a package path, made absolute, as if chosen with
+// Browse.
+void StartProgram(frmMain& window, const std::vector<std::string>& arguments);
 
 } // namespace tessera
