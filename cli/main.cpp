@@ -8,13 +8,24 @@ namespace {
 
 void Usage(std::ostream& out)
 {
-    out << "Usage:\n"
-           "  tessera-cli list ARCHIVE                 records of a .dir (base, .dir, .img or .zpk)\n"
-           "  tessera-cli extract PACKAGE.zpk FOLDER   extract every entry of a package\n"
-           "  tessera-cli pack FOLDER BASE             make BASE.zpk and BASE.dir from FOLDER\n"
-           "  tessera-cli install PACKAGE.zpk [--game FOLDER] [--dry-run]\n"
-           "  tessera-cli check FOLDER                 check a game folder's three archives\n"
-           "  tessera-cli recover [--game FOLDER]      roll back an interrupted install\n";
+    out << "Usage: tessera-cli COMMAND [ARGUMENTS]\n"
+           "Installs mod packages into a GTA3 game folder, and reads and makes packages.\n"
+           "\n"
+           "Commands:\n"
+           "  install PACKAGE.zpk [--game FOLDER] [--dry-run]  install a package into the game folder\n"
+           "  check FOLDER                 check a game folder's three archives\n"
+           "  recover [--game FOLDER]      roll back an install that was interrupted\n"
+           "  list ARCHIVE                 the records of a .dir (base, .dir, .img or .zpk)\n"
+           "  extract PACKAGE.zpk FOLDER   extract every entry of a package into FOLDER\n"
+           "  pack FOLDER BASE             make BASE.zpk and BASE.dir from the files of FOLDER\n"
+           "\n"
+           "Options:\n"
+           "  --game FOLDER  the game folder; without it, the one the desktop program stored\n"
+           "  --dry-run      say where each file of the package would go, and change nothing\n"
+           "  -h, --help     show this help and exit\n"
+           "  --version      show the version and exit\n"
+           "\n"
+           "Exit status: 0 done, 1 failed (the message on standard error), 2 a usage error.\n";
 }
 
 } // namespace
@@ -22,9 +33,19 @@ void Usage(std::ostream& out)
 int main(int argc, char** argv)
 {
     using namespace tessera::cli;
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        Usage(argc < 2 ? std::cerr : std::cout);
-        return argc < 2 ? kUsage : kOk;
+    if (argc < 2) {
+        Usage(std::cerr);
+        return kUsage;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            Usage(std::cout);
+            return kOk;
+        }
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::cout << "tessera-cli " TESSERA_VERSION "\n";
+        return kOk;
     }
     const std::string command = argv[1];
     const Args args(argv + 2, argv + argc);

@@ -2,6 +2,7 @@
 // and what reaches the game folder.
 #include "FileSystem.h"
 #include "Journal.h"
+#include "Services.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -79,6 +80,29 @@ TEST_F(Cli, UsageErrorsExitTwo)
         SCOPED_TRACE(args.empty() ? std::string("(none)") : args[0]);
         EXPECT_EQ(Run(args).status, 2);
     }
+}
+
+// --help anywhere prints one line for every command on standard output; --version the project's.
+TEST_F(Cli, HelpAndVersion)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"install", "--help"}}) {
+        const CommandResult help = Run(args);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.err, "");
+        for (const std::string command : {"install", "check", "recover", "list", "extract", "pack"}) {
+            SCOPED_TRACE(command);
+            EXPECT_NE(help.out.find("\n  " + command + " "), std::string::npos);
+        }
+    }
+    const CommandResult version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "tessera-cli " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
+                               std::to_string(kVersionRevision) + "\n");
+    // Without a command: the help on standard error, as a usage error.
+    const CommandResult bare = Run({});
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_EQ(bare.out, "");
+    EXPECT_NE(bare.err.find("\n  pack "), std::string::npos);
 }
 
 TEST_F(Cli, DryRunSaysWhereEveryFileGoesAndChangesNothing)
