@@ -54,10 +54,19 @@ public:
 
 private:
     friend void CopyFile(const std::string& from, const std::string& to);
+    friend std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
+                                  std::span<std::byte> buffer);
 
     std::string path_;
     std::intptr_t handle_ = -1;   // a file descriptor, or a HANDLE on Windows
 };
+
+// Copies length bytes at offset from of source to offset to of target: inside the kernel where
+// the system can (no pass through this process's memory), otherwise through buffer, whatever its
+// size. Counted as one write. Returns the bytes copied: fewer than length only when source ends
+// first.
+std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
+                       std::span<std::byte> buffer);
 
 // An exclusive lock held through a lock file while the object lives; the system drops it when
 // the process ends, however it ends. Does not wait: Held() tells whether it was had.
@@ -95,6 +104,8 @@ std::vector<std::string> ListFiles(const std::string& folder);
 
 // Bytes free for this user on the disk that holds path.
 std::int64_t FreeSpace(const std::string& path);
+// Names the disk that holds path (an existing file or folder): equal texts for paths on one disk.
+std::string DiskOf(const std::string& path);
 
 // Folders of this user and program; each ends in the separator.
 std::string TempFolder();

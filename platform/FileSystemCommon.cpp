@@ -58,6 +58,26 @@ File& File::operator=(File&& other) noexcept
     return *this;
 }
 
+std::int64_t detail::CopyThroughBuffer(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
+                                       std::span<std::byte> buffer)
+{
+    if (buffer.empty())
+        throw TesseraError(ErrorKind::InvalidArgument, "Cannot copy from " + source.PathText() + ": no transfer buffer", source.PathText());
+    const faults::Suspend counted;   // the copy counted once as a whole
+    std::int64_t done = 0;
+    while (done < length) {
+        const auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(length - done, static_cast<std::int64_t>(buffer.size())));
+        const std::size_t n = source.ReadAt(from + done, buffer.first(chunk));
+        if (n == 0)
+            break;
+        target.WriteAt(to + done, buffer.first(n));
+        done += static_cast<std::int64_t>(n);
+        if (n < chunk)
+            break;
+    }
+    return done;
+}
+
 std::vector<std::byte> ReadWholeFile(const std::string& path)
 {
     File file(path, OpenMode::Read);

@@ -1,6 +1,11 @@
 // Shared between the file-system implementations of each platform.
 #pragma once
 
+#include "FileSystem.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 
 namespace tessera::fs::detail {
@@ -8,5 +13,10 @@ namespace tessera::fs::detail {
 // Called before every write, rename, copy, truncation and flush: counts it and, in the test
 // mode, fails the armed one.
 void CountOperation(const char* what, const std::string& path);
+
+// A range copy read and written through buffer (the part the kernel could not do); not counted.
+// Returns the bytes copied.
+std::int64_t CopyThroughBuffer(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
+                               std::span<std::byte> buffer);
 
 } // namespace tessera::fs::detail

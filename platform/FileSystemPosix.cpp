@@ -415,6 +415,35 @@ void CopyFile(const std::string& from, const std::string& to)
     }
 }
 
+std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
+                       std::span<std::byte> buffer)
+{
+    detail::CountOperation("write", target.path_);
+    std::int64_t done = 0;
+    while (done < length) {
+        auto in = static_cast<loff_t>(from + done);
+        auto out = static_cast<loff_t>(to + done);
+        const ssize_t n = ::copy_file_range(static_cast<int>(source.handle_), &in, static_cast<int>(target.handle_), &out,
+                                            static_cast<std::size_t>(std::min<std::int64_t>(length - done, std::int64_t{1} << 30)), 0);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n == 0)
+            return done;   // the source ends here
+        if (errno == EINTR)
+            continue;
+        // Kernels and file systems without it (or across them): the buffer does the rest.
+        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == ENOTSUP || errno == EBADF
+            || errno == ETXTBSY || errno == EPERM)
+            break;
+        ThrowErrno(("copy " + source.path_ + " to").c_str(), target.path_);
+    }
+    if (done < length)
+        done += detail::CopyThroughBuffer(source, from + done, target, to + done, length - done, buffer);
+    return done;
+}
+
 void FlushFile(const std::string& path)
 {
     detail::CountOperation("flush", path);
@@ -492,6 +521,14 @@ std::int64_t FreeSpace(const std::string& path)
     if (::statvfs(NativePath(path).c_str(), &st) != 0)
         ThrowErrno("read the free space of", path);
     return static_cast<std::int64_t>(st.f_bavail) * static_cast<std::int64_t>(st.f_frsize);
+}
+
+std::string DiskOf(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(NativePath(path).c_str(), &st) != 0)
+        ThrowErrno("find the disk of", path);
+    return std::to_string(static_cast<unsigned long long>(st.st_dev));
 }
 
 std::string TempFolder()

@@ -269,6 +269,14 @@ void CopyFile(const std::string& from, const std::string& to)
         ThrowLastError(("copy to " + to + ":").c_str(), from);
 }
 
+std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
+                       std::span<std::byte> buffer)
+{
+    // Windows copies ranges between open files only on ReFS (block cloning): always the buffer.
+    detail::CountOperation("write", target.path_);
+    return detail::CopyThroughBuffer(source, from, target, to, length, buffer);
+}
+
 void FlushFile(const std::string& path)
 {
     detail::CountOperation("flush", path);
@@ -313,6 +321,14 @@ std::vector<std::string> ListFiles(const std::string& folder)
     ::FindClose(find);
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
     return names;
+}
+
+std::string DiskOf(const std::string& path)
+{
+    wchar_t volume[MAX_PATH + 1] = {};
+    if (!::GetVolumePathNameW(Wide(path).c_str(), volume, MAX_PATH + 1))
+        ThrowLastError("find the disk of", path);
+    return LowerAscii(Narrow(volume));
 }
 
 std::int64_t FreeSpace(const std::string& path)

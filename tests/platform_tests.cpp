@@ -2,6 +2,7 @@
 // and the window-service stand-ins for the console and for tests.
 #include "ConsoleServices.h"
 #include "FileSystem.h"
+#include "FileSystemInternal.h"
 #include "QtSettingsStore.h"
 #include "RecordingServices.h"
 #include "Services.h"
@@ -13,6 +14,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -51,6 +53,45 @@ TEST(ListFiles, EmptyAndMissingFolders)
     test::TempDir dir;
     EXPECT_TRUE(fs::ListFiles(dir.Path()).empty());
     EXPECT_THROW(fs::ListFiles(dir / "missing\\"), TesseraError);
+}
+
+// Random ranges copied in the kernel and, between disks or through the buffer alone, by hand:
+// the target holds exactly the source's bytes at the given place and keeps the rest; a range
+// reaching past the source's end copies what is there and says so.
+TEST(CopyRange, ByteExactWithinAndAcrossDisksAndThroughTheBuffer)
+{
+    test::TempDir disk;
+    std::vector<std::string> targets = {disk / "target"};
+    if (fs::FolderExists("/dev/shm/"))
+        targets.push_back("/dev/shm/tessera-copyrange-" + std::to_string(::getpid()));
+    const test::Bytes source = test::Pattern(300000, 9);
+    test::WriteFile(disk / "source", source);
+    std::mt19937 random(5);
+    std::vector<std::byte> buffer(4096);
+    for (const std::string& targetPath : targets) {
+        for (int round = 0; round < 40; ++round) {
+            SCOPED_TRACE(targetPath + ", round " + std::to_string(round));
+            test::Bytes expected = test::Pattern(random() % 200000, 10 + round);
+            test::WriteFile(targetPath, expected);
+            const std::int64_t from = random() % source.size();
+            const std::int64_t length = random() % 2 ? random() % 70000 : random() % source.size();
+            const std::int64_t to = random() % (expected.size() + 1);
+            const bool byHand = round % 3 == 0;
+            fs::File in(disk / "source", fs::OpenMode::Read);
+            fs::File out(targetPath, fs::OpenMode::ReadWrite);
+            const std::int64_t copied = byHand ? fs::detail::CopyThroughBuffer(in, from, out, to, length, buffer)
+                                               : fs::CopyRange(in, from, out, to, length, buffer);
+            out.Close();
+            const auto available = std::min<std::int64_t>(length, static_cast<std::int64_t>(source.size()) - from);
+            ASSERT_EQ(copied, available);
+            if (expected.size() < static_cast<std::size_t>(to + available))
+                expected.resize(static_cast<std::size_t>(to + available));
+            std::copy_n(source.begin() + from, available, expected.begin() + to);
+            ASSERT_EQ(test::ReadFile(targetPath), expected);
+        }
+    }
+    if (targets.size() > 1)
+        fs::DeleteFile(targets.back());
 }
 
 // --- User settings store --------------------------------------------------------------------
