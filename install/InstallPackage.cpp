@@ -310,11 +310,13 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     window.SetPointer(Pointer::Hourglass);
     window.SetButtonEnabled(Button::Install, false);
     window.SetButtonEnabled(Button::BrowseSource, false);
+    // Unpacking a large package takes a while: the caption says so from the start, never
+    // showing the outcome of an earlier run meanwhile.
+    window.SetCaption("Installing " + BaseName(packagePath));
 
     std::optional<fs::ExclusiveLock> lock;   // held until the install has returned
     Journal journal;
     bool journalWritten = false;
-    bool captionShown = false;
     std::string failure;
     try {
         // One install at a time into a game folder; an install that died left its journal.
@@ -340,7 +342,6 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         for (const PlannedFile& f : plan) {
             window.DoEvents();
             window.SetCaption("Installing " + f.name);
-            captionShown = true;
             switch (f.kind) {
             case PlannedFile::Kind::Stock:
                 ReplaceStockFile(scratch.Path() + f.name, f.target);
@@ -384,8 +385,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         } else {
             text += "The game folder was left as it was.";
         }
-        if (captionShown)
-            window.SetCaption("Orlen's Tessera");
+        window.SetCaption(std::string(kMainCaption));
         window.MsgBox(text, kFailedTitle);
         BackToIdle(window);
         return InstallResult::Failed;

@@ -29,7 +29,8 @@ void ConsoleWindowServices::MsgBox(const std::string& text, const std::string& t
 
 void ConsoleWindowServices::SetCaption(const std::string& caption)
 {
-    if (!quiet_)
+    // The idle window's caption, put back after a failure, tells a console nothing.
+    if (!quiet_ && caption != kMainCaption)
         out_ << caption << '\n';
 }
 

@@ -43,6 +43,8 @@ inline constexpr std::string_view kProgramTitle = "Tessera";
 inline constexpr int kVersionMajor = 1;
 inline constexpr int kVersionMinor = 2;
 inline constexpr int kVersionRevision = 0;
+// The main window's caption while no install has run, and again after one failed.
+inline constexpr std::string_view kMainCaption = "Orlen's Tessera";
 // Where users report a file Tessera does not support.
 inline constexpr std::string_view kContactAddress = "orlen.tessera@proton.me";
 

@@ -118,7 +118,7 @@ TEST_F(Install, RoutesEveryKindOfFileByteForByte)
     EXPECT_FALSE(fs::PathExists(game + "abc"));
 
     // The window: one caption per file in name order, then idle again.
-    EXPECT_EQ(window.captions, (std::vector<std::string>{"Installing abc", "Installing car.dff", "Installing default.dat",
+    EXPECT_EQ(window.captions, (std::vector<std::string>{"Installing mod.zpk", "Installing abc", "Installing car.dff", "Installing default.dat",
                                                           "Installing hud.txd",
                                                           "Installing notes.txt", "Installing scene.dat", "Installing Tex.TXD",
                                                           "Mod installed!"}));
@@ -180,7 +180,7 @@ TEST_F(Install, EntriesOfOneNameInAnyCaseInstallOnceWithTheLastBytes)
     EXPECT_EQ(gta3[2].lSize, 1);
     const Bytes img = ReadFile(game + "models/gta3.img");
     EXPECT_EQ(Bytes(img.end() - 2048, img.end()), Blocks(shorter));
-    EXPECT_EQ(window.captions, (std::vector<std::string>{"Installing New.dff", "Mod installed!"}));
+    EXPECT_EQ(window.captions, (std::vector<std::string>{"Installing mod.zpk", "Installing New.dff", "Mod installed!"}));
 }
 
 TEST_F(Install, RefusedWhileAnotherInstallIntoTheFolderRuns)
@@ -207,10 +207,46 @@ TEST_F(Install, RefusesArchiveFilesThatCannotBeSetAsideOrAreEmpty)
     EXPECT_EQ(Records("models/txd").size(), 1u);
 }
 
+// Run after run on one window, the caption names the package from the start until the first
+// file, then each file, then the outcome; a failed run always puts the idle caption back.
+TEST_F(Install, CaptionTellsEveryRunFromStartToEnd)
+{
+    struct Step {
+        const char* why;
+        std::vector<PackageEntry> entries;
+        std::function<void()> spoil;   // before the run, or while its first message box is open
+        InstallResult result;
+        std::vector<std::string> captions;
+    };
+    const Bytes car = ToBytes("car");
+    const std::vector<Step> steps = {
+        {"installed", {{"car.dff", car}}, nullptr, InstallResult::Installed,
+         {"Installing mod.zpk", "Installing car.dff", "Mod installed!"}},
+        {"failed in its checks", {{"car.dff", car}}, [&] { fs::DeleteFile(game + "models/gta3.img"); }, InstallResult::Failed,
+         {"Installing mod.zpk", "Orlen's Tessera"}},
+        {"installed again", {{"car.txd", car}}, nullptr, InstallResult::Installed,
+         {"Installing mod.zpk", "Installing car.txd", "Mod installed!"}},
+        {"failed midway", {{"a.txt", car}, {"car.txd", car}}, [&] { window.onMsgBox = [&](const RecordedMessage&) {
+             window.onMsgBox = nullptr;
+             fs::DeleteFile(game + "models/txd.img");
+         }; },
+         InstallResult::Failed, {"Installing mod.zpk", "Installing a.txt", "Installing car.txd", "Orlen's Tessera"}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.why);
+        window.captions.clear();
+        WritePackage(root / "mod", step.entries);
+        if (step.spoil)
+            step.spoil();
+        EXPECT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), step.result);
+        EXPECT_EQ(window.captions, step.captions);
+    }
+}
+
 TEST_F(Install, EmptyPackageEndsInstalled)
 {
     ASSERT_EQ(Run({}), InstallResult::Installed);
-    EXPECT_EQ(window.captions, std::vector<std::string>{"Mod installed!"});
+    EXPECT_EQ(window.captions, (std::vector<std::string>{"Installing mod.zpk", "Mod installed!"}));
     EXPECT_TRUE(window.messages.empty());
 }
 

@@ -3,6 +3,7 @@
 #include "Archive.h"
 #include "Dialogs.h"
 #include "FileSystem.h"
+#include "Handlers.h"
 #include "InstallPackage.h"
 #include "Journal.h"
 #include "QtDialogs.h"
@@ -189,6 +190,15 @@ std::vector<std::string> ArchiveNames(const std::string& dirPath)
     return names;
 }
 
+// A settings store whose every save fails, as a full or read-only disk makes it.
+class FailingSettingsStore : public MemorySettingsStore {
+public:
+    void SaveSetting(const std::string&, const std::string&, const std::string&, const std::string&) override
+    {
+        throw TesseraError(ErrorKind::AccessDenied, "The setting Settings\\GTA3Path could not be saved");
+    }
+};
+
 // Records every change of a widget's enabled state.
 class EnabledRecorder : public QObject {
 public:
@@ -331,6 +341,63 @@ private slots:
             QCOMPARE(store.saveCount, 0L);
             QCOMPARE(w.Settings().sGTA3Path, std::string(kNotFound));
         }
+    }
+
+    // First start, keys only: the focus is on Cancel, so Space leaves without a folder ("Need
+    // path"), while Enter and Esc mean OK, which finds no gta3.exe and keeps the dialog open.
+    void firstStartKeys()
+    {
+        const bool rootHasGame = fs::FileExists("/gta3.exe");
+        struct Row {
+            Qt::Key key;
+            std::vector<std::string> titles;
+        };
+        for (const Row& row : {Row{Qt::Key_Space, {"Need path"}}, Row{Qt::Key_Return, {"Error", "Need path"}},
+                               Row{Qt::Key_Escape, {"Error", "Need path"}}}) {
+            if (rootHasGame && row.key != Qt::Key_Space)
+                continue;
+            dialogs.Reset();
+            MemorySettingsStore store;
+            dialogs.scripts.push_back([&](QDialog& d) {
+                QCOMPARE(d.focusWidget(), Child<QWidget>(d, "cmdCancel"));
+                QTest::keyClick(d.focusWidget(), row.key);
+                d.close();
+            });
+            frmMain w(store);
+            w.Form_Load();
+            std::vector<std::string> titles;
+            for (const Message& m : dialogs.messages)
+                titles.push_back(m.title);
+            QCOMPARE(titles, row.titles);
+            QVERIFY(!w.isVisible());
+            QCOMPARE(store.saveCount, 0L);
+        }
+    }
+
+    // First start where the settings store fails on OK: its report, then the program ends
+    // without the main window ever showing.
+    void firstStartStoreFailureEnds()
+    {
+        GameFolder game;
+        FailingSettingsStore store;
+        dialogs.paths = {game.path + "gta3.exe"};
+        dialogs.scripts.push_back([](QDialog& d) {
+            Click(d, "cmdGTA3Browse");
+            Click(d, "cmdDone");
+        });
+        frmMain w(store);
+        w.Form_Load();
+        const bool reported = FailureReported();
+        ClearFailureReport();
+        // The exit request stays pending and would end every later event loop at once; an
+        // application loop takes it.
+        QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+        QCoreApplication::exec();
+        QVERIFY(reported);
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].title, std::string("Tessera - Access denied"));
+        QVERIFY(dialogs.messages[0].text.find("could not be saved") != std::string::npos);
+        QVERIFY(!w.isVisible());
     }
 
     // First start: the user browses to gta3.exe and confirms; the folder is stored through the
@@ -531,11 +598,14 @@ private slots:
         QCOMPARE(Text(w, "lblSource"), std::string("[Select a .zpk]"));
         QVERIFY(!Enabled(w, "cmdInstall"));
 
-        // A capital .ZPK is no package, even with its .DIR beside it.
-        dialogs.paths = {mods / "BIG.ZPK"};
+        // Another ending is ignored; a capital .ZPK with its .DIR beside it is a package.
+        dialogs.paths = {mods / "car.dir", mods / "BIG.ZPK"};
         Click(w, "cmdBrowseSource");
         QCOMPARE(Text(w, "lblSource"), std::string("[Select a .zpk]"));
         QVERIFY(!Enabled(w, "cmdInstall"));
+        Click(w, "cmdBrowseSource");
+        QCOMPARE(Text(w, "lblSource"), mods / "BIG.ZPK");
+        QVERIFY(Enabled(w, "cmdInstall"));
         QCOMPARE(dialogs.messages.size(), std::size_t{0});
 
         // A package with its directory: the path as the dialog gave it, cleaned of padding.
@@ -680,7 +750,7 @@ private slots:
         Click(w, "cmdInstall");
         probe.stop();
 
-        QCOMPARE(captions, (std::vector<QString>{QStringLiteral("Installing car.dff"), QStringLiteral("Installing default.dat"),
+        QCOMPARE(captions, (std::vector<QString>{QStringLiteral("Installing pack.zpk"), QStringLiteral("Installing car.dff"), QStringLiteral("Installing default.dat"),
                                                  QStringLiteral("Installing notes.txt"), QStringLiteral("Mod installed!")}));
         QCOMPARE(install.states, (std::vector<bool>{false, true}));
         QCOMPARE(browse.states, (std::vector<bool>{false, true}));
@@ -707,18 +777,21 @@ private slots:
         QCOMPARE(captions.back(), QStringLiteral("Mod installed!"));
     }
 
-    // An install that fails tells the user and leaves the window idle.
+    // An install that fails tells the user and leaves the window idle under its own caption,
+    // also after an earlier install succeeded.
     void failedInstallReturnsToIdle()
     {
         MemorySettingsStore store;
         GameFolder game;
         TempDir mods;
         WritePackage(mods / "pack", {{"car.dff", Pattern(100)}});
-        fs::DeleteFile(game.path + "models/gta3.img");
         auto window = LoadedWindow(store, game.path);
         frmMain& w = *window;
         dialogs.paths = {mods / "pack.zpk"};
         Click(w, "cmdBrowseSource");
+        Click(w, "cmdInstall");
+        QCOMPARE(w.windowTitle(), QStringLiteral("Mod installed!"));
+        fs::DeleteFile(game.path + "models/gta3.img");
         Click(w, "cmdInstall");
         QCOMPARE(dialogs.messages.size(), std::size_t{1});
         QCOMPARE(dialogs.messages[0].title, std::string("Install failed"));

@@ -6,18 +6,31 @@
 #include "Services.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QWidget>
 
 #include <string>
 
 namespace tessera {
 
+namespace {
+
+bool failureReported = false;
+
+} // namespace
+
+bool FailureReported() noexcept { return failureReported; }
+void ClearFailureReport() noexcept { failureReported = false; }
+
 void ReportFailure(QWidget* owner, const std::exception& failure)
 {
     std::string title(kProgramTitle);
     if (const auto* error = dynamic_cast<const TesseraError*>(&failure))
         title += std::string(" - ") + KindName(error->Kind());
+    failureReported = true;
     Dialogs().MsgBox(owner && owner->isVisible() ? owner : nullptr, failure.what(), title);
+    if (auto* dialog = owner ? qobject_cast<QDialog*>(owner->window()) : nullptr)
+        dialog->reject();
     QCoreApplication::exit(1);
 }
 

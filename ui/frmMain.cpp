@@ -32,8 +32,6 @@ namespace tessera {
 
 namespace {
 
-constexpr const char* kCaption = "Orlen's Tessera";
-
 // The local file a drag carries, as bytes of the local encoding; empty unless it carries
 // exactly one.
 std::string DroppedFile(const QMimeData* data)
@@ -58,7 +56,7 @@ std::string AboutText()
 frmMain::frmMain(ISettingsStore& store, QWidget* parent) : QMainWindow(parent), settings_(store)
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowTitle(QString::fromLatin1(kMainCaption.data(), static_cast<qsizetype>(kMainCaption.size())));
     setWindowIcon(QIcon(QStringLiteral(":/tessera.png")));
 
     auto* client = new QWidget(this);
@@ -134,6 +132,11 @@ void frmMain::Form_Load()
         // Not shown yet: the dialog centres itself on the screen.
         frmOption options(settings_, nullptr);
         Dialogs().ShowModal(options);
+        // The settings store failed while saving: the program ends after its report.
+        if (FailureReported()) {
+            close();
+            return;
+        }
         if (settings_.sGTA3Path == kNotFound) {
             Dialogs().MsgBox(nullptr, "You must specify your GTA3 Directory!\r\n\r\nGood bye!", "Need path");
             close();
@@ -161,8 +164,8 @@ void frmMain::cmdBrowseSource_Click() { TakePackage(ShowOpenDialog("Select a .zp
 
 void frmMain::TakePackage(const std::string& chosen)
 {
-    // The ending compares exactly: a capital .ZPK is no package.
-    if (chosen.empty() || !EndsWith(chosen, ".zpk"))
+    // The ending in any letter case, as the dialog lists and the install takes it.
+    if (chosen.size() < 4 || !EqualsIgnoreCase(std::string_view(chosen).substr(chosen.size() - 4), ".zpk"))
         return;
     const std::string directory = chosen.substr(0, chosen.size() - 4) + ".dir";
     if (!fs::FileExists(directory)) {

@@ -28,6 +28,9 @@ frmOption::frmOption(modMain& settings, QWidget* owner) : QDialog(owner), settin
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setGeometry(164, 56, 77, 29);
+    // Focused first, Cancel takes Space; Enter still goes to OK, which a focused auto-default
+    // button would take over.
+    cmdCancel->setAutoDefault(false);
 
     cmdDone = new QPushButton(QStringLiteral("OK"), this);
     cmdDone->setObjectName(QStringLiteral("cmdDone"));
@@ -50,6 +53,8 @@ frmOption::frmOption(modMain& settings, QWidget* owner) : QDialog(owner), settin
 
     setTabOrder(cmdCancel, cmdDone);
     setTabOrder(cmdDone, cmdGTA3Browse);
+    // The first in tab order has the focus; unasked, Qt would move it to the default button.
+    cmdCancel->setFocus();
 
     connect(cmdGTA3Browse, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { cmdGTA3Browse_Click(); }); });
     connect(cmdDone, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { cmdDone_Click(); }); });

@@ -68,7 +68,10 @@ int main(int argc, char** argv)
         tessera::ReportFailure(nullptr, failure);
         return 1;
     }
-    // No game folder given: the window was closed without ever showing.
+    // A failure at start-up was reported, or no game folder was given: the window was closed
+    // without ever showing.
+    if (tessera::FailureReported())
+        return 1;
     if (!window.isVisible())
         return 0;
     return QApplication::exec();
