@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(lintian appstream desktop-file-utils shared-mime-info man-db file)
+packages=(lintian appstream desktop-file-utils shared-mime-info man-db file libxml2-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

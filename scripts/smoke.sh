@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the real desktop program under Xvfb with fresh settings: first without a game folder
 # (the "Options" window must come up, and Space there must give "Need path"), then with one
-# stored (the main window must come up).
+# stored (the main window must come up), and with a package lacking its .dir as the argument
+# (the "File not found" message must come up).
 # Saves a screenshot of each window to build/smoke/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,12 +32,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts tessera with its own settings and home.
+# Starts tessera with its own settings and home, and the arguments after the first.
 start() {
   local home=$1
+  shift
   mkdir -p "$home/config" "$home/data"
   HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data QT_QPA_PLATFORM=xcb \
-    "$program" >"$home/output.txt" 2>&1 &
+    "$program" "$@" >"$home/output.txt" 2>&1 &
   pid=$!
 }
 
@@ -85,4 +87,13 @@ mkdir -p "$scratch/second/config/Tessera"
 printf '[Settings]\nGTA3Path=%s/\n' "$game" >"$scratch/second/config/Tessera/Tessera.conf"
 start "$scratch/second"
 wait_window "Orlen's Tessera" "$shots/main.png" "$scratch/second" >/dev/null
+stop
+
+# A package given as the argument is checked as Browse checks it: without its .dir, the
+# "File not found" message comes up once the game folder is known.
+: >"$scratch/lonely.zpk"
+mkdir -p "$scratch/third/config/Tessera"
+cp "$scratch/second/config/Tessera/Tessera.conf" "$scratch/third/config/Tessera/"
+start "$scratch/third" "$scratch/lonely.zpk"
+wait_window "File not found" "$shots/argument.png" "$scratch/third" >/dev/null
 stop

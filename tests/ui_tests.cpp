@@ -217,22 +217,22 @@ private:
     QWidget* widget_;
 };
 
-// Drags local files onto the window and drops them there; returns whether the window took the
-// drag. The drop is taken once the event loop runs.
-bool DropFiles(QWidget& window, const std::vector<std::string>& paths)
+// Drags local files onto a widget and drops them there; returns whether the drag was taken (by
+// the widget or, as Qt passes it on, by its window). The drop is taken once the event loop runs.
+bool DropFiles(QWidget& target, const std::vector<std::string>& paths)
 {
     QMimeData data;
     QList<QUrl> urls;
     for (const std::string& path : paths)
         urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
     data.setUrls(urls);
-    const QPoint at = window.rect().center();
+    const QPoint at = target.rect().center();
     QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &enter);
+    QApplication::sendEvent(&target, &enter);
     if (!enter.isAccepted())
         return false;
     QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &drop);
+    QApplication::sendEvent(&target, &drop);
     QCoreApplication::processEvents();
     return drop.isAccepted();
 }
@@ -703,7 +703,8 @@ private slots:
         QCOMPARE(Text(w, "lblSource"), std::string("[Select a .zpk]"));
         QVERIFY(!Enabled(w, "cmdInstall"));
 
-        QVERIFY(DropFiles(w, {mods / "car.zpk"}));
+        // Dropped on the field, where a user would aim.
+        QVERIFY(DropFiles(*Child<QWidget>(w, "lblSource"), {mods / "car.zpk"}));
         QCOMPARE(Text(w, "lblSource"), mods / "car.zpk");
         QVERIFY(Enabled(w, "cmdInstall"));
 
