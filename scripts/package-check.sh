@@ -97,6 +97,14 @@ for program in tessera tessera-cli; do
     _ "$share/man/man1/$program.1.gz"
 done
 
+# Texts that name the version by hand must follow the project's.
+check "the changelog's latest entry is $version" \
+  bash -c 'zcat "$1" | head -n 1 | grep -qF "tessera ($2)"' _ "$share/doc/tessera/changelog.gz" "$version"
+for page in tessera tessera-cli; do
+  check "$page(1) is of Tessera $version" \
+    bash -c 'zcat "$1" | grep -q "^\.TH .* \"Tessera $2\""' _ "$share/man/man1/$page.1.gz" "$version"
+done
+
 # The bash completion: found by the program's name, and completing what the program takes.
 completion=$share/bash-completion/completions/tessera-cli
 mkdir -p "$scratch/work/mods" "$scratch/work/game dir"
