@@ -15,6 +15,8 @@ namespace tessera {
 
 namespace {
 
+constexpr std::array<std::byte, kBlockSize> kZeros{};
+
 std::int32_t ReadInt32(std::span<const std::byte> b, std::size_t at)
 {
     const std::uint32_t v = std::to_integer<std::uint32_t>(b[at]) | (std::to_integer<std::uint32_t>(b[at + 1]) << 8)
@@ -42,6 +44,24 @@ std::string EntryLabel(const std::string& dirName, std::size_t index, std::strin
 }
 
 } // namespace
+
+std::size_t ReadFrom(const fs::File& file, std::int64_t offset, std::span<std::byte> out) { return file.ReadAt(offset, out); }
+
+void ReadRecordsInto(const fs::File& file, std::int64_t from, std::int64_t length, std::span<std::byte> buffer,
+                     std::vector<DirRecord>& records)
+{
+    const auto count = static_cast<std::size_t>(RecordCount(length));
+    // Storage of its own size: what a larger directory read before left is given back.
+    if (records.capacity() > 2 * count + 4096)
+        std::vector<DirRecord>().swap(records);
+    records.resize(count);
+    std::size_t visited = 0;
+    ForEachRecord(file, from, length, buffer, [&](std::int64_t i, const DirRecord& r) {
+        records[static_cast<std::size_t>(i)] = r;
+        visited = static_cast<std::size_t>(i) + 1;
+    });
+    records.resize(visited);   // fewer when the file was cut short meanwhile
+}
 
 RecordBytes EncodeRecord(const DirRecord& record)
 {
@@ -135,6 +155,58 @@ std::string EntryFileName(const clsImgFile& entry)
 {
     const std::string name = SpacesToNuls(entry.sName());
     return name.substr(0, name.find('\0'));
+}
+
+std::string RecordFileName(const std::array<char, kNameSize>& field)
+{
+    std::string name = RecordName(field);
+    return name.substr(0, name.find(' '));
+}
+
+std::vector<PackageFile> PackageFiles(std::span<const DirRecord> records)
+{
+    // Sorted by name, then by record number: one index per record, no copy of any name, so a
+    // huge directory costs an eighth of its size more.
+    struct Name {
+        std::array<char, kNameSize> text;
+        std::size_t size;
+    };
+    auto nameOf = [&](std::uint32_t i) {
+        Name n{};
+        const std::string name = RecordFileName(records[i].sName);
+        n.size = name.size();
+        std::copy(name.begin(), name.end(), n.text.begin());
+        return n;
+    };
+    auto compare = [](const Name& a, const Name& b) {
+        const std::size_t n = std::min(a.size, b.size);
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto x = static_cast<unsigned char>(LowerAsciiChar(a.text[i]));
+            const auto y = static_cast<unsigned char>(LowerAsciiChar(b.text[i]));
+            if (x != y)
+                return x < y ? -1 : 1;
+        }
+        return a.size == b.size ? 0 : (a.size < b.size ? -1 : 1);
+    };
+    if (records.size() > std::numeric_limits<std::uint32_t>::max())
+        throw TesseraError(ErrorKind::Overflow, "Overflow: a directory of " + std::to_string(records.size()) + " records");
+    std::vector<std::uint32_t> order(records.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const int c = compare(nameOf(a), nameOf(b));
+        return c != 0 ? c < 0 : a < b;
+    });
+    std::vector<PackageFile> files;
+    for (std::size_t i = 0; i < order.size();) {
+        const Name name = nameOf(order[i]);
+        std::size_t j = i + 1;
+        while (j < order.size() && compare(nameOf(order[j]), name) == 0)
+            ++j;
+        files.push_back({order[i], order[j - 1]});
+        i = j;
+    }
+    return files;
 }
 
 std::optional<std::string> UnsafeNameReason(std::string_view name)
@@ -256,7 +328,7 @@ bool modArchive::HasEntry(std::string_view name) const
     return std::any_of(records_.begin(), records_.end(), [&](const DirRecord& r) { return RecordNameMatches(r.sName, name); });
 }
 
-std::byte* modArchive::TransferBuffer(std::size_t size) { return buffer_.Reserve(size); }
+std::span<std::byte> modArchive::Buffer() { return {buffer_.Reserve(kTransferBufferSize), kTransferBufferSize}; }
 
 void modArchive::ReadDirectory(const std::string& base)
 {
@@ -265,15 +337,29 @@ void modArchive::ReadDirectory(const std::string& base)
     entries_ = KeyedCollection<clsImgFile>();
     entriesBuilt_ = false;
     sArchiveBase = base;
-    // One read of the whole file, its size checked first so a hostile length fails before it is read.
+    // Read in pieces through the transfer buffer into records of the directory's own size; its
+    // length is checked first so a hostile one fails before anything is read.
     fs::File dir(base + ".dir", fs::OpenMode::Read);
-    const auto length = static_cast<std::size_t>(dir.Length());
-    RecordCount(static_cast<std::int64_t>(length));
-    std::byte* bytes = TransferBuffer(length);
-    const std::size_t read = dir.ReadAt(0, std::span<std::byte>(bytes, length));
+    const std::int64_t length = dir.Length();
+    RecordCount(length);
+    ReadRecordsInto(dir, 0, length, Buffer(), records_);
     dir.Close();
-    // Parsed into the records' own storage, which keeps its capacity from one read to the next.
-    ParseDirectory(std::span<const std::byte>(bytes, read), records_);
+}
+
+std::vector<PackageFile> modArchive::ReadPackage(const std::string& base)
+{
+    const std::string dirPath = base + ".dir";
+    const std::string zpkPath = base + ".zpk";
+    if (!fs::FileExists(dirPath))
+        throw TesseraError(ErrorKind::FileNotFound, "The package directory " + dirPath + " was not found", dirPath);
+    if (!fs::FileExists(zpkPath))
+        throw TesseraError(ErrorKind::FileNotFound, "The package data " + zpkPath + " was not found", zpkPath);
+    ReadDirectory(base);
+    try {
+        return CheckPackageRecords(records_, fs::FileLength(zpkPath), BaseName(dirPath), BaseName(zpkPath));
+    } catch (const TesseraError& e) {
+        throw TesseraError(e.Kind(), e.what(), dirPath);
+    }
 }
 
 void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder)
@@ -293,12 +379,9 @@ void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder
     fs::File data(zpk, fs::OpenMode::Read);
     if (offset < 0 || size < 0 || static_cast<std::int64_t>(offset) + size > data.Length())
         throw TesseraError(ErrorKind::BadPackage, "The " + label + ": data runs past the end of the file", zpk);
-
-    const std::span<std::byte> buffer(TransferBuffer(static_cast<std::size_t>(size)), static_cast<std::size_t>(size));
-    if (data.ReadAt(offset, buffer) != buffer.size())
-        throw TesseraError(ErrorKind::BadPackage, "The " + label + ": data runs past the end of the file", zpk);
     fs::File out(folder + fileName, fs::OpenMode::Create);
-    out.WriteAt(0, buffer);
+    if (fs::CopyRange(data, offset, out, 0, size, Buffer()) != size)
+        throw TesseraError(ErrorKind::BadPackage, "The " + label + ": data runs past the end of the file", zpk);
     out.Close();
     data.Close();
 }
@@ -328,17 +411,23 @@ void modArchive::RenameEntry(const std::string& name, const std::string& newName
 
 void modArchive::AddFile(const std::string& path, const std::string& entryName)
 {
+    fs::File source(path, fs::OpenMode::Read);
+    AddRange(source, 0, source.Length(), entryName, path);
+    source.Close();
+}
+
+void modArchive::AddRange(const fs::File& source, std::int64_t from, std::int64_t length, const std::string& entryName,
+                          const std::string& label)
+{
     const timing::Scoped timed(timing::Phase::Append);
     const std::string imgPath = sArchiveBase + ".img";
     const std::string dirPath = sArchiveBase + ".dir";
     fs::File img(imgPath, fs::OpenMode::ReadWrite);
-    fs::File source(path, fs::OpenMode::Read);
-    const std::int64_t length = source.Length();
     if (length == 0)
-        throw TesseraError(ErrorKind::EmptyFile, "Cannot add " + path + " to " + BaseName(imgPath) + ": the file is empty", path);
+        throw TesseraError(ErrorKind::EmptyFile, "Cannot add " + label + " to " + BaseName(imgPath) + ": the file is empty", label);
     const std::int64_t blocks = (length + kBlockSize - 1) / kBlockSize;
-    const std::int32_t bytes = CheckedInt32(blocks * kBlockSize, "size of " + path + " in whole blocks");
-    CheckedInt32(static_cast<long long>(bytes) - 1, "size of " + path);
+    const std::int32_t bytes = CheckedInt32(blocks * kBlockSize, "size of " + label + " in whole blocks");
+    CheckedInt32(static_cast<long long>(bytes) - 1, "size of " + label);
 
     // An .img that does not end on a block boundary is filled up first, so the record points at its data.
     const std::int64_t imgLength = img.Length();
@@ -353,14 +442,6 @@ void modArchive::AddFile(const std::string& path, const std::string& entryName)
         throw TesseraError(ErrorKind::BadArchive, "Cannot add to " + BaseName(dirPath) + ": its length (" + std::to_string(dirLength) + " bytes) is not a whole number of records", dirPath);
     CheckedInt32(dirLength + 1, "end of " + dirPath);
 
-    // One buffer: the fill up to the block boundary, the file's bytes, zeros to the last block's end.
-    const auto total = static_cast<std::size_t>(pad + bytes);
-    std::byte* buffer = TransferBuffer(total);
-    std::memset(buffer, 0, static_cast<std::size_t>(pad));
-    const std::size_t read = source.ReadAt(0, std::span<std::byte>(buffer + pad, static_cast<std::size_t>(length)));
-    std::memset(buffer + pad + read, 0, total - static_cast<std::size_t>(pad) - read);
-    source.Close();
-
     DirRecord record;
     record.lOffset = offset;
     record.lSize = static_cast<std::int32_t>(blocks);
@@ -369,14 +450,21 @@ void modArchive::AddFile(const std::string& path, const std::string& entryName)
     field = SpacesToNuls(field);
     std::memcpy(record.sName.data(), field.data(), kNameSize);
 
-    img.WriteAt(imgLength, std::span<const std::byte>(buffer, total));
+    // The fill up to the block boundary, the bytes straight from the source, zeros to the last
+    // block's end; then the record.
+    if (pad > 0)
+        img.WriteAt(imgLength, std::span<const std::byte>(kZeros.data(), static_cast<std::size_t>(pad)));
+    if (fs::CopyRange(source, from, img, start, length, Buffer()) != length)
+        throw TesseraError(ErrorKind::BadPackage, "Cannot add " + label + " to " + BaseName(imgPath) + ": its data ends early", label);
+    if (const std::int64_t tail = bytes - length; tail > 0)
+        img.WriteAt(start + length, std::span<const std::byte>(kZeros.data(), static_cast<std::size_t>(tail)));
     img.Close();
     dir.WriteAt(dirLength, EncodeRecord(record));
     dir.Close();
 }
 
-void CheckPackageRecords(std::span<const DirRecord> records, std::int64_t zpkLength, const std::string& dirName,
-                         const std::string& zpkName)
+std::vector<PackageFile> CheckPackageRecords(std::span<const DirRecord> records, std::int64_t zpkLength, const std::string& dirName,
+                                             const std::string& zpkName)
 {
     for (std::size_t i = 0; i < records.size(); ++i) {
         const DirRecord& r = records[i];
@@ -393,23 +481,20 @@ void CheckPackageRecords(std::span<const DirRecord> records, std::int64_t zpkLen
         if (auto reason = UnsafeNameReason(EntryFileName(entry)))
             throw TesseraError(ErrorKind::UnsafeName, label + ": " + *reason);
     }
+    std::vector<PackageFile> files = PackageFiles(records);
+    std::int64_t total = 0;
+    for (const PackageFile& f : files)
+        total += records[f.dataEntry].lSize;
+    if (total > zpkLength)
+        throw TesseraError(ErrorKind::BadPackage, dirName + ": its entries would unpack to " + std::to_string(total) + " bytes, more than the "
+                + std::to_string(zpkLength) + " bytes of " + zpkName + " hold: entries share their data");
+    return files;
 }
 
 void CheckPackage(const std::string& base)
 {
-    const std::string dirPath = base + ".dir";
-    const std::string zpkPath = base + ".zpk";
-    if (!fs::FileExists(dirPath))
-        throw TesseraError(ErrorKind::FileNotFound, "The package directory " + dirPath + " was not found", dirPath);
-    if (!fs::FileExists(zpkPath))
-        throw TesseraError(ErrorKind::FileNotFound, "The package data " + zpkPath + " was not found", zpkPath);
-    RecordCount(fs::FileLength(dirPath));
-    const std::vector<DirRecord> records = ParseDirectory(fs::ReadWholeFile(dirPath));
-    try {
-        CheckPackageRecords(records, fs::FileLength(zpkPath), BaseName(dirPath), BaseName(zpkPath));
-    } catch (const TesseraError& e) {
-        throw TesseraError(e.Kind(), e.what(), dirPath);
-    }
+    modArchive archive;
+    archive.ReadPackage(base);
 }
 
 } // namespace tessera

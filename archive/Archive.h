@@ -5,6 +5,7 @@
 #include "KeyedCollection.h"
 #include "LargeBuffer.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <cstddef>
@@ -21,6 +22,14 @@ inline constexpr std::int64_t kBlockSize = 2048;    // game archive unit of lOff
 inline constexpr std::size_t kRecordSize = 32;      // one DirRecord on disk
 inline constexpr std::size_t kNameSize = 24;        // the sName field
 inline constexpr std::int64_t kMaxRecords = 67'108'864;   // record starts beyond this overflow 32 bits
+// The one transfer buffer's size: every read and copy goes through it in pieces of at most this
+// many bytes, whatever an entry or directory holds. A whole number of records.
+inline constexpr std::size_t kTransferBufferSize = std::size_t{8} << 20;
+static_assert(kTransferBufferSize % kRecordSize == 0);
+
+namespace fs {
+class File;
+}
 
 // One 32-byte directory record: lOffset, lSize (little-endian signed 32-bit), 24 name bytes.
 struct DirRecord {
@@ -32,6 +41,8 @@ using RecordBytes = std::array<std::byte, kRecordSize>;
 static_assert(sizeof(RecordBytes) == kRecordSize);
 
 RecordBytes EncodeRecord(const DirRecord& record);
+// File::ReadAt, for the templates here that see only a declaration of File.
+std::size_t ReadFrom(const fs::File& file, std::int64_t offset, std::span<std::byte> out);
 DirRecord DecodeRecord(std::span<const std::byte> bytes);   // missing bytes read as 0
 
 // One directory entry in memory.
@@ -73,6 +84,25 @@ void ParseDirectory(std::span<const std::byte> bytes, std::vector<DirRecord>& re
 
 // The file name an entry extracts to: its name up to the first space (or NUL).
 std::string EntryFileName(const clsImgFile& entry);
+// The same from a record's name field.
+std::string RecordFileName(const std::array<char, kNameSize>& field);
+
+// The files that extracting every entry of a package into an empty folder gives: one per file
+// name, names equal but for letter case being one name. The first entry of a name gives the
+// file its name, the last one its bytes. In ascending order of name, letter case ignored.
+struct PackageFile {
+    std::uint32_t nameEntry = 0;   // record number
+    std::uint32_t dataEntry = 0;   // record number
+};
+std::vector<PackageFile> PackageFiles(std::span<const DirRecord> records);
+
+// Calls visit(record number, record) for each record of the directory held in bytes [from,
+// from + length) of file, read in pieces through buffer (a trailing part record reads its missing
+// bytes as 0). The record count follows from length as for a directory file.
+template <typename Visit>
+void ForEachRecord(const fs::File& file, std::int64_t from, std::int64_t length, std::span<std::byte> buffer, Visit&& visit);
+void ReadRecordsInto(const fs::File& file, std::int64_t from, std::int64_t length, std::span<std::byte> buffer,
+                     std::vector<DirRecord>& records);
 
 // Why a file name must not be written into a folder; nothing when it is safe.
 std::optional<std::string> UnsafeNameReason(std::string_view fileName);
@@ -99,14 +129,25 @@ public:
     void RenameEntry(const std::string& name, const std::string& newName);
     void AddFile(const std::string& path, const std::string& entryName);
 
+    // AddFile of bytes [from, from + length) of an open file (a package entry, say): its label
+    // names it in messages.
+    void AddRange(const fs::File& source, std::int64_t from, std::int64_t length, const std::string& entryName,
+                  const std::string& label);
+
+    // ReadDirectory of a package: its .dir and .zpk must exist, and CheckPackageRecords must pass.
+    // Returns the files it unpacks to.
+    std::vector<PackageFile> ReadPackage(const std::string& base);
+
+    // The records of the directory read last, in record order.
+    const std::vector<DirRecord>& Records() const noexcept { return records_; }
+
+    // The transfer buffer: kTransferBufferSize bytes, contents undefined.
+    std::span<std::byte> Buffer();
+
     // Whether RenameEntry(name, ...) would give an entry of the directory read last a new name.
     bool HasEntry(std::string_view name) const;
 
 private:
-    // The transfer buffer, kept between operations so that appending what was just extracted
-    // touches no new memory; at least size bytes, contents undefined.
-    std::byte* TransferBuffer(std::size_t size);
-
     std::vector<DirRecord> records_;
     KeyedCollection<clsImgFile> entries_;
     bool entriesBuilt_ = false;
@@ -120,11 +161,36 @@ std::string RecordKey(const std::array<char, kNameSize>& field);
 // ignored), is name.
 bool RecordNameMatches(const std::array<char, kNameSize>& field, std::string_view name);
 
-// Checks a whole package before anything is extracted: every entry's bytes lie inside the .zpk
-// and every entry's file name is safe. Throws BadPackage or UnsafeName naming the entry.
+// Checks a whole package before anything is extracted: every entry's bytes lie inside the .zpk,
+// every entry's file name is safe, and the files it extracts to hold no more bytes than the .zpk
+// (entries sharing their bytes would make a small package fill a disk). Throws BadPackage or
+// UnsafeName naming the entry.
 void CheckPackage(const std::string& base);
-// The same check on records in memory against a data file of zpkLength bytes.
-void CheckPackageRecords(std::span<const DirRecord> records, std::int64_t zpkLength, const std::string& dirName,
+// The same check on records in memory against a data file of zpkLength bytes; returns the files
+// the package unpacks to.
+std::vector<PackageFile> CheckPackageRecords(std::span<const DirRecord> records, std::int64_t zpkLength, const std::string& dirName,
                          const std::string& zpkName);
+
+template <typename Visit>
+void ForEachRecord(const fs::File& file, std::int64_t from, std::int64_t length, std::span<std::byte> buffer, Visit&& visit)
+{
+    const std::int64_t count = RecordCount(length);
+    const std::size_t piece = buffer.size() / kRecordSize * kRecordSize;
+    std::int64_t index = 0;
+    for (std::int64_t at = 0; index < count;) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - at, static_cast<std::int64_t>(piece)));
+        const std::size_t got = want == 0 ? 0 : ReadFrom(file, from + at, buffer.first(want));
+        const std::size_t whole = got / kRecordSize;
+        for (std::size_t i = 0; i < whole && index < count; ++i, ++index)
+            visit(index, DecodeRecord(buffer.subspan(i * kRecordSize, kRecordSize)));
+        at += static_cast<std::int64_t>(got);
+        if (got < want || at >= length) {
+            // The file's end: a trailing part record, then nothing more.
+            if (index < count && got % kRecordSize != 0)
+                visit(index++, DecodeRecord(buffer.subspan(whole * kRecordSize, got % kRecordSize)));
+            break;
+        }
+    }
+}
 
 } // namespace tessera

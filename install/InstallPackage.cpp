@@ -1,5 +1,6 @@
-// The install procedure: unpack the package into a scratch folder of its own, check everything
-// that can be checked, write the journal, route every file, and on any failure roll back.
+// The install procedure: check the package and everything else that can be checked, write the
+// journal, copy every file's bytes from the package straight to its place, and on any failure
+// roll back.
 #include "InstallPackage.h"
 
 #include "Archive.h"
@@ -36,63 +37,50 @@ std::string ArchiveFor(const std::string& name)
     return {};
 }
 
-// The scratch folder of one install, removed with everything in it whatever happens.
-class ScratchFolder {
-public:
-    ScratchFolder() : path_(fs::MakeScratchFolder("tessera-", true)) {}
-    ~ScratchFolder()
-    {
-        try {
-            fs::RemoveTree(path_);
-        } catch (const std::exception&) {
-            // A scratch folder that cannot be removed harms nothing in the game folder.
-        }
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& Path() const noexcept { return path_; }
-
-private:
-    std::string path_;
+// The package, read and checked: its directory, the files it unpacks to and its open data file,
+// from which each file's bytes go straight to their place.
+struct Package {
+    modArchive archive;
+    std::vector<PackageFile> files;
+    std::string zpkPath;
+    std::optional<fs::File> data;
 };
 
-// Checks the package and extracts every entry into the scratch folder; returns the files there.
-std::vector<std::string> Unpack(const std::string& packagePath, const std::string& scratch, modArchive& archive,
-                                IWindowServices* window)
+void OpenPackage(const std::string& packagePath, Package& package, IWindowServices* window)
 {
     if (packagePath.size() < 4 || LowerAscii(packagePath.substr(packagePath.size() - 4)) != ".zpk")
         throw TesseraError(ErrorKind::InvalidArgument, "The package " + packagePath + " is not a .zpk file", packagePath);
     const std::string base = packagePath.substr(0, packagePath.size() - 4);
-    CheckPackage(base);
-    archive.ReadDirectory(base);
-    for (const auto& entry : archive.colImgFiles()) {
-        if (window)
+    package.files = package.archive.ReadPackage(base);
+    package.zpkPath = base + ".zpk";
+    // The window stays live over a large package, a yield for each entry as when each was unpacked.
+    if (window)
+        for (std::size_t i = 0; i < package.archive.Records().size(); ++i)
             window->DoEvents();
-        archive.ExtractEntry(*entry, scratch);
-    }
-    return fs::ListFiles(scratch);
+    package.data.emplace(package.zpkPath, fs::OpenMode::Read);
 }
 
-std::vector<PlannedFile> Route(const std::string& scratch, const std::vector<std::string>& files,
-                               const StockCollection& stock, const std::string& game)
+std::vector<PlannedFile> Route(const Package& package, const StockCollection& stock, const std::string& game)
 {
+    const std::vector<DirRecord>& records = package.archive.Records();
     std::vector<PlannedFile> plan;
-    plan.reserve(files.size());
-    for (const std::string& name : files) {
+    plan.reserve(package.files.size());
+    for (const PackageFile& file : package.files) {
         PlannedFile f;
-        f.name = name;
-        f.size = fs::FileLength(scratch + name);
-        if (IsInCollection(LowerAscii(name), stock)) {
+        f.name = RecordFileName(records[file.nameEntry].sName);
+        f.offset = records[file.dataEntry].lOffset;
+        f.size = records[file.dataEntry].lSize;
+        if (IsInCollection(LowerAscii(f.name), stock)) {
             f.kind = PlannedFile::Kind::Stock;
-            f.target = stock.Fetch(name)->sFullPath();
-        } else if (std::string archive = ArchiveFor(name); !archive.empty()) {
+            f.target = stock.Fetch(f.name)->sFullPath();
+        } else if (std::string archive = ArchiveFor(f.name); !archive.empty()) {
             f.kind = PlannedFile::Kind::Archive;
             f.archive = archive;
             f.target = game + archive;
             // A 24-character name would keep its name when set aside, leaving two entries of one name.
-            if (name.size() >= kNameSize) {
+            if (f.name.size() >= kNameSize) {
                 f.kind = PlannedFile::Kind::Refused;
-                f.reason = "its name has " + std::to_string(name.size())
+                f.reason = "its name has " + std::to_string(f.name.size())
                     + " characters, so the entry it replaces could not be kept under a .old name";
             } else if (f.size == 0) {
                 f.kind = PlannedFile::Kind::Refused;
@@ -139,26 +127,63 @@ void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& ga
         if (fs::FileLength(base + ".img") + grow >= std::numeric_limits<std::int32_t>::max())
             throw TesseraError(ErrorKind::Overflow, "The game archive " + base + ".img would grow past 2 GiB", base + ".img");
     }
-    if (needed > 0) {
-        const std::int64_t free = fs::FreeSpace(game);
-        if (free < needed)
-            throw TesseraError(ErrorKind::DiskFull, "Not enough free space on the disk of " + game + ": " + std::to_string(needed)
-                    + " bytes are needed, " + std::to_string(free) + " are free", game);
+}
+
+// The bytes the install will write, by disk: each file of the package once (after the last entry
+// of its name), archive data in whole blocks with the fill before it, and the journal. Every
+// disk must have room for its share before the first change.
+void CheckFreeSpace(const std::vector<PlannedFile>& plan, const std::string& game, const std::string& journalFolder,
+                    std::int64_t journalBytes)
+{
+    struct Disk {
+        std::string folder;   // the folder named in the message
+        std::int64_t needed = 0;
+    };
+    std::map<std::string, Disk> disks;
+    const std::string gameDisk = fs::DiskOf(game);
+    auto add = [&](const std::string& folder, std::int64_t bytes) {
+        if (bytes <= 0)
+            return;
+        const std::string disk = fs::DiskOf(folder);
+        Disk& d = disks[disk];
+        if (d.folder.empty())
+            d.folder = disk == gameDisk ? game : folder;
+        d.needed += bytes;
+    };
+    for (const PlannedFile& f : plan) {
+        if (f.kind == PlannedFile::Kind::Stock)
+            add(FolderOf(f.target), f.size);
+        else if (f.kind == PlannedFile::Kind::Archive)
+            add(FolderOf(f.target), BlockBytes(f.size) + kBlockSize + static_cast<std::int64_t>(kRecordSize));
+    }
+    if (!journalFolder.empty())
+        add(journalFolder, journalBytes);
+    for (const auto& [disk, d] : disks) {
+        const std::int64_t free = fs::FreeSpace(d.folder);
+        if (free < d.needed)
+            throw TesseraError(ErrorKind::DiskFull, "Not enough free space on the disk of " + d.folder + ": " + std::to_string(d.needed)
+                    + " bytes are needed, " + std::to_string(free) + " are free", d.folder);
     }
 }
 
+// What the journal takes on disk at most: its texts in hexadecimal and numbers.
+std::int64_t JournalBytes(const Journal& journal)
+{
+    std::int64_t bytes = 256 + 2 * static_cast<std::int64_t>(journal.gameFolder.size());
+    for (const JournalOp& op : journal.ops)
+        bytes += 128 + 2 * static_cast<std::int64_t>(op.path.size()) + static_cast<std::int64_t>(op.records.size()) * (2 * kRecordSize + 48);
+    return bytes;
+}
+
 // The journal of the planned changes: for a game archive, its state before the first file goes
-// into it (after a stock file of this install replaced its .img or .dir, the state from then on).
-Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& game, const std::string& scratch)
+// into it (after a stock file of this install replaced its .img or .dir, the state from then on,
+// read from the package).
+Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& game, Package& package)
 {
     Journal journal;
     journal.gameFolder = game;
-    std::map<std::string, std::string> replacedBy;   // lower-cased stock path -> its new version
-    std::map<std::string, bool> recorded;            // lower-cased archive base -> state recorded
-    auto current = [&](const std::string& path) {
-        const auto it = replacedBy.find(LowerAscii(path));
-        return it == replacedBy.end() ? path : it->second;
-    };
+    std::map<std::string, const PlannedFile*> replacedBy;   // lower-cased stock path -> the file replacing it
+    std::map<std::string, bool> recorded;                    // lower-cased archive base -> state recorded
     for (const PlannedFile& f : plan) {
         if (f.kind == PlannedFile::Kind::Stock) {
             JournalOp op;
@@ -166,7 +191,7 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
             op.hadOld = fs::FileExists(f.target + ".old");
             op.existed = fs::FileExists(f.target);
             journal.ops.push_back(std::move(op));
-            replacedBy[LowerAscii(f.target)] = scratch + f.name;
+            replacedBy[LowerAscii(f.target)] = &f;
             for (auto& [base, done] : recorded)
                 if (EqualsIgnoreCase(f.target, base + ".img") || EqualsIgnoreCase(f.target, base + ".dir"))
                     done = false;
@@ -174,18 +199,25 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
             JournalOp op;
             op.kind = JournalOp::Kind::Archive;
             op.path = f.target;
-            op.imgLength = fs::FileLength(current(f.target + ".img"));
-            const std::vector<std::byte> dir = fs::ReadWholeFile(current(f.target + ".dir"));
-            op.dirLength = static_cast<std::int64_t>(dir.size());
+            const auto newImg = replacedBy.find(LowerAscii(f.target + ".img"));
+            op.imgLength = newImg == replacedBy.end() ? fs::FileLength(f.target + ".img") : newImg->second->size;
             // Only records that a file of this package could set aside can be renamed.
             std::unordered_set<std::string> names;
             for (const PlannedFile& other : plan)
                 if (other.kind == PlannedFile::Kind::Archive && EqualsIgnoreCase(other.target, f.target))
                     names.insert(LowerAscii(other.name));
-            const std::vector<DirRecord> records = ParseDirectory(dir);
-            for (std::size_t i = 0; i < records.size(); ++i)
-                if (names.count(RecordKey(records[i].sName)))
-                    op.records.emplace_back(static_cast<std::int64_t>(i * kRecordSize), EncodeRecord(records[i]));
+            auto keep = [&](std::int64_t i, const DirRecord& record) {
+                if (names.count(RecordKey(record.sName)))
+                    op.records.emplace_back(i * static_cast<std::int64_t>(kRecordSize), EncodeRecord(record));
+            };
+            if (const auto newDir = replacedBy.find(LowerAscii(f.target + ".dir")); newDir != replacedBy.end()) {
+                op.dirLength = newDir->second->size;
+                ForEachRecord(*package.data, newDir->second->offset, op.dirLength, package.archive.Buffer(), keep);
+            } else {
+                const fs::File dir(f.target + ".dir", fs::OpenMode::Read);
+                op.dirLength = dir.Length();
+                ForEachRecord(dir, 0, op.dirLength, package.archive.Buffer(), keep);
+            }
             journal.ops.push_back(std::move(op));
             recorded[LowerAscii(f.target)] = true;
         }
@@ -196,10 +228,16 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
 // A stock file: the package's version is copied beside the target and only then renamed into
 // place; the game's version becomes target.old the first time, otherwise it is kept until the
 // install finishes.
-void ReplaceStockFile(const std::string& source, const std::string& target)
+void ReplaceStockFile(Package& package, const PlannedFile& f)
 {
+    const std::string& target = f.target;
     const std::string fresh = NewFileName(target);
-    fs::CopyFile(source, fresh);
+    {
+        fs::File out(fresh, fs::OpenMode::Create);
+        if (fs::CopyRange(*package.data, f.offset, out, 0, f.size, package.archive.Buffer()) != f.size)
+            throw TesseraError(ErrorKind::BadPackage, "The entry " + f.name + " of " + package.zpkPath + ": data runs past the end of the file",
+                               package.zpkPath);
+    }
     if (!fs::FileExists(target + ".old")) {
         fs::RenameFile(target, target + ".old");
     } else if (fs::FileExists(target)) {
@@ -279,20 +317,20 @@ InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
     const std::string game = settings.sGTA3Path;
     settings.StockFiles();   // created empty on first use, then held for this run
     const std::shared_ptr<StockCollection> stock = settings.colStockFiles;
-    ScratchFolder scratch;
-    modArchive archive;
-    const auto files = Unpack(packagePath, scratch.Path(), archive, nullptr);
-    InstallPlan plan{Route(scratch.Path(), files, *stock, game), {}};
+    Package package;
+    OpenPackage(packagePath, package, nullptr);
+    InstallPlan plan{Route(package, *stock, game), {}};
     try {
         CheckGameFolder(plan.files, game);
+        CheckFreeSpace(plan.files, game, {}, 0);
     } catch (const TesseraError& e) {
         plan.problem = e.what();
     }
     for (PlannedFile& f : plan.files) {
         if (f.kind != PlannedFile::Kind::Archive || !fs::FileExists(f.target + ".dir"))
             continue;
-        archive.ReadDirectory(f.target);
-        f.setsAside = archive.HasEntry(f.name);
+        package.archive.ReadDirectory(f.target);
+        f.setsAside = package.archive.HasEntry(f.name);
     }
     return plan;
 }
@@ -327,13 +365,14 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         if (fs::FileExists(journalPath))
             RecoverJournal(journalPath, window);
 
-        ScratchFolder scratch;
-        modArchive archive;
-        const auto files = Unpack(packagePath, scratch.Path(), archive, &window);
-        const std::vector<PlannedFile> plan = Route(scratch.Path(), files, *stock, game);
+        Package package;
+        OpenPackage(packagePath, package, &window);
+        const std::vector<PlannedFile> plan = Route(package, *stock, game);
         CheckGameFolder(plan, game);
 
-        journal = MakeJournal(plan, game, scratch.Path());
+        journal = MakeJournal(plan, game, package);
+        CheckFreeSpace(plan, game, journal.ops.empty() ? std::string() : journalFolder, JournalBytes(journal));
+        modArchive& archive = package.archive;
         if (!journal.ops.empty()) {
             WriteJournal(journalPath, journal);
             journalWritten = true;
@@ -344,13 +383,13 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             window.SetCaption("Installing " + f.name);
             switch (f.kind) {
             case PlannedFile::Kind::Stock:
-                ReplaceStockFile(scratch.Path() + f.name, f.target);
+                ReplaceStockFile(package, f);
                 break;
             case PlannedFile::Kind::Archive:
                 // The new entry goes in before the old one is set aside, so the archive always
                 // holds an entry of this name.
                 archive.ReadDirectory(f.target);
-                archive.AddFile(scratch.Path() + f.name, f.name);
+                archive.AddRange(*package.data, f.offset, f.size, f.name, "the entry " + f.name + " of " + package.zpkPath);
                 archive.RenameEntry(f.name, f.name + ".old");
                 break;
             case PlannedFile::Kind::Refused:

@@ -1,5 +1,5 @@
-// The install procedure: unpack a package into a scratch folder and route every file to its
-// place in the game folder, all or nothing.
+// The install procedure: route every file of a package to its place in the game folder, all or
+// nothing.
 #pragma once
 
 #include "Services.h"
@@ -40,11 +40,12 @@ namespace tessera {
 struct PlannedFile {
     enum class Kind { Stock, Archive, Refused };
     Kind kind = Kind::Refused;
-    std::string name;          // as the scratch folder lists it
+    std::string name;          // the file name its package entries unpack to
     std::string target;        // stock file: its full path; archive: the game archive base
     std::string archive;       // archive: "models\txd", "models\gta3" or "anim\cuts"
     bool setsAside = false;    // archive: an entry of this name is kept under name.old
     std::string reason;        // refused: why, when the type is supported but the file is not
+    std::int64_t offset = 0;   // where its bytes start in the package's .zpk
     std::int64_t size = 0;
 };
 

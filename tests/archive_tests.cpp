@@ -429,7 +429,7 @@ TEST(CheckPackage, EntriesOutsideTheDataFileAreRefusedAsDamaged)
         {0, 101, "data runs past the end of pkg.zpk"},
         {2147483647, 1, "data runs past the end of pkg.zpk"},
         {2147483647, 2147483647, "data runs past the end of pkg.zpk"},   // wraps in 32 bits
-        {0, 100, ""},
+        {2, 98, ""},   // up to the last byte (the whole file would share bytes with a.dff and b.dff)
         {99, 1, ""},
         {100, 0, ""},
         {0, 0, ""},

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <random>
 
 using namespace tessera;
 using namespace tessera::test;
@@ -356,4 +359,158 @@ TEST_F(Install, EveryFailurePointRollsBackCompletely)
     EXPECT_EQ(ReadFile(game + "text/american.gxt"), Pattern(700, 1));
     EXPECT_EQ(ReadText(game + "text/american.gxt.old"), "stock american.gxt");
     EXPECT_EQ(ReadText(game + "models/hud.txd.old"), "earlier backup");
+}
+
+// Packages that would make the install write far more than they hold, or that claim gigabytes
+// of a sparse .zpk: refused before any change, naming the package and why; nothing is written
+// anywhere, the temporary folder included.
+TEST_F(Install, AmplifyingAndSparsePackagesAreRefusedBeforeAnyChange)
+{
+    struct Case {
+        const char* why;
+        std::int64_t zpkLength;   // written sparse past its first 20 KB
+        std::vector<Bytes> records;
+        const char* mentions;
+    };
+    auto many = [](int n, std::int32_t offset, std::int32_t size, const char* ext) {
+        std::vector<Bytes> r;
+        for (int i = 0; i < n; ++i)
+            r.push_back(Record(offset, size, "f" + std::to_string(i) + ext));
+        return r;
+    };
+    const std::int64_t kGiB = std::int64_t{1} << 30;
+    const std::vector<Case> cases = {
+        {"200 names on one 20 KB", 20480, many(200, 0, 20480, ".dff"), "mod.dir: its entries would unpack to 4096000 bytes, more than the 20480 bytes of mod.zpk hold"},
+        {"stock names on one 20 KB", 20480, {Record(0, 20480, "default.dat"), Record(0, 20480, "hud.txd")}, "entries share their data"},
+        {"ten 1.9 GB entries on one range of a sparse 3 GB .zpk", 3 * kGiB, many(10, 0, 1'900'000'000, ".txd"), "entries share their data"},
+        {"one 2 GB entry of a sparse .zpk", 2 * kGiB + 10, {Record(0, 2147483647, "big.txd")}, "txd.img would grow past 2 GiB"},
+        {"a sparse .zpk's entries that fit only together", 3 * kGiB, {Record(0, 1'200'000'000, "a.txd"), Record(1'200'000'000, 1'000'000'000, "b.txd")}, "txd.img would grow past 2 GiB"},
+    };
+    TempDir temp;
+    const char* formerTmp = std::getenv("TMPDIR");
+    const std::string savedTmp = formerTmp ? formerTmp : "";
+    ::setenv("TMPDIR", temp.Path().c_str(), 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        window = RecordingWindowServices();
+        WriteFile(root / "mod.zpk", Pattern(20480, 3));
+        std::filesystem::resize_file(root / "mod.zpk", static_cast<std::uintmax_t>(c.zpkLength));
+        Bytes dir;
+        for (const Bytes& r : c.records)
+            dir.insert(dir.end(), r.begin(), r.end());
+        WriteFile(root / "mod.dir", dir);
+        const Snapshot before = TakeSnapshot(game);
+
+        EXPECT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Failed);
+        EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+        ASSERT_EQ(window.messages.size(), 1u);
+        EXPECT_NE(window.messages[0].text.find(c.mentions), std::string::npos) << window.messages[0].text;
+        EXPECT_NE(window.messages[0].text.find("The game folder was left as it was."), std::string::npos);
+        EXPECT_TRUE(Tree(temp.Path()).empty());
+        EXPECT_TRUE(Leftovers(options.journalFolder).empty());
+    }
+    if (formerTmp)
+        ::setenv("TMPDIR", savedTmp.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+
+    // One name given 200 times is one file: written once, with the last entry's bytes.
+    window = RecordingWindowServices();
+    const Bytes last = Pattern(20480, 8);
+    std::vector<Bytes> same = many(199, 0, 20480, "");
+    for (Bytes& r : same)
+        r = Record(0, 20480, "Same.dff");
+    WriteFile(root / "mod.zpk", Concat({Pattern(20480, 7), last}));
+    same.push_back(Record(20480, 20480, "SAME.DFF"));
+    Bytes dir;
+    for (const Bytes& r : same)
+        dir.insert(dir.end(), r.begin(), r.end());
+    WriteFile(root / "mod.dir", dir);
+    const Bytes img = ReadFile(game + "models/gta3.img");
+    ASSERT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Installed);
+    EXPECT_EQ(ReadFile(game + "models/gta3.img"), Concat({img, Blocks(last)}));
+    EXPECT_EQ(Field(Records("models/gta3").back()), "Same.dff" + Nuls(16));
+}
+
+// Random packages (names repeated in other letter cases, empty entries, names cut at a space,
+// every kind of destination) installed straight from the .zpk give what unpacking every entry
+// into a folder of its own and installing the files listed there gives: the same files in the
+// same order, byte for byte, and the same refusals. No file is made in the temporary folder.
+TEST_F(Install, StraightFromThePackageAsIfUnpackedIntoAFolder)
+{
+    const std::vector<std::string> names = {"default.dat", "DEFAULT.DAT", "hud.txd", "american.gxt", "ped.ifp", "car.dff", "CAR.dff",
+                                            "new.dff", "tex.txd", "Tex.TXD", "scene.dat", "x.anm", "y.IFP", "notes.txt", "abc",
+                                            "my car.dff", "_under.dff", "a", "abcdefghijklmnopqrst.dff"};
+    std::mt19937 random(13);
+    TempDir temp;
+    const char* formerTmp = std::getenv("TMPDIR");
+    const std::string savedTmp = formerTmp ? formerTmp : "";
+    for (int round = 0; round < 25; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        TempDir fresh;
+        game = MakeGameFolder(fresh.Path());
+        store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
+        settings.LoadSettings();
+        window = RecordingWindowServices();
+        std::vector<PackageEntry> entries;
+        const std::size_t count = random() % 12;
+        for (std::size_t i = 0; i < count; ++i)
+            entries.push_back({names[random() % names.size()], Pattern(random() % 3 == 0 ? 0 : random() % 6000, round * 100 + i)});
+        WritePackage(root / "mod", entries);
+
+        // The files that unpacking gives, in the order a listing gives them.
+        TempDir unpacked;
+        modArchive archive;
+        archive.ReadDirectory(root / "mod");
+        for (const auto& entry : archive.colImgFiles())
+            archive.ExtractEntry(*entry, unpacked.Path());
+        const std::vector<std::string> files = fs::ListFiles(unpacked.Path());
+        std::map<std::string, std::int64_t> imgBefore, dirBefore;
+        for (const char* base : {"models/gta3", "models/txd", "anim/cuts"}) {
+            imgBefore[base] = fs::FileLength(game + base + ".img");
+            dirBefore[base] = fs::FileLength(game + base + ".dir");
+        }
+
+        ::setenv("TMPDIR", temp.Path().c_str(), 1);
+        const InstallResult result = InstallPackage(root / "mod.zpk", settings, window, options);
+        if (formerTmp)
+            ::setenv("TMPDIR", savedTmp.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+        ASSERT_EQ(result, InstallResult::Installed);
+        EXPECT_TRUE(Tree(temp.Path()).empty());
+
+        std::vector<std::string> captions;
+        std::vector<std::string> refused;
+        std::map<std::string, std::size_t> archiveFiles;
+        for (const std::string& name : files) {
+            captions.push_back("Installing " + name);
+            const Bytes bytes = ReadFile(unpacked / name);
+            const std::string lower = LowerAscii(name);
+            const std::string ext = lower.size() < 4 ? lower : lower.substr(lower.size() - 4);
+            const std::string base = ext == ".txd" ? "models/txd" : ext == ".dff" ? "models/gta3" : ext == ".anm" || ext == ".dat" || ext == ".ifp" ? "anim/cuts" : "";
+            if (IsInCollection(lower, settings.StockFiles())) {
+                const std::string target = settings.StockFiles().Fetch(name)->sFullPath();
+                EXPECT_EQ(ReadFile(target), bytes) << name;
+            } else if (!base.empty() && !bytes.empty() && name.size() < kNameSize) {
+                // The newest record of the name holds exactly the bytes, in whole blocks.
+                const auto records = Records(base);
+                const auto it = std::find_if(records.rbegin(), records.rend(), [&](const DirRecord& r) { return RecordName(r.sName) == name; });
+                ASSERT_NE(it, records.rend()) << name;
+                const Bytes img = ReadFile(game + base + ".img");
+                EXPECT_GE(it->lOffset * std::int64_t{2048}, imgBefore[base]);
+                EXPECT_EQ(Slice(img, static_cast<std::size_t>(it->lOffset) * 2048, static_cast<std::size_t>(it->lSize) * 2048), Blocks(bytes)) << name;
+                ++archiveFiles[base];
+            } else {
+                refused.push_back(name);
+            }
+        }
+        for (const auto& [base, before] : dirBefore)   // one record for each file, nothing more
+            EXPECT_EQ(fs::FileLength(game + base + ".dir"), before + 32 * static_cast<std::int64_t>(archiveFiles[base])) << base;
+        captions.push_back("Mod installed!");
+        EXPECT_EQ(window.captions, captions);
+        ASSERT_EQ(window.messages.size(), refused.size());
+        for (std::size_t i = 0; i < refused.size(); ++i)
+            EXPECT_NE(window.messages[i].text.find("The file " + refused[i] + " "), std::string::npos) << window.messages[i].text;
+    }
 }
