@@ -480,7 +480,7 @@ TEST_F(Install, StraightFromThePackageAsIfUnpackedIntoAFolder)
         ASSERT_EQ(result, InstallResult::Installed);
         EXPECT_TRUE(Tree(temp.Path()).empty());
 
-        std::vector<std::string> captions;
+        std::vector<std::string> captions = {"Installing mod.zpk"};
         std::vector<std::string> refused;
         std::map<std::string, std::size_t> archiveFiles;
         for (const std::string& name : files) {
