@@ -4,6 +4,7 @@
 
 #include "Archive.h"
 #include "FileSystem.h"
+#include "ModSource.h"
 #include "Text.h"
 
 #include <cstdio>
@@ -69,6 +70,13 @@ bool SameFile(const std::string& a, const std::string& b)
     return std::filesystem::equivalent(fs::NativePath(a), fs::NativePath(b), ignored);
 }
 
+std::string CrLfToLf(std::string s)
+{
+    for (std::size_t at; (at = s.find("\r\n")) != std::string::npos;)
+        s.erase(at, 1);
+    return s;
+}
+
 [[noreturn]] void RefuseFile(const std::string& path, const std::string& reason)
 {
     throw TesseraError(ErrorKind::InvalidArgument, "Cannot pack " + PrintableName(path) + ": " + reason, path);
@@ -114,74 +122,46 @@ int CmdExtract(const Args& args)
 
 int CmdPack(const Args& args)
 {
-    if (args.size() != 2)
-        return UsageError("pack FOLDER BASE");
+    std::vector<std::string> positional;
+    std::string from;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--from" && i + 1 < args.size())
+            from = args[++i];
+        else if (args[i].starts_with("--"))
+            return UsageError("pack SOURCE BASE [--from FOLDER]");
+        else
+            positional.push_back(args[i]);
+    }
+    if (positional.size() != 2)
+        return UsageError("pack SOURCE BASE [--from FOLDER]");
     return Run("pack", [&] {
-        const std::string folder = fs::WithTrailingSeparator(args[0]);
-        const std::string base = WithoutExtension(args[1], {".zpk", ".dir"});
+        const std::string& source = positional[0];
+        const std::string base = WithoutExtension(positional[1], {".zpk", ".dir"});
         const std::string zpkPath = base + ".zpk";
         const std::string dirPath = base + ".dir";
-        if (!fs::FolderExists(folder))
-            throw TesseraError(ErrorKind::PathNotFound, "The folder " + args[0] + " was not found", args[0]);
+        if (!fs::PathExists(source))
+            throw TesseraError(ErrorKind::PathNotFound, "The source " + source + " was not found", source);
 
         // Every name and size is checked before anything is written.
-        const std::vector<std::string> names = fs::ListFiles(folder);
-        if (names.empty())
-            throw TesseraError(ErrorKind::InvalidArgument, "The folder " + args[0] + " holds no files to pack", args[0]);
-        std::int64_t total = 0;
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            const std::string& name = names[i];
-            const std::string path = folder + name;
-            if (name.size() >= kNameSize)
-                RefuseFile(path, "the name is longer than " + std::to_string(kNameSize - 1) + " characters");
-            if (name.find(' ') != std::string::npos)
-                RefuseFile(path, "the name contains a space");
-            if (auto reason = UnsafeNameReason(name))
-                RefuseFile(path, *reason);
-            // The listing sorts names that differ only in letter case next to each other.
-            if (i > 0 && EqualsIgnoreCase(name, names[i - 1]))
-                RefuseFile(path, "the name differs from " + PrintableName(names[i - 1]) + " only in letter case");
-            if (SameFile(path, zpkPath) || SameFile(path, dirPath))
-                RefuseFile(path, "it is the package being written; choose a BASE outside the folder");
-            total += fs::FileLength(path);
-            if (total > std::numeric_limits<std::int32_t>::max())
-                RefuseFile(path, "the package would hold more than " + std::to_string(std::numeric_limits<std::int32_t>::max()) + " bytes");
-        }
-
-        // Made before the try: when it cannot be created, nothing has changed yet.
-        fs::File zpk(zpkPath, fs::OpenMode::Create);
+        ModListing listing;
         try {
-            std::vector<std::byte> directory;
-            directory.reserve(names.size() * kRecordSize);
-            std::int64_t offset = 0;
-            for (const std::string& name : names) {
-                const std::vector<std::byte> bytes = fs::ReadWholeFile(folder + name);
-                DirRecord record;
-                record.lOffset = CheckedInt32(offset, "offset of " + name + " in " + zpkPath);
-                record.lSize = CheckedInt32(static_cast<std::int64_t>(bytes.size()), "size of " + name);
-                CheckedInt32(offset + record.lSize, "length of " + zpkPath);
-                std::copy(name.begin(), name.end(), record.sName.begin());   // the rest stays NUL
-                zpk.WriteAt(offset, bytes);
-                const RecordBytes encoded = EncodeRecord(record);
-                directory.insert(directory.end(), encoded.begin(), encoded.end());
-                offset += record.lSize;
-            }
-            zpk.Close();
-            fs::WriteWholeFile(dirPath, directory);
-        } catch (...) {
-            // A half-written package would be taken for a whole one.
-            zpk.Close();
-            for (const std::string& path : {zpkPath, dirPath}) {
-                try {
-                    if (fs::FileExists(path))
-                        fs::DeleteFile(path);
-                } catch (const TesseraError&) {
-                }
-            }
+            listing = ListModSource(source, from);
+        } catch (const TesseraError& e) {
+            if (e.Kind() == ErrorKind::UnsafeName || e.Kind() == ErrorKind::Overflow)
+                throw TesseraError(ErrorKind::InvalidArgument, std::string("Cannot pack ") + e.what(), e.Path());
             throw;
         }
-        std::cout << "Packed " << names.size() << (names.size() == 1 ? " file" : " files") << " into " << zpkPath << " and "
-                  << dirPath << "\n";
+        if (listing.members.empty())
+            throw TesseraError(ErrorKind::InvalidArgument, "The source " + source + " holds no files to pack", source);
+        for (const ModMember& member : listing.members)
+            if (listing.folder && (SameFile(member.file, zpkPath) || SameFile(member.file, dirPath)))
+                RefuseFile(member.file, "it is the package being written; choose a BASE outside the folder");
+
+        WriteModPackage(listing, base);
+        const std::size_t count = listing.members.size();
+        std::cout << "Packed " << count << (count == 1 ? " file" : " files") << " into " << zpkPath << " and " << dirPath << "\n";
+        if (const std::string skipped = SkippedText(listing); !skipped.empty())
+            std::cout << CrLfToLf(skipped) << "\n";
     });
 }
 

@@ -4,7 +4,9 @@
 #include "Archive.h"
 #include "ConsoleServices.h"
 #include "FileSystem.h"
+#include "InstallDownload.h"
 #include "InstallPackage.h"
+#include "ModSource.h"
 #include "QtSettingsStore.h"
 #include "RecordingServices.h"
 #include "Text.h"
@@ -17,9 +19,12 @@ namespace tessera::cli {
 
 namespace {
 
+constexpr const char* kFromAdvice = " Choose the folder to install from with --from FOLDER.";
+
 struct Options {
     std::vector<std::string> positional;
     std::optional<std::string> game;
+    std::optional<std::string> from;
     bool dryRun = false;
     bool ok = true;
 };
@@ -32,6 +37,8 @@ Options Parse(const Args& args, bool allowDryRun)
             o.game = args[++i];
         else if (allowDryRun && args[i] == "--dry-run")
             o.dryRun = true;
+        else if (allowDryRun && args[i] == "--from" && i + 1 < args.size())
+            o.from = args[++i];
         else if (args[i].starts_with("--"))
             o.ok = false;
         else
@@ -79,6 +86,13 @@ void PrintPlan(const std::vector<PlannedFile>& plan)
     }
 }
 
+std::string LinesOf(std::string text)
+{
+    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
+        text.erase(at, 1);
+    return text;
+}
+
 // Problems of one game archive, each as a line; none when it is sound.
 std::vector<std::string> CheckArchive(const std::string& base)
 {
@@ -116,10 +130,15 @@ std::vector<std::string> CheckArchive(const std::string& base)
 int CmdInstall(const Args& args)
 {
     const Options o = Parse(args, true);
-    if (!o.ok || o.positional.size() != 1) {
-        std::cerr << "Usage: tessera-cli install PACKAGE.zpk [--game FOLDER] [--dry-run]\n";
+    // A package is installed as it is; anything else is a download to take the game files from.
+    const bool package = o.positional.size() == 1 && EndsWith(LowerAscii(o.positional[0]), ".zpk");
+    if (!o.ok || o.positional.size() != 1 || (package && o.from)) {
+        std::cerr << "Usage: tessera-cli install SOURCE [--game FOLDER] [--dry-run] [--from FOLDER]\n"
+                     "SOURCE: a package (.zpk), a .zip, .7z or .rar archive, or a folder\n";
         return kUsage;
     }
+    const std::string& source = o.positional[0];
+    const std::string from = o.from.value_or(std::string());
     try {
         Settings settings(o.game);
         if (settings.main->sGTA3Path == kNotFound) {
@@ -127,15 +146,31 @@ int CmdInstall(const Args& args)
             return kFailed;
         }
         if (o.dryRun) {
-            const InstallPlan plan = PlanInstall(o.positional[0], *settings.main);
+            InstallPlan plan;
+            std::string skipped;
+            if (package) {
+                plan = PlanInstall(source, *settings.main);
+            } else {
+                DownloadPlan download = PlanDownload(source, *settings.main, from);
+                plan = std::move(download.plan);
+                skipped = std::move(download.skipped);
+            }
             PrintPlan(plan.files);
+            if (!skipped.empty())
+                std::cout << LinesOf(skipped) << "\n";
             if (plan.problem.empty())
                 return kOk;
             std::cerr << "The install would fail: " << plan.problem << "\n";
             return kFailed;
         }
         ConsoleWindowServices console;
-        return InstallPackage(o.positional[0], *settings.main, console) == InstallResult::Installed ? kOk : kFailed;
+        const InstallResult result =
+            package ? InstallPackage(source, *settings.main, console)
+                    : InstallDownload(source, *settings.main, console, {}, DownloadChoice{from, std::string(kFromAdvice)});
+        return result == InstallResult::Installed ? kOk : kFailed;
+    } catch (const SameNameError& e) {
+        std::cerr << e.what() << kFromAdvice << "\n";
+        return kFailed;
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return kFailed;

@@ -410,7 +410,8 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     }
 
     if (!failure.empty()) {
-        std::string text = "The package " + packagePath + " could not be installed." + kCrLf + failure + kCrLf;
+        const std::string& shown = options.sourceName.empty() ? packagePath : options.sourceName;
+        std::string text = "The package " + shown + " could not be installed." + kCrLf + failure + kCrLf;
         if (journalWritten) {
             try {
                 RollBack(journal);

@@ -19,6 +19,9 @@ enum class InstallResult {
 struct InstallOptions {
     // Where the install journal lives; empty means the user's data folder.
     std::string journalFolder;
+    // What the user chose, named in the failure message in place of the package path: the
+    // download that a package was made from. Empty: the package path.
+    std::string sourceName;
 };
 
 // Installs the package whose data file is packagePath (ending in ".zpk") into the game folder

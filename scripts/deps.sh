@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what Tessera needs to build, test and run on Debian 12 (skips apt when all is there).
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libgl-dev
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libgl-dev libarchive-dev
           clang libclang-rt-14-dev xvfb xauth xdotool x11-utils imagemagick)
 missing=()
 for p in "${packages[@]}"; do
