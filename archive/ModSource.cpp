@@ -10,6 +10,11 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#ifdef _WIN32
+// archive_entry.h brings in windows.h, whose macros would rename the file services' calls.
+#undef DeleteFile
+#undef CopyFile
+#endif
 
 #include <algorithm>
 #include <array>
@@ -27,7 +32,8 @@ namespace tessera {
 
 namespace {
 
-constexpr std::size_t kChunk = 1 << 20;   // one read of the source, one write of the package
+constexpr std::size_t kReadChunk = 64 << 10;   // one read of the archive file
+constexpr std::size_t kChunk = 1 << 20;        // one write of the package
 constexpr std::int64_t kMaxPackage = std::numeric_limits<std::int32_t>::max();
 
 std::string ShownSource(const std::string& source) { return PrintableName(source); }
@@ -149,7 +155,7 @@ bool IsBelow(const std::string& normalPath, const std::string& folder)
 // itself come back as they are; what libarchive finds wrong with the bytes is a damaged archive.
 class ArchiveReader {
 public:
-    explicit ArchiveReader(const std::string& path) : path_(path), file_(path, fs::OpenMode::Read), buffer_(kChunk)
+    explicit ArchiveReader(const std::string& path) : path_(path), file_(path, fs::OpenMode::Read), buffer_(kReadChunk)
     {
         length_ = file_.Length();
         a_ = archive_read_new();
@@ -237,7 +243,7 @@ public:
         std::string where = ShownSource(path_);
         if (!member.empty())
             where += ", member " + PrintableName(member);
-        Refuse(ErrorKind::BadArchive, where + ": the archive is damaged or truncated (" + ErrorText() + ")", path_);
+        Refuse(ErrorKind::BadArchive, where + (member.empty() ? " is" : ": the archive is") + " damaged or truncated: " + ErrorText(), path_);
     }
 
 private:
@@ -252,8 +258,9 @@ private:
 
     std::string ErrorText() const
     {
-        const char* s = archive_error_string(a_);
-        return s ? s : "unknown error";
+        std::string s = archive_error_string(a_) ? archive_error_string(a_) : "unknown error";
+        s.erase(s.find_last_not_of(" \r\n") + 1);
+        return s;
     }
 
     void RethrowFileFailure()
@@ -361,7 +368,7 @@ struct Sorter {
             Refuse(ErrorKind::InvalidArgument, ShownSource(listing.source) + " has no folder " + PrintableName(from), listing.source);
         auto& m = listing.members;
         std::stable_sort(m.begin(), m.end(), [](const ModMember& a, const ModMember& b) {
-            return LessIgnoreCase(a.name, b.name) || (EqualsIgnoreCase(a.name, b.name) && LessIgnoreCase(a.path, b.path));
+            return EqualsIgnoreCase(a.name, b.name) ? LessIgnoreCase(a.path, b.path) : LessIgnoreCase(a.name, b.name);
         });
         std::string clashes;
         for (std::size_t i = 1; i < m.size(); ++i) {
@@ -445,7 +452,11 @@ void ListFolder(Sorter& sorter)
                 member.path = path;
                 member.name = name;
                 member.file = root + path;
-                member.size = IsBelow(path, sorter.from) ? fs::FileLength(member.file) : 0;
+                // From the walk, not through the path text: a name may hold what that text
+                // would take for a separator, and is refused for it.
+                member.size = static_cast<std::int64_t>(it->file_size(ec));
+                if (ec)
+                    break;
                 sorter.Take(std::move(member), true);
             }
         }

@@ -14,7 +14,7 @@ public:
     ScopedUtf8Locale& operator=(const ScopedUtf8Locale&) = delete;
 
 private:
-    void* locale_ = nullptr;     // the UTF-8 locale made for this scope
+    void* locale_ = nullptr;     // the UTF-8 locale, made once for the process
     void* previous_ = nullptr;   // the thread's locale before it
 };
 

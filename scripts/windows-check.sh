@@ -12,9 +12,13 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 # The generated stock-list source comes from the host build.
 [ -f build/catalogue/StockListData.cpp ] || { cmake -S . -B build -G Ninja >/dev/null && cmake --build build --target tessera_catalogue >/dev/null; }
+# libarchive's headers are the same for every platform; Debian ships no MinGW build to link.
+mkdir "$out/include"
+cp /usr/include/archive.h /usr/include/archive_entry.h "$out/include/"
 for f in platform/Error.cpp platform/FileSystemCommon.cpp platform/FileSystemWin32.cpp platform/LargeBuffer.cpp platform/ResData.cpp platform/Timing.cpp \
-         archive/Archive.cpp catalogue/modMain.cpp install/InstallPackage.cpp install/Journal.cpp; do
+         platform/TextLocale.cpp archive/Archive.cpp archive/ModSource.cpp catalogue/modMain.cpp install/InstallPackage.cpp \
+         install/InstallDownload.cpp install/Journal.cpp; do
   x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -Wpedantic -Werror \
-    -Iplatform -Iarchive -Icatalogue -Iinstall -Ibuild/catalogue -c "$f" -o "$out/$(basename "$f").o"
+    -Iplatform -Iarchive -Icatalogue -Iinstall -Ibuild/catalogue -isystem "$out/include" -c "$f" -o "$out/$(basename "$f").o"
 done
 echo "windows-check: the logic and the Windows file-system services compile for Windows"

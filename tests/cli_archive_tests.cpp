@@ -204,7 +204,7 @@ TEST(Cli, UsageAndMissingFiles)
         {{"list", "a", "b"}, 2, "Usage: tessera-cli list ARCHIVE"},
         {{"extract", dir / "mod.zpk"}, 2, "Usage: tessera-cli extract PACKAGE.zpk FOLDER"},
         {{"extract", dir / "mod.dir", dir / "out"}, 2, "Usage: tessera-cli extract PACKAGE.zpk FOLDER"},
-        {{"pack", dir / "src"}, 2, "Usage: tessera-cli pack FOLDER BASE"},
+        {{"pack", dir / "src"}, 2, "Usage: tessera-cli pack SOURCE BASE [--from FOLDER]"},
         {{"list", dir / "none.dir"}, 1, "none.dir: file not found"},
         {{"extract", dir / "none.zpk", dir / "out"}, 1, "none.dir was not found"},
         {{"pack", dir / "nowhere", dir / "mod"}, 1, "nowhere was not found"},
