@@ -1,5 +1,5 @@
-# bash completion for tessera-cli: its commands and options, .zpk packages where a package is
-# wanted, archives for list, and folders for --game and where a folder is wanted.
+# bash completion for tessera-cli: its commands and options, .zpk packages and .zip, .7z and
+# .rar downloads where a source is wanted, archives for list, and folders for --game and where a folder is wanted.
 
 # Files of $cur whose names end in one of the given extensions (any letter case), and folders.
 _tessera_cli_files()
@@ -33,14 +33,15 @@ _tessera_cli()
         COMPREPLY=($(compgen -W $'install\ncheck\nrecover\nlist\nextract\npack\n--help\n--version' -- "$cur"))
         return
     fi
-    if [[ $prev == --game ]]; then
+    if [[ $prev == --game || $prev == --from ]]; then
         _tessera_cli_folders
         return
     fi
     local command=${COMP_WORDS[1]}
     if [[ $cur == -* ]]; then
         case $command in
-            install) COMPREPLY=($(compgen -W $'--game\n--dry-run\n--help' -- "$cur")) ;;
+            install) COMPREPLY=($(compgen -W $'--game\n--dry-run\n--from\n--help' -- "$cur")) ;;
+            pack) COMPREPLY=($(compgen -W $'--from\n--help' -- "$cur")) ;;
             recover) COMPREPLY=($(compgen -W $'--game\n--help' -- "$cur")) ;;
             *) COMPREPLY=($(compgen -W '--help' -- "$cur")) ;;
         esac
@@ -50,16 +51,16 @@ _tessera_cli()
     local i position=0
     for ((i = 2; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-            --game) ((i++)) ;;
+            --game | --from) ((i++)) ;;
             -*) ;;
             *) ((position++)) ;;
         esac
     done
     case $command:$position in
-        install:0) _tessera_cli_files zpk ;;
+        install:0 | pack:0) _tessera_cli_files zpk zip 7z rar ;;
         extract:0) _tessera_cli_files zpk ;;
         list:0) _tessera_cli_files dir img zpk ;;
-        check:0 | extract:1 | pack:0) _tessera_cli_folders ;;
+        check:0 | extract:1) _tessera_cli_folders ;;
         pack:1)
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
