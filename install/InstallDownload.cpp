@@ -2,6 +2,7 @@
 // that can be wrong with it is found before the game folder is touched.
 #include "InstallDownload.h"
 
+#include "Archive.h"
 #include "FileSystem.h"
 #include "ModSource.h"
 
@@ -54,13 +55,19 @@ InstallResult InstallDownload(const std::string& source, modMain& settings, IWin
     window.SetPointer(Pointer::Hourglass);
     window.SetButtonEnabled(Button::Install, false);
     window.SetButtonEnabled(Button::BrowseSource, false);
+    // A folder given with a trailing separator is named by its last component all the same.
+    std::string shownSource = source;
+    while (shownSource.size() > 1 && fs::IsSeparator(shownSource.back()))
+        shownSource.pop_back();
+    // Unpacking a large download takes a while; the install that follows names it the same way.
+    window.SetCaption("Installing " + BaseName(shownSource));
 
     std::string failure;
     try {
         DownloadPackage package;
         const ModListing listing = package.Make(source, choice.from, &window);
         InstallOptions shown = options;
-        shown.sourceName = source;
+        shown.sourceName = shownSource;
         const InstallResult result = InstallPackage(package.Path(), settings, window, shown);
         if (result == InstallResult::Installed) {
             if (const std::string skipped = SkippedText(listing); !skipped.empty())
@@ -75,7 +82,8 @@ InstallResult InstallDownload(const std::string& source, modMain& settings, IWin
         failure = e.what();
     }
     // Only the download's own refusals reach here: InstallPackage reports its failures itself.
-    window.MsgBox("The package " + source + " could not be installed.\r\n" + failure + "\r\nThe game folder was left as it was.",
+    window.SetCaption(std::string(kMainCaption));
+    window.MsgBox("The package " + shownSource + " could not be installed.\r\n" + failure + "\r\nThe game folder was left as it was.",
                   "Install failed");
     window.SetButtonEnabled(Button::Install, true);
     window.SetButtonEnabled(Button::BrowseSource, true);

@@ -350,7 +350,8 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     window.SetButtonEnabled(Button::BrowseSource, false);
     // Unpacking a large package takes a while: the caption says so from the start, never
     // showing the outcome of an earlier run meanwhile.
-    window.SetCaption("Installing " + BaseName(packagePath));
+    const std::string& shown = options.sourceName.empty() ? packagePath : options.sourceName;
+    window.SetCaption("Installing " + BaseName(shown));
 
     std::optional<fs::ExclusiveLock> lock;   // held until the install has returned
     Journal journal;
@@ -410,7 +411,6 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     }
 
     if (!failure.empty()) {
-        const std::string& shown = options.sourceName.empty() ? packagePath : options.sourceName;
         std::string text = "The package " + shown + " could not be installed." + kCrLf + failure + kCrLf;
         if (journalWritten) {
             try {

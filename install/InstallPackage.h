@@ -19,8 +19,8 @@ enum class InstallResult {
 struct InstallOptions {
     // Where the install journal lives; empty means the user's data folder.
     std::string journalFolder;
-    // What the user chose, named in the failure message in place of the package path: the
-    // download that a package was made from. Empty: the package path.
+    // What the user chose, named in the caption and the failure message in place of the package
+    // path: the download that a package was made from. Empty: the package path.
     std::string sourceName;
 };
 

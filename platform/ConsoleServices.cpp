@@ -29,9 +29,11 @@ void ConsoleWindowServices::MsgBox(const std::string& text, const std::string& t
 
 void ConsoleWindowServices::SetCaption(const std::string& caption)
 {
-    // The idle window's caption, put back after a failure, tells a console nothing.
-    if (!quiet_ && caption != kMainCaption)
+    // The idle window's caption, put back after a failure, tells a console nothing; nor does
+    // one that did not change (a download's install names it while unpacking and installing).
+    if (!quiet_ && caption != kMainCaption && caption != lastCaption_)
         out_ << caption << '\n';
+    lastCaption_ = caption;
 }
 
 } // namespace tessera

@@ -27,6 +27,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     bool quiet_;
+    std::string lastCaption_;
 };
 
 } // namespace tessera
