@@ -4,11 +4,19 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class QDialog;
 class QWidget;
 
 namespace tessera {
+
+// One more entry of an open-file dialog's filter list: what it shows, and the names it lists
+// (wildcard patterns separated by spaces).
+struct FileFilter {
+    std::string description;
+    std::string pattern;
+};
 
 class IDialogs {
 public:
@@ -19,8 +27,10 @@ public:
     // A modal single-file open dialog over owner, starting in startFolder, with one filter entry
     // shown as filterDescription that lists the names matching pattern in any letter case. The
     // user may type a name that does not exist. Returns the chosen full path, or empty text.
+    // moreFilters follow the first entry in the filter list.
     virtual std::string OpenFile(QWidget* owner, const std::string& title, const std::string& filterDescription,
-                                 const std::string& pattern, const std::string& startFolder) = 0;
+                                 const std::string& pattern, const std::string& startFolder,
+                                 const std::vector<FileFilter>& moreFilters = {}) = 0;
     // Shows dialog modally and returns when it has closed.
     virtual void ShowModal(QDialog& dialog) = 0;
 };

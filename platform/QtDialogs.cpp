@@ -61,7 +61,7 @@ std::string AnyCaseWildcard(std::string_view pattern)
 
 std::unique_ptr<QFileDialog> MakeOpenDialog(QWidget* owner, const std::string& title,
                                             const std::string& filterDescription, const std::string& pattern,
-                                            const std::string& startFolder)
+                                            const std::string& startFolder, const std::vector<FileFilter>& moreFilters)
 {
     auto dialog = std::make_unique<QFileDialog>(owner, FromBytes(title), FromBytes(fs::NativePath(startFolder)));
     // Qt's own dialog on every platform, so the filter below behaves the same everywhere.
@@ -71,15 +71,18 @@ std::unique_ptr<QFileDialog> MakeOpenDialog(QWidget* owner, const std::string& t
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     // The user may also type the name of a file that does not exist.
     dialog->setFileMode(QFileDialog::AnyFile);
-    dialog->setNameFilter(FromBytes(filterDescription) + QStringLiteral(" (") +
-                          FromBytes(AnyCaseWildcard(pattern)) + QStringLiteral(")"));
+    QStringList filters{FromBytes(filterDescription) + QStringLiteral(" (") + FromBytes(AnyCaseWildcard(pattern)) + QStringLiteral(")")};
+    for (const FileFilter& more : moreFilters)
+        filters << FromBytes(more.description) + QStringLiteral(" (") + FromBytes(AnyCaseWildcard(more.pattern)) + QStringLiteral(")");
+    dialog->setNameFilters(filters);
     return dialog;
 }
 
 std::string QtDialogs::OpenFile(QWidget* owner, const std::string& title, const std::string& filterDescription,
-                                const std::string& pattern, const std::string& startFolder)
+                                const std::string& pattern, const std::string& startFolder,
+                                const std::vector<FileFilter>& moreFilters)
 {
-    const auto dialog = MakeOpenDialog(owner, title, filterDescription, pattern, startFolder);
+    const auto dialog = MakeOpenDialog(owner, title, filterDescription, pattern, startFolder, moreFilters);
     if (dialog->exec() != QDialog::Accepted)
         return {};
     const QStringList files = dialog->selectedFiles();

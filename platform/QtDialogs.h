@@ -16,7 +16,8 @@ class QtDialogs : public IDialogs {
 public:
     void MsgBox(QWidget* owner, const std::string& text, const std::string& title) override;
     std::string OpenFile(QWidget* owner, const std::string& title, const std::string& filterDescription,
-                         const std::string& pattern, const std::string& startFolder) override;
+                         const std::string& pattern, const std::string& startFolder,
+                         const std::vector<FileFilter>& moreFilters = {}) override;
     void ShowModal(QDialog& dialog) override;
 };
 
@@ -27,6 +28,6 @@ std::string AnyCaseWildcard(std::string_view pattern);
 // The open-file dialog as OpenFile shows it, not yet shown.
 std::unique_ptr<QFileDialog> MakeOpenDialog(QWidget* owner, const std::string& title,
                                             const std::string& filterDescription, const std::string& pattern,
-                                            const std::string& startFolder);
+                                            const std::string& startFolder, const std::vector<FileFilter>& moreFilters = {});
 
 } // namespace tessera

@@ -2,6 +2,7 @@
 // window (message box, open-file dialog, options dialog) answered at once by a scripted double.
 #include "Archive.h"
 #include "Dialogs.h"
+#include "DownloadSupport.h"
 #include "FileSystem.h"
 #include "Handlers.h"
 #include "InstallPackage.h"
@@ -69,6 +70,7 @@ struct OpenCall {
     QWidget* owner;
     QString ownerTitle;   // the owner may be gone when the test looks
     std::string title, description, pattern, startFolder;
+    std::vector<FileFilter> more;
 };
 
 // Answers every modal window at once: message boxes are recorded, the open-file dialog returns
@@ -82,9 +84,10 @@ public:
     }
 
     std::string OpenFile(QWidget* owner, const std::string& title, const std::string& description,
-                         const std::string& pattern, const std::string& startFolder) override
+                         const std::string& pattern, const std::string& startFolder,
+                         const std::vector<FileFilter>& more) override
     {
-        openCalls.push_back({owner, owner ? owner->windowTitle() : QString(), title, description, pattern, startFolder});
+        openCalls.push_back({owner, owner ? owner->windowTitle() : QString(), title, description, pattern, startFolder, more});
         if (paths.empty())
             return {};
         std::string path = paths.front();
@@ -778,6 +781,52 @@ private slots:
         QCOMPARE(captions.back(), QStringLiteral("Mod installed!"));
     }
 
+    // A download is chosen under Browse's second filter and needs no .dir; it installs with the
+    // same captions, naming the download, and tells the skipped files in one message at the end.
+    // A damaged one is refused and leaves the window idle.
+    void installDownloadFromWindow()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        TempDir mods;
+        const Bytes model = Pattern(3000, 3);
+        MakeDownload(mods / "car.ZIP", Format::Zip, {{"Car/car.dff", model}, {"Car/readme.txt", ToBytes("hi")}, {"Car/shot1.jpg", model}});
+        auto window = LoadedWindow(store, game.path);
+        frmMain& w = *window;
+        dialogs.paths = {mods / "car.ZIP"};
+        Click(w, "cmdBrowseSource");
+        QCOMPARE(dialogs.openCalls.size(), std::size_t{1});
+        QCOMPARE(dialogs.openCalls[0].description, std::string("(*.zpk)"));
+        QCOMPARE(dialogs.openCalls[0].more.size(), std::size_t{1});
+        QCOMPARE(dialogs.openCalls[0].more[0].description, std::string("Mod archives (*.zip *.7z *.rar)"));
+        QCOMPARE(dialogs.openCalls[0].more[0].pattern, std::string("*.zip *.7z *.rar"));
+        QCOMPARE(Text(w, "lblSource"), mods / "car.ZIP");
+        QVERIFY(Enabled(w, "cmdInstall"));
+        QCOMPARE(dialogs.messages.size(), std::size_t{0});
+
+        std::vector<QString> captions;
+        connect(&w, &QWidget::windowTitleChanged, this, [&](const QString& title) { captions.push_back(title); });
+        Click(w, "cmdInstall");
+        QCOMPARE(captions, (std::vector<QString>{QStringLiteral("Installing car.ZIP"), QStringLiteral("Installing car.dff"), QStringLiteral("Mod installed!")}));
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].text, std::string("Skipped, not game files: Car/readme.txt, Car/shot1.jpg"));
+        QCOMPARE(dialogs.messages[0].title, std::string("Skipped files"));
+        QCOMPARE(ArchiveNames(game.path + "models/gta3.dir"), (std::vector<std::string>{"car.dff.old", "car.dff"}));
+        QCOMPARE(Slice(ReadFile(game.path + "models/gta3.img"), 2048, model.size()), model);
+
+        WriteFile(mods / "bad.7z", Pattern(100));
+        dialogs.paths = {mods / "bad.7z"};
+        Click(w, "cmdBrowseSource");
+        Click(w, "cmdInstall");
+        QCOMPARE(dialogs.messages.size(), std::size_t{2});
+        QCOMPARE(dialogs.messages[1].title, std::string("Install failed"));
+        QCOMPARE(dialogs.messages[1].text, "The package " + mods / "bad.7z" + " could not be installed.\r\n" + mods / "bad.7z"
+                     + " is not a .zip, .7z or .rar archive\r\nThe game folder was left as it was.");
+        QCOMPARE(w.windowTitle(), QStringLiteral("Orlen's Tessera"));
+        QVERIFY(Enabled(w, "cmdInstall"));
+        QVERIFY(Enabled(w, "cmdBrowseSource"));
+    }
+
     // An install that fails tells the user and leaves the window idle under its own caption,
     // also after an earlier install succeeded.
     void failedInstallReturnsToIdle()
@@ -907,7 +956,7 @@ private slots:
     {
         TempDir folder;
         // Created past the game-style file layer, which would take GTA3.EXE for gta3.exe.
-        for (const char* name : {"gta3.exe", "GTA3.EXE", "Gta3.exe.bak", "readme.txt", "car.zpk", "CAR.ZPK", "car.dir"})
+        for (const char* name : {"gta3.exe", "GTA3.EXE", "Gta3.exe.bak", "readme.txt", "car.zpk", "CAR.ZPK", "car.dir", "mod.zip", "MOD.7Z", "x.rar"})
             std::ofstream(folder / name) << "x";
         struct Row {
             const char* pattern;
@@ -939,6 +988,17 @@ private slots:
             QTRY_COMPARE(listed(), row.listed);
             dialog->reject();
         }
+        // Browse's second entry lists downloads in any letter case.
+        auto dialog = MakeOpenDialog(nullptr, "Pick", "(*.zpk)", "*.zpk", folder.Path(), {{"Mod archives (*.zip *.7z *.rar)", "*.zip *.7z *.rar"}});
+        dialog->show();
+        auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        QVERIFY(types);
+        QCOMPARE(types->count(), 2);
+        QCOMPARE(types->itemText(1), QStringLiteral("Mod archives (*.zip *.7z *.rar)"));
+        dialog->selectNameFilter(dialog->nameFilters().at(1));
+        auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 3);
+        dialog->reject();
     }
 };
 

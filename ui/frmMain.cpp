@@ -4,7 +4,9 @@
 #include "Dialogs.h"
 #include "FileSystem.h"
 #include "Handlers.h"
+#include "InstallDownload.h"
 #include "InstallPackage.h"
+#include "ModSource.h"
 #include "Text.h"
 #include "frmOption.h"
 #include "modBrowseDir.h"
@@ -160,10 +162,18 @@ void frmMain::SetSourceText(const std::string& text)
     lblSource->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-void frmMain::cmdBrowseSource_Click() { TakePackage(ShowOpenDialog("Select a .zpk to extract", "*.zpk", this)); }
+void frmMain::cmdBrowseSource_Click()
+{
+    TakePackage(ShowOpenDialog("Select a .zpk to extract", "*.zpk", this, {{"Mod archives (*.zip *.7z *.rar)", "*.zip *.7z *.rar"}}));
+}
 
 void frmMain::TakePackage(const std::string& chosen)
 {
+    // A download as it was shipped needs no .dir; its install reads it whole.
+    if (IsModArchiveName(chosen)) {
+        SetSourceText(chosen);
+        return;
+    }
     // The ending in any letter case, as the dialog lists and the install takes it.
     if (chosen.size() < 4 || !EqualsIgnoreCase(std::string_view(chosen).substr(chosen.size() - 4), ".zpk"))
         return;
@@ -184,7 +194,10 @@ void frmMain::cmdInstall_Click()
 {
     installing_ = true;
     // A failed install reports itself and returns the window to idle.
-    InstallPackage(sourceText_, settings_, *windowServices_);
+    if (IsModArchiveName(sourceText_))
+        InstallDownload(sourceText_, settings_, *windowServices_);
+    else
+        InstallPackage(sourceText_, settings_, *windowServices_);
     installing_ = false;
     if (closePending_)
         close();

@@ -8,9 +8,10 @@
 
 namespace tessera {
 
-std::string ShowOpenDialog(const std::string& title, const std::string& pattern, QWidget* owner)
+std::string ShowOpenDialog(const std::string& title, const std::string& pattern, QWidget* owner,
+                           const std::vector<FileFilter>& moreFilters)
 {
-    const std::string chosen = Dialogs().OpenFile(owner, title, "(" + pattern + ")", pattern, fs::ProgramFolder());
+    const std::string chosen = Dialogs().OpenFile(owner, title, "(" + pattern + ")", pattern, fs::ProgramFolder(), moreFilters);
     return CleanName(TrimSpaces(chosen));
 }
 

@@ -1,7 +1,10 @@
 // modBrowseDir: the program's one wrapper around the open-file dialog.
 #pragma once
 
+#include "Dialogs.h"
+
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -9,7 +12,8 @@ namespace tessera {
 
 // A modal single-file open dialog over owner with the given title and one filter entry,
 // described as the pattern in parentheses, starting in the program folder. Returns the chosen
-// full path, or empty text when the user cancelled.
-std::string ShowOpenDialog(const std::string& title, const std::string& pattern, QWidget* owner);
+// full path, or empty text when the user cancelled. moreFilters follow that entry.
+std::string ShowOpenDialog(const std::string& title, const std::string& pattern, QWidget* owner,
+                           const std::vector<FileFilter>& moreFilters = {});
 
 } // namespace tessera
