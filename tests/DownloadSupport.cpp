@@ -49,6 +49,8 @@ void Put(Bytes& out, std::uint64_t value, int width)
         out.push_back(static_cast<std::byte>((value >> (8 * i)) & 0xFF));
 }
 
+std::string LinkTarget(const Member& m) { return std::string(reinterpret_cast<const char*>(m.bytes.data()), m.bytes.size()); }
+
 } // namespace
 
 Bytes MakeRar(const std::vector<Member>& members)
@@ -96,7 +98,7 @@ void MakeDownload(const std::string& path, Format format, const std::vector<Memb
             }
             fs::CreateFolders(at.substr(0, at.rfind('/') + 1));
             if (m.kind == Member::Kind::Symlink)
-                EXPECT_EQ(::symlink(reinterpret_cast<const char*>(m.bytes.data()), at.c_str()), 0);
+                EXPECT_EQ(::symlink(LinkTarget(m).c_str(), at.c_str()), 0);
             else
                 WriteFile(at, m.bytes);
         }
@@ -133,7 +135,7 @@ void MakeDownload(const std::string& path, Format format, const std::vector<Memb
             break;
         case Member::Kind::Symlink:
             archive_entry_set_filetype(e, AE_IFLNK);
-            archive_entry_set_symlink(e, reinterpret_cast<const char*>(m.bytes.data()));
+            archive_entry_set_symlink(e, LinkTarget(m).c_str());
             break;
         case Member::Kind::File:
             archive_entry_set_filetype(e, AE_IFREG);
