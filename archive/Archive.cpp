@@ -51,16 +51,36 @@ void ReadRecordsInto(const fs::File& file, std::int64_t from, std::int64_t lengt
                      std::vector<DirRecord>& records)
 {
     const auto count = static_cast<std::size_t>(RecordCount(length));
-    // Storage of its own size: what a larger directory read before left is given back.
-    if (records.capacity() > 2 * count + 4096)
+    // Storage of its own size and no more, even for a moment: what an earlier read left is given
+    // back before anything larger is taken.
+    records.clear();
+    if (records.capacity() < count || records.capacity() > 2 * count + 4096)
         std::vector<DirRecord>().swap(records);
     records.resize(count);
-    std::size_t visited = 0;
-    ForEachRecord(file, from, length, buffer, [&](std::int64_t i, const DirRecord& r) {
-        records[static_cast<std::size_t>(i)] = r;
-        visited = static_cast<std::size_t>(i) + 1;
-    });
-    records.resize(visited);   // fewer when the file was cut short meanwhile
+    // Decoded piece by piece straight into the records: a game archive's directory is read
+    // before every file an install puts into it.
+    const std::size_t piece = buffer.size() / kRecordSize * kRecordSize;
+    std::size_t index = 0;
+    for (std::int64_t at = 0; index < count;) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - at, static_cast<std::int64_t>(piece)));
+        const std::size_t got = want == 0 ? 0 : file.ReadAt(from + at, buffer.first(want));
+        const std::size_t whole = std::min(got / kRecordSize, count - index);
+        const std::byte* bytes = buffer.data();
+        for (std::size_t i = 0; i < whole; ++i, ++index, bytes += kRecordSize) {
+            DirRecord& r = records[index];
+            const std::span<const std::byte> b(bytes, kRecordSize);
+            r.lOffset = ReadInt32(b, 0);
+            r.lSize = ReadInt32(b, 4);
+            std::memcpy(r.sName.data(), bytes + 8, kNameSize);
+        }
+        at += static_cast<std::int64_t>(got);
+        if (got < want || at >= length) {
+            if (index < count && got % kRecordSize != 0)   // a trailing record the file holds only in part
+                records[index++] = DecodeRecord(buffer.subspan(whole * kRecordSize, got % kRecordSize));
+            break;
+        }
+    }
+    records.resize(index);   // fewer when the file was cut short meanwhile
 }
 
 RecordBytes EncodeRecord(const DirRecord& record)
