@@ -289,6 +289,13 @@ std::vector<BenchPackage> PlanPackages(const GameFixture& game)
     big.repetitions = 3;
     big.files.push_back({txd.names[100], 500 * kMiB, SeedOf(600, 0), txd.base, {}, true});
     packages.push_back(std::move(big));
+
+    // For the peak memory with one entry larger than any buffer the install may hold.
+    BenchPackage huge;
+    huge.label = "600 MB .txd";
+    huge.repetitions = 1;
+    huge.files.push_back({txd.names[200], 600 * kMiB, SeedOf(700, 0), txd.base, {}, true});
+    packages.push_back(std::move(huge));
     return packages;
 }
 

@@ -54,8 +54,8 @@ struct BenchPackage {
     std::int64_t LargestFile() const;
 };
 
-// The four packages of the benchmark: one car, a pack of 1,000 archive files, 50 stock files
-// and one 500 MB texture.
+// The five packages of the benchmark: one car, a pack of 1,000 archive files, 50 stock files,
+// one 500 MB texture and one 600 MB texture.
 std::vector<BenchPackage> PlanPackages(const GameFixture& game);
 
 // Writes base.zpk and base.dir for the package.

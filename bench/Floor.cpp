@@ -5,7 +5,11 @@
 #include "Error.h"
 #include "FileSystem.h"
 
+#include <cerrno>
 #include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -39,6 +43,43 @@ void Copy(std::FILE* from, std::FILE* to, std::int64_t size, std::vector<char>& 
         if (std::fread(buffer.data(), 1, n, from) != n || std::fwrite(buffer.data(), 1, n, to) != n)
             throw TesseraError(ErrorKind::Io, "Floor: copying " + what + " failed", what);
         done += static_cast<std::int64_t>(n);
+    }
+}
+
+// A file descriptor closed at the end of its scope.
+struct Fd {
+    explicit Fd(const std::string& path, int flags) : fd(::open(path.c_str(), flags | O_CLOEXEC, 0644))
+    {
+        if (fd < 0)
+            throw TesseraError(ErrorKind::Io, "Floor: cannot open " + path, path);
+    }
+    ~Fd() { ::close(fd); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int fd;
+};
+
+// size bytes from offset from of in to offset to of out: copy_file_range, else read and write.
+void KernelCopy(int in, std::int64_t from, int out, std::int64_t to, std::int64_t size, std::vector<char>& buffer, const std::string& what)
+{
+    std::int64_t done = 0;
+    while (done < size) {
+        loff_t inAt = from + done, outAt = to + done;
+        const ssize_t n = ::copy_file_range(in, &inAt, out, &outAt, static_cast<std::size_t>(size - done), 0);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    while (done < size) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(size - done, static_cast<std::int64_t>(buffer.size())));
+        const ssize_t n = ::pread(in, buffer.data(), want, from + done);
+        if (n <= 0 || ::pwrite(out, buffer.data(), static_cast<std::size_t>(n), to + done) != n)
+            throw TesseraError(ErrorKind::Io, "Floor: copying " + what + " failed", what);
+        done += n;
     }
 }
 
@@ -83,6 +124,38 @@ FloorTimes MeasureFloor(const BenchPackage& package, const FloorTargets& targets
         FilePtr in = Open(scratch + f.name, "rb");
         FilePtr out = Open(targets.perFile[i], f.archive.empty() ? "wb" : "ab");
         Copy(in.get(), out.get(), f.size, buffer, f.name);
+    }
+    const auto copied = std::chrono::steady_clock::now();
+    for (const std::string& target : targets.distinct)
+        fs::FlushFile(target);
+    const auto flushed = std::chrono::steady_clock::now();
+    return {Seconds(copied - start), Seconds(flushed - copied)};
+}
+
+FloorTimes MeasurePlainFloor(const BenchPackage& package, const FloorTargets& targets, const std::string& scratchFile)
+{
+    std::vector<char> buffer(kBuffer);
+    const std::string zpkPath = fs::NativePath(package.zpk);
+
+    const auto start = std::chrono::steady_clock::now();
+    {
+        const Fd zpk(zpkPath, O_RDONLY);
+        const Fd copy(scratchFile, O_WRONLY | O_CREAT | O_TRUNC);
+        struct stat st {};
+        ::fstat(zpk.fd, &st);
+        KernelCopy(zpk.fd, 0, copy.fd, 0, st.st_size, buffer, scratchFile);
+    }
+    {
+        const Fd copy(scratchFile, O_RDONLY);
+        std::int64_t at = 0;
+        for (std::size_t i = 0; i < package.files.size(); ++i) {
+            const BenchFile& f = package.files[i];
+            const Fd out(targets.perFile[i], f.archive.empty() ? O_WRONLY | O_CREAT | O_TRUNC : O_WRONLY);
+            struct stat st {};
+            ::fstat(out.fd, &st);
+            KernelCopy(copy.fd, at, out.fd, f.archive.empty() ? 0 : st.st_size, f.size, buffer, f.name);
+            at += f.size;
+        }
     }
     const auto copied = std::chrono::steady_clock::now();
     for (const std::string& target : targets.distinct)

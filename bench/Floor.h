@@ -27,4 +27,9 @@ struct FloorTimes {
 // folder ending in '/'), then each of those onto the end of its archive or over its stock file.
 FloorTimes MeasureFloor(const BenchPackage& package, const FloorTargets& targets, const std::string& scratch);
 
+// The plain floor a user would compare with: the .zpk copied whole to a scratch file (cp), then
+// each file's bytes from there appended onto its archive or written over its stock file (cat),
+// inside the kernel as cp and cat do. scratchFile: a native path that does not exist yet.
+FloorTimes MeasurePlainFloor(const BenchPackage& package, const FloorTargets& targets, const std::string& scratchFile);
+
 } // namespace tessera::bench
