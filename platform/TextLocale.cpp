@@ -3,6 +3,7 @@
 
 #ifndef _WIN32
 #include <clocale>
+#include <initializer_list>
 #include <locale.h>
 #endif
 
@@ -12,12 +13,21 @@ namespace tessera {
 
 namespace {
 
-// Made once: loading a locale costs more than reading a small archive.
+// Made once: loading a locale costs more than reading a small archive. Only the character set
+// differs from the process locale, which the desktop program set at its start: the window's
+// events that run while an archive is read see the same numbers and messages as ever.
 locale_t Utf8Locale()
 {
     static const locale_t utf8 = [] {
-        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        return l ? l : newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
+        for (const char* name : {"C.UTF-8", "en_US.UTF-8"}) {
+            const locale_t base = duplocale(LC_GLOBAL_LOCALE);
+            if (!base)
+                return base;
+            if (const locale_t l = newlocale(LC_CTYPE_MASK, name, base))
+                return l;
+            freelocale(base);
+        }
+        return static_cast<locale_t>(0);
     }();
     return utf8;
 }
