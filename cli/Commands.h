@@ -19,5 +19,8 @@ int CmdPack(const Args& args);
 int CmdInstall(const Args& args);
 int CmdCheck(const Args& args);
 int CmdRecover(const Args& args);
+int CmdHistory(const Args& args);
+int CmdUninstall(const Args& args);
+int CmdRestore(const Args& args);
 
 } // namespace tessera::cli

@@ -15,14 +15,23 @@ void Usage(std::ostream& out)
            "  install SOURCE [--game FOLDER] [--dry-run] [--from FOLDER]  install a package (.zpk), a .zip, .7z or .rar download, or a folder\n"
            "  check FOLDER                 check a game folder's three archives\n"
            "  recover [--game FOLDER]      roll back an install that was interrupted\n"
+           "  history [N] [--game FOLDER] [--json]  installed mods, newest first; with N, what install N did\n"
+           "  uninstall N [--game FOLDER] [--with-later] [--dry-run]  take install N back out\n"
+           "  restore [--game FOLDER] [--dry-run]  take back every recorded install\n"
            "  list ARCHIVE                 the records of a .dir (base, .dir, .img or .zpk)\n"
            "  extract PACKAGE.zpk FOLDER   extract every entry of a package into FOLDER\n"
            "  pack SOURCE BASE [--from FOLDER]  make BASE.zpk and BASE.dir from the game files of a folder or download\n"
            "\n"
            "Options:\n"
            "  --game FOLDER  the game folder; without it, the one the desktop program stored\n"
-           "  --dry-run      say where each file of the package would go, and change nothing\n"
-           "  --from FOLDER  take the files of that folder of the download only\n"
+           "  --dry-run      say what would be done, and change nothing
+"
+           "  --from FOLDER  take the files of that folder of the download only
+"
+           "  --json         history as JSON
+"
+           "  --with-later   uninstall also takes back the later installs in the way, newest first
+"
            "  -h, --help     show this help and exit\n"
            "  --version      show the version and exit\n"
            "\n"
@@ -62,6 +71,12 @@ int main(int argc, char** argv)
         return CmdCheck(args);
     if (command == "recover")
         return CmdRecover(args);
+    if (command == "history")
+        return CmdHistory(args);
+    if (command == "uninstall")
+        return CmdUninstall(args);
+    if (command == "restore")
+        return CmdRestore(args);
     std::cerr << "tessera-cli: unknown command " << command << "\n";
     Usage(std::cerr);
     return kUsage;

@@ -5,6 +5,7 @@
 
 #include "Archive.h"
 #include "FileSystem.h"
+#include "History.h"
 #include "Journal.h"
 #include "Text.h"
 
@@ -281,6 +282,7 @@ bool RecoverJournal(const std::string& path, IWindowServices& window)
         FinishCommitted(journal);
     else
         RollBack(journal);
+    SettleHistory(HistoryFolderOfJournal(path), journal.committed);
     {
         fs::faults::Suspend noFaults;
         fs::DeleteFile(path);
@@ -356,6 +358,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     std::optional<fs::ExclusiveLock> lock;   // held until the install has returned
     Journal journal;
     bool journalWritten = false;
+    std::string pendingRecord;
     std::string failure;
     try {
         // One install at a time into a game folder; an install that died left its journal.
@@ -365,6 +368,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             throw TesseraError(ErrorKind::AccessDenied, "Another install into " + game + " is running", game);
         if (fs::FileExists(journalPath))
             RecoverJournal(journalPath, window);
+        SettleHistory(HistoryFolderOfJournal(journalPath), std::nullopt);
 
         Package package;
         OpenPackage(packagePath, package, &window);
@@ -401,6 +405,12 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
 
         if (journalWritten) {
             FlushChanges(journal);
+            // The record is written before the commit mark and counts only with it.
+            std::vector<RefusedFile> refused;
+            for (const PlannedFile& f : plan)
+                if (f.kind == PlannedFile::Kind::Refused)
+                    refused.push_back({f.name, f.reason});
+            pendingRecord = WritePendingRecord(HistoryFolderOfJournal(journalPath), journal, packagePath, refused);
             MarkCommitted(journalPath);
             journal.committed = true;   // only now: from here on the install stands
         }
@@ -416,6 +426,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             try {
                 RollBack(journal);
                 fs::faults::Suspend noFaults;
+                SettleHistory(HistoryFolderOfJournal(journalPath), false);
                 fs::DeleteFile(journalPath);
                 text += "The game folder was left as it was.";
             } catch (const std::exception& e) {
@@ -435,9 +446,11 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         FinishCommitted(journal);
         try {
             fs::faults::Suspend noFaults;
+            PromoteRecord(pendingRecord);
             fs::DeleteFile(journalPath);
         } catch (const TesseraError&) {
-            // A committed journal left behind is cleared by the next recovery.
+            // A committed journal left behind is cleared by the next recovery, which also
+            // promotes the record.
         }
     }
     window.SetCaption("Mod installed!");

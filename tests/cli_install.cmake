@@ -1,9 +1,11 @@
-# tessera-cli install, check and recover, and the crash test that kills installs midway.
-foreach(name cli_install_tests crash_tests)
+# tessera-cli install, check and recover, the crash test that kills installs midway, and the
+# mod history (history, uninstall, restore).
+foreach(name cli_install_tests crash_tests history_tests)
   add_executable(${name} ${name}.cpp)
   target_link_libraries(${name} PRIVATE tessera_test_support tessera_install GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE TESSERA_CLI="$<TARGET_FILE:tessera-cli>")
   add_dependencies(${name} tessera-cli)
 endforeach()
 gtest_discover_tests(cli_install_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(history_tests DISCOVERY_TIMEOUT 60)
 gtest_discover_tests(crash_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS slow TIMEOUT 600)

@@ -1,0 +1,679 @@
+// The mod history: records written as part of an install's commit, read back, checked against
+// the game folder, and taken back through the install's own journal.
+#include "History.h"
+
+#include "Error.h"
+#include "FileSystem.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace tessera {
+
+namespace {
+
+// ---- SHA-256 (FIPS 180-4). Small enough to keep here rather than pull a crypto library into
+// every build, the Windows one included.
+
+class Sha256 {
+public:
+    void Update(std::span<const std::byte> data)
+    {
+        for (std::byte b : data) {
+            block_[used_++] = static_cast<std::uint8_t>(b);
+            if (used_ == 64) {
+                Compress();
+                used_ = 0;
+            }
+        }
+        length_ += data.size();
+    }
+
+    std::string HexDigest()
+    {
+        const std::uint64_t bits = length_ * 8;
+        const std::byte pad{0x80};
+        Update(std::span(&pad, 1));
+        const std::byte zero{0};
+        while (used_ != 56)
+            Update(std::span(&zero, 1));
+        for (int i = 7; i >= 0; --i) {
+            const auto b = static_cast<std::byte>((bits >> (8 * i)) & 0xff);
+            Update(std::span(&b, 1));
+        }
+        static constexpr char kDigits[] = "0123456789abcdef";
+        std::string r;
+        for (std::uint32_t h : state_)
+            for (int i = 28; i >= 0; i -= 4)
+                r += kDigits[(h >> i) & 15];
+        return r;
+    }
+
+private:
+    static std::uint32_t Rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+    void Compress()
+    {
+        static constexpr std::uint32_t k[64] = {
+            0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+            0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+            0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+            0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+            0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+            0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+            0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+            0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+        std::uint32_t w[64];
+        for (int i = 0; i < 16; ++i)
+            w[i] = std::uint32_t(block_[4 * i]) << 24 | std::uint32_t(block_[4 * i + 1]) << 16
+                | std::uint32_t(block_[4 * i + 2]) << 8 | std::uint32_t(block_[4 * i + 3]);
+        for (int i = 16; i < 64; ++i) {
+            const std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+            const std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+            w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+        }
+        std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3], e = state_[4], f = state_[5],
+                      g = state_[6], h = state_[7];
+        for (int i = 0; i < 64; ++i) {
+            const std::uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
+            const std::uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+            h = g;
+            g = f;
+            f = e;
+            e = d + t1;
+            d = c;
+            c = b;
+            b = a;
+            a = t1 + t2;
+        }
+        state_[0] += a, state_[1] += b, state_[2] += c, state_[3] += d;
+        state_[4] += e, state_[5] += f, state_[6] += g, state_[7] += h;
+    }
+
+    std::array<std::uint32_t, 8> state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    std::array<std::uint8_t, 64> block_{};
+    std::size_t used_ = 0;
+    std::uint64_t length_ = 0;
+};
+
+// SHA-256 of length bytes at offset of a file; a file shorter than that hashes what it has.
+std::string Sha256Range(const fs::File& file, std::int64_t offset, std::int64_t length)
+{
+    Sha256 sha;
+    std::vector<std::byte> buffer(1 << 20);
+    while (length > 0) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length, static_cast<std::int64_t>(buffer.size())));
+        const std::size_t got = file.ReadAt(offset, std::span(buffer.data(), want));
+        if (got == 0)
+            break;
+        sha.Update(std::span(buffer.data(), got));
+        offset += static_cast<std::int64_t>(got);
+        length -= static_cast<std::int64_t>(got);
+    }
+    return sha.HexDigest();
+}
+
+// ---- The record file: one line per fact, texts in hex so any byte of a name survives.
+
+constexpr const char* kMagic = "tessera-history 1";
+
+std::string Hex(const void* data, std::size_t size)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    const auto* p = static_cast<const unsigned char*>(data);
+    std::string r;
+    for (std::size_t i = 0; i < size; ++i) {
+        r += kDigits[p[i] >> 4];
+        r += kDigits[p[i] & 15];
+    }
+    return r.empty() ? "-" : r;
+}
+std::string Hex(const std::string& s) { return Hex(s.data(), s.size()); }
+
+std::string Unhex(const std::string& s, const std::string& path)
+{
+    if (s == "-")
+        return {};
+    auto damaged = [&] { return TesseraError(ErrorKind::Io, "The history record " + path + " is damaged", path); };
+    if (s.size() % 2 != 0)
+        throw damaged();
+    auto value = [&](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        throw damaged();
+    };
+    std::string r(s.size() / 2, '\0');
+    for (std::size_t i = 0; i < r.size(); ++i)
+        r[i] = static_cast<char>(value(s[2 * i]) * 16 + value(s[2 * i + 1]));
+    return r;
+}
+
+RecordBytes UnhexRecord(const std::string& s, const std::string& path)
+{
+    const std::string raw = Unhex(s, path);
+    if (raw.size() != kRecordSize)
+        throw TesseraError(ErrorKind::Io, "The history record " + path + " is damaged", path);
+    RecordBytes r;
+    std::memcpy(r.data(), raw.data(), kRecordSize);
+    return r;
+}
+
+std::string Format(const HistoryRecord& r)
+{
+    std::ostringstream out;
+    out << kMagic << "\n"
+        << "id " << r.id << "\n"
+        << "package " << Hex(r.package) << "\n"
+        << "zpk " << r.zpkHash << "\n"
+        << "dir " << r.dirHash << "\n"
+        << "date " << Hex(r.date) << "\n";
+    for (const HistoryArchive& a : r.archives)
+        out << "archive " << Hex(a.base) << " " << a.imgBefore << " " << a.dirBefore << " " << a.imgAfter << " " << a.dirAfter << "\n";
+    for (const HistoryFile& f : r.files) {
+        switch (f.kind) {
+        case HistoryFile::Kind::Stock:
+            out << "stock " << Hex(f.path) << " " << f.madeOld << " " << f.created << " " << f.hash << " " << Hex(f.replacedCopy) << "\n";
+            break;
+        case HistoryFile::Kind::Added:
+            out << "added " << Hex(f.path) << " " << Hex(f.name) << " " << f.position << " " << f.hash << " "
+                << Hex(f.after.data(), f.after.size()) << "\n";
+            break;
+        case HistoryFile::Kind::Renamed:
+            out << "renamed " << Hex(f.path) << " " << f.position << " " << Hex(f.before.data(), f.before.size()) << " "
+                << Hex(f.after.data(), f.after.size()) << "\n";
+            break;
+        case HistoryFile::Kind::Refused:
+            out << "refused " << Hex(f.name) << " " << Hex(f.reason) << "\n";
+            break;
+        }
+    }
+    out << "end\n";
+    return out.str();
+}
+
+HistoryRecord Parse(const std::string& text, const std::string& path)
+{
+    auto damaged = [&] { return TesseraError(ErrorKind::Io, "The history record " + path + " is damaged", path); };
+    std::istringstream in(text);
+    std::string line;
+    if (!std::getline(in, line) || line != kMagic)
+        throw damaged();
+    HistoryRecord r;
+    bool end = false;
+    while (!end && std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string word, a, b, c, d;
+        fields >> word;
+        if (word == "id") {
+            if (!(fields >> r.id))
+                throw damaged();
+        } else if (word == "package" || word == "date") {
+            if (!(fields >> a))
+                throw damaged();
+            (word == "package" ? r.package : r.date) = Unhex(a, path);
+        } else if (word == "zpk") {
+            fields >> r.zpkHash;
+        } else if (word == "dir") {
+            fields >> r.dirHash;
+        } else if (word == "archive") {
+            HistoryArchive x;
+            if (!(fields >> a >> x.imgBefore >> x.dirBefore >> x.imgAfter >> x.dirAfter))
+                throw damaged();
+            x.base = Unhex(a, path);
+            r.archives.push_back(x);
+        } else if (word == "stock") {
+            HistoryFile f;
+            if (!(fields >> a >> f.madeOld >> f.created >> f.hash >> b))
+                throw damaged();
+            f.path = Unhex(a, path);
+            f.replacedCopy = Unhex(b, path);
+            r.files.push_back(f);
+        } else if (word == "added") {
+            HistoryFile f;
+            f.kind = HistoryFile::Kind::Added;
+            if (!(fields >> a >> b >> f.position >> f.hash >> c))
+                throw damaged();
+            f.path = Unhex(a, path);
+            f.name = Unhex(b, path);
+            f.after = UnhexRecord(c, path);
+            r.files.push_back(f);
+        } else if (word == "renamed") {
+            HistoryFile f;
+            f.kind = HistoryFile::Kind::Renamed;
+            if (!(fields >> a >> f.position >> b >> c))
+                throw damaged();
+            f.path = Unhex(a, path);
+            f.before = UnhexRecord(b, path);
+            f.after = UnhexRecord(c, path);
+            r.files.push_back(f);
+        } else if (word == "refused") {
+            HistoryFile f;
+            f.kind = HistoryFile::Kind::Refused;
+            if (!(fields >> a >> b))
+                throw damaged();
+            f.name = Unhex(a, path);
+            f.reason = Unhex(b, path);
+            r.files.push_back(f);
+        } else if (word == "end") {
+            end = true;
+        } else {
+            throw damaged();
+        }
+    }
+    if (!end || r.id <= 0)
+        throw damaged();
+    return r;
+}
+
+HistoryRecord ReadRecord(const std::string& path)
+{
+    const auto bytes = fs::ReadWholeFile(path);
+    return Parse(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
+}
+
+std::string Now()
+{
+    const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm tm{};
+#ifdef _WIN32
+    gmtime_s(&tm, &t);
+#else
+    gmtime_r(&t, &tm);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    return text;
+}
+
+// The id a history file belongs to (its leading digits), or 0.
+int IdOf(const std::string& name)
+{
+    int id = 0;
+    std::size_t i = 0;
+    for (; i < name.size() && name[i] >= '0' && name[i] <= '9' && i < 9; ++i)
+        id = id * 10 + (name[i] - '0');
+    return i == 0 || i >= name.size() || (name[i] != '.' && name[i] != '-') ? 0 : id;
+}
+
+std::string RecordPath(const std::string& folder, int id, const char* state)
+{
+    return folder + std::to_string(id) + "." + state;
+}
+
+void WriteDurably(const std::string& path, const std::string& text)
+{
+    fs::File file(path, fs::OpenMode::Create);
+    file.WriteAt(0, std::as_bytes(std::span(text.data(), text.size())));
+    file.Flush();
+}
+
+void DeleteIfThere(const std::string& path)
+{
+    if (fs::FileExists(path))
+        fs::DeleteFile(path);
+}
+
+// Everything an install left in the history folder under its id.
+void DeleteInstallFiles(const std::string& folder, int id, const char* state)
+{
+    for (const std::string& name : fs::ListFiles(folder))
+        if (IdOf(name) == id && (EndsWith(name, ".journal") || EndsWith(name, ".bytes") || EndsWith(name, state)))
+            fs::DeleteFile(folder + name);
+}
+
+RecordBytes RawRecord(const std::vector<std::byte>& dir, std::size_t i)
+{
+    RecordBytes r{};
+    std::copy_n(dir.begin() + static_cast<std::ptrdiff_t>(i * kRecordSize), kRecordSize, r.begin());
+    return r;
+}
+
+std::string HashEntryData(const std::string& base, const RecordBytes& record)
+{
+    const DirRecord r = DecodeRecord(record);
+    if (r.lOffset < 0 || r.lSize < 0)
+        return {};
+    fs::File img(base + ".img", fs::OpenMode::Read);
+    return Sha256Range(img, r.lOffset * kBlockSize, r.lSize * kBlockSize);
+}
+
+std::string Key(const std::string& path) { return LowerAscii(path); }
+
+std::string Label(const HistoryRecord& r) { return std::to_string(r.id) + " (" + r.package + ", " + r.date + ")"; }
+
+} // namespace
+
+std::string Sha256Hex(std::span<const std::byte> data)
+{
+    Sha256 sha;
+    sha.Update(data);
+    return sha.HexDigest();
+}
+
+std::string Sha256File(const std::string& path)
+{
+    const fs::File file(path, fs::OpenMode::Read);
+    return Sha256Range(file, 0, file.Length());
+}
+
+int HistoryRecord::Added() const
+{
+    int n = 0;
+    for (const HistoryFile& f : files)
+        if ((f.kind == HistoryFile::Kind::Stock && f.created) || f.kind == HistoryFile::Kind::Added)
+            ++n;
+    for (const HistoryFile& f : files)
+        if (f.kind == HistoryFile::Kind::Stock && !f.created)
+            ++n;
+    return n - Replaced();
+}
+
+int HistoryRecord::Replaced() const
+{
+    // An added entry replaces when this install set aside an entry of its name.
+    std::set<std::pair<std::string, std::string>> setAside;
+    for (const HistoryFile& f : files)
+        if (f.kind == HistoryFile::Kind::Renamed)
+            setAside.insert({Key(f.path), LowerAscii(TrimSpaces(RecordName(DecodeRecord(f.before).sName)))});
+    int n = 0;
+    for (const HistoryFile& f : files)
+        if ((f.kind == HistoryFile::Kind::Stock && !f.created)
+            || (f.kind == HistoryFile::Kind::Added && setAside.count({Key(f.path), LowerAscii(f.name)})))
+            ++n;
+    return n;
+}
+
+int HistoryRecord::Refused() const
+{
+    return static_cast<int>(std::count_if(files.begin(), files.end(), [](const HistoryFile& f) { return f.kind == HistoryFile::Kind::Refused; }));
+}
+
+std::string HistoryFolderOfJournal(const std::string& journalPath)
+{
+    std::string base = journalPath;
+    if (EndsWith(base, ".journal"))
+        base.resize(base.size() - 8);
+    return base + ".history" + fs::kSeparator;
+}
+
+std::string HistoryFolder(const std::string& journalFolder, const std::string& gameFolder)
+{
+    return HistoryFolderOfJournal(JournalPath(journalFolder, gameFolder));
+}
+
+std::string WritePendingRecord(const std::string& folder, const Journal& journal, const std::string& packagePath,
+                               const std::vector<RefusedFile>& refused)
+{
+    fs::CreateFolders(folder);
+    int id = 0;
+    for (const std::string& name : fs::ListFiles(folder))
+        id = std::max(id, IdOf(name));
+    HistoryRecord r;
+    r.id = id + 1;
+    r.package = BaseName(packagePath);
+    r.zpkHash = Sha256File(packagePath);
+    r.dirHash = Sha256File(packagePath.substr(0, packagePath.size() - 4) + ".dir");
+    r.date = Now();
+    try {
+        std::vector<std::string> written;
+        int copies = 0;
+        for (const JournalOp& op : journal.ops) {
+            if (op.kind == JournalOp::Kind::Stock) {
+                HistoryFile f;
+                f.path = op.path;
+                f.created = !op.existed;
+                f.madeOld = !op.hadOld && op.existed;
+                f.hash = Sha256File(op.path);
+                if (op.hadOld && op.existed) {
+                    // The .old holds the game's original; what this install replaced lives only here.
+                    f.replacedCopy = std::to_string(r.id) + "-" + std::to_string(++copies) + ".bytes";
+                    fs::CopyFile(FormerFileName(op.path), folder + f.replacedCopy);
+                    written.push_back(folder + f.replacedCopy);
+                }
+                r.files.push_back(f);
+                continue;
+            }
+            const std::vector<std::byte> dir = fs::ReadWholeFile(op.path + ".dir");
+            r.archives.push_back({op.path, op.imgLength, op.dirLength, fs::FileLength(op.path + ".img"), static_cast<std::int64_t>(dir.size())});
+            for (const auto& [position, before] : op.records) {
+                const auto at = static_cast<std::size_t>(position);
+                if (at + kRecordSize > dir.size() || RawRecord(dir, at / kRecordSize) == before)
+                    continue;
+                HistoryFile f;
+                f.kind = HistoryFile::Kind::Renamed;
+                f.path = op.path;
+                f.position = position / static_cast<std::int64_t>(kRecordSize);
+                f.before = before;
+                f.after = RawRecord(dir, at / kRecordSize);
+                r.files.push_back(f);
+            }
+            for (std::size_t i = static_cast<std::size_t>(op.dirLength) / kRecordSize; i < dir.size() / kRecordSize; ++i) {
+                HistoryFile f;
+                f.kind = HistoryFile::Kind::Added;
+                f.path = op.path;
+                f.position = static_cast<std::int64_t>(i);
+                f.after = RawRecord(dir, i);
+                f.name = TrimSpaces(RecordName(DecodeRecord(f.after).sName));
+                f.hash = HashEntryData(op.path, f.after);
+                r.files.push_back(f);
+            }
+        }
+        for (const RefusedFile& x : refused) {
+            HistoryFile f;
+            f.kind = HistoryFile::Kind::Refused;
+            f.name = x.name;
+            f.reason = x.reason.empty() ? "not supported by Tessera" : x.reason;
+            r.files.push_back(f);
+        }
+
+        Journal undo = journal;
+        undo.committed = false;
+        WriteJournal(RecordPath(folder, r.id, "journal"), undo);
+        const std::string pending = RecordPath(folder, r.id, "pending");
+        WriteDurably(pending, Format(r));
+        fs::FlushFiles(written);
+        fs::FlushFolder(folder);
+        return pending;
+    } catch (...) {
+        // Nothing of a record that never counted may stay behind.
+        fs::faults::Suspend noFaults;
+        try {
+            DeleteInstallFiles(folder, r.id, ".pending");
+        } catch (const std::exception&) {
+            // Left for the next settling; ids are taken past it.
+        }
+        throw;
+    }
+}
+
+void PromoteRecord(const std::string& pendingPath)
+{
+    fs::RenameFile(pendingPath, pendingPath.substr(0, pendingPath.size() - 7) + "record");
+    fs::FlushFolder(FolderOf(pendingPath));
+}
+
+void SettleHistory(const std::string& folder, std::optional<bool> journalCommitted)
+{
+    if (!fs::FolderExists(folder))
+        return;
+    for (const std::string& name : fs::ListFiles(folder)) {
+        const int id = IdOf(name);
+        if (id == 0)
+            continue;
+        if (EndsWith(name, ".pending")) {
+            if (journalCommitted.value_or(false))
+                PromoteRecord(folder + name);
+            else
+                DeleteInstallFiles(folder, id, ".pending");   // its install never stood
+        } else if (EndsWith(name, ".removing")) {
+            const std::string record = RecordPath(folder, id, "record");
+            if (journalCommitted.has_value() && !*journalCommitted) {
+                // The uninstall's rollback is done: the install is gone.
+                if (fs::FileExists(record))
+                    fs::RenameFile(record, RecordPath(folder, id, "removed"));
+            } else if (fs::FileExists(record)) {
+                // It stopped before its journal: only the copies put beside stock files remain.
+                for (const HistoryFile& f : ReadRecord(record).files)
+                    if (f.kind == HistoryFile::Kind::Stock && !f.replacedCopy.empty())
+                        DeleteIfThere(FormerFileName(f.path));
+            }
+            fs::DeleteFile(folder + name);
+        }
+    }
+    fs::FlushFolder(folder);
+}
+
+std::vector<HistoryRecord> ReadHistory(const std::string& folder)
+{
+    std::vector<HistoryRecord> history;
+    if (!fs::FolderExists(folder))
+        return history;
+    for (const std::string& name : fs::ListFiles(folder)) {
+        if (IdOf(name) == 0 || !EndsWith(name, ".record"))
+            continue;
+        history.push_back(ReadRecord(folder + name));
+    }
+    std::sort(history.begin(), history.end(), [](const HistoryRecord& a, const HistoryRecord& b) { return a.id > b.id; });
+    return history;
+}
+
+std::vector<int> LaterInstallsInTheWay(const std::vector<HistoryRecord>& history, int id)
+{
+    // What each install touches: its stock files and the archives it added to.
+    auto touched = [](const HistoryRecord& r) {
+        std::set<std::string> keys;
+        for (const HistoryFile& f : r.files)
+            if (f.kind != HistoryFile::Kind::Refused)
+                keys.insert(Key(f.path));
+        return keys;
+    };
+    std::set<std::string> chain;
+    for (const HistoryRecord& r : history)
+        if (r.id == id)
+            chain = touched(r);
+    std::vector<int> later;
+    for (auto it = history.rbegin(); it != history.rend(); ++it) {
+        if (it->id <= id)
+            continue;
+        const auto keys = touched(*it);
+        if (std::any_of(keys.begin(), keys.end(), [&](const std::string& k) { return chain.count(k) != 0; })) {
+            later.push_back(it->id);
+            chain.insert(keys.begin(), keys.end());
+        }
+    }
+    return later;
+}
+
+std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain)
+{
+    std::vector<std::string> problems;
+    std::map<std::string, std::pair<const HistoryFile*, const HistoryRecord*>> stock;   // newest writer
+    std::map<std::string, const HistoryArchive*> archives;                              // newest lengths
+    std::map<std::pair<std::string, std::int64_t>, std::pair<const HistoryFile*, const HistoryRecord*>> records;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {   // oldest first: newer ones win
+        for (const HistoryArchive& a : it->archives)
+            archives[Key(a.base)] = &a;
+        for (const HistoryFile& f : it->files) {
+            if (f.kind == HistoryFile::Kind::Stock)
+                stock[Key(f.path)] = {&f, &*it};
+            else if (f.kind == HistoryFile::Kind::Added || f.kind == HistoryFile::Kind::Renamed)
+                records[{Key(f.path), f.position}] = {&f, &*it};
+        }
+    }
+    auto outside = [&](const std::string& what, const HistoryRecord& r) {
+        problems.push_back(what + " was changed outside Tessera since install " + Label(r) + ".");
+    };
+    for (const auto& [key, writer] : stock) {
+        const auto& [f, r] = writer;
+        if (!fs::FileExists(f->path))
+            problems.push_back("The game file " + f->path + " is missing; install " + Label(*r) + " wrote it.");
+        else if (Sha256File(f->path) != f->hash)
+            outside("The game file " + f->path, *r);
+    }
+    for (const HistoryRecord& r : chain)
+        for (const HistoryFile& f : r.files)
+            if (f.kind == HistoryFile::Kind::Stock && f.madeOld && !fs::FileExists(f.path + ".old"))
+                problems.push_back("The game's original " + f.path + ".old is missing; install " + Label(r) + " made it.");
+    std::map<std::string, std::vector<std::byte>> dirs;
+    for (const auto& [key, a] : archives) {
+        const HistoryRecord* owner = nullptr;
+        for (const HistoryRecord& r : chain)
+            for (const HistoryArchive& x : r.archives)
+                if (&x == a)
+                    owner = &r;
+        for (const char* ext : {".img", ".dir"}) {
+            if (!fs::FileExists(a->base + ext)) {
+                problems.push_back("The game archive " + a->base + ext + " is missing.");
+                continue;
+            }
+            if (fs::FileLength(a->base + ext) != (ext[1] == 'i' ? a->imgAfter : a->dirAfter))
+                outside("The game archive " + a->base + ext, *owner);
+        }
+        if (fs::FileExists(a->base + ".dir"))
+            dirs[key] = fs::ReadWholeFile(a->base + ".dir");
+    }
+    for (const auto& [where, writer] : records) {
+        const auto& [f, r] = writer;
+        const auto& dir = dirs[where.first];
+        const auto at = static_cast<std::size_t>(where.second);
+        if ((at + 1) * kRecordSize > dir.size() || RawRecord(dir, at) != f->after)
+            outside("Entry " + std::to_string(at) + " of " + f->path + ".dir", *r);
+    }
+    for (const HistoryRecord& r : chain)
+        for (const HistoryFile& f : r.files)
+            if (f.kind == HistoryFile::Kind::Added && fs::FileExists(f.path + ".img") && HashEntryData(f.path, f.after) != f.hash)
+                outside("The data of " + f.name + " in " + f.path + ".img", r);
+    return problems;
+}
+
+void TakeBack(const std::string& folder, const std::string& journalPath, const HistoryRecord& record)
+{
+    const std::string marker = RecordPath(folder, record.id, "removing");
+    std::vector<std::string> formers;
+    bool placed = false;
+    try {
+        WriteDurably(marker, std::string());
+        fs::FlushFolder(folder);
+        // The install's rollback puts a stock file's former version back from beside it.
+        for (const HistoryFile& f : record.files) {
+            if (f.kind != HistoryFile::Kind::Stock || f.replacedCopy.empty())
+                continue;
+            const std::string former = FormerFileName(f.path);
+            DeleteIfThere(former);
+            fs::CopyFile(folder + f.replacedCopy, former);
+            formers.push_back(former);
+        }
+        fs::FlushFiles(formers);
+        Journal journal = ReadJournal(RecordPath(folder, record.id, "journal"));
+        journal.committed = false;
+        WriteJournal(journalPath, journal);
+        placed = true;
+        RollBack(journal);
+    } catch (...) {
+        if (!placed) {
+            // Nothing of the game folder was changed: take back the preparations.
+            fs::faults::Suspend noFaults;
+            try {
+                for (const std::string& former : formers)
+                    DeleteIfThere(former);
+                DeleteIfThere(marker);
+            } catch (const std::exception&) {
+                // The next start settles what is left.
+            }
+        }
+        throw;
+    }
+    fs::faults::Suspend noFaults;   // the game folder is as it was before the install: record it
+    SettleHistory(folder, false);
+    fs::DeleteFile(journalPath);
+}
+
+} // namespace tessera

@@ -1,0 +1,102 @@
+// The mod history: what every finished install did to one game folder, kept in the user's data
+// folder beside the install journal, so that an install can be seen and taken back again.
+//
+// One folder per game folder (the journal's name with ".history" for ".journal"). Install N
+// keeps there:
+//   N.record    what it did, file by file (N.pending until the install's commit mark is on disk;
+//               N.removed once it was taken back, so its id is never given again)
+//   N.journal   the install's own journal, whose rollback takes it back
+//   N-K.bytes   the bytes a stock file held before install N replaced it, when its .old was
+//               already there (the .old keeps the game's original)
+//   N.removing  while install N is being taken back
+#pragma once
+
+#include "Archive.h"
+#include "Journal.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessera {
+
+// SHA-256 of bytes, of a whole file, and of a run of a file, as 64 lower-case hex digits.
+std::string Sha256Hex(std::span<const std::byte> data);
+std::string Sha256File(const std::string& path);
+
+// One thing an install did with one file of its package.
+struct HistoryFile {
+    enum class Kind { Stock, Added, Renamed, Refused };
+    Kind kind = Kind::Stock;
+    std::string path;            // stock: full path; added, renamed: the game archive base
+    std::string name;            // added: the entry's name; refused: the file's name
+    std::string reason;          // refused: why
+    bool madeOld = false;        // stock: this install made its .old
+    bool created = false;        // stock: neither it nor its .old existed; this install made it
+    std::string hash;            // stock: SHA-256 of the bytes written; added: of its data blocks
+    std::string replacedCopy;    // stock: name of the copy of the bytes it replaced, or empty
+    std::int64_t position = 0;   // added, renamed: the record's number in the .dir
+    RecordBytes before{};        // renamed: the record before the install
+    RecordBytes after{};         // added, renamed: the record as the install left it
+};
+
+// A game archive's lengths before and after one install.
+struct HistoryArchive {
+    std::string base;
+    std::int64_t imgBefore = 0, dirBefore = 0, imgAfter = 0, dirAfter = 0;
+};
+
+struct HistoryRecord {
+    int id = 0;
+    std::string package;         // the package's file name
+    std::string zpkHash, dirHash;
+    std::string date;            // "YYYY-MM-DD hh:mm:ss UTC"
+    std::vector<HistoryArchive> archives;
+    std::vector<HistoryFile> files;
+
+    int Added() const;           // new entries and stock files created
+    int Replaced() const;        // stock files replaced and entries that set one aside
+    int Refused() const;
+};
+
+// The history folder of a game folder, ending in a separator.
+std::string HistoryFolder(const std::string& journalFolder, const std::string& gameFolder);
+// The history folder that belongs to a journal path.
+std::string HistoryFolderOfJournal(const std::string& journalPath);
+
+// The files of a package the install refused, with why (empty reason: not supported).
+struct RefusedFile {
+    std::string name;
+    std::string reason;
+};
+
+// Writes install's record as pending, with its journal and the copies an uninstall needs;
+// flushed. Called after every change is flushed and before the journal's commit mark.
+// Returns the pending record's path.
+std::string WritePendingRecord(const std::string& historyFolder, const Journal& journal, const std::string& packagePath,
+                               const std::vector<RefusedFile>& refused);
+// The commit mark is on disk: the pending record counts.
+void PromoteRecord(const std::string& pendingPath);
+
+// Brings the history in line with the journal's outcome after a recovery (committed: the
+// pending record counts; rolled back: it goes, and an uninstall under way is done), or with
+// no journal at all (nullopt: nothing under way had changed anything). The caller holds the lock.
+void SettleHistory(const std::string& historyFolder, std::optional<bool> journalCommitted);
+
+// The installs of the folder, newest first (taken-back ones left out).
+std::vector<HistoryRecord> ReadHistory(const std::string& historyFolder);
+
+// Later installs that changed a file install id wrote, or added to an archive it added to
+// (they must be taken back first), oldest first.
+std::vector<int> LaterInstallsInTheWay(const std::vector<HistoryRecord>& history, int id);
+
+// What is not as the chain of installs (newest first) left it, each as a message naming the
+// file; empty when the chain can be taken back.
+std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain);
+
+// Takes back one install, the newest of what is left in its way, under the journal at
+// journalPath: all or nothing; a crash midway is finished by the next recovery.
+void TakeBack(const std::string& historyFolder, const std::string& journalPath, const HistoryRecord& record);
+
+} // namespace tessera

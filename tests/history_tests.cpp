@@ -1,0 +1,327 @@
+// The mod history: random sequences of installs and uninstalls checked against a model after
+// every step, restore giving back the exact starting bytes, hostile changes that stop an
+// uninstall, and every failure point of an install and of an uninstall.
+#include "FileSystem.h"
+#include "History.h"
+#include "InstallPackage.h"
+#include "Journal.h"
+#include "RecordingServices.h"
+#include "TestSupport.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <random>
+#include <set>
+
+using namespace tessera;
+using namespace tessera::test;
+
+namespace {
+
+// The starting game folder: one stock file already backed up by an earlier (unrecorded) install,
+// one stock file missing with its .old there.
+std::string MakeStart(const std::string& root)
+{
+    fs::CreateFolders(root);
+    const std::string game = MakeGameFolder(root);
+    WriteFile(game + "data/default.dat.old", ToBytes("the game's default.dat"));
+    fs::RenameFile(game + "text/american.gxt", game + "text/american.gxt.old");
+    return game;
+}
+
+// Packages with overlapping names, letter cases, stock files with and without .old, refused files.
+struct Package {
+    std::vector<PackageEntry> entries;
+    std::set<std::string> touches;   // the stock files and archives it writes
+};
+
+std::vector<Package> Pool()
+{
+    return {
+        {{{"car.dff", Pattern(2500, 21)}, {"hud.txd", ToBytes("hud one")}}, {"gta3", "hud"}},
+        {{{"CAR.DFF", Pattern(100, 22)}, {"default.dat", ToBytes("default two")}, {"notes.txt", ToBytes("n")}}, {"gta3", "default"}},
+        {{{"scene.dat", Pattern(5000, 23)}, {"new.txd", Pattern(10, 24)}}, {"cuts", "txd"}},
+        {{{"ped.ifp", ToBytes("ped four")}, {"american.gxt", ToBytes("gxt four")}}, {"ped", "gxt"}},
+        {{{"Car.TXD", Pattern(4097, 25)}, {"hud.txd", ToBytes("hud five")}}, {"txd", "hud"}},
+    };
+}
+
+class History : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        game = MakeStart(root / "g");
+        fs::CreateFolder(root / "data");
+        fs::CreateFolder(root / "config");
+        pool = Pool();
+        for (std::size_t i = 0; i < pool.size(); ++i)
+            WritePackage(root / ("mod" + std::to_string(i)), pool[i].entries);
+    }
+
+    CommandResult Cli(std::vector<std::string> args)
+    {
+        args.push_back("--game");
+        args.push_back(game);
+        return RunCommand(TESSERA_CLI, args, "XDG_DATA_HOME=" + ShellQuote(root / "data") + " XDG_CONFIG_HOME=" + ShellQuote(root / "config"));
+    }
+
+    std::string Mod(std::size_t i) { return root / ("mod" + std::to_string(i) + ".zpk"); }
+
+    // What the game folder must hold: the start with these packages installed in this order.
+    Snapshot Model(const std::vector<std::size_t>& packages)
+    {
+        TempDir fresh;
+        const std::string g = MakeStart(fresh / "g");
+        MemorySettingsStore store;
+        store.SaveSetting("Tessera", "Settings", "GTA3Path", g);
+        modMain settings{store};
+        settings.LoadSettings();
+        RecordingWindowServices window;
+        InstallOptions options;
+        options.journalFolder = fresh / "journal/";
+        for (std::size_t p : packages)
+            EXPECT_EQ(InstallPackage(Mod(p), settings, window, options), InstallResult::Installed);
+        return TakeSnapshot(g);
+    }
+
+    std::string HistoryIds()
+    {
+        const auto r = Cli({"history", "--json"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string ids;
+        for (std::size_t at = r.out.find("\"id\": "); at != std::string::npos; at = r.out.find("\"id\": ", at + 1))
+            ids += r.out.substr(at + 6, r.out.find(',', at) - at - 6) + " ";
+        return ids;
+    }
+
+    TempDir root;
+    std::string game;
+    std::vector<Package> pool;
+};
+
+} // namespace
+
+TEST(Sha256, KnownAnswers)
+{
+    EXPECT_EQ(Sha256Hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Sha256Hex(ToBytes("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Sha256Hex(ToBytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(Sha256Hex(Bytes(1000000, std::byte{'a'})), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+// Random installs (reinstalls included) and uninstalls (newest, out of order refused, out of
+// order with --with-later), the folder checked after every step against the start with the
+// remaining installs made afresh; restore then gives back the starting bytes.
+TEST_F(History, RandomSequencesFollowTheModelAndRestoreGivesBackTheStart)
+{
+    const Snapshot start = TakeSnapshot(game);
+    std::mt19937 random(20261207);
+    struct Installed {
+        int id;
+        std::size_t package;
+    };
+    std::vector<Installed> installed;
+    int nextId = 1, uninstalls = 0, refusals = 0;
+    for (int step = 0; step < 24; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        if (installed.empty() || random() % 100 < 55) {
+            const std::size_t p = random() % pool.size();
+            const auto r = Cli({"install", Mod(p)});
+            ASSERT_EQ(r.status, 0) << r.err;
+            installed.push_back({nextId++, p});
+        } else {
+            const std::size_t at = random() % installed.size();
+            const bool withLater = random() % 2 == 0;
+            // The later installs in the way: those writing what it, or one in the way, writes.
+            std::set<std::string> touched = pool[installed[at].package].touches;
+            std::set<int> gone{installed[at].id};
+            for (std::size_t j = at + 1; j < installed.size(); ++j) {
+                const auto& t = pool[installed[j].package].touches;
+                if (std::any_of(t.begin(), t.end(), [&](const std::string& k) { return touched.count(k) != 0; })) {
+                    gone.insert(installed[j].id);
+                    touched.insert(t.begin(), t.end());
+                }
+            }
+            const Snapshot before = TakeSnapshot(game);
+            std::vector<std::string> args{"uninstall", std::to_string(installed[at].id)};
+            if (withLater)
+                args.push_back("--with-later");
+            const auto r = Cli(args);
+            if (gone.size() > 1 && !withLater) {
+                ASSERT_EQ(r.status, 1) << r.out;
+                EXPECT_NE(r.err.find("cannot be taken back alone"), std::string::npos) << r.err;
+                ASSERT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+                ++refusals;
+            } else {
+                ASSERT_EQ(r.status, 0) << r.err;
+                std::erase_if(installed, [&](const Installed& i) { return gone.count(i.id) != 0; });
+                uninstalls += static_cast<int>(gone.size());
+            }
+        }
+        std::vector<std::size_t> packages;
+        std::string ids;
+        for (auto it = installed.rbegin(); it != installed.rend(); ++it)
+            ids += std::to_string(it->id) + " ";
+        for (const Installed& i : installed)
+            packages.push_back(i.package);
+        ASSERT_EQ(DescribeDifferences(Model(packages), TakeSnapshot(game)), "");
+        ASSERT_EQ(HistoryIds(), ids);
+    }
+    std::cout << "[ model    ] " << nextId - 1 << " installs, " << uninstalls << " taken back, " << refusals << " refused\n";
+    EXPECT_GT(uninstalls, 3);
+    EXPECT_GT(refusals, 0);
+
+    const auto dry = Cli({"restore", "--dry-run"});
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    const auto r = Cli({"restore"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
+    EXPECT_EQ(HistoryIds(), "");
+    // Ids are never given again.
+    ASSERT_EQ(Cli({"install", Mod(0)}).status, 0);
+    EXPECT_EQ(HistoryIds(), std::to_string(nextId) + " ");
+}
+
+TEST_F(History, ListsAndDetailsWhatEachInstallDid)
+{
+    ASSERT_EQ(Cli({"install", Mod(1)}).status, 0);
+    ASSERT_EQ(Cli({"install", Mod(0)}).status, 0);
+    const auto list = Cli({"history"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    const std::size_t date = list.out.find("  ") + 2;
+    ASSERT_EQ(list.out.substr(date + 19, 6), " UTC  ") << list.out;
+    EXPECT_NE(list.out.find("2  "), std::string::npos);
+    EXPECT_NE(list.out.find("  mod0.zpk  added 0, replaced 2, refused 0\n1  "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("  mod1.zpk  added 0, replaced 2, refused 1\n"), std::string::npos) << list.out;
+
+    const auto one = Cli({"history", "1"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_NE(one.out.find("default.dat (the bytes it replaced kept in the history)\n"), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("  car.dff: entry 0 of models\\gta3 set aside as CAR.DFF.old\n"), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("  CAR.DFF: added to models\\gta3 as entry 2\n"), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("  notes.txt: refused (not supported by Tessera)\n"), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("Changed since by: 2 (mod0.zpk, "), std::string::npos) << one.out;
+
+    EXPECT_EQ(Cli({"history", "0"}).status, 2);
+    EXPECT_EQ(Cli({"history", "7"}).status, 1);
+    EXPECT_EQ(Cli({"uninstall"}).status, 2);
+    EXPECT_EQ(Cli({"uninstall", "1", "--bogus"}).status, 2);
+}
+
+// A change made outside Tessera to anything an install wrote stops its uninstall, naming the file,
+// before any change.
+TEST_F(History, ChangesOutsideTesseraStopTheUninstall)
+{
+    struct Case {
+        const char* what;
+        const char* named;
+        void (*damage)(const std::string& game);
+    };
+    const Case cases[] = {
+        {"stock file rewritten", "hud.txd", [](const std::string& g) { WriteFile(g + "models/hud.txd", ToBytes("edited")); }},
+        {"stock file gone", "hud.txd", [](const std::string& g) { fs::DeleteFile(g + "models/hud.txd"); }},
+        {"its .old gone", "hud.txd.old", [](const std::string& g) { fs::DeleteFile(g + "models/hud.txd.old"); }},
+        {"data appended to the .img", "gta3.img",
+         [](const std::string& g) { WriteFile(g + "models/gta3.img", Concat({ReadFile(g + "models/gta3.img"), Zeros(2048)})); }},
+        {"a record appended", "gta3.dir",
+         [](const std::string& g) { WriteFile(g + "models/gta3.dir", Concat({ReadFile(g + "models/gta3.dir"), Record(0, 1, "x.dff")})); }},
+        {"its entry's data changed", "car.dff",
+         [](const std::string& g) {
+             Bytes img = ReadFile(g + "models/gta3.img");
+             img[img.size() - 10] ^= std::byte{1};
+             WriteFile(g + "models/gta3.img", img);
+         }},
+        {"the set-aside record renamed", "gta3.dir",
+         [](const std::string& g) {
+             Bytes dir = ReadFile(g + "models/gta3.dir");
+             dir[8] = std::byte{'C'};
+             WriteFile(g + "models/gta3.dir", dir);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::RemoveTree(root / "g");
+        fs::RemoveTree(root / "data");
+        fs::CreateFolder(root / "data");
+        game = MakeStart(root / "g");
+        ASSERT_EQ(Cli({"install", Mod(0)}).status, 0);
+        c.damage(game);
+        const Snapshot damaged = TakeSnapshot(game);
+        const auto r = Cli({"uninstall", "1"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Nothing was changed."), std::string::npos) << r.err;
+        EXPECT_EQ(DescribeDifferences(damaged, TakeSnapshot(game)), "");
+        EXPECT_EQ(HistoryIds(), "1 ");
+    }
+}
+
+// Every failure point of an install and of an uninstall: an install stands with its record or
+// neither is there; an uninstall is done (now or by the next recovery) or nothing changed.
+TEST_F(History, EveryFailurePointKeepsInstallAndRecordTogether)
+{
+    MemorySettingsStore store;
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
+    modMain settings{store};
+    settings.LoadSettings();
+    RecordingWindowServices window;
+    InstallOptions options;
+    options.journalFolder = root / "journal/";
+    const std::string journal = JournalPath(options.journalFolder, game);
+    const std::string folder = HistoryFolder(options.journalFolder, game);
+    ASSERT_EQ(InstallPackage(Mod(1), settings, window, options), InstallResult::Installed);
+    const Snapshot before = TakeSnapshot(game);
+
+    long k = 1;
+    for (;; ++k) {
+        ASSERT_LT(k, 1000);
+        fs::faults::Arm(k, ErrorKind::DiskFull);
+        const InstallResult result = InstallPackage(Mod(4), settings, window, options);
+        const bool fired = fs::faults::Fired();
+        fs::faults::Disarm();
+        if (!fired)
+            break;
+        ASSERT_EQ(result, InstallResult::Failed) << k;
+        ASSERT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "") << k;
+        ASSERT_EQ(ReadHistory(folder).size(), 1u) << k;
+    }
+    const long installPoints = k - 1;
+    const Snapshot after = TakeSnapshot(game);
+    ASSERT_EQ(ReadHistory(folder).size(), 2u);
+
+    for (k = 1;; ++k) {
+        ASSERT_LT(k, 1000);
+        const HistoryRecord newest = ReadHistory(folder).front();
+        fs::faults::Arm(k, ErrorKind::AccessDenied);
+        bool failed = false;
+        try {
+            TakeBack(folder, journal, newest);
+        } catch (const TesseraError&) {
+            failed = true;
+        }
+        const bool fired = fs::faults::Fired();
+        fs::faults::Disarm();
+        if (fs::FileExists(journal))
+            RecoverInterruptedInstalls(window, game, options);
+        const auto history = ReadHistory(folder);
+        if (!fired) {
+            ASSERT_FALSE(failed);
+            ASSERT_EQ(history.size(), 1u);
+            ASSERT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+            break;
+        }
+        // Either taken back, or as it was and still recorded.
+        if (history.size() == 1) {
+            ASSERT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "") << k;
+            break;   // a fault after the rollback was already done: nothing more to try
+        }
+        ASSERT_EQ(history.size(), 2u) << k;
+        ASSERT_EQ(DescribeDifferences(after, TakeSnapshot(game)), "") << k;
+        ASSERT_FALSE(fs::FileExists(journal));
+    }
+    std::cout << "[ faults   ] " << installPoints << " install and " << k << " uninstall failure points\n";
+    EXPECT_GT(installPoints, 10);
+}
