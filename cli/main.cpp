@@ -24,14 +24,10 @@ void Usage(std::ostream& out)
            "\n"
            "Options:\n"
            "  --game FOLDER  the game folder; without it, the one the desktop program stored\n"
-           "  --dry-run      say what would be done, and change nothing
-"
-           "  --from FOLDER  take the files of that folder of the download only
-"
-           "  --json         history as JSON
-"
-           "  --with-later   uninstall also takes back the later installs in the way, newest first
-"
+           "  --dry-run      say what would be done, and change nothing\n"
+           "  --from FOLDER  take the files of that folder of the download only\n"
+           "  --json         history as JSON\n"
+           "  --with-later   uninstall also takes back the later installs in the way, newest first\n"
            "  -h, --help     show this help and exit\n"
            "  --version      show the version and exit\n"
            "\n"

@@ -410,7 +410,7 @@ std::string HistoryFolder(const std::string& journalFolder, const std::string& g
 }
 
 std::string WritePendingRecord(const std::string& folder, const Journal& journal, const std::string& packagePath,
-                               const std::vector<RefusedFile>& refused)
+                               const std::string& shownName, const std::vector<RefusedFile>& refused)
 {
     fs::CreateFolders(folder);
     int id = 0;
@@ -418,7 +418,7 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
         id = std::max(id, IdOf(name));
     HistoryRecord r;
     r.id = id + 1;
-    r.package = BaseName(packagePath);
+    r.package = BaseName(shownName.empty() ? packagePath : shownName);
     r.zpkHash = Sha256File(packagePath);
     r.dirHash = Sha256File(packagePath.substr(0, packagePath.size() - 4) + ".dir");
     r.date = Now();

@@ -49,7 +49,7 @@ struct HistoryArchive {
 
 struct HistoryRecord {
     int id = 0;
-    std::string package;         // the package's file name
+    std::string package;         // the package's file name (or the download's it was made from)
     std::string zpkHash, dirHash;
     std::string date;            // "YYYY-MM-DD hh:mm:ss UTC"
     std::vector<HistoryArchive> archives;
@@ -73,9 +73,10 @@ struct RefusedFile {
 
 // Writes install's record as pending, with its journal and the copies an uninstall needs;
 // flushed. Called after every change is flushed and before the journal's commit mark.
-// Returns the pending record's path.
+// Returns the pending record's path. shownName names what the user chose (a download made into
+// the package); empty: the package.
 std::string WritePendingRecord(const std::string& historyFolder, const Journal& journal, const std::string& packagePath,
-                               const std::vector<RefusedFile>& refused);
+                               const std::string& shownName, const std::vector<RefusedFile>& refused);
 // The commit mark is on disk: the pending record counts.
 void PromoteRecord(const std::string& pendingPath);
 

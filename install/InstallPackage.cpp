@@ -410,7 +410,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             for (const PlannedFile& f : plan)
                 if (f.kind == PlannedFile::Kind::Refused)
                     refused.push_back({f.name, f.reason});
-            pendingRecord = WritePendingRecord(HistoryFolderOfJournal(journalPath), journal, packagePath, refused);
+            pendingRecord = WritePendingRecord(HistoryFolderOfJournal(journalPath), journal, packagePath, options.sourceName, refused);
             MarkCommitted(journalPath);
             journal.committed = true;   // only now: from here on the install stands
         }
