@@ -72,12 +72,21 @@ std::string GameFolder(const std::optional<std::string>& given)
 
 std::string Label(const HistoryRecord& r) { return std::to_string(r.id) + " (" + r.package + ", " + r.date + ")"; }
 
-// The archive base as the game folder names it: "models\gta3".
+// A path with the platform's separators only.
+std::string Shown(std::string path)
+{
+    for (char& c : path)
+        if (fs::IsSeparator(c))
+            c = fs::kSeparator;
+    return path;
+}
+
+// The archive base as the game folder names it: "models/gta3".
 std::string Relative(const std::string& path, const std::string& game)
 {
     if (path.size() > game.size() && EqualsIgnoreCase(path.substr(0, game.size()), game))
-        return path.substr(game.size());
-    return path;
+        return Shown(path.substr(game.size()));
+    return Shown(path);
 }
 
 std::string RecordNameOf(const RecordBytes& bytes) { return TrimSpaces(RecordName(DecodeRecord(bytes).sName)); }
@@ -129,7 +138,7 @@ std::string Describe(const HistoryFile& f, const std::string& game)
 {
     switch (f.kind) {
     case HistoryFile::Kind::Stock:
-        return BaseName(f.path) + ": " + (f.created ? "created " : "replaced ") + f.path
+        return BaseName(f.path) + ": " + (f.created ? "created " : "replaced ") + Shown(f.path)
             + (f.created ? " (neither it nor its .old existed)" : f.madeOld ? " (the game's version kept as .old)" : " (the bytes it replaced kept in the history)");
     case HistoryFile::Kind::Added:
         return f.name + ": added to " + Relative(f.path, game) + " as entry " + std::to_string(f.position);
@@ -185,7 +194,7 @@ void PrintOne(const std::vector<HistoryRecord>& history, const HistoryRecord& r,
             const HistoryFile& f = r.files[i];
             std::cout << (i ? ",\n  " : "\n  ") << "{\"kind\": \"" << KindWord(f.kind) << "\"";
             if (f.kind == HistoryFile::Kind::Stock)
-                std::cout << ", \"path\": " << Json(f.path) << ", \"made_old\": " << (f.madeOld ? "true" : "false")
+                std::cout << ", \"path\": " << Json(Shown(f.path)) << ", \"made_old\": " << (f.madeOld ? "true" : "false")
                           << ", \"created\": " << (f.created ? "true" : "false") << ", \"sha256\": " << Json(f.hash);
             else if (f.kind == HistoryFile::Kind::Added)
                 std::cout << ", \"archive\": " << Json(Relative(f.path, game)) << ", \"name\": " << Json(f.name) << ", \"entry\": " << f.position

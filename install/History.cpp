@@ -345,7 +345,21 @@ std::string HashEntryData(const std::string& base, const RecordBytes& record)
     return Sha256Range(img, r.lOffset * kBlockSize, r.lSize * kBlockSize);
 }
 
-std::string Key(const std::string& path) { return LowerAscii(path); }
+std::string Key(const std::string& path)
+{
+    std::string key = LowerAscii(path);
+    std::replace(key.begin(), key.end(), '\\', '/');
+    return key;
+}
+
+// A path in a message: the platform's separators only.
+std::string Shown(std::string path)
+{
+    for (char& c : path)
+        if (fs::IsSeparator(c))
+            c = fs::kSeparator;
+    return path;
+}
 
 std::string Label(const HistoryRecord& r) { return std::to_string(r.id) + " (" + r.package + ", " + r.date + ")"; }
 
@@ -594,14 +608,14 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain)
     for (const auto& [key, writer] : stock) {
         const auto& [f, r] = writer;
         if (!fs::FileExists(f->path))
-            problems.push_back("The game file " + f->path + " is missing; install " + Label(*r) + " wrote it.");
+            problems.push_back("The game file " + Shown(f->path) + " is missing; install " + Label(*r) + " wrote it.");
         else if (Sha256File(f->path) != f->hash)
-            outside("The game file " + f->path, *r);
+            outside("The game file " + Shown(f->path), *r);
     }
     for (const HistoryRecord& r : chain)
         for (const HistoryFile& f : r.files)
             if (f.kind == HistoryFile::Kind::Stock && f.madeOld && !fs::FileExists(f.path + ".old"))
-                problems.push_back("The game's original " + f.path + ".old is missing; install " + Label(r) + " made it.");
+                problems.push_back("The game's original " + Shown(f.path) + ".old is missing; install " + Label(r) + " made it.");
     std::map<std::string, std::vector<std::byte>> dirs;
     for (const auto& [key, a] : archives) {
         const HistoryRecord* owner = nullptr;
@@ -611,11 +625,11 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain)
                     owner = &r;
         for (const char* ext : {".img", ".dir"}) {
             if (!fs::FileExists(a->base + ext)) {
-                problems.push_back("The game archive " + a->base + ext + " is missing.");
+                problems.push_back("The game archive " + Shown(a->base) + ext + " is missing.");
                 continue;
             }
             if (fs::FileLength(a->base + ext) != (ext[1] == 'i' ? a->imgAfter : a->dirAfter))
-                outside("The game archive " + a->base + ext, *owner);
+                outside("The game archive " + Shown(a->base) + ext, *owner);
         }
         if (fs::FileExists(a->base + ".dir"))
             dirs[key] = fs::ReadWholeFile(a->base + ".dir");
@@ -625,12 +639,12 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain)
         const auto& dir = dirs[where.first];
         const auto at = static_cast<std::size_t>(where.second);
         if ((at + 1) * kRecordSize > dir.size() || RawRecord(dir, at) != f->after)
-            outside("Entry " + std::to_string(at) + " of " + f->path + ".dir", *r);
+            outside("Entry " + std::to_string(at) + " of " + Shown(f->path) + ".dir", *r);
     }
     for (const HistoryRecord& r : chain)
         for (const HistoryFile& f : r.files)
             if (f.kind == HistoryFile::Kind::Added && fs::FileExists(f.path + ".img") && HashEntryData(f.path, f.after) != f.hash)
-                outside("The data of " + f.name + " in " + f.path + ".img", r);
+                outside("The data of " + f.name + " in " + Shown(f.path) + ".img", r);
     return problems;
 }
 

@@ -200,8 +200,9 @@ TEST_F(History, ListsAndDetailsWhatEachInstallDid)
     const auto one = Cli({"history", "1"});
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_NE(one.out.find("default.dat (the bytes it replaced kept in the history)\n"), std::string::npos) << one.out;
-    EXPECT_NE(one.out.find("  car.dff: entry 0 of models\\gta3 set aside as CAR.DFF.old\n"), std::string::npos) << one.out;
-    EXPECT_NE(one.out.find("  CAR.DFF: added to models\\gta3 as entry 2\n"), std::string::npos) << one.out;
+    const std::string gta3 = std::string("models") + fs::kSeparator + "gta3";
+    EXPECT_NE(one.out.find("  car.dff: entry 0 of " + gta3 + " set aside as CAR.DFF.old\n"), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("  CAR.DFF: added to " + gta3 + " as entry 2\n"), std::string::npos) << one.out;
     EXPECT_NE(one.out.find("  notes.txt: refused (not supported by Tessera)\n"), std::string::npos) << one.out;
     EXPECT_NE(one.out.find("Changed since by: 2 (mod0.zpk, "), std::string::npos) << one.out;
 
