@@ -26,14 +26,18 @@ class Sha256 {
 public:
     void Update(std::span<const std::byte> data)
     {
-        for (std::byte b : data) {
-            block_[used_++] = static_cast<std::uint8_t>(b);
+        length_ += data.size();
+        std::size_t at = 0;
+        while (at < data.size()) {
+            const std::size_t n = std::min<std::size_t>(64 - used_, data.size() - at);
+            std::memcpy(block_.data() + used_, data.data() + at, n);
+            used_ += n;
+            at += n;
             if (used_ == 64) {
                 Compress();
                 used_ = 0;
             }
         }
-        length_ += data.size();
     }
 
     std::string HexDigest()
@@ -282,14 +286,10 @@ HistoryRecord ReadRecord(const std::string& path)
 std::string Now()
 {
     const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm tm{};
-#ifdef _WIN32
-    gmtime_s(&tm, &t);
-#else
-    gmtime_r(&t, &tm);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    const std::tm* tm = std::gmtime(&t);   // one thread: its shared result is safe here
+    char text[32] = "unknown date";
+    if (tm)
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", tm);
     return text;
 }
 
