@@ -4,6 +4,7 @@
 #include "Archive.h"
 #include "ConsoleServices.h"
 #include "FileSystem.h"
+#include "History.h"
 #include "InstallDownload.h"
 #include "InstallPackage.h"
 #include "ModSource.h"
@@ -65,18 +66,26 @@ struct Settings {
     }
 };
 
-void PrintPlan(const std::vector<PlannedFile>& plan)
+// " (it replaces what install N (package, date) wrote)", or nothing.
+std::string WrittenBy(const HistoryRecord* r)
+{
+    return r ? "; it replaces what install " + std::to_string(r->id) + " (" + r->package + ", " + r->date + ") wrote" : std::string();
+}
+
+void PrintPlan(const std::vector<PlannedFile>& plan, const std::vector<HistoryRecord>& history)
 {
     for (const PlannedFile& f : plan) {
         std::cout << f.name << ": ";
         switch (f.kind) {
         case PlannedFile::Kind::Stock:
             std::cout << "replaces the stock file " << f.target
-                      << (fs::FileExists(f.target + ".old") ? " (its .old backup is kept)" : " (the game's version is kept as .old)");
+                      << (fs::FileExists(f.target + ".old") ? " (its .old backup is kept" : " (the game's version is kept as .old")
+                      << WrittenBy(LastWriter(history, f.target)) << ")";
             break;
         case PlannedFile::Kind::Archive:
             std::cout << "goes into the archive " << f.archive
-                      << (f.setsAside ? " (the entry of that name is set aside as " + f.name + ".old)" : " (new entry)");
+                      << (f.setsAside ? " (the entry of that name is set aside as " + f.name + ".old" + WrittenBy(LastWriter(history, f.target, f.name)) + ")"
+                                      : " (new entry)");
             break;
         case PlannedFile::Kind::Refused:
             std::cout << "refused: " << (f.reason.empty() ? "not supported by Tessera" : f.reason);
@@ -155,7 +164,14 @@ int CmdInstall(const Args& args)
                 plan = std::move(download.plan);
                 skipped = std::move(download.skipped);
             }
-            PrintPlan(plan.files);
+            // What recorded installs wrote that this one would replace, and whether it is one of them again.
+            const std::vector<HistoryRecord> history = ReadHistory(HistoryFolder(JournalFolder({}), settings.main->sGTA3Path));
+            if (package) {
+                const std::string base = source.substr(0, source.size() - 4);
+                if (const HistoryRecord* r = EarlierInstallOf(history, Sha256File(source), Sha256File(base + ".dir")))
+                    std::cout << "A reinstall: this package is install " << r->id << " (" << r->package << ", " << r->date << ").\n";
+            }
+            PrintPlan(plan.files, history);
             if (!skipped.empty())
                 std::cout << LinesOf(skipped) << "\n";
             if (plan.problem.empty())

@@ -648,6 +648,25 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain)
     return problems;
 }
 
+const HistoryRecord* LastWriter(const std::vector<HistoryRecord>& history, const std::string& path, const std::string& entryName)
+{
+    for (const HistoryRecord& r : history)   // newest first
+        for (const HistoryFile& f : r.files)
+            if (Key(f.path) == Key(path)
+                && (entryName.empty() ? f.kind == HistoryFile::Kind::Stock
+                                      : f.kind == HistoryFile::Kind::Added && EqualsIgnoreCase(f.name, entryName)))
+                return &r;
+    return nullptr;
+}
+
+const HistoryRecord* EarlierInstallOf(const std::vector<HistoryRecord>& history, const std::string& zpkHash, const std::string& dirHash)
+{
+    for (const HistoryRecord& r : history)
+        if (r.zpkHash == zpkHash && r.dirHash == dirHash)
+            return &r;
+    return nullptr;
+}
+
 void TakeBack(const std::string& folder, const std::string& journalPath, const HistoryRecord& record)
 {
     const std::string marker = RecordPath(folder, record.id, "removing");

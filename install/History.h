@@ -96,6 +96,12 @@ std::vector<int> LaterInstallsInTheWay(const std::vector<HistoryRecord>& history
 // file; empty when the chain can be taken back.
 std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain);
 
+// The newest recorded install that wrote what a file would now replace: the stock file at path,
+// or (entryName given) the archive entry of that name in the archive whose base is path.
+const HistoryRecord* LastWriter(const std::vector<HistoryRecord>& history, const std::string& path, const std::string& entryName = {});
+// The newest recorded install of the package with these hashes of its .zpk and .dir.
+const HistoryRecord* EarlierInstallOf(const std::vector<HistoryRecord>& history, const std::string& zpkHash, const std::string& dirHash);
+
 // Takes back one install, the newest of what is left in its way, under the journal at
 // journalPath: all or nothing; a crash midway is finished by the next recovery.
 void TakeBack(const std::string& historyFolder, const std::string& journalPath, const HistoryRecord& record);

@@ -206,6 +206,18 @@ TEST_F(History, ListsAndDetailsWhatEachInstallDid)
     EXPECT_NE(one.out.find("  notes.txt: refused (not supported by Tessera)\n"), std::string::npos) << one.out;
     EXPECT_NE(one.out.find("Changed since by: 2 (mod0.zpk, "), std::string::npos) << one.out;
 
+    // Before an install: what earlier installs wrote that it would replace, and a reinstall.
+    const auto plan = Cli({"install", "--dry-run", Mod(0)});
+    ASSERT_EQ(plan.status, 0) << plan.err;
+    EXPECT_EQ(plan.out.find("A reinstall: this package is install 2 (mod0.zpk, "), 0u) << plan.out;
+    EXPECT_NE(plan.out.find("car.dff: goes into the archive " + std::string("models\\gta3") + " (the entry of that name is set aside as car.dff.old; it replaces what install 2 (mod0.zpk, "),
+              std::string::npos) << plan.out;
+    EXPECT_NE(plan.out.find("(its .old backup is kept; it replaces what install 2 (mod0.zpk, "), std::string::npos) << plan.out;
+    const auto other = Cli({"install", "--dry-run", Mod(4)});
+    EXPECT_EQ(other.out.find("reinstall"), std::string::npos) << other.out;
+    EXPECT_NE(other.out.find("Car.TXD: goes into the archive models\\txd (the entry of that name is set aside as Car.TXD.old)"), std::string::npos)
+        << other.out;
+
     EXPECT_EQ(Cli({"history", "0"}).status, 2);
     EXPECT_EQ(Cli({"history", "7"}).status, 1);
     EXPECT_EQ(Cli({"uninstall"}).status, 2);
