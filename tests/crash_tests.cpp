@@ -133,3 +133,65 @@ TEST_F(Crash, KilledInstallsRollBackAndInstallAgain)
               << " midway (rolled back), " << before << " before the first change, " << after << " after the end\n";
     EXPECT_GE(midway, kKillPoints / 6);
 }
+
+// Restore killed at many points of its run: after recover the game folder is either still
+// installed with its record, or back to the start without it; never a third state.
+TEST_F(Crash, KilledRestoresFinishOrLeaveTheInstall)
+{
+    constexpr int kRestoreKills = 20;
+    fs::CreateFolder(root / "data");
+    fs::CreateFolder(root / "config");
+    TempDir source;
+    const std::string pristineGame = MakeGameFolder(source.Path());
+    Enlarge(pristineGame);
+    fs::WriteWholeFile(pristineGame + "models/hud.txd.old", ToBytes("earlier backup"));
+    WritePackage(root / "mod", LargePackage());
+    const Snapshot pristine = TakeSnapshot(pristineGame);
+    const std::vector<std::string> install = {"install", root / "mod.zpk", "--game", game};
+    const std::vector<std::string> restore = {"restore", "--game", game};
+    auto installFresh = [&] {
+        Reset(pristine);
+        fs::RemoveTree(root / "data");
+        fs::CreateFolder(root / "data");
+        const auto r = RunCommand(TESSERA_CLI, install, Env());
+        ASSERT_EQ(r.status, 0) << r.err;
+    };
+
+    double seconds = 1e9;
+    Snapshot installed;
+    for (int run = 0; run < 2; ++run) {
+        installFresh();
+        installed = TakeSnapshot(game);
+        const auto start = std::chrono::steady_clock::now();
+        const auto full = RunCommand(TESSERA_CLI, restore, Env());
+        seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        ASSERT_EQ(full.status, 0) << full.err;
+        ASSERT_EQ(DescribeDifferences(pristine, TakeSnapshot(game)), "");
+    }
+
+    int restored = 0, kept = 0;
+    for (int i = 0; i < kRestoreKills; ++i) {
+        const double at = seconds * 1.1 * (i + 0.5) / kRestoreKills;
+        SCOPED_TRACE("kill at " + std::to_string(at) + " s");
+        installFresh();
+        char delay[32];
+        std::snprintf(delay, sizeof delay, "%.4f", at);
+        std::vector<std::string> args = {"--foreground", "-s", "KILL", delay, TESSERA_CLI};
+        args.insert(args.end(), restore.begin(), restore.end());
+        RunCommand("timeout", args, Env());
+        ASSERT_EQ(RunCommand(TESSERA_CLI, {"recover", "--game", game}, Env()).status, 0);
+        const Snapshot recovered = TakeSnapshot(game);
+        const auto history = RunCommand(TESSERA_CLI, {"history", "--game", game}, Env());
+        ASSERT_EQ(history.status, 0) << history.err;
+        if (recovered == installed) {
+            ASSERT_EQ(history.out.substr(0, 3), "1  ") << history.out;
+            ++kept;
+        } else {
+            ASSERT_EQ(DescribeDifferences(pristine, recovered), "");
+            ASSERT_EQ(history.out, "No install is recorded for this game folder.\n");
+            ++restored;
+        }
+    }
+    std::cout << "[ crash    ] " << kRestoreKills << " kill points over a " << seconds << " s restore: " << restored
+              << " restored, " << kept << " left installed\n";
+}
