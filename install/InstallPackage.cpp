@@ -484,6 +484,13 @@ int RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameF
         if (RecoverJournal(path, window))
             ++rolledBack;
     }
+    if (!gameFolder.empty()) {
+        // An uninstall stopped before its journal left only preparations in the history.
+        const std::string path = JournalPath(folder, gameFolder);
+        const fs::ExclusiveLock lock(path + ".lock");
+        if (lock.Held() && !fs::FileExists(path))
+            SettleHistory(HistoryFolderOfJournal(path), std::nullopt);
+    }
     return rolledBack;
 }
 
