@@ -374,6 +374,12 @@ std::vector<PackageFile> modArchive::ReadPackage(const std::string& base)
         throw TesseraError(ErrorKind::FileNotFound, "The package directory " + dirPath + " was not found", dirPath);
     if (!fs::FileExists(zpkPath))
         throw TesseraError(ErrorKind::FileNotFound, "The package data " + zpkPath + " was not found", zpkPath);
+    // A game archive's directory is read whole records and a rounded piece; a package's must be
+    // whole records, or it was cut short and would lose entries without a word.
+    const std::int64_t dirLength = fs::FileLength(dirPath);
+    if (dirLength % static_cast<std::int64_t>(kRecordSize) != 0)
+        throw TesseraError(ErrorKind::BadPackage, "The package directory " + dirPath + " is damaged: its length (" + std::to_string(dirLength)
+                + " bytes) is not a whole number of " + std::to_string(kRecordSize) + "-byte records", dirPath);
     ReadDirectory(base);
     try {
         return CheckPackageRecords(records_, fs::FileLength(zpkPath), BaseName(dirPath), BaseName(zpkPath));

@@ -161,9 +161,10 @@ std::string RecordKey(const std::array<char, kNameSize>& field);
 // ignored), is name.
 bool RecordNameMatches(const std::array<char, kNameSize>& field, std::string_view name);
 
-// Checks a whole package before anything is extracted: every entry's bytes lie inside the .zpk,
-// every entry's file name is safe, and the files it extracts to hold no more bytes than the .zpk
-// (entries sharing their bytes would make a small package fill a disk). Throws BadPackage or
+// Checks a whole package before anything is extracted: its .dir holds whole records, every
+// entry's bytes lie inside the .zpk, every entry's file name is safe, and the files it extracts
+// to hold no more bytes than the .zpk (entries sharing their bytes would make a small package
+// fill a disk). Throws BadPackage or
 // UnsafeName naming the entry.
 void CheckPackage(const std::string& base);
 // The same check on records in memory against a data file of zpkLength bytes; returns the files

@@ -78,9 +78,12 @@ void PrintPlan(const std::vector<PlannedFile>& plan, const std::vector<HistoryRe
         std::cout << f.name << ": ";
         switch (f.kind) {
         case PlannedFile::Kind::Stock:
-            std::cout << "replaces the stock file " << f.target
-                      << (fs::FileExists(f.target + ".old") ? " (its .old backup is kept" : " (the game's version is kept as .old")
-                      << WrittenBy(LastWriter(history, f.target)) << ")";
+            if (fs::FileExists(f.target + ".old"))
+                std::cout << "replaces the stock file " << f.target << " (its .old backup is kept" << WrittenBy(LastWriter(history, f.target)) << ")";
+            else if (fs::FileExists(f.target))
+                std::cout << "replaces the stock file " << f.target << " (the game's version is kept as .old" << WrittenBy(LastWriter(history, f.target)) << ")";
+            else
+                std::cout << "becomes the stock file " << f.target << " (the game folder has none, so nothing is kept)";
             break;
         case PlannedFile::Kind::Archive:
             std::cout << "goes into the archive " << f.archive

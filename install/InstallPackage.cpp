@@ -61,6 +61,46 @@ void OpenPackage(const std::string& packagePath, Package& package, IWindowServic
     package.data.emplace(package.zpkPath, fs::OpenMode::Read);
 }
 
+// The path of an existing file as its folder spells it; the path itself when it is spelt so,
+// or when nothing is there.
+std::string NameOnDisk(const std::string& path)
+{
+    if (!fs::FileExists(path))
+        return path;
+    const std::string folder = FolderOf(path);
+    const std::string name = BaseName(path);
+    std::optional<std::string> other;
+    for (const std::string& listed : fs::ListFiles(folder)) {
+        if (listed == name)
+            return path;
+        if (!other && EqualsIgnoreCase(listed, name))
+            other = listed;
+    }
+    return other ? folder + *other : path;
+}
+
+// The folder itself when it exists, otherwise its nearest parent that does.
+std::string NearestFolder(std::string folder)
+{
+    while (folder.size() > 1 && !fs::FolderExists(folder))
+        folder = FolderOf(folder.substr(0, folder.size() - 1));
+    return folder;
+}
+
+// The folders that must be made for path's folder to exist, innermost first, leaving out
+// those already planned.
+std::vector<std::string> MissingFolders(const std::string& path, std::set<std::string>& planned)
+{
+    std::vector<std::string> missing;
+    std::string folder = FolderOf(path);
+    while (folder.size() > 1 && !planned.count(LowerAscii(folder)) && !fs::FolderExists(folder)) {
+        missing.push_back(folder);
+        planned.insert(LowerAscii(folder));
+        folder = FolderOf(folder.substr(0, folder.size() - 1));
+    }
+    return missing;
+}
+
 std::vector<PlannedFile> Route(const Package& package, const StockCollection& stock, const std::string& game)
 {
     const std::vector<DirRecord>& records = package.archive.Records();
@@ -74,6 +114,10 @@ std::vector<PlannedFile> Route(const Package& package, const StockCollection& st
         if (IsInCollection(LowerAscii(f.name), stock)) {
             f.kind = PlannedFile::Kind::Stock;
             f.target = stock.Fetch(f.name)->sFullPath();
+            // Once backed up, the file is written over in place, keeping its name on disk
+            // (HANDLING.CFG from a CD), as a copy onto it does on Windows.
+            if (fs::FileExists(f.target + ".old"))
+                f.target = NameOnDisk(f.target);
         } else if (std::string archive = ArchiveFor(f.name); !archive.empty()) {
             f.kind = PlannedFile::Kind::Archive;
             f.archive = archive;
@@ -103,18 +147,10 @@ void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& ga
     if (!fs::FolderExists(game))
         throw TesseraError(ErrorKind::PathNotFound, "The game folder " + game + " was not found", game);
 
-    std::int64_t needed = 0;
     std::map<std::string, std::int64_t> growth;   // archive base -> bytes it will grow by at most
-    for (const PlannedFile& f : plan) {
-        if (f.kind == PlannedFile::Kind::Stock) {
-            if (!fs::FileExists(f.target) && !fs::FileExists(f.target + ".old"))
-                throw TesseraError(ErrorKind::FileNotFound, "The game file " + f.target + " was not found", f.target);
-            needed += f.size;
-        } else if (f.kind == PlannedFile::Kind::Archive) {
+    for (const PlannedFile& f : plan)
+        if (f.kind == PlannedFile::Kind::Archive)
             growth[f.target] += BlockBytes(f.size) + kBlockSize;
-            needed += BlockBytes(f.size) + kBlockSize + static_cast<std::int64_t>(kRecordSize);
-        }
-    }
     for (const auto& [base, grow] : growth) {
         for (const char* ext : {".dir", ".img"}) {
             if (!fs::FileExists(base + ext))
@@ -153,7 +189,7 @@ void CheckFreeSpace(const std::vector<PlannedFile>& plan, const std::string& gam
     };
     for (const PlannedFile& f : plan) {
         if (f.kind == PlannedFile::Kind::Stock)
-            add(FolderOf(f.target), f.size);
+            add(NearestFolder(FolderOf(f.target)), f.size);   // its folder may be made yet
         else if (f.kind == PlannedFile::Kind::Archive)
             add(FolderOf(f.target), BlockBytes(f.size) + kBlockSize + static_cast<std::int64_t>(kRecordSize));
     }
@@ -185,12 +221,15 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
     journal.gameFolder = game;
     std::map<std::string, const PlannedFile*> replacedBy;   // lower-cased stock path -> the file replacing it
     std::map<std::string, bool> recorded;                    // lower-cased archive base -> state recorded
+    std::set<std::string> plannedFolders;                    // lower-cased folders a stock file makes
     for (const PlannedFile& f : plan) {
         if (f.kind == PlannedFile::Kind::Stock) {
             JournalOp op;
             op.path = f.target;
             op.hadOld = fs::FileExists(f.target + ".old");
             op.existed = fs::FileExists(f.target);
+            if (!op.hadOld && !op.existed)
+                op.madeFolders = MissingFolders(f.target, plannedFolders);
             journal.ops.push_back(std::move(op));
             replacedBy[LowerAscii(f.target)] = &f;
             for (auto& [base, done] : recorded)
@@ -228,22 +267,24 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
 
 // A stock file: the package's version is copied beside the target and only then renamed into
 // place; the game's version becomes target.old the first time, otherwise it is kept until the
-// install finishes.
+// install finishes. A stock file the game folder lacks, with no .old either, leaves nothing to
+// keep: it is made, in a folder made for it if need be.
 void ReplaceStockFile(Package& package, const PlannedFile& f)
 {
     const std::string& target = f.target;
     const std::string fresh = NewFileName(target);
+    const bool hadOld = fs::FileExists(target + ".old");
+    const bool existed = fs::FileExists(target);
+    if (!hadOld && !existed)
+        fs::CreateFolders(FolderOf(target));
     {
         fs::File out(fresh, fs::OpenMode::Create);
         if (fs::CopyRange(*package.data, f.offset, out, 0, f.size, package.archive.Buffer()) != f.size)
             throw TesseraError(ErrorKind::BadPackage, "The entry " + f.name + " of " + package.zpkPath + ": data runs past the end of the file",
                                package.zpkPath);
     }
-    if (!fs::FileExists(target + ".old")) {
-        fs::RenameFile(target, target + ".old");
-    } else if (fs::FileExists(target)) {
-        fs::RenameFile(target, FormerFileName(target));
-    }
+    if (existed)
+        fs::RenameFile(target, hadOld ? FormerFileName(target) : target + ".old");
     fs::RenameFile(fresh, target);
 }
 
@@ -359,6 +400,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     Journal journal;
     bool journalWritten = false;
     std::string pendingRecord;
+    std::size_t installed = 0;
     std::string failure;
     try {
         // One install at a time into a game folder; an install that died left its journal.
@@ -386,6 +428,8 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         for (const PlannedFile& f : plan) {
             window.DoEvents();
             window.SetCaption("Installing " + f.name);
+            if (f.kind != PlannedFile::Kind::Refused)
+                ++installed;
             switch (f.kind) {
             case PlannedFile::Kind::Stock:
                 ReplaceStockFile(package, f);
@@ -453,9 +497,10 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             // promotes the record.
         }
     }
-    window.SetCaption("Mod installed!");
+    // A run that refused every file changed nothing, and must not read as a success.
+    window.SetCaption(installed > 0 ? "Mod installed!" : "No file installed");
     BackToIdle(window);
-    return InstallResult::Installed;
+    return installed > 0 ? InstallResult::Installed : InstallResult::NothingInstalled;
 }
 
 int RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameFolder, const InstallOptions& options)

@@ -12,8 +12,9 @@
 namespace tessera {
 
 enum class InstallResult {
-    Installed,   // reached "Mod installed!" (also when some files were refused)
-    Failed,      // stopped with the "Install failed" message; the game folder is as it was
+    Installed,          // reached "Mod installed!": at least one file went in (some may have been refused)
+    NothingInstalled,   // every file was refused, or there was none: "No file installed"
+    Failed,             // stopped with the "Install failed" message; the game folder is as it was
 };
 
 struct InstallOptions {

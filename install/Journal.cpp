@@ -68,7 +68,10 @@ void RollBackStock(const JournalOp& op)
     const std::string& target = op.path;
     const std::string backup = target + ".old";
     const std::string former = FormerFileName(target);
-    if (!op.hadOld) {
+    if (!op.hadOld && !op.existed) {
+        if (fs::FileExists(target))
+            fs::DeleteFile(target);   // this install made it, keeping nothing
+    } else if (!op.hadOld) {
         // Any .old is the one this install made: the game's version goes back under its name.
         if (fs::FileExists(backup))
             fs::RenameFile(backup, target);
@@ -79,7 +82,18 @@ void RollBackStock(const JournalOp& op)
     }
     if (fs::FileExists(NewFileName(target)))
         fs::DeleteFile(NewFileName(target));
-    fs::FlushFolder(FolderOf(target));
+    std::string flushed = FolderOf(target);
+    for (const std::string& folder : op.madeFolders) {
+        if (!fs::FolderExists(folder))
+            continue;
+        try {
+            fs::RemoveFolder(folder);
+        } catch (const TesseraError&) {
+            break;   // something else was put there meanwhile: it stays, with its parents
+        }
+        flushed = FolderOf(folder.substr(0, folder.size() - 1));
+    }
+    fs::FlushFolder(flushed);
 }
 
 } // namespace
@@ -116,7 +130,10 @@ void WriteJournal(const std::string& path, const Journal& journal)
     text += "game " + Hex(journal.gameFolder) + "\n";
     for (const JournalOp& op : journal.ops) {
         if (op.kind == JournalOp::Kind::Stock) {
-            text += "stock " + Hex(op.path) + " " + (op.hadOld ? "1" : "0") + " " + (op.existed ? "1" : "0") + "\n";
+            text += "stock " + Hex(op.path) + " " + (op.hadOld ? "1" : "0") + " " + (op.existed ? "1" : "0");
+            for (const std::string& folder : op.madeFolders)
+                text += " " + Hex(folder);
+            text += "\n";
             continue;
         }
         text += "archive " + Hex(op.path) + " " + std::to_string(op.imgLength) + " " + std::to_string(op.dirLength) + " "
@@ -170,6 +187,8 @@ Journal ReadJournal(const std::string& path)
             op.path = UnhexText(hex, path);
             op.hadOld = hadOld != 0;
             op.existed = existed != 0;
+            for (std::string folder; fields >> folder;)
+                op.madeFolders.push_back(UnhexText(folder, path));
             journal.ops.push_back(std::move(op));
         } else if (word == "archive") {
             JournalOp op;

@@ -20,6 +20,8 @@ struct JournalOp {
     // Stock file: whether target.old existed and whether target existed before the install.
     bool hadOld = false;
     bool existed = true;
+    // Stock file that existed nowhere: the folders the install makes for it, innermost first.
+    std::vector<std::string> madeFolders;
     // Game archive: lengths of .img and .dir before the first append, and the records the
     // install may rename, as they were, by their byte position in the .dir.
     std::int64_t imgLength = 0;

@@ -59,6 +59,16 @@ TEST_F(Cli, InstallFailureExitsOneAndChangesNothing)
     EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
 }
 
+TEST_F(Cli, InstallOfOnlyRefusedFilesExitsOne)
+{
+    WritePackage(root / "mod", {{"notes.txt", ToBytes("n")}});
+    const Snapshot before = TakeSnapshot(game);
+    const auto r = Run({"install", root / "mod.zpk", "--game", game});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Installing mod.zpk\nInstalling notes.txt\nNo file installed\n");
+    EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+}
+
 TEST_F(Cli, InstallUsesTheStoredFolderOrSaysThereIsNone)
 {
     WritePackage(root / "mod", {{"default.dat", ToBytes("dat")}});
@@ -107,7 +117,7 @@ TEST_F(Cli, HelpAndVersion)
 
 TEST_F(Cli, DryRunSaysWhereEveryFileGoesAndChangesNothing)
 {
-    WritePackage(root / "mod", {{"car.dff", ToBytes("c")}, {"new.txd", ToBytes("t")}, {"hud.txd", ToBytes("h")},
+    WritePackage(root / "mod", {{"car.dff", ToBytes("c")}, {"new.txd", ToBytes("t")}, {"hud.txd", ToBytes("h")}, {"readme.txt", ToBytes("m")},
                                 {"abcdefghijklmnopqrst.dff", ToBytes("x")}, {"notes.txt", ToBytes("r")}});
     const Snapshot before = TakeSnapshot(game);
     const auto r = Run({"install", "--dry-run", root / "mod.zpk", "--game", game});
@@ -116,7 +126,8 @@ TEST_F(Cli, DryRunSaysWhereEveryFileGoesAndChangesNothing)
                      "car.dff: goes into the archive models\\gta3 (the entry of that name is set aside as car.dff.old)\n"
                      "hud.txd: replaces the stock file " + game + "models\\hud.txd (the game's version is kept as .old)\n"
                      "new.txd: goes into the archive models\\txd (new entry)\n"
-                     "notes.txt: refused: not supported by Tessera\n");
+                     "notes.txt: refused: not supported by Tessera\n"
+                     "readme.txt: becomes the stock file " + game + "readme\\readme.txt (the game folder has none, so nothing is kept)\n");
     EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
 
     fs::DeleteFile(game + "models/txd.img");

@@ -227,6 +227,9 @@ TEST_F(Install, CaptionTellsEveryRunFromStartToEnd)
          {"Installing mod.zpk", "Installing car.dff", "Mod installed!"}},
         {"failed in its checks", {{"car.dff", car}}, [&] { fs::DeleteFile(game + "models/gta3.img"); }, InstallResult::Failed,
          {"Installing mod.zpk", "Orlen's Tessera"}},
+        {"every file refused", {{"a.txt", car}}, nullptr, InstallResult::NothingInstalled,
+         {"Installing mod.zpk", "Installing a.txt", "No file installed"}},
+        {"no file at all", {}, nullptr, InstallResult::NothingInstalled, {"Installing mod.zpk", "No file installed"}},
         {"installed again", {{"car.txd", car}}, nullptr, InstallResult::Installed,
          {"Installing mod.zpk", "Installing car.txd", "Mod installed!"}},
         {"failed midway", {{"a.txt", car}, {"car.txd", car}}, [&] { window.onMsgBox = [&](const RecordedMessage&) {
@@ -244,13 +247,6 @@ TEST_F(Install, CaptionTellsEveryRunFromStartToEnd)
         EXPECT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), step.result);
         EXPECT_EQ(window.captions, step.captions);
     }
-}
-
-TEST_F(Install, EmptyPackageEndsInstalled)
-{
-    ASSERT_EQ(Run({}), InstallResult::Installed);
-    EXPECT_EQ(window.captions, (std::vector<std::string>{"Installing mod.zpk", "Mod installed!"}));
-    EXPECT_TRUE(window.messages.empty());
 }
 
 TEST_F(Install, FolderChangedDuringAnInstallAppliesToTheNextOne)
@@ -281,8 +277,8 @@ TEST_F(Install, FailedChecksChangeNothing)
         {"archive .img missing", [&] { fs::DeleteFile(game + "models/txd.img"); }, {{"a.txd", ToBytes("t")}}, "txd.img"},
         {"archive .dir missing", [&] { fs::DeleteFile(game + "anim/cuts.dir"); }, {{"a.ifp", ToBytes("t")}}, "cuts.dir"},
         {"archive .dir of a partial record", [&] { WriteFile(game + "models/gta3.dir", Zeros(40)); }, {{"a.dff", ToBytes("t")}}, "gta3.dir"},
-        {"stock file and its backup missing", [&] { fs::DeleteFile(game + "text/american.gxt"); },
-         {{"a.dff", ToBytes("t")}, {"american.gxt", ToBytes("g")}}, "american.gxt"},
+        {"package directory cut short", [&] { WriteFile(root / "mod.dir", Slice(ReadFile(root / "mod.dir"), 0, 47)); },
+         {{"a.dff", ToBytes("t")}, {"b.dff", ToBytes("u")}}, "mod.dir is damaged: its length (47 bytes) is not a whole number"},
         {"package data missing", [&] { fs::DeleteFile(root / "mod.zpk"); }, {{"a.dff", ToBytes("t")}}, "mod.zpk"},
         {"package directory missing", [&] { fs::DeleteFile(root / "mod.dir"); }, {{"a.dff", ToBytes("t")}}, "mod.dir"},
         {"entry past the end", [&] { WriteFile(root / "mod.dir", Record(0, 99, "a.dff")); }, {{"a.dff", ToBytes("t")}}, "past the end"},
@@ -315,13 +311,22 @@ TEST_F(Install, FailedChecksChangeNothing)
 // through: after each failure the game folder is byte-identical to before.
 TEST_F(Install, EveryFailurePointRollsBackCompletely)
 {
-    fs::WriteWholeFile(game + "models/hud.txd.old", ToBytes("earlier backup"));   // a stock file with a .old
+    // Stock files with a .old already: one spelt as the list has it, one as a CD leaves it.
+    const auto prepare = [](const std::string& folder) {
+        fs::WriteWholeFile(folder + "models/hud.txd.old", ToBytes("earlier backup"));
+        fs::WriteWholeFile(folder + "data/HANDLING.CFG", ToBytes("handling from a CD"));
+        fs::WriteWholeFile(folder + "data/handling.cfg.old", ToBytes("first handling"));
+    };
+    prepare(game);
     const std::vector<PackageEntry> entries = {
-        {"american.gxt", Pattern(700, 1)},   // stock, first backup
-        {"car.dff", Pattern(3000, 2)},       // replaces an entry
-        {"new.dff", Pattern(10, 3)},         // new entry
-        {"car.txd", Pattern(5000, 4)},       // second archive
-        {"hud.txd", Pattern(20, 5)},         // stock with an existing .old
+        {"american.gxt", Pattern(700, 1)},       // stock, first backup
+        {"car.dff", Pattern(3000, 2)},           // replaces an entry
+        {"new.dff", Pattern(10, 3)},             // new entry
+        {"car.txd", Pattern(5000, 4)},           // second archive
+        {"handling.cfg", Pattern(30, 7)},        // stock with a .old, its name on disk in capitals
+        {"hud.txd", Pattern(20, 5)},             // stock with an existing .old
+        {"readme.txt", Pattern(40, 8)},          // stock missing with its folder: made, nothing kept
+        {"readme_french.txt", Pattern(50, 9)},   // the same folder, made once
         {"zz.ifp", Pattern(2048, 6)},
     };
     WritePackage(root / "mod", entries);
@@ -351,7 +356,7 @@ TEST_F(Install, EveryFailurePointRollsBackCompletely)
     // The end state is exactly that of an install that met no fault.
     TempDir clean;
     const std::string cleanGame = MakeGameFolder(clean.Path());
-    fs::WriteWholeFile(cleanGame + "models/hud.txd.old", ToBytes("earlier backup"));
+    prepare(cleanGame);
     store.SaveSetting("Tessera", "Settings", "GTA3Path", cleanGame);
     settings.LoadSettings();
     ASSERT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Installed);
@@ -359,6 +364,13 @@ TEST_F(Install, EveryFailurePointRollsBackCompletely)
     EXPECT_EQ(ReadFile(game + "text/american.gxt"), Pattern(700, 1));
     EXPECT_EQ(ReadText(game + "text/american.gxt.old"), "stock american.gxt");
     EXPECT_EQ(ReadText(game + "models/hud.txd.old"), "earlier backup");
+    const Snapshot after = TakeSnapshot(game);
+    EXPECT_EQ(after.at("data/HANDLING.CFG"), Pattern(30, 7));
+    EXPECT_EQ(after.at("data/handling.cfg.old"), ToBytes("first handling"));
+    EXPECT_EQ(after.count("data/handling.cfg"), 0u);
+    EXPECT_EQ(after.at("readme/readme.txt"), Pattern(40, 8));
+    EXPECT_EQ(after.at("readme/readme_french.txt"), Pattern(50, 9));
+    EXPECT_EQ(after.count("readme/readme.txt.old"), 0u);
 }
 
 // Packages that would make the install write far more than they hold, or that claim gigabytes
@@ -477,7 +489,7 @@ TEST_F(Install, StraightFromThePackageAsIfUnpackedIntoAFolder)
             ::setenv("TMPDIR", savedTmp.c_str(), 1);
         else
             ::unsetenv("TMPDIR");
-        ASSERT_EQ(result, InstallResult::Installed);
+        ASSERT_NE(result, InstallResult::Failed);
         EXPECT_TRUE(Tree(temp.Path()).empty());
 
         std::vector<std::string> captions = {"Installing mod.zpk"};
@@ -507,7 +519,9 @@ TEST_F(Install, StraightFromThePackageAsIfUnpackedIntoAFolder)
         }
         for (const auto& [base, before] : dirBefore)   // one record for each file, nothing more
             EXPECT_EQ(fs::FileLength(game + base + ".dir"), before + 32 * static_cast<std::int64_t>(archiveFiles[base])) << base;
-        captions.push_back("Mod installed!");
+        const bool anyInstalled = refused.size() < files.size();
+        EXPECT_EQ(result, anyInstalled ? InstallResult::Installed : InstallResult::NothingInstalled);
+        captions.push_back(anyInstalled ? "Mod installed!" : "No file installed");
         EXPECT_EQ(window.captions, captions);
         ASSERT_EQ(window.messages.size(), refused.size());
         for (std::size_t i = 0; i < refused.size(); ++i)
