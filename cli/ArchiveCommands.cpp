@@ -12,6 +12,7 @@
 #include <functional>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <string_view>
 #include <system_error>
 
@@ -113,10 +114,24 @@ int CmdExtract(const Args& args)
         fs::CreateFolders(folder);
         modArchive archive;
         archive.ReadDirectory(base);
-        for (const auto& entry : archive.colImgFiles())
-            archive.ExtractEntry(*entry, folder);
-        const std::size_t count = archive.colImgFiles().Count();
-        std::cout << "Extracted " << count << (count == 1 ? " entry" : " entries") << " into " << args[1] << "\n";
+        const auto& entries = archive.colImgFiles();
+        // Entries whose names extract to one file (cut at the first space, letter case aside):
+        // the later one's bytes are what the file holds, as in an install.
+        std::map<std::string, std::size_t> writtenBy;   // lower-cased file name -> the entry written last
+        for (std::size_t i = 0; i < entries.Count(); ++i) {
+            const std::string file = EntryFileName(*entries[i]);
+            const auto [it, added] = writtenBy.try_emplace(LowerAscii(file), i);
+            if (!added) {
+                std::cout << "Entry " << it->second << " (" << PrintableName(TrimSpaces(entries[it->second]->sName())) << ") was replaced by entry "
+                          << i << " (" << PrintableName(TrimSpaces(entries[i]->sName())) << "): both extract to the file " << PrintableName(file) << "\n";
+                it->second = i;
+            }
+            archive.ExtractEntry(*entries[i], folder);
+        }
+        const std::size_t count = entries.Count();
+        const std::size_t files = writtenBy.size();
+        std::cout << "Extracted " << count << (count == 1 ? " entry" : " entries") << " into " << files << (files == 1 ? " file" : " files")
+                  << " in " << args[1] << "\n";
     });
 }
 

@@ -126,17 +126,24 @@ TEST(CliExtract, RefusesDamagedOrUnsafePackageWritingNothing)
     }
 }
 
-TEST(CliExtract, LaterEntryOfSameNameWinsAndExistingFolderIsUsed)
+// Entries that extract to one file, by letter case or by the cut at the first space: the
+// later one's bytes, each replaced entry named, the files written counted.
+TEST(CliExtract, LaterEntryOfSameFileWinsAndIsToldAndExistingFolderIsUsed)
 {
     TempDir dir;
-    const Bytes zpk = Pattern(12);
+    const Bytes zpk = Pattern(16);
     WriteFile(dir / "mod.zpk", zpk);
-    WriteFile(dir / "mod.dir", Concat({Record(0, 10, "Car.dff"), Record(10, 2, "CAR.DFF")}));
+    WriteFile(dir / "mod.dir", Concat({Record(0, 10, "Car.dff"), Record(0, 3, "my car.dff"), Record(10, 2, "CAR.DFF"),
+                                       Record(12, 4, "my bike.dff")}));
     fs::CreateFolder(dir / "Out");
     const Result r = Cli({"extract", dir / "mod.zpk", dir / "out"});   // resolves to Out
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Tree(dir / "Out"), std::vector<std::string>{"Car.dff"});
-    EXPECT_EQ(ReadFile(dir / "Out/Car.dff"), Bytes(zpk.begin() + 10, zpk.end()));
+    EXPECT_EQ(r.out, "Entry 0 (Car.dff) was replaced by entry 2 (CAR.DFF): both extract to the file CAR.DFF\n"
+                     "Entry 1 (my car.dff) was replaced by entry 3 (my bike.dff): both extract to the file my\n"
+                     "Extracted 4 entries into 2 files in " + (dir / "out") + "\n");
+    EXPECT_EQ(Tree(dir / "Out"), (std::vector<std::string>{"Car.dff", "my"}));
+    EXPECT_EQ(ReadFile(dir / "Out/Car.dff"), Slice(zpk, 10, 2));
+    EXPECT_EQ(ReadFile(dir / "Out/my"), Slice(zpk, 12, 4));
 }
 
 TEST(CliPack, RefusesUnfitNamesNamingTheFileAndWritesNothing)
