@@ -8,7 +8,7 @@
 #include "InstallDownload.h"
 #include "InstallPackage.h"
 #include "ModSource.h"
-#include "QtSettingsStore.h"
+#include "UserSettingsStore.h"
 #include "RecordingServices.h"
 #include "Text.h"
 
@@ -51,7 +51,7 @@ Options Parse(const Args& args, bool allowDryRun)
 // The settings the command works with: the folder given with --game, or the stored setting.
 struct Settings {
     MemorySettingsStore given;
-    QtSettingsStore stored;
+    UserSettingsStore stored;
     std::unique_ptr<modMain> main;
 
     explicit Settings(const std::optional<std::string>& game)

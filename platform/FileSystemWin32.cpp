@@ -55,9 +55,9 @@ std::string Narrow(const std::wstring& text)
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
     case ERROR_BAD_PATHNAME: kind = ErrorKind::PathNotFound; reason = "path not found"; break;
-    case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
+    case ERROR_LOCK_VIOLATION: kind = ErrorKind::AccessDenied; reason = "in use by another program"; break;
+    case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT: kind = ErrorKind::AccessDenied; reason = "access denied"; break;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: kind = ErrorKind::DiskFull; reason = "disk full"; break;
@@ -69,6 +69,27 @@ std::string Narrow(const std::wstring& text)
 DWORD Attributes(const std::string& path) { return ::GetFileAttributesW(Wide(path).c_str()); }
 
 HANDLE Handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+// Another install's short-lived handle, or a reader such as a virus scanner, may hold a file for
+// a moment; the call is retried for about a second before the file is reported in use.
+template <class Call>
+bool RetryWhileInUse(Call&& call)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (call())
+            return true;
+        const DWORD err = ::GetLastError();
+        if ((err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION) || attempt == 20)
+            return false;
+        ::Sleep(50);
+        ::SetLastError(err);
+    }
+}
+
+// Readers let others read, write, rename and delete the file meanwhile: a reader must never
+// make an install fail. Writers let others read only, so no two writers mix their bytes.
+constexpr DWORD kReaderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kWriterSharing = FILE_SHARE_READ;
 
 // A file position for ReadFile and WriteFile.
 OVERLAPPED At(std::uint64_t offset)
@@ -120,8 +141,13 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
         what = "create";
         break;
     }
-    const HANDLE h = ::CreateFileW(Wide(path).c_str(), access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    const std::wstring native = Wide(path);
+    const DWORD sharing = mode == OpenMode::Read ? kReaderSharing : kWriterSharing;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (!RetryWhileInUse([&] {
+            h = ::CreateFileW(native.c_str(), access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+            return h != INVALID_HANDLE_VALUE;
+        }))
         ThrowLastError(what, path);
     handle_ = reinterpret_cast<std::intptr_t>(h);
 }
@@ -251,21 +277,26 @@ void RemoveTree(const std::string& path)
 
 void DeleteFile(const std::string& path)
 {
-    if (!::DeleteFileW(Wide(path).c_str()))
+    const std::wstring native = Wide(path);
+    if (!RetryWhileInUse([&] { return ::DeleteFileW(native.c_str()) != FALSE; }))
         ThrowLastError("delete", path);
 }
 
 void RenameFile(const std::string& from, const std::string& to)
 {
     detail::CountOperation("rename", from);
-    if (!::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    const std::wstring source = Wide(from);
+    const std::wstring target = Wide(to);
+    if (!RetryWhileInUse([&] { return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE; }))
         ThrowLastError(("rename to " + to + ":").c_str(), from);
 }
 
 void CopyFile(const std::string& from, const std::string& to)
 {
     detail::CountOperation("copy", from);
-    if (!::CopyFileW(Wide(from).c_str(), Wide(to).c_str(), FALSE))
+    const std::wstring source = Wide(from);
+    const std::wstring target = Wide(to);
+    if (!RetryWhileInUse([&] { return ::CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE; }))
         ThrowLastError(("copy to " + to + ":").c_str(), from);
 }
 
@@ -280,9 +311,14 @@ std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std:
 void FlushFile(const std::string& path)
 {
     detail::CountOperation("flush", path);
-    const HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    // Flushing changes no byte, so it shares like a reader.
+    const std::wstring native = Wide(path);
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (!RetryWhileInUse([&] {
+            h = ::CreateFileW(native.c_str(), GENERIC_READ | GENERIC_WRITE, kReaderSharing, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+            return h != INVALID_HANDLE_VALUE;
+        }))
         ThrowLastError("flush", path);
     const BOOL ok = ::FlushFileBuffers(h);
     const DWORD err = ::GetLastError();

@@ -9,6 +9,16 @@
 #include <filesystem>
 #include <sstream>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#undef CopyFile
+#undef DeleteFile
+#endif
+
 namespace tessera::test {
 
 TempDir::TempDir() : path_(fs::MakeScratchFolder("tessera-test-")) {}
@@ -82,14 +92,38 @@ void WritePackage(const std::string& base, const std::vector<PackageEntry>& entr
     WriteFile(base + ".zpk", zpk);
 }
 
+namespace {
+
+// A path as the services' byte texts: Windows names in the ANSI code page, not the UTF-8 that
+// std::filesystem gives there.
+std::string PathText(const std::filesystem::path& path, bool generic)
+{
+#ifdef _WIN32
+    const std::wstring wide = path.wstring();
+    std::string text;
+    if (!wide.empty()) {
+        const int n = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+        text.assign(static_cast<std::size_t>(n), '\0');
+        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
+    }
+    if (generic)
+        std::replace(text.begin(), text.end(), '\\', '/');
+    return text;
+#else
+    return generic ? path.generic_string() : path.string();
+#endif
+}
+
+} // namespace
+
 Snapshot TakeSnapshot(const std::string& folder)
 {
     Snapshot snapshot;
     const std::filesystem::path root(fs::NativePath(folder));
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        const std::string relative = std::filesystem::relative(entry.path(), root).generic_string();
+        const std::string relative = PathText(std::filesystem::relative(entry.path(), root), true);
         if (entry.is_regular_file())
-            snapshot[relative] = ReadFile(entry.path().string());
+            snapshot[relative] = ReadFile(PathText(entry.path(), false));
         else if (entry.is_directory())
             snapshot[relative + "/"] = {};
     }
@@ -150,6 +184,39 @@ std::string MakeGameFolder(const std::string& root)
     return game;
 }
 
+#ifdef _WIN32
+
+namespace {
+std::wstring IsolatedKeyPath(const std::string& home)
+{
+    return L"Software\\TesseraTests\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(home.size());
+}
+} // namespace
+
+void IsolatedHome::SetUp()
+{
+    home_ = fs::MakeScratchFolder(prefix_);
+    fs::CreateFolder(home_ + "AppData");
+    ::_putenv_s("USERPROFILE", home_.c_str());
+    ::_putenv_s("APPDATA", (home_ + "AppData").c_str());
+    // The registry's current-user branch of this process becomes a private key, so the
+    // settings store writes nowhere else.
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, IsolatedKeyPath(home_).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(::RegOverridePredefKey(HKEY_CURRENT_USER, key), ERROR_SUCCESS);
+    ::RegCloseKey(key);
+}
+
+void IsolatedHome::TearDown()
+{
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, IsolatedKeyPath(home_).c_str());
+    fs::RemoveTree(home_);
+}
+
+#else
+
 void IsolatedHome::SetUp()
 {
     home_ = fs::MakeScratchFolder(prefix_);
@@ -160,11 +227,13 @@ void IsolatedHome::SetUp()
 
 void IsolatedHome::TearDown() { fs::RemoveTree(home_); }
 
+#endif
+
 std::vector<std::string> Tree(const std::string& folder)
 {
     std::vector<std::string> r;
     for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
-        r.push_back(std::filesystem::relative(e.path(), folder).generic_string() + (e.is_directory() ? "/" : ""));
+        r.push_back(PathText(std::filesystem::relative(e.path(), folder), true) + (e.is_directory() ? "/" : ""));
     std::sort(r.begin(), r.end());
     return r;
 }
@@ -180,6 +249,12 @@ std::string ShellQuote(const std::string& s)
     for (char c : s)
         r += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return r + "'";
+}
+
+std::string CliUnderTest(const char* builtIn)
+{
+    const char* given = std::getenv("TESSERA_TEST_CLI");
+    return given && *given ? given : builtIn;
 }
 
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args, const std::string& env)

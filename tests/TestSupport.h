@@ -67,7 +67,8 @@ void WriteArchive(const std::string& base, const std::vector<GameEntry>& entries
 Bytes Blocks(const Bytes& data);
 
 // Points HOME, XDG_CONFIG_HOME and XDG_DATA_HOME at a folder of the test program's own, so no
-// test sees the real user's settings. Register it before any test runs, as Qt fixes its
+// test sees the real user's settings (on Windows: USERPROFILE, APPDATA and a private registry
+// key standing in for HKEY_CURRENT_USER). Register it before any test runs, as Qt fixes its
 // configuration folder at first use:
 //   testing::AddGlobalTestEnvironment(new IsolatedHome("tessera-x-home-"));
 class IsolatedHome : public ::testing::Environment {
@@ -93,6 +94,9 @@ struct CommandResult {
 };
 std::string ShellQuote(const std::string& s);
 // Runs program with args; env is put before it as NAME=value words (already quoted).
+// The tessera-cli that the console tests run: builtIn, unless TESSERA_TEST_CLI names another
+// (scripts/windows-test.sh names a wrapper that runs tessera-cli.exe under Wine).
+std::string CliUnderTest(const char* builtIn);
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args, const std::string& env = {});
 
 } // namespace tessera::test

@@ -2,7 +2,7 @@
 #include "modMain.h"
 
 #include "FileSystem.h"
-#include "QtSettingsStore.h"
+#include "UserSettingsStore.h"
 #include "RecordingServices.h"
 #include "TestSupport.h"
 
@@ -405,20 +405,22 @@ TEST(Settings, SaveWritesTheTextAndDoesNotRebuild)
 TEST(Settings, FolderSurvivesARestartThroughTheUserStore)
 {
     {
-        QtSettingsStore store;
+        UserSettingsStore store;
         modMain first(store);
         first.LoadSettings();
         EXPECT_EQ(first.sGTA3Path, kNotFound);
         first.sGTA3Path = "C:\\Games\\GTA3\\";
         first.SaveSettings();
     }
-    QtSettingsStore store;
+    UserSettingsStore store;
     modMain next(store);
     next.LoadSettings();
     EXPECT_EQ(next.sGTA3Path, "C:\\Games\\GTA3\\");
     EXPECT_EQ(next.colStockFiles->Fetch("gta3.exe")->sFullPath(), "C:\\Games\\GTA3\\gta3.exe");
+#ifndef _WIN32
     const std::string conf = std::string(std::getenv("XDG_CONFIG_HOME")) + "/Tessera/Tessera.conf";
     EXPECT_NE(test::ReadText(conf).find("GTA3Path="), std::string::npos);
+#endif
 }
 
 } // namespace

@@ -19,7 +19,7 @@ namespace {
 
 using Result = CommandResult;
 
-Result Cli(const std::vector<std::string>& args) { return RunCommand(TESSERA_CLI, args); }
+Result Cli(const std::vector<std::string>& args) { return RunCommand(CliUnderTest(TESSERA_CLI), args); }
 
 
 

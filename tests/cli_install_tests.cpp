@@ -25,7 +25,7 @@ protected:
 
     CommandResult Run(const std::vector<std::string>& args)
     {
-        return RunCommand(TESSERA_CLI, args,
+        return RunCommand(CliUnderTest(TESSERA_CLI), args,
                           "XDG_DATA_HOME=" + ShellQuote(root / "data") + " XDG_CONFIG_HOME=" + ShellQuote(root / "config"));
     }
 

@@ -1,3 +1,3 @@
 add_executable(install_tests install_tests.cpp)
 target_link_libraries(install_tests PRIVATE tessera_test_support tessera_install GTest::gtest_main)
-gtest_discover_tests(install_tests DISCOVERY_TIMEOUT 60)
+tessera_discover_tests(install_tests DISCOVERY_TIMEOUT 60)

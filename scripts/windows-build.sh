@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the Windows programs with the MinGW-w64 cross compiler: build-win/tessera-cli.exe,
+# build-win/tessera.exe and the test programs, all static (no DLL beyond the system's).
+# Usage: scripts/windows-build.sh [cmake --build arguments, e.g. --target package]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+need=()
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+if [ ${#need[@]} -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+[ -f build-win/CMakeCache.txt ] ||
+  cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+        -DCMAKE_BUILD_TYPE=Release -DTESSERA_WITH_QT=OFF >/dev/null
+cmake --build build-win "$@"
+echo "windows-build: $(cd build-win && ls tessera*.exe | tr '\n' ' ')"

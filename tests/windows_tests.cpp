@@ -1,0 +1,232 @@
+// The Windows services under Windows (or Wine): the registry settings store, and the file
+// services' sharing, which decides whether a reader elsewhere can make an install fail.
+#include "FileSystem.h"
+#include "InstallPackage.h"
+#include "RecordingServices.h"
+#include "RegistrySettingsStore.h"
+#include "TestSupport.h"
+#include "Text.h"
+#include "Win32Text.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+using namespace tessera;
+using namespace tessera::test;
+
+namespace {
+
+[[maybe_unused]] testing::Environment* const kIsolatedHome = testing::AddGlobalTestEnvironment(new IsolatedHome("tessera-win-home-"));
+
+// --- Registry settings store ---------------------------------------------------------------
+
+// The value as the registry holds it, read without the store.
+std::optional<std::wstring> RawValue(const std::wstring& key, const std::wstring& name, DWORD* type = nullptr)
+{
+    wchar_t buffer[512] = {};
+    DWORD bytes = sizeof buffer;
+    DWORD t = 0;
+    if (::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_ANY, &t, buffer, &bytes) != ERROR_SUCCESS)
+        return std::nullopt;
+    if (type)
+        *type = t;
+    return std::wstring(buffer);
+}
+
+TEST(RegistrySettingsStore, DefaultRoundTripAtQtsKeyAndNoOtherAddressIsTouched)
+{
+    RegistrySettingsStore store;
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "[NOT FOUND]");
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", "C:\\Games\\GTA3\\");
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "C:\\Games\\GTA3\\");
+
+    // Where a Qt build on Windows would look: organization and application "Tessera".
+    DWORD type = 0;
+    EXPECT_EQ(RawValue(L"Software\\Tessera\\Tessera\\Settings", L"GTA3Path", &type), L"C:\\Games\\GTA3\\");
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+
+    // Other keys, sections and applications stay missing; an empty text is a value, not missing.
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "Other", "d"), "d");
+    EXPECT_EQ(store.GetSetting("Tessera", "Other", "GTA3Path", "d"), "d");
+    EXPECT_EQ(store.GetSetting("Another", "Settings", "GTA3Path", "d"), "d");
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", "");
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "d"), "");
+
+    // A long path and the bytes of the ANSI code page come back unchanged.
+    const std::string longPath = std::string(300, 'x') + "\\";
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", longPath);
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "d"), longPath);
+    const std::string accented = win32::Narrow(L"C:\\Spiele\\Gr\u00fc\u00dfe\\");
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", accented);
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "d"), accented);
+}
+
+TEST(RegistrySettingsStore, AValueThatIsNoTextIsAnErrorNotTheDefault)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tessera\\Tessera\\Settings", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD number = 7;
+    ::RegSetValueExW(key, L"GTA3Path", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    ::RegCloseKey(key);
+    RegistrySettingsStore store;
+    try {
+        store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]");
+        FAIL() << "a number was read as a folder or as missing";
+    } catch (const TesseraError& e) {
+        EXPECT_NE(std::string(e.what()).find("GTA3Path"), std::string::npos) << e.what();
+    }
+    // Saving replaces it with a text.
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", "D:\\GTA3\\");
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "D:\\GTA3\\");
+}
+
+// --- Sharing ---------------------------------------------------------------------------------
+
+// A handle opened natively with the given sharing, as another program would hold the file.
+struct ForeignHandle {
+    ForeignHandle(const std::string& path, DWORD access, DWORD sharing)
+        : h(::CreateFileW(win32::Wide(path).c_str(), access, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
+    {
+    }
+    ~ForeignHandle()
+    {
+        if (h != INVALID_HANDLE_VALUE)
+            ::CloseHandle(h);
+    }
+    HANDLE h;
+};
+
+// While one of our readers holds a file, every other service still works on it: another
+// process's install writes, renames and deletes its journal while recovery or a user reads it.
+TEST(Sharing, AReaderNeverStopsWritesRenamesOrDeletes)
+{
+    TempDir dir;
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> operations = {
+        {"read", [](const std::string& p) { fs::File f(p, fs::OpenMode::Read); }},
+        {"open for writing and write", [](const std::string& p) {
+             fs::File f(p, fs::OpenMode::ReadWrite);
+             f.WriteAt(f.Length(), ToBytes("more"));
+             f.Flush();
+         }},
+        {"flush", [](const std::string& p) { fs::FlushFile(p); }},
+        {"copy from", [&](const std::string& p) { fs::CopyFile(p, dir / "copy"); }},
+        {"rename", [&](const std::string& p) { fs::RenameFile(p, dir / "renamed"); }},
+        {"delete", [](const std::string& p) { fs::DeleteFile(p); }},
+    };
+    for (const auto& [what, operation] : operations) {
+        SCOPED_TRACE(what);
+        const std::string path = dir / "journal";
+        WriteFile(path, ToBytes("contents"));
+        {
+            const fs::File reader(path, fs::OpenMode::Read);
+            EXPECT_NO_THROW(operation(path));
+            // The reader still reads what it opened.
+            std::byte first{};
+            EXPECT_EQ(reader.ReadAt(0, std::span(&first, 1)), 1u);
+        }
+        for (const char* name : {"journal", "renamed", "copy"})
+            if (fs::FileExists(dir / name))
+                fs::DeleteFile(dir / name);
+    }
+}
+
+TEST(Sharing, AFileHeldByAnotherProgramIsReportedInUseAndLeftAlone)
+{
+    TempDir dir;
+    const std::string path = dir / "gta3.img";
+    WriteFile(path, ToBytes("archive"));
+    auto holder = std::make_unique<ForeignHandle>(path, GENERIC_READ, 0);
+    ASSERT_NE(holder->h, INVALID_HANDLE_VALUE);
+    const std::vector<std::pair<const char*, std::function<void()>>> operations = {
+        {"read", [&] { fs::File f(path, fs::OpenMode::Read); }},
+        {"write", [&] { fs::File f(path, fs::OpenMode::ReadWrite); }},
+        {"create", [&] { fs::File f(path, fs::OpenMode::Create); }},
+        {"rename", [&] { fs::RenameFile(path, dir / "other"); }},
+        {"delete", [&] { fs::DeleteFile(path); }},
+    };
+    for (const auto& [what, operation] : operations) {
+        SCOPED_TRACE(what);
+        try {
+            operation();
+            ADD_FAILURE() << "succeeded on a file another program holds";
+        } catch (const TesseraError& e) {
+            EXPECT_EQ(e.Kind(), ErrorKind::AccessDenied);
+            EXPECT_NE(std::string(e.what()).find("in use by another program"), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+        }
+    }
+    holder.reset();
+    EXPECT_EQ(ReadFile(path), ToBytes("archive"));
+    EXPECT_EQ(fs::ListFiles(dir.Path()), std::vector<std::string>{"gta3.img"});
+}
+
+class SharingInstall : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        game = MakeGameFolder(root.Path());
+        options.journalFolder = root / "journal\\";
+        store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
+        settings.LoadSettings();
+        WritePackage(root / "mod", {{"car.dff", Pattern(3000, 5)}, {"default.dat", ToBytes("new default")}});
+    }
+
+    std::string JournalFile() const
+    {
+        for (const std::string& name : fs::ListFiles(options.journalFolder))
+            if (EndsWith(name, ".journal"))
+                return options.journalFolder + name;
+        return {};
+    }
+
+    TempDir root;
+    std::string game;
+    MemorySettingsStore store;
+    modMain settings{store};
+    RecordingWindowServices window;
+    InstallOptions options;
+};
+
+// Someone reads the journal while the install runs and commits: the install stands.
+TEST_F(SharingInstall, AReaderOfTheJournalDoesNotUndoTheInstall)
+{
+    std::optional<fs::File> reader;
+    window.onDoEvents = [&] {
+        if (!reader && !JournalFile().empty())
+            reader.emplace(JournalFile(), fs::OpenMode::Read);
+    };
+    EXPECT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Installed);
+    ASSERT_TRUE(reader.has_value()) << "the install wrote no journal";
+    reader.reset();
+    EXPECT_EQ(ReadFile(game + "data\\default.dat"), ToBytes("new default"));
+    EXPECT_EQ(window.LastCaption(), "Mod installed!");
+    EXPECT_TRUE(window.messages.empty()) << window.messages.front().text;
+}
+
+// Recovery started while an install is writing: it says the install is running and leaves it.
+TEST_F(SharingInstall, RecoveryDuringAnInstallSaysItIsStillRunning)
+{
+    std::optional<int> recovered;
+    RecordingWindowServices other;
+    window.onDoEvents = [&] {
+        if (!recovered && !JournalFile().empty()) {
+            // As if the install were writing it at this moment.
+            fs::File writer(JournalFile(), fs::OpenMode::ReadWrite);
+            recovered = RecoverInterruptedInstalls(other, game, options);
+        }
+    };
+    EXPECT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Installed);
+    ASSERT_TRUE(recovered.has_value());
+    EXPECT_EQ(*recovered, 0);
+    ASSERT_EQ(other.messages.size(), 1u);
+    EXPECT_EQ(other.messages[0].title, "Install running");
+    EXPECT_NE(other.messages[0].text.find("still running"), std::string::npos) << other.messages[0].text;
+    EXPECT_EQ(ReadFile(game + "data\\default.dat"), ToBytes("new default"));
+}
+
+} // namespace
