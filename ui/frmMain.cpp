@@ -45,16 +45,6 @@ std::string DroppedFile(const QMimeData* data)
 
 } // namespace
 
-std::string AboutText()
-{
-    return "Tessera " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "\r\n" +
-           "\r\n" +
-           "Written by Orlen\r\n" +
-           "\r\n" +
-           "Copyright (C) 2002 Orlen\r\n" +
-           std::string(kContactAddress);
-}
-
 frmMain::frmMain(ISettingsStore& store, QWidget* parent) : QMainWindow(parent), settings_(store)
 {
     setObjectName(QStringLiteral("frmMain"));

@@ -2,6 +2,7 @@
 // options dialog and the About box. Loading it runs the start-up of the settings.
 #pragma once
 
+#include "FormLogic.h"
 #include "QtWindowServices.h"
 #include "modMain.h"
 
@@ -23,9 +24,6 @@ class QMenu;
 class QPushButton;
 
 namespace tessera {
-
-// The About box text: version, credit, copyright and contact, lines joined by CR LF.
-std::string AboutText();
 
 class frmMain : public QMainWindow {
 public:

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Starts tessera.exe under Wine on the X display it is given (scripts/windows-test.sh runs it
+# inside xvfb-run, with the Wine prefix and wineserver of that run): the first start shows
+# "Options", its Cancel gives "Need path" and the program ends; with a game folder stored the
+# main window comes up. Screenshots go to build-win/smoke/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+win=$PWD/build-win
+shots=$win/smoke
+wait_seconds=30
+mkdir -p "$shots"
+rm -f "$shots"/*.png
+key='HKCU\Software\Tessera\Tessera\Settings'
+# Wine draws the windows' frames itself, as there is no window manager to do it.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wine reg delete 'HKCU\Software\Tessera' /f >/dev/null 2>&1 || true
+
+pid=""
+cleanup() {
+  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+# Waits for a visible window titled exactly $1 and saves its picture to $2; prints its id.
+window_shot() {
+  local window
+  if ! window=$(timeout "$wait_seconds" xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1) || [ -z "$window" ]; then
+    echo "windows-smoke: no window \"$1\" within $wait_seconds s" >&2
+    cat "$shots/output.txt" >&2 || true
+    return 1
+  fi
+  sleep 1   # let it paint
+  import -window "$window" "$2"
+  echo "windows-smoke: window \"$1\" came up; screenshot $2" >&2
+  echo "$window"
+}
+
+# First start, nothing stored: the options dialog, whose focus is on Cancel.
+wine "$win/tessera.exe" >"$shots/output.txt" 2>&1 &
+pid=$!
+options=$(window_shot "Options" "$shots/options.png")
+xdotool key --window "$options" space
+message=$(window_shot "Need path" "$shots/need-path.png")
+xdotool key --window "$message" Return
+for _ in $(seq 1 "$wait_seconds"); do kill -0 "$pid" 2>/dev/null || break; sleep 1; done
+if kill -0 "$pid" 2>/dev/null; then
+  echo "windows-smoke: tessera.exe still runs after \"Need path\"" >&2
+  exit 1
+fi
+wait "$pid" || true
+pid=""
+if wine reg query "$key" /v GTA3Path >/dev/null 2>&1; then
+  echo "windows-smoke: a game folder was stored though none was given" >&2
+  exit 1
+fi
+
+# A stored game folder: the main window comes up directly.
+game=$(mktemp -d)
+: >"$game/gta3.exe"
+wine reg add "$key" /v GTA3Path /d "$(winepath -w "$game" | tr -d '\r')\\" /f >/dev/null 2>&1
+wine "$win/tessera.exe" >"$shots/output.txt" 2>&1 &
+pid=$!
+window_shot "Orlen's Tessera" "$shots/main.png" >/dev/null
+rm -rf "$game"
+echo "windows-smoke: passed"

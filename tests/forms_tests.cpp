@@ -1,0 +1,352 @@
+// The windows' behaviour without any toolkit: the form logic driven through scripted views,
+// checked for what the user sees and what reaches the settings store and the game folder.
+#include "FileSystem.h"
+#include "FormLogic.h"
+#include "RecordingServices.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <optional>
+
+using namespace tessera;
+using namespace tessera::test;
+
+namespace {
+
+const RecordedMessage kNeedPath{"You must specify your GTA3 Directory!\r\n\r\nGood bye!", "Need path"};
+const RecordedMessage kSelectFolder{"Please select your GTA3 directory", "Error"};
+const RecordedMessage kNoDir{"The associated .dir was not found.\r\n"
+                             "Please specify a .zpk with a .dir of the same name in the same folder.",
+                             "File not found"};
+
+// A user at the options dialog: each step acts once the dialog is loaded; answers to the
+// open-file dialog are taken in order (nullopt: Cancel).
+struct OptionScript {
+    enum Step { Browse, Ok, Escape, Cancel, FrameClose };
+    std::vector<Step> steps;
+    std::deque<std::optional<std::string>> files;
+};
+
+class ScriptedOptionView : public IOptionView {
+public:
+    ScriptedOptionView(OptionScript& script, std::vector<RecordedMessage>& messages) : script_(script), messages_(messages) {}
+    void ShowMessage(const std::string& text, const std::string& title) override { messages_.push_back({text, title}); }
+    std::string AskFile(const std::string& title, const std::string& description, const std::string& pattern,
+                        const std::string& startFolder) override
+    {
+        EXPECT_EQ(title, "Please locate GTA3.exe");
+        EXPECT_EQ(description, "(Gta3.exe)");
+        EXPECT_EQ(pattern, "Gta3.exe");
+        EXPECT_EQ(startFolder, fs::ProgramFolder());
+        if (script_.files.empty())
+            return {};
+        const auto file = script_.files.front();
+        script_.files.pop_front();
+        // As GetOpenFileNameA leaves its buffer: the path, a NUL, the rest of the padding.
+        return file ? *file + '\0' + std::string(40, ' ') : std::string();
+    }
+    void SetPathText(const std::string& text) override { shown = text; }
+    void CloseDialog(bool saved) override
+    {
+        closed = true;
+        savedByClose = saved;
+    }
+
+    std::string shown;
+    bool closed = false;
+    bool savedByClose = false;
+
+private:
+    OptionScript& script_;
+    std::vector<RecordedMessage>& messages_;
+};
+
+// Runs the dialog as a modal window would: load, then the user's steps until it closes.
+bool RunOptions(modMain& settings, OptionScript& script, std::vector<RecordedMessage>& messages, std::string* shown = nullptr)
+{
+    ScriptedOptionView view(script, messages);
+    OptionForm form(settings, view);
+    form.Form_Load();
+    for (const auto step : script.steps) {
+        if (view.closed)
+            break;
+        switch (step) {
+        case OptionScript::Browse: form.cmdGTA3Browse_Click(); break;
+        case OptionScript::Ok: form.cmdDone_Click(); break;
+        case OptionScript::Escape: form.Escape_Pressed(); break;
+        case OptionScript::Cancel: form.cmdCancel_Click(); break;
+        case OptionScript::FrameClose: form.Frame_Closed(); break;
+        }
+    }
+    EXPECT_EQ(form.PathText(), view.shown);
+    EXPECT_EQ(form.Saved(), view.savedByClose);
+    if (shown)
+        *shown = view.shown;
+    // A dialog the user left open would block the program.
+    EXPECT_TRUE(view.closed);
+    return form.Saved();
+}
+
+class ScriptedMainView : public IMainView {
+public:
+    void ShowMessage(const std::string& text, const std::string& title) override
+    {
+        messages.push_back({text, title});
+        if (onMessage)
+            onMessage();
+    }
+    std::string AskFile(const std::string& title, const std::string& description, const std::string& pattern,
+                        const std::string&) override
+    {
+        EXPECT_EQ(title, "Select a .zpk to extract");
+        EXPECT_EQ(description, "(*.zpk)");
+        EXPECT_EQ(pattern, "*.zpk");
+        return file;
+    }
+    void DoEvents() override
+    {
+        if (onDoEvents)
+            onDoEvents();
+    }
+    void SetCaption(const std::string& text) override { caption = text; }
+    void SetPointer(Pointer p) override { pointer = p; }
+    void SetButtonEnabled(Button button, bool enabled) override { (button == Button::Install ? install : browse) = enabled; }
+    void SetSourceText(const std::string& text) override
+    {
+        source = text;
+        ++sourceChanges;
+    }
+    bool ShowOptions(modMain& settings, bool overMainWindow) override
+    {
+        EXPECT_EQ(overMainWindow, shown);
+        ++optionsShown;
+        return RunOptions(settings, options, messages);
+    }
+    void ShowWindow() override { shown = true; }
+    void CloseWindow() override { closed = true; }
+
+    std::vector<RecordedMessage> messages;
+    std::string file;
+    OptionScript options;
+    std::string caption{kMainCaption};
+    std::string source{kNoPackageText};
+    int sourceChanges = 0;
+    Pointer pointer = Pointer::Default;
+    bool install = false;
+    bool browse = true;
+    bool shown = false;
+    bool closed = false;
+    int optionsShown = 0;
+    std::function<void()> onDoEvents;
+    std::function<void()> onMessage;
+};
+
+class Forms : public ::testing::Test {
+protected:
+    void SetUp() override { game = MakeGameFolder(root.Path()); }
+
+    TempDir root;
+    std::string game;
+    MemorySettingsStore store;
+    modMain settings{store};
+    ScriptedMainView view;
+    MainForm form{settings, view};
+
+    std::optional<std::string> Stored()
+    {
+        const auto it = store.values.find({"Tessera", "Settings", "GTA3Path"});
+        return it == store.values.end() ? std::nullopt : std::optional(it->second);
+    }
+};
+
+} // namespace
+
+TEST_F(Forms, StartUpAsksForTheFolderUntilOneIsStored)
+{
+    struct Row {
+        const char* name;
+        std::optional<std::string> stored;   // before the start
+        OptionScript options;
+        bool shown;
+        std::vector<RecordedMessage> messages;
+        std::optional<std::string> storedAfter;
+    };
+    const std::string gameExe = game + "gta3.exe";
+    const std::vector<Row> rows = {
+        {"cancel", std::nullopt, {{OptionScript::Cancel}, {}}, false, {kNeedPath}, std::nullopt},
+        {"frame close", std::nullopt, {{OptionScript::FrameClose}, {}}, false, {kNeedPath}, std::nullopt},
+        {"ok at once tests the root folder", std::nullopt, {{OptionScript::Ok, OptionScript::Cancel}, {}}, false,
+         {kSelectFolder, kNeedPath}, std::nullopt},
+        {"browse then ok", std::nullopt, {{OptionScript::Browse, OptionScript::Ok}, {gameExe}}, true, {}, game},
+        {"browse then esc", std::nullopt, {{OptionScript::Browse, OptionScript::Escape}, {gameExe}}, true, {}, game},
+        {"browse cancelled", std::nullopt, {{OptionScript::Browse, OptionScript::Cancel}, {std::nullopt}}, false, {kNeedPath},
+         std::nullopt},
+        {"marker stored", std::string("[NOT FOUND]"), {{OptionScript::Cancel}, {}}, false, {kNeedPath}, "[NOT FOUND]"},
+        {"folder stored", game, {}, true, {}, game},
+        {"marker in other case is a folder", std::string("[not found]"), {}, true, {}, "[not found]"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        MemorySettingsStore rowStore;
+        if (row.stored)
+            rowStore.values[{"Tessera", "Settings", "GTA3Path"}] = *row.stored;
+        modMain rowSettings(rowStore);
+        ScriptedMainView rowView;
+        rowView.options = row.options;
+        MainForm rowForm(rowSettings, rowView);
+        EXPECT_EQ(rowForm.Form_Load(), row.shown);
+        EXPECT_EQ(rowView.shown, row.shown);
+        EXPECT_EQ(rowView.closed, !row.shown);
+        EXPECT_EQ(rowView.messages, row.messages);
+        const auto it = rowStore.values.find({"Tessera", "Settings", "GTA3Path"});
+        EXPECT_EQ(it == rowStore.values.end() ? std::nullopt : std::optional(it->second), row.storedAfter);
+        if (row.shown) {
+            EXPECT_EQ(rowView.source, kNoPackageText);
+            EXPECT_FALSE(rowView.install);
+        }
+        // The catalogue is the one of the folder in use.
+        if (rowSettings.sGTA3Path == game) {
+            EXPECT_EQ(rowSettings.colStockFiles->Fetch("gta3.exe")->sFullPath(), game + "gta3.exe");
+        }
+    }
+}
+
+TEST_F(Forms, OptionsDialogTestsOnlyAChangedFolderAndStoresExactlyIt)
+{
+    fs::CreateFolder(root / "other\\");
+    WriteFile(root / "other\\readme.txt", ToBytes("x"));
+    struct Row {
+        const char* name;
+        std::string current;   // sGTA3Path when the dialog opens
+        OptionScript script;
+        std::string shown;     // lblGTA3Path at the end
+        std::vector<RecordedMessage> messages;
+        bool saved;
+    };
+    const std::vector<Row> rows = {
+        {"stored folder shown, ok closes untested", root / "gone\\", {{OptionScript::Ok}, {}}, root / "gone\\", {}, false},
+        {"nothing stored shows nothing", "[NOT FOUND]", {{OptionScript::Cancel}, {}}, "", {}, false},
+        {"any file picks its folder", "[NOT FOUND]", {{OptionScript::Browse, OptionScript::Ok, OptionScript::Cancel}, {root / "other\\readme.txt"}},
+         root / "other\\", {kSelectFolder}, false},
+        {"a folder that does not exist is ignored", game, {{OptionScript::Browse, OptionScript::Ok}, {root / "missing\\gta3.exe"}}, game, {},
+         false},
+        {"padding and spaces trimmed", "[NOT FOUND]", {{OptionScript::Browse, OptionScript::Ok}, {"  " + game + "gta3.exe"}}, game, {}, true},
+        {"a name without a folder is ignored", game, {{OptionScript::Browse, OptionScript::Cancel}, {"gta3.exe"}}, game, {}, false},
+        {"cancel after browsing stores nothing", "[NOT FOUND]", {{OptionScript::Browse, OptionScript::Cancel}, {game + "gta3.exe"}}, game, {},
+         false},
+        {"esc confirms", "[NOT FOUND]", {{OptionScript::Browse, OptionScript::Escape}, {game + "gta3.exe"}}, game, {}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        MemorySettingsStore rowStore;
+        modMain rowSettings(rowStore);
+        rowSettings.sGTA3Path = row.current;
+        OptionScript script = row.script;
+        std::vector<RecordedMessage> messages;
+        std::string shown;
+        EXPECT_EQ(RunOptions(rowSettings, script, messages, &shown), row.saved);
+        EXPECT_EQ(shown, row.shown);
+        EXPECT_EQ(messages, row.messages);
+        EXPECT_EQ(rowSettings.sGTA3Path, row.saved ? row.shown : row.current);
+        EXPECT_EQ(rowStore.saveCount, row.saved ? 1 : 0);
+    }
+
+    // A folder differing only in letter case counts as changed: tested and stored again.
+    settings.sGTA3Path = UpperAscii(game);
+    view.options = {{OptionScript::Browse, OptionScript::Ok}, {game + "gta3.exe"}};
+    std::vector<RecordedMessage> messages;
+    EXPECT_TRUE(RunOptions(settings, view.options, messages));
+    EXPECT_EQ(Stored(), game);
+}
+
+TEST_F(Forms, BrowseTakesOnlyAPackageWithItsDirectory)
+{
+    WritePackage(root / "car", {{"car.dff", ToBytes("car")}});
+    WritePackage(root / "CAPS", {{"a.txd", ToBytes("a")}});
+    fs::RenameFile(root / "CAPS.zpk", root / "CAPS.ZPK");
+    fs::RenameFile(root / "CAPS.dir", root / "CAPS.DIR");
+    WriteFile(root / "lonely.zpk", ToBytes("x"));
+    struct Row {
+        std::string file;   // what the dialog returns
+        std::string source;
+        bool install;
+        std::vector<RecordedMessage> messages;
+    };
+    const std::string car = root / "car.zpk";
+    const std::vector<Row> rows = {
+        {"", std::string(kNoPackageText), false, {}},
+        {root / "CAPS.ZPK", std::string(kNoPackageText), false, {}},
+        {root / "lonely.zpk", std::string(kNoPackageText), false, {kNoDir}},
+        {car + '\0' + "   ", car, true, {}},
+        {root / "lonely.zpk", car, true, {kNoDir}},   // a chosen package stays
+        {root / "missing.zpk", car, true, {kNoDir}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        view.messages.clear();
+        view.file = row.file;
+        form.cmdBrowseSource_Click();
+        EXPECT_EQ(view.source, row.source);
+        EXPECT_EQ(form.SourceText(), row.source);
+        EXPECT_EQ(view.install, row.install);
+        EXPECT_EQ(view.messages, row.messages);
+    }
+    // The same package again is no change of the field.
+    const int changes = view.sourceChanges;
+    view.file = car;
+    form.cmdBrowseSource_Click();
+    EXPECT_EQ(view.sourceChanges, changes);
+}
+
+TEST_F(Forms, InstallRunsWithButtonsDisabledAndAQuitWaitsForIt)
+{
+    store.values[{"Tessera", "Settings", "GTA3Path"}] = game;
+    ASSERT_TRUE(form.Form_Load());
+    WritePackage(root / "mod", {{"default.dat", ToBytes("new default")}});
+    view.file = root / "mod.zpk";
+    form.cmdBrowseSource_Click();
+    ASSERT_TRUE(view.install);
+
+    bool quitAsked = false;
+    view.onDoEvents = [&] {
+        EXPECT_FALSE(view.install);
+        EXPECT_FALSE(view.browse);
+        EXPECT_EQ(view.pointer, Pointer::Hourglass);
+        if (!quitAsked) {
+            quitAsked = true;
+            form.mnuQuit_Click();   // the menus stay usable; the window closes after the install
+            EXPECT_FALSE(view.closed);
+        }
+    };
+    form.cmdInstall_Click();
+    EXPECT_TRUE(quitAsked);
+    EXPECT_TRUE(view.closed);
+    EXPECT_EQ(view.caption, "Mod installed!");
+    EXPECT_TRUE(view.install);
+    EXPECT_TRUE(view.browse);
+    EXPECT_EQ(view.pointer, Pointer::Default);
+    EXPECT_EQ(ReadFile(game + "data/default.dat"), ToBytes("new default"));
+    EXPECT_EQ(ReadFile(game + "data/default.dat.old"), ToBytes("stock default.dat"));
+}
+
+TEST_F(Forms, MenusOptionsRebuildTheCatalogueAndAboutShowsTheVersion)
+{
+    store.values[{"Tessera", "Settings", "GTA3Path"}] = game;
+    ASSERT_TRUE(form.Form_Load());
+    fs::CreateFolder(root / "second");
+    const std::string other = MakeGameFolder(root / "second");
+    view.options = {{OptionScript::Browse, OptionScript::Ok}, {other + "gta3.exe"}};
+    form.mnuOption_Click();
+    EXPECT_EQ(view.optionsShown, 1);
+    EXPECT_EQ(Stored(), other);
+    EXPECT_EQ(settings.colStockFiles->Fetch("gta3.exe")->sFullPath(), other + "gta3.exe");
+
+    form.mnuAbout_Click();
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].title, "About...");
+    EXPECT_EQ(view.messages[0].text.rfind("Tessera 1.2\r\n\r\n", 0), 0u) << view.messages[0].text;
+    EXPECT_TRUE(form.QueryClose());
+}

@@ -1,0 +1,125 @@
+// The behaviour of the two windows, toolkit-free: what each event handler of frmMain and
+// frmOption does, driving a small view interface. The Qt windows and the Win32 windows are
+// views only: they map these calls onto their controls and forward their events here.
+#pragma once
+
+#include "Services.h"
+#include "modMain.h"
+
+#include <exception>
+#include <string>
+
+namespace tessera {
+
+// What every window of the program offers its logic.
+class IFormView {
+public:
+    virtual ~IFormView() = default;
+    // A message box over this window: text (lines separated by CR LF), title, one OK button, no
+    // icon; returns when the user has closed it.
+    virtual void ShowMessage(const std::string& text, const std::string& title) = 0;
+    // The platform's modal single-file open dialog over this window, with one filter entry
+    // (description and pattern), starting in startFolder. Returns the file text as the dialog
+    // gave it back (padding and a terminating NUL may follow the path), or empty on Cancel.
+    virtual std::string AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
+                                const std::string& startFolder) = 0;
+};
+
+// modBrowseDir's ShowOpenDialog: one filter entry described as the pattern in parentheses,
+// starting in the program folder; the chosen full path with the padding and NUL dropped, or
+// empty text.
+std::string ShowOpenDialog(const std::string& title, const std::string& pattern, IFormView& owner);
+
+// The title and text of the report of a failure that no routine handled.
+std::string FailureTitle(const std::exception& failure);
+
+// --- frmOption -------------------------------------------------------------------------------
+
+class IOptionView : public IFormView {
+public:
+    virtual void SetPathText(const std::string& text) = 0;   // lblGTA3Path
+    // Closes the dialog; saved tells whether a new game folder was stored.
+    virtual void CloseDialog(bool saved) = 0;
+};
+
+class OptionForm {
+public:
+    OptionForm(modMain& settings, IOptionView& view) : settings_(settings), view_(view) {}
+
+    void Form_Load();
+    void cmdGTA3Browse_Click();
+    void cmdDone_Click();
+    void cmdCancel_Click();
+    // Esc confirms like OK; the frame's close button leaves like Cancel.
+    void Escape_Pressed() { cmdDone_Click(); }
+    void Frame_Closed() { cmdCancel_Click(); }
+
+    const std::string& PathText() const noexcept { return pathText_; }
+    bool Saved() const noexcept { return saved_; }
+
+private:
+    void SetPathText(const std::string& text);
+
+    modMain& settings_;
+    IOptionView& view_;
+    std::string pathText_;   // what lblGTA3Path shows: the folder that OK would store
+    bool saved_ = false;
+};
+
+// --- frmMain ---------------------------------------------------------------------------------
+
+// The main window's view: the install's window services (caption, pointer, the two buttons,
+// message boxes, the event loop) and the rest of the window.
+class IMainView : public IFormView, public IWindowServices {
+public:
+    virtual void SetSourceText(const std::string& text) = 0;   // lblSource
+    // Shows the options dialog modally over the main window, or centred on the screen while the
+    // main window is not shown yet; returns whether it stored a new game folder.
+    virtual bool ShowOptions(modMain& settings, bool overMainWindow) = 0;
+    virtual void ShowWindow() = 0;     // centred on the screen, not modal
+    virtual void CloseWindow() = 0;    // the program ends with its last window
+
+    void MsgBox(const std::string& text, const std::string& title) override { ShowMessage(text, title); }
+};
+
+inline constexpr std::string_view kMainCaption = "Orlen's Tessera";
+inline constexpr std::string_view kNoPackageText = "[Select a .zpk]";
+
+// The About box text: version, credit, copyright and contact, lines joined by CR LF.
+std::string AboutText();
+
+class MainForm {
+public:
+    MainForm(modMain& settings, IMainView& view) : settings_(settings), view_(view) {}
+
+    // The start-up: settings, the options dialog while no game folder is known, recovery of
+    // an interrupted install, then the window is shown. Returns false when the user gave no
+    // folder: the window was closed without ever showing and the program is to end.
+    bool Form_Load();
+    void cmdBrowseSource_Click();
+    // What Browse does with the path the user chose: a name ending in ".zpk" whose directory
+    // lies beside it goes into lblSource; a missing directory is reported. A path given on the
+    // command line or dropped on the window takes the same way.
+    void TakePackage(const std::string& chosen);
+    void lblSource_Change();
+    void cmdInstall_Click();
+    void mnuQuit_Click();
+    void mnuOption_Click();
+    void mnuAbout_Click();
+    // A close asked for from the frame or Quit: true when the window may close now. While an
+    // install runs the close waits for the install to return.
+    bool QueryClose();
+
+    const std::string& SourceText() const noexcept { return sourceText_; }
+    bool Installing() const noexcept { return installing_; }
+    modMain& Settings() noexcept { return settings_; }
+
+private:
+    modMain& settings_;
+    IMainView& view_;
+    std::string sourceText_{kNoPackageText};
+    bool installing_ = false;
+    bool closePending_ = false;
+};
+
+} // namespace tessera
