@@ -12,8 +12,7 @@ if [ ${#need[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
-[ -f build-win/CMakeCache.txt ] ||
-  cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
         -DCMAKE_BUILD_TYPE=Release -DTESSERA_WITH_QT=OFF >/dev/null
 cmake --build build-win "$@"
 echo "windows-build: $(cd build-win && ls tessera*.exe | tr '\n' ' ')"

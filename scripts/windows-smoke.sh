@@ -41,7 +41,9 @@ pid=$!
 options=$(window_shot "Options" "$shots/options.png")
 xdotool key --window "$options" space
 message=$(window_shot "Need path" "$shots/need-path.png")
-xdotool key --window "$message" Return
+# Its OK button sits centred at the bottom.
+eval "$(xdotool getwindowgeometry --shell "$message")"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 14)) click 1
 for _ in $(seq 1 "$wait_seconds"); do kill -0 "$pid" 2>/dev/null || break; sleep 1; done
 if kill -0 "$pid" 2>/dev/null; then
   echo "windows-smoke: tessera.exe still runs after \"Need path\"" >&2

@@ -4,6 +4,7 @@
 #include "Win32Forms.h"
 
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <cstring>
 #include <exception>
@@ -16,6 +17,8 @@ namespace {
 constexpr const char* kMainClass = "TesseraMain";
 constexpr const char* kOptionClass = "TesseraOptions";
 constexpr int kIconId = 1;
+// Posted after a drop, so the file is taken once the program it came from is free again.
+constexpr UINT kTakeDroppedFile = WM_APP + 1;
 
 HINSTANCE gInstance = nullptr;
 int gDpi = 96;
@@ -179,6 +182,7 @@ frmMainView::frmMainView()
     MakeControl(hwnd_, "STATIC", "Source :", SS_LEFT, 0, kLabel3, 4, 4, 137, 13);
     const HWND install = MakeControl(hwnd_, "BUTTON", "Install the MOD", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, kCmdInstall, 224, 52, 97, 23);
     ::EnableWindow(install, FALSE);
+    ::DragAcceptFiles(hwnd_, TRUE);
 }
 
 frmMainView::~frmMainView()
@@ -294,6 +298,25 @@ LRESULT frmMainView::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         if (reinterpret_cast<HWND>(lParam) == ::GetDlgItem(hwnd_, kLblSource))
             return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
         break;
+    case WM_DROPFILES: {
+        // One file, taken as if chosen with Browse; nothing is taken while an install runs.
+        const HDROP drop = reinterpret_cast<HDROP>(wParam);
+        if (form_ && !form_->Installing() && ::DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
+            std::vector<char> path(::DragQueryFileA(drop, 0, nullptr, 0) + 1, '\0');
+            ::DragQueryFileA(drop, 0, path.data(), static_cast<UINT>(path.size()));
+            droppedFile_ = path.data();
+            ::PostMessageA(hwnd_, kTakeDroppedFile, 0, 0);
+        }
+        ::DragFinish(drop);
+        return 0;
+    }
+    case kTakeDroppedFile:
+        if (form_ && !form_->Installing() && !droppedFile_.empty()) {
+            const std::string dropped = droppedFile_;
+            droppedFile_.clear();
+            RunHandler(hwnd_, [&] { form_->TakePackage(dropped); });
+        }
+        return 0;
     case WM_CLOSE:
         if (!form_ || form_->QueryClose())
             ::DestroyWindow(hwnd_);

@@ -72,6 +72,7 @@ private:
     HWND hwnd_ = nullptr;
     MainForm* form_ = nullptr;
     bool hourglass_ = false;
+    std::string droppedFile_;
 };
 
 // The options dialog's view, shown modally by ShowModal.
