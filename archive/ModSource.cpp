@@ -8,8 +8,10 @@
 #include "Text.h"
 #include "TextLocale.h"
 
+#ifndef TESSERA_NO_LIBARCHIVE
 #include <archive.h>
 #include <archive_entry.h>
+#endif
 #ifdef _WIN32
 // archive_entry.h brings in windows.h, whose macros would rename the file services' calls.
 #undef DeleteFile
@@ -151,6 +153,7 @@ bool IsBelow(const std::string& normalPath, const std::string& folder)
     throw TesseraError(kind, message, source);
 }
 
+#ifndef TESSERA_NO_LIBARCHIVE
 // A libarchive reader over a file opened through the platform's services. Failures of the file
 // itself come back as they are; what libarchive finds wrong with the bytes is a damaged archive.
 class ArchiveReader {
@@ -311,6 +314,7 @@ private:
     std::exception_ptr failure_;
     archive* a_ = nullptr;
 };
+#endif
 
 // Sorts one file of the source: skipped, refused or taken.
 struct Sorter {
@@ -388,6 +392,7 @@ struct Sorter {
     }
 };
 
+#ifndef TESSERA_NO_LIBARCHIVE
 void ListArchive(Sorter& sorter)
 {
     ModListing& listing = sorter.listing;
@@ -420,6 +425,15 @@ void ListArchive(Sorter& sorter)
         ++ordinal;
     }
 }
+#else
+// Without libarchive a download is refused by name, before anything is read.
+void ListArchive(Sorter& sorter)
+{
+    Refuse(ErrorKind::InvalidArgument,
+           ShownSource(sorter.listing.source) + ": this build of Tessera reads no .zip, .7z or .rar archives; unpack it into a folder",
+           sorter.listing.source);
+}
+#endif
 
 void ListFolder(Sorter& sorter)
 {
@@ -465,6 +479,7 @@ void ListFolder(Sorter& sorter)
     }
 }
 
+#ifndef TESSERA_NO_LIBARCHIVE
 // Copies one member's bytes into the package at offset; returns how many there were.
 std::int64_t CopyMember(ArchiveReader& reader, const ModListing& listing, const ModMember& member, fs::File& zpk,
                         std::int64_t offset, std::vector<std::byte>& buffer)
@@ -489,6 +504,7 @@ std::int64_t CopyMember(ArchiveReader& reader, const ModListing& listing, const 
                listing.source);
     return count;
 }
+#endif
 
 std::int64_t CopyFileMember(const ModMember& member, fs::File& zpk, std::int64_t offset, std::vector<std::byte>& buffer)
 {
@@ -506,6 +522,15 @@ std::int64_t CopyFileMember(const ModMember& member, fs::File& zpk, std::int64_t
 }
 
 } // namespace
+
+bool DownloadsSupported()
+{
+#ifdef TESSERA_NO_LIBARCHIVE
+    return false;
+#else
+    return true;
+#endif
+}
 
 bool IsModArchiveName(std::string_view path)
 {
@@ -580,6 +605,10 @@ void WriteModPackage(const ModListing& listing, const std::string& base, const s
                 place(i, CopyFileMember(listing.members[i], zpk, offset, buffer));
             }
         } else {
+#ifdef TESSERA_NO_LIBARCHIVE
+            Refuse(ErrorKind::InvalidArgument, ShownSource(listing.source) + ": this build of Tessera reads no .zip, .7z or .rar archives",
+                   listing.source);
+#else
             // The archive is read in its own order; the records stay in name order.
             std::map<std::size_t, std::size_t> wanted;   // ordinal -> member
             for (std::size_t i = 0; i < listing.members.size(); ++i)
@@ -601,6 +630,7 @@ void WriteModPackage(const ModListing& listing, const std::string& base, const s
                 }
                 ++ordinal;
             }
+#endif
         }
         zpk.Close();
         std::vector<std::byte> directory;

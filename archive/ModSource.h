@@ -18,6 +18,9 @@ namespace tessera {
 // Whether a path names an archive download by its extension (.zip, .7z, .rar, any letter case).
 bool IsModArchiveName(std::string_view path);
 
+// Whether this build reads downloads at all (a build without libarchive refuses them).
+bool DownloadsSupported();
+
 // Documentation and pictures that downloads carry beside the game files; never installed.
 bool IsDocumentationName(std::string_view name);
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows programs with the MinGW-w64 cross compiler: build-win/tessera-cli.exe,
-# build-win/tessera.exe and the test programs, all static (no DLL beyond the system's).
+# build-win/tessera.exe and the test programs, all static (no DLL beyond the system's). Debian
+# ships no MinGW libarchive, so this build installs .zpk packages only and refuses downloads.
 # Usage: scripts/windows-build.sh [cmake --build arguments, e.g. --target package]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +14,6 @@ if [ ${#need[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-        -DCMAKE_BUILD_TYPE=Release -DTESSERA_WITH_QT=OFF >/dev/null
+        -DCMAKE_BUILD_TYPE=Release -DTESSERA_WITH_QT=OFF -DTESSERA_WITH_LIBARCHIVE=OFF >/dev/null
 cmake --build build-win "$@"
 echo "windows-build: $(cd build-win && ls tessera*.exe | tr '\n' ' ')"

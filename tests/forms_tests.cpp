@@ -2,6 +2,7 @@
 // checked for what the user sees and what reaches the settings store and the game folder.
 #include "FileSystem.h"
 #include "FormLogic.h"
+#include "ModSource.h"
 #include "RecordingServices.h"
 #include "TestSupport.h"
 
@@ -35,9 +36,10 @@ public:
     ScriptedOptionView(OptionScript& script, std::vector<RecordedMessage>& messages) : script_(script), messages_(messages) {}
     void ShowMessage(const std::string& text, const std::string& title) override { messages_.push_back({text, title}); }
     std::string AskFile(const std::string& title, const std::string& description, const std::string& pattern,
-                        const std::string& startFolder) override
+                        const std::string& startFolder, const std::vector<FileFilter>& moreFilters) override
     {
         EXPECT_EQ(title, "Please locate GTA3.exe");
+        EXPECT_TRUE(moreFilters.empty());
         EXPECT_EQ(description, "(Gta3.exe)");
         EXPECT_EQ(pattern, "Gta3.exe");
         EXPECT_EQ(startFolder, fs::ProgramFolder());
@@ -49,15 +51,15 @@ public:
         return file ? *file + '\0' + std::string(40, ' ') : std::string();
     }
     void SetPathText(const std::string& text) override { shown = text; }
-    void CloseDialog(bool saved) override
+    void CloseDialog(bool byOk) override
     {
         closed = true;
-        savedByClose = saved;
+        confirmed = byOk;
     }
 
     std::string shown;
     bool closed = false;
-    bool savedByClose = false;
+    bool confirmed = false;
 
 private:
     OptionScript& script_;
@@ -82,7 +84,10 @@ bool RunOptions(modMain& settings, OptionScript& script, std::vector<RecordedMes
         }
     }
     EXPECT_EQ(form.PathText(), view.shown);
-    EXPECT_EQ(form.Saved(), view.savedByClose);
+    // Only OK stores, and OK closes only once it has stored or found nothing changed.
+    if (form.Saved()) {
+        EXPECT_TRUE(view.confirmed);
+    }
     if (shown)
         *shown = view.shown;
     // A dialog the user left open would block the program.
@@ -99,9 +104,10 @@ public:
             onMessage();
     }
     std::string AskFile(const std::string& title, const std::string& description, const std::string& pattern,
-                        const std::string&) override
+                        const std::string&, const std::vector<FileFilter>& moreFilters) override
     {
         EXPECT_EQ(title, "Select a .zpk to extract");
+        EXPECT_EQ(moreFilters.size(), DownloadsSupported() ? 1u : 0u);
         EXPECT_EQ(description, "(*.zpk)");
         EXPECT_EQ(pattern, "*.zpk");
         return file;
@@ -127,6 +133,7 @@ public:
     }
     void ShowWindow() override { shown = true; }
     void CloseWindow() override { closed = true; }
+    bool Ending() const override { return false; }
 
     std::vector<RecordedMessage> messages;
     std::string file;
@@ -278,8 +285,9 @@ TEST_F(Forms, BrowseTakesOnlyAPackageWithItsDirectory)
     const std::string car = root / "car.zpk";
     const std::vector<Row> rows = {
         {"", std::string(kNoPackageText), false, {}},
-        {root / "CAPS.ZPK", std::string(kNoPackageText), false, {}},
+        {root / "car.dir", std::string(kNoPackageText), false, {}},
         {root / "lonely.zpk", std::string(kNoPackageText), false, {kNoDir}},
+        {root / "CAPS.ZPK", root / "CAPS.ZPK", true, {}},
         {car + '\0' + "   ", car, true, {}},
         {root / "lonely.zpk", car, true, {kNoDir}},   // a chosen package stays
         {root / "missing.zpk", car, true, {kNoDir}},

@@ -1,19 +1,15 @@
-// The behaviour of frmMain and frmOption, and the open-file dialog wrapper.
+// The behaviour of frmMain and frmOption.
 #include "FormLogic.h"
 
-#include "Archive.h"
 #include "Error.h"
 #include "FileSystem.h"
+#include "InstallDownload.h"
 #include "InstallPackage.h"
+#include "ModSource.h"
 #include "Text.h"
+#include "modBrowseDir.h"
 
 namespace tessera {
-
-std::string ShowOpenDialog(const std::string& title, const std::string& pattern, IFormView& owner)
-{
-    const std::string chosen = owner.AskFile(title, "(" + pattern + ")", pattern, fs::ProgramFolder());
-    return CleanName(TrimSpaces(chosen));
-}
 
 std::string FailureTitle(const std::exception& failure)
 {
@@ -52,7 +48,7 @@ void OptionForm::cmdGTA3Browse_Click()
 void OptionForm::cmdDone_Click()
 {
     if (pathText_ == settings_.sGTA3Path) {
-        view_.CloseDialog(false);
+        view_.CloseDialog(true);
         return;
     }
     // The folder text ends in a separator already; the doubled one reads as one.
@@ -85,6 +81,11 @@ bool MainForm::Form_Load()
     settings_.LoadSettings();
     if (settings_.sGTA3Path == kNotFound) {
         view_.ShowOptions(settings_, false);
+        // The settings store failed while saving: the program ends after its report.
+        if (view_.Ending()) {
+            view_.CloseWindow();
+            return false;
+        }
         if (settings_.sGTA3Path == kNotFound) {
             view_.ShowMessage("You must specify your GTA3 Directory!\r\n\r\nGood bye!", "Need path");
             view_.CloseWindow();
@@ -98,12 +99,23 @@ bool MainForm::Form_Load()
     return true;
 }
 
-void MainForm::cmdBrowseSource_Click() { TakePackage(ShowOpenDialog("Select a .zpk to extract", "*.zpk", view_)); }
+void MainForm::cmdBrowseSource_Click()
+{
+    std::vector<FileFilter> downloads;
+    if (DownloadsSupported())
+        downloads.push_back({"Mod archives (*.zip *.7z *.rar)", "*.zip *.7z *.rar"});
+    TakePackage(ShowOpenDialog("Select a .zpk to extract", "*.zpk", view_, downloads));
+}
 
 void MainForm::TakePackage(const std::string& chosen)
 {
-    // The ending compares exactly: a capital .ZPK is no package.
-    if (chosen.empty() || !EndsWith(chosen, ".zpk"))
+    // A download as it was shipped needs no .dir; its install reads it whole.
+    if (IsModArchiveName(chosen)) {
+        SetSource(chosen);
+        return;
+    }
+    // The ending in any letter case, as the dialog lists and the install takes it.
+    if (chosen.size() < 4 || !EqualsIgnoreCase(std::string_view(chosen).substr(chosen.size() - 4), ".zpk"))
         return;
     const std::string directory = chosen.substr(0, chosen.size() - 4) + ".dir";
     if (!fs::FileExists(directory)) {
@@ -112,10 +124,16 @@ void MainForm::TakePackage(const std::string& chosen)
                           "File not found");
         return;
     }
-    if (chosen == sourceText_)
+    SetSource(chosen);
+}
+
+void MainForm::SetSource(const std::string& text)
+{
+    // Only a different text is a change of lblSource.
+    if (text == sourceText_)
         return;
-    sourceText_ = chosen;
-    view_.SetSourceText(chosen);
+    sourceText_ = text;
+    view_.SetSourceText(text);
     lblSource_Change();
 }
 
@@ -125,7 +143,10 @@ void MainForm::cmdInstall_Click()
 {
     installing_ = true;
     // A failed install reports itself and returns the window to idle.
-    InstallPackage(sourceText_, settings_, view_);
+    if (IsModArchiveName(sourceText_))
+        InstallDownload(sourceText_, settings_, view_);
+    else
+        InstallPackage(sourceText_, settings_, view_);
     installing_ = false;
     if (closePending_) {
         closePending_ = false;

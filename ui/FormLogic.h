@@ -3,6 +3,7 @@
 // views only: they map these calls onto their controls and forward their events here.
 #pragma once
 
+#include "Dialogs.h"
 #include "Services.h"
 #include "modMain.h"
 
@@ -19,16 +20,12 @@ public:
     // icon; returns when the user has closed it.
     virtual void ShowMessage(const std::string& text, const std::string& title) = 0;
     // The platform's modal single-file open dialog over this window, with one filter entry
-    // (description and pattern), starting in startFolder. Returns the file text as the dialog
-    // gave it back (padding and a terminating NUL may follow the path), or empty on Cancel.
+    // (description and pattern) and moreFilters after it, starting in startFolder. Returns the
+    // file text as the dialog gave it back (padding and a terminating NUL may follow the path),
+    // or empty on Cancel.
     virtual std::string AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
-                                const std::string& startFolder) = 0;
+                                const std::string& startFolder, const std::vector<FileFilter>& moreFilters) = 0;
 };
-
-// modBrowseDir's ShowOpenDialog: one filter entry described as the pattern in parentheses,
-// starting in the program folder; the chosen full path with the padding and NUL dropped, or
-// empty text.
-std::string ShowOpenDialog(const std::string& title, const std::string& pattern, IFormView& owner);
 
 // The title and text of the report of a failure that no routine handled.
 std::string FailureTitle(const std::exception& failure);
@@ -38,8 +35,8 @@ std::string FailureTitle(const std::exception& failure);
 class IOptionView : public IFormView {
 public:
     virtual void SetPathText(const std::string& text) = 0;   // lblGTA3Path
-    // Closes the dialog; saved tells whether a new game folder was stored.
-    virtual void CloseDialog(bool saved) = 0;
+    // Closes the dialog, confirmed by OK (whether or not anything was stored) or left.
+    virtual void CloseDialog(bool confirmed) = 0;
 };
 
 class OptionForm {
@@ -78,11 +75,13 @@ public:
     virtual bool ShowOptions(modMain& settings, bool overMainWindow) = 0;
     virtual void ShowWindow() = 0;     // centred on the screen, not modal
     virtual void CloseWindow() = 0;    // the program ends with its last window
+    // Whether a failure was reported and the program is ending (a toolkit that ends the process
+    // at once never gets to answer true).
+    virtual bool Ending() const = 0;
 
     void MsgBox(const std::string& text, const std::string& title) override { ShowMessage(text, title); }
 };
 
-inline constexpr std::string_view kMainCaption = "Orlen's Tessera";
 inline constexpr std::string_view kNoPackageText = "[Select a .zpk]";
 
 // The About box text: version, credit, copyright and contact, lines joined by CR LF.
@@ -97,9 +96,9 @@ public:
     // folder: the window was closed without ever showing and the program is to end.
     bool Form_Load();
     void cmdBrowseSource_Click();
-    // What Browse does with the path the user chose: a name ending in ".zpk" whose directory
-    // lies beside it goes into lblSource; a missing directory is reported. A path given on the
-    // command line or dropped on the window takes the same way.
+    // What Browse does with the path the user chose: a download (.zip, .7z, .rar) or a name
+    // ending in ".zpk" whose directory lies beside it goes into lblSource; a missing directory
+    // is reported. A path given on the command line or dropped on the window takes the same way.
     void TakePackage(const std::string& chosen);
     void lblSource_Change();
     void cmdInstall_Click();
@@ -115,6 +114,8 @@ public:
     modMain& Settings() noexcept { return settings_; }
 
 private:
+    void SetSource(const std::string& text);
+
     modMain& settings_;
     IMainView& view_;
     std::string sourceText_{kNoPackageText};

@@ -2,6 +2,7 @@
 #include "Handlers.h"
 
 #include "Dialogs.h"
+#include "FormLogic.h"
 #include "Error.h"
 #include "Services.h"
 
@@ -24,11 +25,8 @@ void ClearFailureReport() noexcept { failureReported = false; }
 
 void ReportFailure(QWidget* owner, const std::exception& failure)
 {
-    std::string title(kProgramTitle);
-    if (const auto* error = dynamic_cast<const TesseraError*>(&failure))
-        title += std::string(" - ") + KindName(error->Kind());
     failureReported = true;
-    Dialogs().MsgBox(owner && owner->isVisible() ? owner : nullptr, failure.what(), title);
+    Dialogs().MsgBox(owner && owner->isVisible() ? owner : nullptr, failure.what(), FailureTitle(failure));
     if (auto* dialog = owner ? qobject_cast<QDialog*>(owner->window()) : nullptr)
         dialog->reject();
     QCoreApplication::exit(1);

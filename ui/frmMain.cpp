@@ -1,4 +1,4 @@
-// The main window.
+// The main window in Qt: its controls and menus, mapped onto MainForm.
 #include "frmMain.h"
 
 #include "Dialogs.h"
@@ -9,7 +9,6 @@
 #include "ModSource.h"
 #include "Text.h"
 #include "frmOption.h"
-#include "modBrowseDir.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -45,7 +44,7 @@ std::string DroppedFile(const QMimeData* data)
 
 } // namespace
 
-frmMain::frmMain(ISettingsStore& store, QWidget* parent) : QMainWindow(parent), settings_(store)
+frmMain::frmMain(ISettingsStore& store, QWidget* parent) : QMainWindow(parent), settings_(store), form_(settings_, *this)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromLatin1(kMainCaption.data(), static_cast<qsizetype>(kMainCaption.size())));
@@ -60,7 +59,6 @@ frmMain::frmMain(ISettingsStore& store, QWidget* parent) : QMainWindow(parent), 
     lblSource->setObjectName(QStringLiteral("lblSource"));
     lblSource->setGeometry(4, 20, 437, 21);
     lblSource->setReadOnly(true);
-    sourceText_ = "[Select a .zpk]";
 
     cmdBrowseSource = new QPushButton(QStringLiteral("Browse..."), client);
     cmdBrowseSource->setObjectName(QStringLiteral("cmdBrowseSource"));
@@ -107,38 +105,48 @@ frmMain::frmMain(ISettingsStore& store, QWidget* parent) : QMainWindow(parent), 
 
     setAcceptDrops(true);
 
-    connect(cmdBrowseSource, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { cmdBrowseSource_Click(); }); });
-    connect(lblSource, &QLineEdit::textChanged, this, [this] { RunHandler(this, [this] { lblSource_Change(); }); });
-    connect(cmdInstall, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { cmdInstall_Click(); }); });
-    connect(mnuQuit, &QAction::triggered, this, [this] { RunHandler(this, [this] { mnuQuit_Click(); }); });
-    connect(mnuOption, &QAction::triggered, this, [this] { RunHandler(this, [this] { mnuOption_Click(); }); });
-    connect(mnuAbout, &QAction::triggered, this, [this] { RunHandler(this, [this] { mnuAbout_Click(); }); });
+    // lblSource's change is raised by the form logic, which alone sets the text.
+    connect(cmdBrowseSource, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdBrowseSource_Click(); }); });
+    connect(cmdInstall, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdInstall_Click(); }); });
+    connect(mnuQuit, &QAction::triggered, this, [this] { RunHandler(this, [this] { form_.mnuQuit_Click(); }); });
+    connect(mnuOption, &QAction::triggered, this, [this] { RunHandler(this, [this] { form_.mnuOption_Click(); }); });
+    connect(mnuAbout, &QAction::triggered, this, [this] { RunHandler(this, [this] { form_.mnuAbout_Click(); }); });
 }
 
 frmMain::~frmMain() = default;
 
-void frmMain::Form_Load()
+void frmMain::ShowMessage(const std::string& text, const std::string& title)
 {
-    settings_.LoadSettings();
-    if (settings_.sGTA3Path == kNotFound) {
-        // Not shown yet: the dialog centres itself on the screen.
-        frmOption options(settings_, nullptr);
-        Dialogs().ShowModal(options);
-        // The settings store failed while saving: the program ends after its report.
-        if (FailureReported()) {
-            close();
-            return;
-        }
-        if (settings_.sGTA3Path == kNotFound) {
-            Dialogs().MsgBox(nullptr, "You must specify your GTA3 Directory!\r\n\r\nGood bye!", "Need path");
-            close();
-            return;
-        }
-        settings_.LoadSettings();
-    }
-    // An install that was killed or lost its power midway is undone before anything else.
-    RecoverInterruptedInstalls(*windowServices_);
+    // Before the window is shown (the start-up's messages) the box stands on its own.
+    Dialogs().MsgBox(isVisible() ? this : nullptr, text, title);
+}
 
+std::string frmMain::AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
+                             const std::string& startFolder, const std::vector<FileFilter>& moreFilters)
+{
+    return Dialogs().OpenFile(this, title, filterDescription, pattern, startFolder, moreFilters);
+}
+
+void frmMain::DoEvents() { windowServices_->DoEvents(); }
+void frmMain::SetCaption(const std::string& caption) { windowServices_->SetCaption(caption); }
+void frmMain::SetPointer(Pointer pointer) { windowServices_->SetPointer(pointer); }
+void frmMain::SetButtonEnabled(Button button, bool enabled) { windowServices_->SetButtonEnabled(button, enabled); }
+
+void frmMain::SetSourceText(const std::string& text)
+{
+    lblSource->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+bool frmMain::ShowOptions(modMain& settings, bool overMainWindow)
+{
+    // Not shown yet: the dialog centres itself on the screen.
+    frmOption options(settings, overMainWindow ? this : nullptr);
+    Dialogs().ShowModal(options);
+    return options.Saved();
+}
+
+void frmMain::ShowWindow()
+{
     adjustSize();
     QRect frame = frameGeometry();
     frame.moveCenter(screen()->availableGeometry().center());
@@ -146,66 +154,9 @@ void frmMain::Form_Load()
     show();
 }
 
-void frmMain::SetSourceText(const std::string& text)
-{
-    sourceText_ = text;
-    lblSource->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
-}
+void frmMain::CloseWindow() { close(); }
 
-void frmMain::cmdBrowseSource_Click()
-{
-    TakePackage(ShowOpenDialog("Select a .zpk to extract", "*.zpk", this, {{"Mod archives (*.zip *.7z *.rar)", "*.zip *.7z *.rar"}}));
-}
-
-void frmMain::TakePackage(const std::string& chosen)
-{
-    // A download as it was shipped needs no .dir; its install reads it whole.
-    if (IsModArchiveName(chosen)) {
-        SetSourceText(chosen);
-        return;
-    }
-    // The ending in any letter case, as the dialog lists and the install takes it.
-    if (chosen.size() < 4 || !EqualsIgnoreCase(std::string_view(chosen).substr(chosen.size() - 4), ".zpk"))
-        return;
-    const std::string directory = chosen.substr(0, chosen.size() - 4) + ".dir";
-    if (!fs::FileExists(directory)) {
-        Dialogs().MsgBox(this,
-                         "The associated .dir was not found.\r\n"
-                         "Please specify a .zpk with a .dir of the same name in the same folder.",
-                         "File not found");
-        return;
-    }
-    SetSourceText(chosen);
-}
-
-void frmMain::lblSource_Change() { cmdInstall->setEnabled(true); }
-
-void frmMain::cmdInstall_Click()
-{
-    installing_ = true;
-    // A failed install reports itself and returns the window to idle.
-    if (IsModArchiveName(sourceText_))
-        InstallDownload(sourceText_, settings_, *windowServices_);
-    else
-        InstallPackage(sourceText_, settings_, *windowServices_);
-    installing_ = false;
-    if (closePending_)
-        close();
-}
-
-void frmMain::mnuQuit_Click() { close(); }
-
-void frmMain::mnuOption_Click()
-{
-    frmOption options(settings_, this);
-    Dialogs().ShowModal(options);
-    // Stock files and game archives must lie in the same game folder, so a new folder brings
-    // its own catalogue.
-    if (options.Saved())
-        settings_.LoadSettings();
-}
-
-void frmMain::mnuAbout_Click() { Dialogs().MsgBox(this, AboutText(), "About..."); }
+bool frmMain::Ending() const { return FailureReported(); }
 
 void frmMain::keyPressEvent(QKeyEvent* event)
 {
@@ -220,7 +171,7 @@ void frmMain::keyPressEvent(QKeyEvent* event)
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (installing_ || DroppedFile(event->mimeData()).empty()) {
+    if (form_.Installing() || DroppedFile(event->mimeData()).empty()) {
         event->ignore();
         return;
     }
@@ -231,7 +182,7 @@ void frmMain::dropEvent(QDropEvent* event)
 {
     const std::string dropped = DroppedFile(event->mimeData());
     // Checked again: the install may have started while the drag hovered.
-    if (installing_ || dropped.empty()) {
+    if (form_.Installing() || dropped.empty()) {
         event->ignore();
         return;
     }
@@ -241,16 +192,15 @@ void frmMain::dropEvent(QDropEvent* event)
     QMetaObject::invokeMethod(
         this,
         [this, dropped] {
-            if (!installing_)
-                RunHandler(this, [&] { TakePackage(dropped); });
+            if (!form_.Installing())
+                RunHandler(this, [&] { form_.TakePackage(dropped); });
         },
         Qt::QueuedConnection);
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    if (installing_) {
-        closePending_ = true;
+    if (!form_.QueryClose()) {
         event->ignore();
         return;
     }

@@ -25,7 +25,8 @@ class QPushButton;
 
 namespace tessera {
 
-class frmMain : public QMainWindow {
+// The main window in Qt: the view of MainForm, which holds its behaviour.
+class frmMain : public QMainWindow, public IMainView {
 public:
     explicit frmMain(ISettingsStore& store, QWidget* parent = nullptr);
     ~frmMain() override;
@@ -33,15 +34,30 @@ public:
     // The start-up: settings, the options dialog while no game folder is known, recovery of an
     // interrupted install, then the window is shown. When the user gives no folder the window
     // is closed without ever showing and the program is to end.
-    void Form_Load();
+    void Form_Load() { form_.Form_Load(); }
 
-    // What Browse does with the path the user chose: a name ending in ".zpk" whose directory
-    // lies beside it goes into lblSource; a missing directory is reported. A path given on the
-    // command line or dropped on the window takes the same way.
-    void TakePackage(const std::string& chosen);
+    // What Browse does with the path the user chose; a path given on the command line or
+    // dropped on the window takes the same way.
+    void TakePackage(const std::string& chosen) { form_.TakePackage(chosen); }
 
     modMain& Settings() noexcept { return settings_; }
-    bool Installing() const noexcept { return installing_; }
+    bool Installing() const noexcept { return form_.Installing(); }
+
+    // IFormView
+    void ShowMessage(const std::string& text, const std::string& title) override;
+    std::string AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
+                        const std::string& startFolder, const std::vector<FileFilter>& moreFilters) override;
+    // IWindowServices
+    void DoEvents() override;
+    void SetCaption(const std::string& caption) override;
+    void SetPointer(Pointer pointer) override;
+    void SetButtonEnabled(Button button, bool enabled) override;
+    // IMainView
+    void SetSourceText(const std::string& text) override;
+    bool ShowOptions(modMain& settings, bool overMainWindow) override;
+    void ShowWindow() override;
+    void CloseWindow() override;
+    bool Ending() const override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -52,19 +68,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void cmdBrowseSource_Click();
-    void lblSource_Change();
-    void cmdInstall_Click();
-    void mnuQuit_Click();
-    void mnuOption_Click();
-    void mnuAbout_Click();
-    void SetSourceText(const std::string& text);
-
     modMain settings_;
-    // The package path that lblSource shows, as bytes.
-    std::string sourceText_;
-    bool installing_ = false;
-    bool closePending_ = false;
+    MainForm form_;
 
     QLineEdit* lblSource;
     QPushButton* cmdBrowseSource;

@@ -1,12 +1,12 @@
-// The options dialog.
+// The options dialog in Qt: its controls, mapped onto OptionForm.
 #include "frmOption.h"
 
 #include "FileSystem.h"
 #include "Handlers.h"
-#include "modBrowseDir.h"
 #include "Dialogs.h"
 #include "Text.h"
 
+#include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,7 +15,7 @@
 
 namespace tessera {
 
-frmOption::frmOption(modMain& settings, QWidget* owner) : QDialog(owner), settings_(settings)
+frmOption::frmOption(modMain& settings, QWidget* owner) : QDialog(owner), form_(settings, *this)
 {
     setObjectName(QStringLiteral("frmOption"));
     setWindowTitle(QStringLiteral("Options"));
@@ -56,63 +56,50 @@ frmOption::frmOption(modMain& settings, QWidget* owner) : QDialog(owner), settin
     // The first in tab order has the focus; unasked, Qt would move it to the default button.
     cmdCancel->setFocus();
 
-    connect(cmdGTA3Browse, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { cmdGTA3Browse_Click(); }); });
-    connect(cmdDone, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { cmdDone_Click(); }); });
-    connect(cmdCancel, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { cmdCancel_Click(); }); });
+    connect(cmdGTA3Browse, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdGTA3Browse_Click(); }); });
+    connect(cmdDone, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdDone_Click(); }); });
+    connect(cmdCancel, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdCancel_Click(); }); });
 
-    Form_Load();
+    RunHandler(this, [this] { form_.Form_Load(); });
 }
 
-void frmOption::Form_Load()
+void frmOption::ShowMessage(const std::string& text, const std::string& title) { Dialogs().MsgBox(this, text, title); }
+
+std::string frmOption::AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
+                               const std::string& startFolder, const std::vector<FileFilter>& moreFilters)
 {
-    if (settings_.sGTA3Path != kNotFound)
-        SetPathText(settings_.sGTA3Path);
+    return Dialogs().OpenFile(this, title, filterDescription, pattern, startFolder, moreFilters);
 }
 
 void frmOption::SetPathText(const std::string& text)
 {
-    pathText_ = text;
     lblGTA3Path->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-void frmOption::cmdGTA3Browse_Click()
+void frmOption::CloseDialog(bool confirmed)
 {
-    const std::string chosen = ShowOpenDialog("Please locate GTA3.exe", "Gta3.exe", this);
-    if (TrimSpaces(chosen).empty())
-        return;
-    // Only the folder counts; whether it holds gta3.exe is tested on OK.
-    const std::string folder = TrimSpaces(GetFolder(chosen));
-    if (!fs::FolderExists(folder))
-        return;
-    SetPathText(folder);
-}
-
-void frmOption::cmdDone_Click()
-{
-    if (pathText_ == settings_.sGTA3Path) {
+    closing_ = true;
+    if (confirmed)
         accept();
-        return;
-    }
-    // The folder text ends in a separator already; the doubled one reads as one.
-    if (!fs::FileExists(pathText_ + "\\gta3.exe")) {
-        Dialogs().MsgBox(this, "Please select your GTA3 directory", "Error");
-        return;
-    }
-    settings_.sGTA3Path = pathText_;
-    settings_.SaveSettings();
-    saved_ = true;
-    accept();
+    else
+        reject();
 }
-
-void frmOption::cmdCancel_Click() { reject(); }
 
 void frmOption::keyPressEvent(QKeyEvent* event)
 {
     if (event->matches(QKeySequence::Cancel)) {
-        cmdDone->click();
+        RunHandler(this, [this] { form_.Escape_Pressed(); });
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void frmOption::closeEvent(QCloseEvent* event)
+{
+    // The frame's close button leaves like Cancel.
+    if (!closing_)
+        RunHandler(this, [this] { form_.Frame_Closed(); });
+    QDialog::closeEvent(event);
 }
 
 } // namespace tessera

@@ -2,16 +2,16 @@
 #include "modBrowseDir.h"
 
 #include "Archive.h"
-#include "Dialogs.h"
 #include "FileSystem.h"
+#include "FormLogic.h"
 #include "Text.h"
 
 namespace tessera {
 
-std::string ShowOpenDialog(const std::string& title, const std::string& pattern, QWidget* owner,
+std::string ShowOpenDialog(const std::string& title, const std::string& pattern, IFormView& owner,
                            const std::vector<FileFilter>& moreFilters)
 {
-    const std::string chosen = Dialogs().OpenFile(owner, title, "(" + pattern + ")", pattern, fs::ProgramFolder(), moreFilters);
+    const std::string chosen = owner.AskFile(title, "(" + pattern + ")", pattern, fs::ProgramFolder(), moreFilters);
     return CleanName(TrimSpaces(chosen));
 }
 

@@ -1,4 +1,5 @@
-// modBrowseDir: the program's one wrapper around the open-file dialog.
+// modBrowseDir: the program's one wrapper around the open-file dialog, toolkit-free; the
+// window that owns the dialog shows it.
 #pragma once
 
 #include "Dialogs.h"
@@ -6,14 +7,15 @@
 #include <string>
 #include <vector>
 
-class QWidget;
-
 namespace tessera {
+
+class IFormView;
 
 // A modal single-file open dialog over owner with the given title and one filter entry,
 // described as the pattern in parentheses, starting in the program folder. Returns the chosen
-// full path, or empty text when the user cancelled. moreFilters follow that entry.
-std::string ShowOpenDialog(const std::string& title, const std::string& pattern, QWidget* owner,
+// full path with the dialog's padding and NUL dropped, or empty text when the user cancelled.
+// moreFilters follow that entry.
+std::string ShowOpenDialog(const std::string& title, const std::string& pattern, IFormView& owner,
                            const std::vector<FileFilter>& moreFilters = {});
 
 } // namespace tessera

@@ -6,6 +6,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <vector>
@@ -88,12 +89,21 @@ void Dispatch(MSG& message)
 // The program folder's open-file dialog: the 76-byte OPENFILENAME record of the design (its
 // pre-Windows-2000 form), Flags 0, a 255-character file buffer padded with spaces.
 std::string OpenFileDialog(HWND owner, const std::string& title, const std::string& filterDescription, const std::string& pattern,
-                           const std::string& startFolder)
+                           const std::string& startFolder, const std::vector<FileFilter>& moreFilters)
 {
     std::string filter = filterDescription;
     filter += '\0';
     filter += pattern;
     filter += '\0';
+    for (const FileFilter& more : moreFilters) {
+        filter += more.description;
+        filter += '\0';
+        // The dialog separates the patterns of one entry with semicolons.
+        std::string patterns = more.pattern;
+        std::replace(patterns.begin(), patterns.end(), ' ', ';');
+        filter += patterns;
+        filter += '\0';
+    }
     filter += '\0';
     char file[255];
     std::memset(file, ' ', 254);
@@ -199,9 +209,9 @@ void frmMainView::ShowMessage(const std::string& text, const std::string& title)
 }
 
 std::string frmMainView::AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
-                                 const std::string& startFolder)
+                                 const std::string& startFolder, const std::vector<FileFilter>& moreFilters)
 {
-    return OpenFileDialog(hwnd_, title, filterDescription, pattern, startFolder);
+    return OpenFileDialog(hwnd_, title, filterDescription, pattern, startFolder, moreFilters);
 }
 
 void frmMainView::DoEvents()
@@ -370,7 +380,7 @@ bool frmOptionView::ShowModal(modMain& settings, HWND owner)
     ::DestroyWindow(view.hwnd_);
     if (quit)
         ::PostQuitMessage(static_cast<int>(message.wParam));
-    return view.saved_;
+    return form.Saved();
 }
 
 void frmOptionView::ShowMessage(const std::string& text, const std::string& title)
@@ -379,16 +389,15 @@ void frmOptionView::ShowMessage(const std::string& text, const std::string& titl
 }
 
 std::string frmOptionView::AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
-                                   const std::string& startFolder)
+                                   const std::string& startFolder, const std::vector<FileFilter>& moreFilters)
 {
-    return OpenFileDialog(hwnd_, title, filterDescription, pattern, startFolder);
+    return OpenFileDialog(hwnd_, title, filterDescription, pattern, startFolder, moreFilters);
 }
 
 void frmOptionView::SetPathText(const std::string& text) { ::SetDlgItemTextA(hwnd_, kLblGTA3Path, text.c_str()); }
 
-void frmOptionView::CloseDialog(bool saved)
+void frmOptionView::CloseDialog(bool)
 {
-    saved_ = saved;
     closed_ = true;
     ::ShowWindow(hwnd_, SW_HIDE);
 }

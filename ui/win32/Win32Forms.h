@@ -51,7 +51,7 @@ public:
     // IFormView
     void ShowMessage(const std::string& text, const std::string& title) override;
     std::string AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
-                        const std::string& startFolder) override;
+                        const std::string& startFolder, const std::vector<FileFilter>& moreFilters) override;
     // IWindowServices
     void DoEvents() override;
     void SetCaption(const std::string& caption) override;
@@ -62,6 +62,8 @@ public:
     bool ShowOptions(modMain& settings, bool overMainWindow) override;
     void ShowWindow() override;
     void CloseWindow() override;
+    // A failure report ends the process at once.
+    bool Ending() const override { return false; }
 
     // The window procedure of the window class; forwards to the view the window belongs to.
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -84,9 +86,9 @@ public:
 
     void ShowMessage(const std::string& text, const std::string& title) override;
     std::string AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
-                        const std::string& startFolder) override;
+                        const std::string& startFolder, const std::vector<FileFilter>& moreFilters) override;
     void SetPathText(const std::string& text) override;
-    void CloseDialog(bool saved) override;
+    void CloseDialog(bool confirmed) override;
 
     // The window procedure of the window class; forwards to the view the window belongs to.
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -97,7 +99,6 @@ private:
     HWND hwnd_ = nullptr;
     OptionForm* form_ = nullptr;
     bool closed_ = false;
-    bool saved_ = false;
 };
 
 } // namespace tessera::win32ui
