@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts tessera.exe under Wine on the X display it is given (scripts/windows-test.sh runs it
 # inside xvfb-run, with the Wine prefix and wineserver of that run): the first start shows
-# "Options", its Cancel gives "Need path" and the program ends; with a game folder stored the
-# main window comes up. Screenshots go to build-win/smoke/.
+# "Options", its Cancel gives "Need path" and the program ends; with a game folder stored and a
+# package given, the main window comes up and Enter installs the package. Screenshots go to
+# build-win/smoke/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 win=$PWD/build-win
@@ -56,12 +57,23 @@ if wine reg query "$key" /v GTA3Path >/dev/null 2>&1; then
   exit 1
 fi
 
-# A stored game folder: the main window comes up directly.
+# A stored game folder and a package given as the argument: the main window comes up directly
+# with the package chosen; Enter installs it.
 game=$(mktemp -d)
+mkdir -p "$game/data" "$game/mod"
 : >"$game/gta3.exe"
+printf 'stock' >"$game/data/default.dat"
+printf 'new default' >"$game/mod/default.dat"
+wine "$win/tessera-cli.exe" pack "$(winepath -w "$game/mod" | tr -d '\r')" "$(winepath -w "$game/package" | tr -d '\r')" >/dev/null
 wine reg add "$key" /v GTA3Path /d "$(winepath -w "$game" | tr -d '\r')\\" /f >/dev/null 2>&1
-wine "$win/tessera.exe" >"$shots/output.txt" 2>&1 &
+wine "$win/tessera.exe" "$(winepath -w "$game/package.zpk" | tr -d '\r')" >"$shots/output.txt" 2>&1 &
 pid=$!
-window_shot "Orlen's Tessera" "$shots/main.png" >/dev/null
+main=$(window_shot "Orlen's Tessera" "$shots/main.png")
+xdotool key --window "$main" Return
+window_shot "Mod installed!" "$shots/installed.png" >/dev/null
+if [ "$(cat "$game/data/default.dat")" != "new default" ] || [ "$(cat "$game/data/default.dat.old")" != "stock" ]; then
+  echo "windows-smoke: the install did not reach the game folder" >&2
+  exit 1
+fi
 rm -rf "$game"
 echo "windows-smoke: passed"
