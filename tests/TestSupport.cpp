@@ -251,6 +251,18 @@ std::string ShellQuote(const std::string& s)
     return r + "'";
 }
 
+void SetEnv(const char* name, const char* value)
+{
+#ifdef _WIN32
+    ::_putenv_s(name, value ? value : "");
+#else
+    if (value)
+        ::setenv(name, value, 1);
+    else
+        ::unsetenv(name);
+#endif
+}
+
 std::string CliUnderTest(const char* builtIn)
 {
     const char* given = std::getenv("TESSERA_TEST_CLI");

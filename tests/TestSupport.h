@@ -82,6 +82,9 @@ private:
     std::string home_;
 };
 
+// Sets an environment variable of this process, or removes it when value is null.
+void SetEnv(const char* name, const char* value);
+
 // Every path under a folder, relative and sorted, folders ending in '/'.
 std::vector<std::string> Tree(const std::string& folder);
 Bytes Slice(const Bytes& b, std::size_t from, std::size_t n);

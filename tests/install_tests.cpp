@@ -401,7 +401,7 @@ TEST_F(Install, AmplifyingAndSparsePackagesAreRefusedBeforeAnyChange)
     TempDir temp;
     const char* formerTmp = std::getenv("TMPDIR");
     const std::string savedTmp = formerTmp ? formerTmp : "";
-    ::setenv("TMPDIR", temp.Path().c_str(), 1);
+    SetEnv("TMPDIR", temp.Path().c_str());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         window = RecordingWindowServices();
@@ -422,9 +422,9 @@ TEST_F(Install, AmplifyingAndSparsePackagesAreRefusedBeforeAnyChange)
         EXPECT_TRUE(Leftovers(options.journalFolder).empty());
     }
     if (formerTmp)
-        ::setenv("TMPDIR", savedTmp.c_str(), 1);
+        SetEnv("TMPDIR", savedTmp.c_str());
     else
-        ::unsetenv("TMPDIR");
+        SetEnv("TMPDIR", nullptr);
 
     // One name given 200 times is one file: written once, with the last entry's bytes.
     window = RecordingWindowServices();
@@ -483,12 +483,12 @@ TEST_F(Install, StraightFromThePackageAsIfUnpackedIntoAFolder)
             dirBefore[base] = fs::FileLength(game + base + ".dir");
         }
 
-        ::setenv("TMPDIR", temp.Path().c_str(), 1);
+        SetEnv("TMPDIR", temp.Path().c_str());
         const InstallResult result = InstallPackage(root / "mod.zpk", settings, window, options);
         if (formerTmp)
-            ::setenv("TMPDIR", savedTmp.c_str(), 1);
+            SetEnv("TMPDIR", savedTmp.c_str());
         else
-            ::unsetenv("TMPDIR");
+            SetEnv("TMPDIR", nullptr);
         ASSERT_NE(result, InstallResult::Failed);
         EXPECT_TRUE(Tree(temp.Path()).empty());
 
