@@ -59,7 +59,7 @@ char Cp1252Byte(char32_t c, bool& ok)
 
 // UTF-8 text as single-byte Windows-1252 characters; ok turns false for a character the page
 // lacks or for bytes that are not UTF-8.
-std::string Utf8ToCp1252(std::string_view s, bool& ok)
+[[maybe_unused]] std::string Utf8ToCp1252(std::string_view s, bool& ok)
 {
     std::string r;
     for (std::size_t i = 0; i < s.size();) {
@@ -102,7 +102,7 @@ std::vector<std::string> SplitPath(std::string_view path, bool bothSeparators)
 
 // Why a member's path would lead out of the folder it is unpacked into; nothing when it stays.
 // Windows tools wrote backslashes into zip files, so both separators count.
-std::optional<std::string> EscapingPathReason(std::string_view path)
+[[maybe_unused]] std::optional<std::string> EscapingPathReason(std::string_view path)
 {
     if (!path.empty() && (path.front() == '/' || path.front() == '\\'))
         return "the path is absolute";
@@ -129,7 +129,7 @@ std::string NormalPath(std::string_view path, bool bothSeparators)
     return r;
 }
 
-std::string LastComponent(const std::string& normalPath)
+[[maybe_unused]] std::string LastComponent(const std::string& normalPath)
 {
     const auto slash = normalPath.rfind('/');
     return slash == std::string::npos ? normalPath : normalPath.substr(slash + 1);
