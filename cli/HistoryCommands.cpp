@@ -6,7 +6,7 @@
 #include "History.h"
 #include "InstallPackage.h"
 #include "Journal.h"
-#include "QtSettingsStore.h"
+#include "UserSettingsStore.h"
 #include "RecordingServices.h"
 #include "Text.h"
 
@@ -62,7 +62,7 @@ std::string GameFolder(const std::optional<std::string>& given)
 {
     if (given)
         return fs::WithTrailingSeparator(*given);
-    QtSettingsStore stored;
+    UserSettingsStore stored;
     modMain settings(stored);
     settings.LoadSettings();
     if (settings.sGTA3Path == kNotFound)
