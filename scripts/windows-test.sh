@@ -29,6 +29,8 @@ export DISPLAY=
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "== a private Wine prefix in $WINEPREFIX"
   wineboot -i >/dev/null 2>&1
+  # The server of the set-up lingers for a few seconds; ours must be the only one.
+  wineserver -w
 fi
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
