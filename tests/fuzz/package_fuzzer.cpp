@@ -188,7 +188,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 allExtracted = false;
             }
         }
-        if (allExtracted && !sharing)
+        // A .dir cut inside a record is damaged though its whole records may extract.
+        const bool partialRecord = dir.size() % kRecordSize != 0;
+        if (allExtracted && !sharing && !partialRecord)
             Fault("the check refused a package whose every entry extracts");
         CheckSandbox(s);
     }
