@@ -70,27 +70,6 @@ std::string GameFolder(const std::optional<std::string>& given)
     return settings.sGTA3Path;
 }
 
-std::string Label(const HistoryRecord& r) { return std::to_string(r.id) + " (" + r.package + ", " + r.date + ")"; }
-
-// A path with the platform's separators only.
-std::string Shown(std::string path)
-{
-    for (char& c : path)
-        if (fs::IsSeparator(c))
-            c = fs::kSeparator;
-    return path;
-}
-
-// The archive base as the game folder names it: "models/gta3".
-std::string Relative(const std::string& path, const std::string& game)
-{
-    if (path.size() > game.size() && EqualsIgnoreCase(path.substr(0, game.size()), game))
-        return Shown(path.substr(game.size()));
-    return Shown(path);
-}
-
-std::string RecordNameOf(const RecordBytes& bytes) { return TrimSpaces(RecordName(DecodeRecord(bytes).sName)); }
-
 std::string Json(const std::string& s)
 {
     std::string r = "\"";
@@ -107,48 +86,6 @@ std::string Json(const std::string& s)
         }
     }
     return r + "\"";
-}
-
-// Later installs that changed a stock file or an archive record install id wrote.
-std::vector<const HistoryRecord*> ChangedSince(const std::vector<HistoryRecord>& history, const HistoryRecord& r)
-{
-    std::set<std::string> stock;
-    std::set<std::pair<std::string, std::int64_t>> records;
-    for (const HistoryFile& f : r.files) {
-        if (f.kind == HistoryFile::Kind::Stock)
-            stock.insert(LowerAscii(f.path));
-        else if (f.kind == HistoryFile::Kind::Added || f.kind == HistoryFile::Kind::Renamed)
-            records.insert({LowerAscii(f.path), f.position});
-    }
-    std::vector<const HistoryRecord*> later;
-    for (auto it = history.rbegin(); it != history.rend(); ++it) {
-        if (it->id <= r.id)
-            continue;
-        const bool changed = std::any_of(it->files.begin(), it->files.end(), [&](const HistoryFile& f) {
-            return (f.kind == HistoryFile::Kind::Stock && stock.count(LowerAscii(f.path)))
-                || (f.kind == HistoryFile::Kind::Renamed && records.count({LowerAscii(f.path), f.position}));
-        });
-        if (changed)
-            later.push_back(&*it);
-    }
-    return later;
-}
-
-std::string Describe(const HistoryFile& f, const std::string& game)
-{
-    switch (f.kind) {
-    case HistoryFile::Kind::Stock:
-        return BaseName(f.path) + ": " + (f.created ? "created " : "replaced ") + Shown(f.path)
-            + (f.created ? " (neither it nor its .old existed)" : f.madeOld ? " (the game's version kept as .old)" : " (the bytes it replaced kept in the history)");
-    case HistoryFile::Kind::Added:
-        return f.name + ": added to " + Relative(f.path, game) + " as entry " + std::to_string(f.position);
-    case HistoryFile::Kind::Renamed:
-        return RecordNameOf(f.before) + ": entry " + std::to_string(f.position) + " of " + Relative(f.path, game) + " set aside as "
-            + RecordNameOf(f.after);
-    case HistoryFile::Kind::Refused:
-        return f.name + ": refused (" + f.reason + ")";
-    }
-    return {};
 }
 
 const char* KindWord(HistoryFile::Kind kind)
@@ -176,12 +113,11 @@ void PrintList(const std::vector<HistoryRecord>& history, bool json)
         return;
     }
     if (history.empty()) {
-        std::cout << "No install is recorded for this game folder.\n";
+        std::cout << kNoHistoryText << "\n";
         return;
     }
     for (const HistoryRecord& r : history)
-        std::cout << r.id << "  " << r.date << "  " << r.package << "  added " << r.Added() << ", replaced " << r.Replaced()
-                  << ", refused " << r.Refused() << "\n";
+        std::cout << HistoryListLine(r) << "\n";
 }
 
 void PrintOne(const std::vector<HistoryRecord>& history, const HistoryRecord& r, const std::string& game, bool json)
@@ -194,14 +130,14 @@ void PrintOne(const std::vector<HistoryRecord>& history, const HistoryRecord& r,
             const HistoryFile& f = r.files[i];
             std::cout << (i ? ",\n  " : "\n  ") << "{\"kind\": \"" << KindWord(f.kind) << "\"";
             if (f.kind == HistoryFile::Kind::Stock)
-                std::cout << ", \"path\": " << Json(Shown(f.path)) << ", \"made_old\": " << (f.madeOld ? "true" : "false")
+                std::cout << ", \"path\": " << Json(ShownPath(f.path)) << ", \"made_old\": " << (f.madeOld ? "true" : "false")
                           << ", \"created\": " << (f.created ? "true" : "false") << ", \"sha256\": " << Json(f.hash);
             else if (f.kind == HistoryFile::Kind::Added)
-                std::cout << ", \"archive\": " << Json(Relative(f.path, game)) << ", \"name\": " << Json(f.name) << ", \"entry\": " << f.position
+                std::cout << ", \"archive\": " << Json(GameRelativePath(f.path, game)) << ", \"name\": " << Json(f.name) << ", \"entry\": " << f.position
                           << ", \"sha256\": " << Json(f.hash);
             else if (f.kind == HistoryFile::Kind::Renamed)
-                std::cout << ", \"archive\": " << Json(Relative(f.path, game)) << ", \"entry\": " << f.position
-                          << ", \"name_before\": " << Json(RecordNameOf(f.before)) << ", \"name_after\": " << Json(RecordNameOf(f.after));
+                std::cout << ", \"archive\": " << Json(GameRelativePath(f.path, game)) << ", \"entry\": " << f.position
+                          << ", \"name_before\": " << Json(RecordNameText(f.before)) << ", \"name_after\": " << Json(RecordNameText(f.after));
             else
                 std::cout << ", \"name\": " << Json(f.name) << ", \"reason\": " << Json(f.reason);
             std::cout << "}";
@@ -212,79 +148,12 @@ void PrintOne(const std::vector<HistoryRecord>& history, const HistoryRecord& r,
         std::cout << "]}\n";
         return;
     }
-    std::cout << "Install " << r.id << ": " << r.package << ", " << r.date << "\n";
-    for (const HistoryFile& f : r.files)
-        std::cout << "  " << Describe(f, game) << "\n";
-    if (later.empty()) {
-        std::cout << "No later install has changed its files.\n";
-        return;
-    }
-    std::cout << "Changed since by:";
-    for (const HistoryRecord* m : later)
-        std::cout << " " << Label(*m);
-    std::cout << "\n";
+    for (const std::string& line : HistoryDetails(history, r, game))
+        std::cout << line << "\n";
 }
 
-// The history of a game folder, held under its lock with every interrupted change finished.
-class LockedHistory {
-public:
-    explicit LockedHistory(const std::string& game)
-        : game_(game), journalPath_(JournalPath(JournalFolder({}), game)), folder_(HistoryFolderOfJournal(journalPath_))
-    {
-        ConsoleWindowServices console;
-        RecoverInterruptedInstalls(console, game);
-        fs::CreateFolders(JournalFolder({}));
-        lock_.emplace(journalPath_ + ".lock");
-        if (!lock_->Held())
-            throw TesseraError(ErrorKind::AccessDenied, "Another install into " + game + " is running", game);
-        if (fs::FileExists(journalPath_))
-            throw TesseraError(ErrorKind::Io, "An install into " + game + " still needs recovery: run tessera-cli recover", game);
-        SettleHistory(folder_, std::nullopt);
-        history_ = ReadHistory(folder_);
-    }
-
-    const std::vector<HistoryRecord>& History() const noexcept { return history_; }
-    const std::string& Folder() const noexcept { return folder_; }
-    const std::string& JournalPathText() const noexcept { return journalPath_; }
-
-private:
-    std::string game_, journalPath_, folder_;
-    std::optional<fs::ExclusiveLock> lock_;
-    std::vector<HistoryRecord> history_;
-};
-
-// Takes back the chain (newest first) after checking it whole; prints what it did.
-int TakeBackChain(const LockedHistory& locked, const std::vector<const HistoryRecord*>& chain, bool dryRun)
-{
-    std::vector<HistoryRecord> records;
-    for (const HistoryRecord* r : chain)
-        records.push_back(*r);
-    const auto problems = CheckUntouched(records);
-    if (!problems.empty()) {
-        for (const std::string& p : problems)
-            std::cerr << p << "\n";
-        std::cerr << "Nothing was changed.\n";
-        return kFailed;
-    }
-    for (const HistoryRecord& r : records) {
-        if (dryRun) {
-            std::cout << "Would take back install " << Label(r) << "\n";
-            continue;
-        }
-        try {
-            TakeBack(locked.Folder(), locked.JournalPathText(), r);
-        } catch (const std::exception& e) {
-            std::cerr << "Taking back install " << Label(r) << " failed: " << e.what() << "\n";
-            if (fs::FileExists(locked.JournalPathText()))
-                std::cerr << "It is finished by tessera-cli recover.\n";
-            else
-                std::cerr << "That install is still in place.\n";
-            return kFailed;
-        }
-        std::cout << "Took back install " << Label(r) << "\n";
-    }
-    return kOk;
-}
+// Prints what the history commands tell: problems to standard error.
+void Tell(const std::string& line, bool problem) { (problem ? std::cerr : std::cout) << line << "\n"; }
 
 } // namespace
 
@@ -300,7 +169,8 @@ int CmdHistory(const Args& args)
     }
     try {
         const std::string game = GameFolder(o.game);
-        const LockedHistory locked(game);
+        ConsoleWindowServices console;
+        const LockedHistory locked(game, console);
         if (!id) {
             PrintList(locked.History(), o.json);
             return kOk;
@@ -329,28 +199,12 @@ int CmdUninstall(const Args& args)
     }
     try {
         const std::string game = GameFolder(o.game);
-        const LockedHistory locked(game);
-        const auto& history = locked.History();
-        const auto it = std::find_if(history.begin(), history.end(), [&](const HistoryRecord& r) { return r.id == *id; });
-        if (it == history.end()) {
-            std::cerr << "No install " << *id << " is recorded for " << game << "\n";
+        ConsoleWindowServices console;
+        const LockedHistory locked(game, console);
+        const auto chain = UninstallChain(locked.History(), *id, o.withLater, game, Tell);
+        if (chain.empty())
             return kFailed;
-        }
-        std::vector<const HistoryRecord*> chain;
-        for (int later : LaterInstallsInTheWay(history, *id))
-            for (const HistoryRecord& r : history)
-                if (r.id == later)
-                    chain.insert(chain.begin(), &r);   // newest first
-        if (!chain.empty() && !o.withLater) {
-            std::cerr << "Install " << Label(*it) << " cannot be taken back alone: later installs changed what it wrote"
-                      << " or added to the same archives:";
-            for (auto r = chain.rbegin(); r != chain.rend(); ++r)
-                std::cerr << " " << Label(**r);
-            std::cerr << "\nTake them back first, or use --with-later. Nothing was changed.\n";
-            return kFailed;
-        }
-        chain.push_back(&*it);
-        return TakeBackChain(locked, chain, o.dryRun);
+        return TakeBackChain(locked, chain, o.dryRun, Tell) ? kOk : kFailed;
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return kFailed;
@@ -366,7 +220,8 @@ int CmdRestore(const Args& args)
     }
     try {
         const std::string game = GameFolder(o.game);
-        const LockedHistory locked(game);
+        ConsoleWindowServices console;
+        const LockedHistory locked(game, console);
         if (locked.History().empty()) {
             std::cout << "No install is recorded for this game folder: nothing to restore.\n";
             return kOk;
@@ -374,10 +229,11 @@ int CmdRestore(const Args& args)
         std::vector<const HistoryRecord*> chain;
         for (const HistoryRecord& r : locked.History())
             chain.push_back(&r);
-        const int status = TakeBackChain(locked, chain, o.dryRun);
-        if (status == kOk && !o.dryRun)
+        if (!TakeBackChain(locked, chain, o.dryRun, Tell))
+            return kFailed;
+        if (!o.dryRun)
             std::cout << "The game folder is as it was before install " << chain.back()->id << ".\n";
-        return status;
+        return kOk;
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return kFailed;

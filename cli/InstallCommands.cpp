@@ -66,11 +66,8 @@ struct Settings {
     }
 };
 
-// " (it replaces what install N (package, date) wrote)", or nothing.
-std::string WrittenBy(const HistoryRecord* r)
-{
-    return r ? "; it replaces what install " + std::to_string(r->id) + " (" + r->package + ", " + r->date + ") wrote" : std::string();
-}
+// "; it replaces what install N (package, date) wrote", or nothing.
+std::string WrittenBy(const HistoryRecord* r) { return r ? "; " + WrittenByText(*r) : std::string(); }
 
 void PrintPlan(const std::vector<PlannedFile>& plan, const std::vector<HistoryRecord>& history)
 {
@@ -79,15 +76,15 @@ void PrintPlan(const std::vector<PlannedFile>& plan, const std::vector<HistoryRe
         switch (f.kind) {
         case PlannedFile::Kind::Stock:
             if (fs::FileExists(f.target + ".old"))
-                std::cout << "replaces the stock file " << f.target << " (its .old backup is kept" << WrittenBy(LastWriter(history, f.target)) << ")";
+                std::cout << "replaces the stock file " << f.target << " (its .old backup is kept" << WrittenBy(WriterOf(history, f)) << ")";
             else if (fs::FileExists(f.target))
-                std::cout << "replaces the stock file " << f.target << " (the game's version is kept as .old" << WrittenBy(LastWriter(history, f.target)) << ")";
+                std::cout << "replaces the stock file " << f.target << " (the game's version is kept as .old" << WrittenBy(WriterOf(history, f)) << ")";
             else
                 std::cout << "becomes the stock file " << f.target << " (the game folder has none, so nothing is kept)";
             break;
         case PlannedFile::Kind::Archive:
             std::cout << "goes into the archive " << f.archive
-                      << (f.setsAside ? " (the entry of that name is set aside as " + f.name + ".old" + WrittenBy(LastWriter(history, f.target, f.name)) + ")"
+                      << (f.setsAside ? " (the entry of that name is set aside as " + f.name + ".old" + WrittenBy(WriterOf(history, f)) + ")"
                                       : " (new entry)");
             break;
         case PlannedFile::Kind::Refused:
@@ -169,11 +166,9 @@ int CmdInstall(const Args& args)
             }
             // What recorded installs wrote that this one would replace, and whether it is one of them again.
             const std::vector<HistoryRecord> history = ReadHistory(HistoryFolder(JournalFolder({}), settings.main->sGTA3Path));
-            if (package) {
-                const std::string base = source.substr(0, source.size() - 4);
-                if (const HistoryRecord* r = EarlierInstallOf(history, Sha256File(source), Sha256File(base + ".dir")))
-                    std::cout << "A reinstall: this package is install " << r->id << " (" << r->package << ", " << r->date << ").\n";
-            }
+            if (package)
+                if (const HistoryRecord* r = EarlierInstallOfPackage(history, source))
+                    std::cout << ReinstallText(*r) << "\n";
             PrintPlan(plan.files, history);
             if (!skipped.empty())
                 std::cout << LinesOf(skipped) << "\n";

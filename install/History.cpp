@@ -709,4 +709,193 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
     fs::DeleteFile(journalPath);
 }
 
+// ---- What the console and the desktop program tell
+
+std::string HistoryLabel(const HistoryRecord& record) { return Label(record); }
+
+std::string HistoryListLine(const HistoryRecord& r)
+{
+    return std::to_string(r.id) + "  " + r.date + "  " + r.package + "  added " + std::to_string(r.Added()) + ", replaced "
+        + std::to_string(r.Replaced()) + ", refused " + std::to_string(r.Refused());
+}
+
+std::string ShownPath(std::string path) { return Shown(std::move(path)); }
+
+std::string GameRelativePath(const std::string& path, const std::string& game)
+{
+    if (path.size() > game.size() && EqualsIgnoreCase(path.substr(0, game.size()), game))
+        return Shown(path.substr(game.size()));
+    return Shown(path);
+}
+
+std::string RecordNameText(const RecordBytes& bytes) { return TrimSpaces(RecordName(DecodeRecord(bytes).sName)); }
+
+std::vector<const HistoryRecord*> ChangedSince(const std::vector<HistoryRecord>& history, const HistoryRecord& r)
+{
+    std::set<std::string> stock;
+    std::set<std::pair<std::string, std::int64_t>> records;
+    for (const HistoryFile& f : r.files) {
+        if (f.kind == HistoryFile::Kind::Stock)
+            stock.insert(LowerAscii(f.path));
+        else if (f.kind == HistoryFile::Kind::Added || f.kind == HistoryFile::Kind::Renamed)
+            records.insert({LowerAscii(f.path), f.position});
+    }
+    std::vector<const HistoryRecord*> later;
+    for (auto it = history.rbegin(); it != history.rend(); ++it) {
+        if (it->id <= r.id)
+            continue;
+        const bool changed = std::any_of(it->files.begin(), it->files.end(), [&](const HistoryFile& f) {
+            return (f.kind == HistoryFile::Kind::Stock && stock.count(LowerAscii(f.path)))
+                || (f.kind == HistoryFile::Kind::Renamed && records.count({LowerAscii(f.path), f.position}));
+        });
+        if (changed)
+            later.push_back(&*it);
+    }
+    return later;
+}
+
+std::string DescribeHistoryFile(const HistoryFile& f, const std::string& game)
+{
+    switch (f.kind) {
+    case HistoryFile::Kind::Stock:
+        return BaseName(f.path) + ": " + (f.created ? "created " : "replaced ") + Shown(f.path)
+            + (f.created ? " (neither it nor its .old existed)"
+               : f.madeOld ? " (the game's version kept as .old)"
+                           : " (the bytes it replaced kept in the history)");
+    case HistoryFile::Kind::Added:
+        return f.name + ": added to " + GameRelativePath(f.path, game) + " as entry " + std::to_string(f.position);
+    case HistoryFile::Kind::Renamed:
+        return RecordNameText(f.before) + ": entry " + std::to_string(f.position) + " of " + GameRelativePath(f.path, game)
+            + " set aside as " + RecordNameText(f.after);
+    case HistoryFile::Kind::Refused:
+        return f.name + ": refused (" + f.reason + ")";
+    }
+    return {};
+}
+
+std::vector<std::string> HistoryDetails(const std::vector<HistoryRecord>& history, const HistoryRecord& r, const std::string& game)
+{
+    std::vector<std::string> lines{"Install " + std::to_string(r.id) + ": " + r.package + ", " + r.date};
+    for (const HistoryFile& f : r.files)
+        lines.push_back("  " + DescribeHistoryFile(f, game));
+    const auto later = ChangedSince(history, r);
+    if (later.empty()) {
+        lines.push_back("No later install has changed its files.");
+        return lines;
+    }
+    std::string changed = "Changed since by:";
+    for (const HistoryRecord* m : later)
+        changed += " " + Label(*m);
+    lines.push_back(changed);
+    return lines;
+}
+
+const HistoryRecord* EarlierInstallOfPackage(const std::vector<HistoryRecord>& history, const std::string& packagePath)
+{
+    if (history.empty())
+        return nullptr;
+    return EarlierInstallOf(history, Sha256File(packagePath), Sha256File(packagePath.substr(0, packagePath.size() - 4) + ".dir"));
+}
+
+const HistoryRecord* WriterOf(const std::vector<HistoryRecord>& history, const PlannedFile& f)
+{
+    switch (f.kind) {
+    case PlannedFile::Kind::Stock:
+        // A file that is not there replaces nothing, whoever wrote it once.
+        return fs::FileExists(f.target + ".old") || fs::FileExists(f.target) ? LastWriter(history, f.target) : nullptr;
+    case PlannedFile::Kind::Archive:
+        return f.setsAside ? LastWriter(history, f.target, f.name) : nullptr;
+    case PlannedFile::Kind::Refused:
+        break;
+    }
+    return nullptr;
+}
+
+std::string ReinstallText(const HistoryRecord& earlier) { return "A reinstall: this package is install " + Label(earlier) + "."; }
+
+std::string WrittenByText(const HistoryRecord& writer) { return "it replaces what install " + Label(writer) + " wrote"; }
+
+std::vector<std::string> EarlierInstallNotes(const std::vector<HistoryRecord>& history, const std::vector<PlannedFile>& plan,
+                                             const HistoryRecord* reinstallOf)
+{
+    std::vector<std::string> notes;
+    if (reinstallOf)
+        notes.push_back(ReinstallText(*reinstallOf));
+    for (const PlannedFile& f : plan)
+        if (const HistoryRecord* writer = WriterOf(history, f))
+            notes.push_back(f.name + ": " + WrittenByText(*writer));
+    return notes;
+}
+
+// ---- Taking installs back
+
+LockedHistory::LockedHistory(const std::string& game, IWindowServices& window)
+    : journalPath_(JournalPath(JournalFolder({}), game)), folder_(HistoryFolderOfJournal(journalPath_))
+{
+    RecoverInterruptedInstalls(window, game);
+    fs::CreateFolders(JournalFolder({}));
+    lock_.emplace(journalPath_ + ".lock");
+    if (!lock_->Held())
+        throw TesseraError(ErrorKind::AccessDenied, "Another install into " + game + " is running", game);
+    if (fs::FileExists(journalPath_))
+        throw TesseraError(ErrorKind::Io, "An install into " + game + " still needs recovery: run tessera-cli recover", game);
+    SettleHistory(folder_, std::nullopt);
+    history_ = ReadHistory(folder_);
+}
+
+std::vector<const HistoryRecord*> UninstallChain(const std::vector<HistoryRecord>& history, int id, bool withLater,
+                                                 const std::string& game, const HistoryTell& tell)
+{
+    const auto it = std::find_if(history.begin(), history.end(), [&](const HistoryRecord& r) { return r.id == id; });
+    if (it == history.end()) {
+        tell("No install " + std::to_string(id) + " is recorded for " + game, true);
+        return {};
+    }
+    std::vector<const HistoryRecord*> chain;
+    for (int later : LaterInstallsInTheWay(history, id))
+        for (const HistoryRecord& r : history)
+            if (r.id == later)
+                chain.insert(chain.begin(), &r);   // newest first
+    if (!chain.empty() && !withLater) {
+        std::string line = "Install " + Label(*it) + " cannot be taken back alone: later installs changed what it wrote"
+                           " or added to the same archives:";
+        for (auto r = chain.rbegin(); r != chain.rend(); ++r)
+            line += " " + Label(**r);
+        tell(line, true);
+        tell("Take them back first, or use --with-later. Nothing was changed.", true);
+        return {};
+    }
+    chain.push_back(&*it);
+    return chain;
+}
+
+bool TakeBackChain(const LockedHistory& locked, const std::vector<const HistoryRecord*>& chain, bool dryRun, const HistoryTell& tell)
+{
+    std::vector<HistoryRecord> records;
+    for (const HistoryRecord* r : chain)
+        records.push_back(*r);
+    const auto problems = CheckUntouched(records);
+    if (!problems.empty()) {
+        for (const std::string& p : problems)
+            tell(p, true);
+        tell("Nothing was changed.", true);
+        return false;
+    }
+    for (const HistoryRecord& r : records) {
+        if (dryRun) {
+            tell("Would take back install " + Label(r), false);
+            continue;
+        }
+        try {
+            TakeBack(locked.Folder(), locked.JournalPathText(), r);
+        } catch (const std::exception& e) {
+            tell("Taking back install " + Label(r) + " failed: " + e.what(), true);
+            tell(fs::FileExists(locked.JournalPathText()) ? "It is finished by tessera-cli recover." : "That install is still in place.", true);
+            return false;
+        }
+        tell("Took back install " + Label(r), false);
+    }
+    return true;
+}
+
 } // namespace tessera

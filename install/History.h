@@ -12,11 +12,15 @@
 #pragma once
 
 #include "Archive.h"
+#include "FileSystem.h"
+#include "InstallPackage.h"
 #include "Journal.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessera {
@@ -105,5 +109,71 @@ const HistoryRecord* EarlierInstallOf(const std::vector<HistoryRecord>& history,
 // Takes back one install, the newest of what is left in its way, under the journal at
 // journalPath: all or nothing; a crash midway is finished by the next recovery.
 void TakeBack(const std::string& historyFolder, const std::string& journalPath, const HistoryRecord& record);
+
+// ---- What the console and the desktop program tell of the history, in the same words.
+
+// "N (package, date)".
+std::string HistoryLabel(const HistoryRecord& record);
+// One install in the list: "N  date  package  added A, replaced R, refused F".
+std::string HistoryListLine(const HistoryRecord& record);
+inline constexpr std::string_view kNoHistoryText = "No install is recorded for this game folder.";
+
+// A path with the platform's separators only.
+std::string ShownPath(std::string path);
+// A game archive base as the game folder names it ("models/gta3"), or the whole path shown.
+std::string GameRelativePath(const std::string& path, const std::string& gameFolder);
+// The name a directory record holds, trimmed.
+std::string RecordNameText(const RecordBytes& bytes);
+
+// Later installs that changed a stock file or an archive record that record's install wrote,
+// newest first.
+std::vector<const HistoryRecord*> ChangedSince(const std::vector<HistoryRecord>& history, const HistoryRecord& record);
+// Where one file of an install went, as one line.
+std::string DescribeHistoryFile(const HistoryFile& file, const std::string& gameFolder);
+// The details of one install: a heading, a line per file, and the later installs that changed
+// its files.
+std::vector<std::string> HistoryDetails(const std::vector<HistoryRecord>& history, const HistoryRecord& record,
+                                        const std::string& gameFolder);
+
+// Before an install: the recorded install of the same package (its .zpk and .dir hashed), and
+// the newest recorded install that wrote what one planned file would replace (null: none).
+const HistoryRecord* EarlierInstallOfPackage(const std::vector<HistoryRecord>& history, const std::string& packagePath);
+const HistoryRecord* WriterOf(const std::vector<HistoryRecord>& history, const PlannedFile& file);
+std::string ReinstallText(const HistoryRecord& earlier);   // "A reinstall: this package is install N (...)."
+std::string WrittenByText(const HistoryRecord& writer);    // "it replaces what install N (...) wrote"
+// Those findings as lines, a reinstall first; empty when there is nothing to say.
+std::vector<std::string> EarlierInstallNotes(const std::vector<HistoryRecord>& history, const std::vector<PlannedFile>& plan,
+                                             const HistoryRecord* reinstallOf);
+
+// ---- Taking installs back, for the console and the desktop program alike.
+
+// Tells the user one line: problem lines are what the console prints to standard error.
+using HistoryTell = std::function<void(const std::string& line, bool problem)>;
+
+// The history of a game folder held under its lock while this lives, with every interrupted
+// install or uninstall of the folder finished first (told through window). Throws when another
+// install holds the folder or the history cannot be read.
+class LockedHistory {
+public:
+    LockedHistory(const std::string& gameFolder, IWindowServices& window);
+
+    const std::vector<HistoryRecord>& History() const noexcept { return history_; }
+    const std::string& Folder() const noexcept { return folder_; }
+    const std::string& JournalPathText() const noexcept { return journalPath_; }
+
+private:
+    std::string journalPath_, folder_;
+    std::optional<fs::ExclusiveLock> lock_;
+    std::vector<HistoryRecord> history_;
+};
+
+// What taking back install id takes back, newest first and ending with it. Later installs in
+// its way come first when withLater; otherwise they are told and nothing is returned, as when
+// no install id is recorded.
+std::vector<const HistoryRecord*> UninstallChain(const std::vector<HistoryRecord>& history, int id, bool withLater,
+                                                 const std::string& gameFolder, const HistoryTell& tell);
+// Takes back chain (newest first) after checking it whole, telling each install taken back;
+// true when all went (dryRun: when all could go).
+bool TakeBackChain(const LockedHistory& locked, const std::vector<const HistoryRecord*>& chain, bool dryRun, const HistoryTell& tell);
 
 } // namespace tessera
