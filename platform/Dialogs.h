@@ -24,6 +24,8 @@ public:
     // Shows text (lines separated by CR LF) under title with one OK button and no icon, modal to
     // owner (or to the application when owner is null); returns when the user has closed it.
     virtual void MsgBox(QWidget* owner, const std::string& text, const std::string& title) = 0;
+    // The same with Yes and No buttons, No the default; true when the user answered Yes.
+    virtual bool AskYesNo(QWidget* owner, const std::string& text, const std::string& title) = 0;
     // A modal single-file open dialog over owner, starting in startFolder, with one filter entry
     // shown as filterDescription that lists the names matching pattern in any letter case. The
     // user may type a name that does not exist. Returns the chosen full path, or empty text.

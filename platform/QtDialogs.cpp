@@ -40,6 +40,20 @@ void QtDialogs::MsgBox(QWidget* owner, const std::string& text, const std::strin
     box.exec();
 }
 
+bool QtDialogs::AskYesNo(QWidget* owner, const std::string& text, const std::string& title)
+{
+    QMessageBox box(owner);
+    box.setIcon(QMessageBox::NoIcon);
+    box.setWindowTitle(FromBytes(title));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(FromBytes(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    // Enter or Esc by mistake changes nothing in the game folder.
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::string AnyCaseWildcard(std::string_view pattern)
 {
     std::string result;

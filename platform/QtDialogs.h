@@ -15,6 +15,7 @@ namespace tessera {
 class QtDialogs : public IDialogs {
 public:
     void MsgBox(QWidget* owner, const std::string& text, const std::string& title) override;
+    bool AskYesNo(QWidget* owner, const std::string& text, const std::string& title) override;
     std::string OpenFile(QWidget* owner, const std::string& title, const std::string& filterDescription,
                          const std::string& pattern, const std::string& startFolder,
                          const std::vector<FileFilter>& moreFilters = {}) override;

@@ -2,6 +2,7 @@
 // checked for what the user sees and what reaches the settings store and the game folder.
 #include "FileSystem.h"
 #include "FormLogic.h"
+#include "InstallPackage.h"
 #include "ModSource.h"
 #include "RecordingServices.h"
 #include "TestSupport.h"
@@ -15,7 +16,15 @@
 using namespace tessera;
 using namespace tessera::test;
 
+namespace tessera {
+// Failures show the message itself.
+void PrintTo(const RecordedMessage& message, std::ostream* out) { *out << message.title << ": " << message.text; }
+} // namespace tessera
+
 namespace {
+
+// The history lives in the user's data folder: a private one for this program.
+[[maybe_unused]] testing::Environment* const kIsolatedHome = testing::AddGlobalTestEnvironment(new IsolatedHome("tessera-forms-home-"));
 
 const RecordedMessage kNeedPath{"You must specify your GTA3 Directory!\r\n\r\nGood bye!", "Need path"};
 const RecordedMessage kSelectFolder{"Please select your GTA3 directory", "Error"};
@@ -131,6 +140,18 @@ public:
         ++optionsShown;
         return RunOptions(settings, options, messages);
     }
+    void ShowMods(modMain&) override { ++modsShown; }
+    bool AskYesNo(const std::string& text, const std::string& title) override
+    {
+        questions.push_back({text, title});
+        if (answers.empty()) {
+            ADD_FAILURE() << "unexpected question: " << text;
+            return false;
+        }
+        const bool yes = answers.front();
+        answers.pop_front();
+        return yes;
+    }
     void ShowWindow() override { shown = true; }
     void CloseWindow() override { closed = true; }
     bool Ending() const override { return false; }
@@ -147,6 +168,9 @@ public:
     bool shown = false;
     bool closed = false;
     int optionsShown = 0;
+    int modsShown = 0;
+    std::vector<RecordedMessage> questions;
+    std::deque<bool> answers;
     std::function<void()> onDoEvents;
     std::function<void()> onMessage;
 };
@@ -325,6 +349,12 @@ TEST_F(Forms, InstallRunsWithButtonsDisabledAndAQuitWaitsForIt)
         EXPECT_EQ(view.pointer, Pointer::Hourglass);
         if (!quitAsked) {
             quitAsked = true;
+            // The installed mods wait for the install, which holds the game folder.
+            form.mnuMods_Click();
+            EXPECT_EQ(view.modsShown, 0);
+            ASSERT_EQ(view.messages.size(), 1u);
+            EXPECT_EQ(view.messages[0].title, "Installed mods");
+            view.messages.clear();
             form.mnuQuit_Click();   // the menus stay usable; the window closes after the install
             EXPECT_FALSE(view.closed);
         }
@@ -338,6 +368,9 @@ TEST_F(Forms, InstallRunsWithButtonsDisabledAndAQuitWaitsForIt)
     EXPECT_EQ(view.pointer, Pointer::Default);
     EXPECT_EQ(ReadFile(game + "data/default.dat"), ToBytes("new default"));
     EXPECT_EQ(ReadFile(game + "data/default.dat.old"), ToBytes("stock default.dat"));
+    EXPECT_TRUE(view.messages.empty());
+    form.mnuMods_Click();
+    EXPECT_EQ(view.modsShown, 1);
 }
 
 TEST_F(Forms, MenusOptionsRebuildTheCatalogueAndAboutShowsTheVersion)
@@ -357,4 +390,210 @@ TEST_F(Forms, MenusOptionsRebuildTheCatalogueAndAboutShowsTheVersion)
     EXPECT_EQ(view.messages[0].title, "About...");
     EXPECT_EQ(view.messages[0].text.rfind("Tessera 1.2\r\n\r\n", 0), 0u) << view.messages[0].text;
     EXPECT_TRUE(form.QueryClose());
+}
+
+namespace {
+
+class ScriptedModsView : public IModsView {
+public:
+    void ShowMessage(const std::string& text, const std::string& title) override { messages.push_back({text, title}); }
+    std::string AskFile(const std::string&, const std::string&, const std::string&, const std::string&, const std::vector<FileFilter>&) override
+    {
+        ADD_FAILURE() << "the window asks for no file";
+        return {};
+    }
+    void SetListLines(const std::vector<std::string>& shown, int chosen) override
+    {
+        lines = shown;
+        selected = chosen;
+    }
+    void SetDetailsText(const std::string& text) override { details = text; }
+    void SetCommandsEnabled(bool enabled) override { commands = enabled; }
+    bool AskYesNo(const std::string& text, const std::string& title) override
+    {
+        questions.push_back({text, title});
+        if (answers.empty()) {
+            ADD_FAILURE() << "unexpected question: " << text;
+            return false;
+        }
+        const bool yes = answers.front();
+        answers.pop_front();
+        return yes;
+    }
+    void CloseDialog() override { closed = true; }
+
+    std::vector<RecordedMessage> messages, questions;
+    std::deque<bool> answers;
+    std::vector<std::string> lines;
+    int selected = -2;
+    std::string details;
+    bool commands = true;
+    bool closed = false;
+};
+
+bool StartsWith(const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; }
+bool Holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+} // namespace
+
+// The window lists the history newest first; Details names where each file went and who changed
+// it since; Uninstall asks, naming the later installs that go first, and No changes nothing,
+// a file changed outside Tessera stops it, Yes gives back the game folder's exact bytes.
+TEST_F(Forms, InstalledModsListsDetailsAndTakesBackOnlyWhenConfirmed)
+{
+    store.values[{"Tessera", "Settings", "GTA3Path"}] = game;
+    settings.LoadSettings();
+    const Snapshot start = TakeSnapshot(game);
+    RecordingWindowServices window;
+    WritePackage(root / "lang", {{"american.gxt", ToBytes("modded text")}});
+    WritePackage(root / "first", {{"default.dat", ToBytes("first default")}, {"car.dff", Pattern(700, 3)}});
+    WritePackage(root / "second", {{"default.dat", ToBytes("second default")}});
+    ASSERT_EQ(InstallPackage(root / "lang.zpk", settings, window), InstallResult::Installed);
+    const Snapshot afterLang = TakeSnapshot(game);
+    ASSERT_EQ(InstallPackage(root / "first.zpk", settings, window), InstallResult::Installed);
+    ASSERT_EQ(InstallPackage(root / "second.zpk", settings, window), InstallResult::Installed);
+    const Snapshot installed = TakeSnapshot(game);
+
+    ScriptedModsView mods;
+    ModsForm modsForm(settings, mods);
+    modsForm.Form_Load();
+    ASSERT_EQ(mods.lines.size(), 3u);
+    EXPECT_TRUE(StartsWith(mods.lines[0], "3  ") && Holds(mods.lines[0], "  second.zpk  added 0, replaced 1, refused 0")) << mods.lines[0];
+    EXPECT_TRUE(StartsWith(mods.lines[1], "2  ") && Holds(mods.lines[1], "  first.zpk  added 0, replaced 2, refused 0")) << mods.lines[1];
+    EXPECT_TRUE(StartsWith(mods.lines[2], "1  ") && Holds(mods.lines[2], "  lang.zpk  added 0, replaced 1, refused 0")) << mods.lines[2];
+    EXPECT_EQ(mods.selected, 0);
+    EXPECT_TRUE(mods.commands);
+    const std::string second = "3 (second.zpk, " + modsForm.History()[0].date + ")";
+    const std::string first = "2 (first.zpk, " + modsForm.History()[1].date + ")";
+    const std::string lang = "1 (lang.zpk, " + modsForm.History()[2].date + ")";
+
+    modsForm.lstMods_Click(1);
+    modsForm.cmdDetails_Click();
+    EXPECT_TRUE(StartsWith(mods.details, "Install 2: first.zpk, ")) << mods.details;
+    EXPECT_TRUE(Holds(mods.details, "\r\n  default.dat: replaced " + ShownPath(game + "data/default.dat") + " (the game's version kept as .old)"))
+        << mods.details;
+    EXPECT_TRUE(Holds(mods.details, "\r\n  car.dff: added to " + ShownPath("models/gta3") + " as entry 2")) << mods.details;
+    EXPECT_TRUE(Holds(mods.details, "\r\n  car.dff: entry 0 of " + ShownPath("models/gta3") + " set aside as car.dff.old")) << mods.details;
+    EXPECT_TRUE(Holds(mods.details, "\r\nChanged since by: " + second)) << mods.details;
+    modsForm.lstMods_Click(1);   // another choice clears the details
+    EXPECT_EQ(mods.details, "");
+
+    // No: nothing changes, not even the list.
+    mods.answers = {false};
+    modsForm.cmdUninstall_Click();
+    ASSERT_EQ(mods.questions.size(), 1u);
+    EXPECT_EQ(mods.questions[0], (RecordedMessage{"Take back install " + first + "?\r\n\r\nLater installs changed what it wrote or added to the "
+                                                  "same archives; they are taken back first, newest first:\r\n" + second,
+                                                  "Uninstall"}));
+    EXPECT_TRUE(mods.messages.empty());
+    EXPECT_EQ(DescribeDifferences(installed, TakeSnapshot(game)), "");
+    EXPECT_EQ(modsForm.Selected(), 1);
+
+    // A file changed outside Tessera since: named, and nothing changes.
+    WriteFile(game + "data/default.dat", ToBytes("edited by hand"));
+    const Snapshot edited = TakeSnapshot(game);
+    mods.answers = {true};
+    modsForm.cmdUninstall_Click();
+    ASSERT_EQ(mods.messages.size(), 1u);
+    EXPECT_EQ(mods.messages[0], (RecordedMessage{"The game file " + ShownPath(game + "data/default.dat") +
+                                                     " was changed outside Tessera since install " + second + ".\r\nNothing was changed.",
+                                                 "Uninstall"}));
+    EXPECT_EQ(DescribeDifferences(edited, TakeSnapshot(game)), "");
+    EXPECT_EQ(mods.lines.size(), 3u);
+
+    // Yes: the later install goes first, then the chosen one; the game folder is byte for byte
+    // as before them, and the list shows what is left.
+    WriteFile(game + "data/default.dat", ToBytes("second default"));
+    mods.messages.clear();
+    mods.answers = {true};
+    modsForm.lstMods_Click(1);
+    modsForm.cmdUninstall_Click();
+    EXPECT_EQ(mods.messages, (std::vector<RecordedMessage>{{"Took back install " + second + "\r\nTook back install " + first, "Uninstall"}}));
+    EXPECT_EQ(DescribeDifferences(afterLang, TakeSnapshot(game)), "");
+    ASSERT_EQ(mods.lines.size(), 1u);
+    EXPECT_TRUE(StartsWith(mods.lines[0], "1  ")) << mods.lines[0];
+    EXPECT_EQ(mods.selected, 0);
+
+    // The last one alone: no later install to name. Then the list says there is none and
+    // its commands are off.
+    mods.messages.clear();
+    mods.answers = {true};
+    modsForm.cmdUninstall_Click();
+    EXPECT_EQ(mods.questions.back(), (RecordedMessage{"Take back install " + lang + "?", "Uninstall"}));
+    EXPECT_EQ(mods.messages, (std::vector<RecordedMessage>{{"Took back install " + lang, "Uninstall"}}));
+    EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
+    EXPECT_EQ(mods.lines, (std::vector<std::string>{"No install is recorded for this game folder."}));
+    EXPECT_EQ(mods.selected, -1);
+    EXPECT_FALSE(mods.commands);
+    const std::size_t asked = mods.questions.size();
+    modsForm.lstMods_Click(0);
+    modsForm.cmdUninstall_Click();
+    modsForm.cmdDetails_Click();
+    EXPECT_EQ(mods.questions.size(), asked);
+    EXPECT_EQ(mods.details, "");
+    EXPECT_FALSE(mods.commands);
+    modsForm.cmdClose_Click();
+    EXPECT_TRUE(mods.closed);
+}
+
+// Before an install that replaces what a recorded install wrote, or installs a package again,
+// one question comes before any change; No leaves the game folder and the window as they were.
+// With nothing to say the install runs exactly as before, without a question.
+TEST_F(Forms, InstallAsksBeforeReplacingWhatEarlierInstallsWrote)
+{
+    store.values[{"Tessera", "Settings", "GTA3Path"}] = game;
+    ASSERT_TRUE(form.Form_Load());
+    WritePackage(root / "first", {{"default.dat", ToBytes("first default")}, {"car.dff", Pattern(700, 3)}});
+    WritePackage(root / "other", {{"default.dat", ToBytes("other default")}, {"car.dff", Pattern(900, 4)}, {"hud.txd", ToBytes("hud")}});
+    WritePackage(root / "fresh", {{"ped.ifp", ToBytes("new walk")}, {"new.dff", Pattern(100, 5)}});
+    struct Row {
+        const char* package;
+        std::optional<bool> answer;        // nullopt: no question expected
+        std::vector<std::string> notes;    // the question's lines before "Install it anyway?", {date} for the first install's
+        bool installs;
+    };
+    const std::vector<Row> rows = {
+        {"first", std::nullopt, {}, true},     // nothing recorded yet
+        {"fresh", std::nullopt, {}, true},     // touches nothing the first one wrote
+        {"other", false, {"car.dff: it replaces what install 1 (first.zpk, {date}) wrote",
+                          "default.dat: it replaces what install 1 (first.zpk, {date}) wrote"}, false},
+        {"first", false, {"A reinstall: this package is install 1 (first.zpk, {date}).",
+                          "car.dff: it replaces what install 1 (first.zpk, {date}) wrote",
+                          "default.dat: it replaces what install 1 (first.zpk, {date}) wrote"}, false},
+        {"other", true, {"car.dff: it replaces what install 1 (first.zpk, {date}) wrote",
+                         "default.dat: it replaces what install 1 (first.zpk, {date}) wrote"}, true},
+    };
+    std::string firstDate;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.package) + (row.answer ? (*row.answer ? " yes" : " no") : ""));
+        view.file = root / (std::string(row.package) + ".zpk");
+        form.cmdBrowseSource_Click();
+        view.messages.clear();
+        view.questions.clear();
+        view.caption = "(before)";
+        if (row.answer)
+            view.answers = {*row.answer};
+        const Snapshot before = TakeSnapshot(game);
+        form.cmdInstall_Click();
+        if (firstDate.empty()) {
+            const auto history = ReadHistory(HistoryFolder(JournalFolder({}), game));
+            ASSERT_EQ(history.size(), 1u);
+            firstDate = history[0].date;
+        }
+        if (row.answer) {
+            std::string text;
+            for (std::string note : row.notes)
+                text += note.replace(note.find("{date}"), 6, firstDate) + "\r\n";
+            EXPECT_EQ(view.questions, (std::vector<RecordedMessage>{{text + "\r\nInstall it anyway?", "Earlier installs"}}));
+        } else {
+            EXPECT_TRUE(view.questions.empty());
+        }
+        EXPECT_TRUE(view.messages.empty());
+        EXPECT_EQ(view.caption, row.installs ? "Mod installed!" : "(before)");
+        EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)).empty(), !row.installs);
+        EXPECT_TRUE(view.install);
+        EXPECT_TRUE(view.browse);
+        EXPECT_EQ(view.pointer, Pointer::Default);
+    }
+    EXPECT_EQ(ReadFile(game + "data/default.dat"), ToBytes("other default"));
 }

@@ -26,8 +26,10 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -83,6 +85,19 @@ public:
         messages.push_back({owner, text, title});
     }
 
+    bool AskYesNo(QWidget* owner, const std::string& text, const std::string& title) override
+    {
+        questions.push_back({owner, text, title});
+        // A question no script answers would wait for a user.
+        if (answers.empty()) {
+            ++leftOpen;
+            return false;
+        }
+        const bool yes = answers.front();
+        answers.pop_front();
+        return yes;
+    }
+
     std::string OpenFile(QWidget* owner, const std::string& title, const std::string& description,
                          const std::string& pattern, const std::string& startFolder,
                          const std::vector<FileFilter>& more) override
@@ -115,6 +130,8 @@ public:
     void Reset() { *this = ScriptedDialogs(); }
 
     std::vector<Message> messages;
+    std::vector<Message> questions;
+    std::deque<bool> answers;
     std::vector<OpenCall> openCalls;
     std::deque<std::string> paths;
     std::deque<std::function<void(QDialog&)>> scripts;
@@ -775,9 +792,13 @@ private slots:
         QCOMPARE(std::count(names.begin(), names.end(), "car.dff.old"), 1L);
         QCOMPARE(ArchiveNames(game.path + "models/txd.dir"), std::vector<std::string>{"car.txd"});
 
-        // Install again on the same package: it runs again.
+        // Install again on the same package: asked first, as a reinstall, then it runs again.
         captions.clear();
+        dialogs.answers = {true};
         Click(w, "cmdInstall");
+        QCOMPARE(dialogs.questions.size(), std::size_t{1});
+        QCOMPARE(dialogs.questions[0].title, std::string("Earlier installs"));
+        QVERIFY(dialogs.questions[0].text.starts_with("A reinstall: this package is install 1 (pack.zpk, "));
         QCOMPARE(captions.back(), QStringLiteral("Mod installed!"));
     }
 
@@ -905,6 +926,75 @@ private slots:
         QCOMPARE(w.Settings().StockFiles().Fetch("default.dat")->sFullPath(), second.path + "data\\default.dat");
         QCOMPARE(Text(w, "lblSource"), std::string("[Select a .zpk]"));
         QVERIFY(w.isVisible());
+    }
+
+    // Setup, Installed mods: a modal window over the main window listing the history newest
+    // first; Details fills in where each file went; Uninstall asks and takes the mod out.
+    void installedModsFromMenu()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        TempDir mods;
+        WritePackage(mods / "one", {{"default.dat", ToBytes("one default.dat")}});
+        WritePackage(mods / "two", {{"new.dff", Pattern(100, 2)}});
+        auto window = LoadedWindow(store, game.path);
+        frmMain& w = *window;
+        const QList<QAction*> setup = Child<QMenu>(w, "mnuSetup")->actions();
+        QCOMPARE(setup.size(), 2);
+        QCOMPARE(setup[0], Child<QAction>(w, "mnuOption"));
+        QCOMPARE(setup[1], Child<QAction>(w, "mnuMods"));
+        QCOMPARE(setup[1]->text(), QStringLiteral("Installed &mods..."));
+
+        dialogs.scripts.push_back([](QDialog& d) {
+            QCOMPARE(d.windowTitle(), QStringLiteral("Installed mods"));
+            auto* list = Child<QListWidget>(d, "lstMods");
+            QCOMPARE(list->count(), 1);
+            QCOMPARE(list->item(0)->text(), QStringLiteral("No install is recorded for this game folder."));
+            QVERIFY(!Enabled(d, "cmdDetails"));
+            QVERIFY(!Enabled(d, "cmdUninstall"));
+            Click(d, "cmdClose");
+        });
+        Child<QAction>(w, "mnuMods")->trigger();
+
+        for (const char* package : {"one.zpk", "two.zpk"}) {
+            dialogs.paths = {mods / package};
+            Click(w, "cmdBrowseSource");
+            Click(w, "cmdInstall");
+        }
+        QCOMPARE(dialogs.questions.size(), std::size_t{0});
+        dialogs.answers = {true};
+        dialogs.scripts.push_back([&](QDialog& d) {
+            auto* list = Child<QListWidget>(d, "lstMods");
+            QCOMPARE(list->count(), 2);
+            QVERIFY2(list->item(0)->text().startsWith(QStringLiteral("2  ")) &&
+                         list->item(0)->text().endsWith(QStringLiteral("  two.zpk  added 1, replaced 0, refused 0")),
+                     qPrintable(list->item(0)->text()));
+            QVERIFY2(list->item(1)->text().startsWith(QStringLiteral("1  ")) &&
+                         list->item(1)->text().endsWith(QStringLiteral("  one.zpk  added 0, replaced 1, refused 0")),
+                     qPrintable(list->item(1)->text()));
+            QCOMPARE(list->currentRow(), 0);
+            QVERIFY(Enabled(d, "cmdDetails") && Enabled(d, "cmdUninstall"));
+            list->setCurrentRow(1);
+            Click(d, "cmdDetails");
+            const QString details = Child<QPlainTextEdit>(d, "txtDetails")->toPlainText();
+            QVERIFY2(details.startsWith(QStringLiteral("Install 1: one.zpk, ")) && details.contains(QStringLiteral("\n  default.dat: replaced "))
+                         && details.endsWith(QStringLiteral("\nNo later install has changed its files.")),
+                     qPrintable(details));
+            Click(d, "cmdUninstall");
+            QCOMPARE(dialogs.questions.size(), std::size_t{1});
+            QCOMPARE(dialogs.questions[0].owner, static_cast<QWidget*>(&d));
+            QVERIFY(dialogs.questions[0].text.starts_with("Take back install 1 (one.zpk, "));
+            QCOMPARE(dialogs.messages.size(), std::size_t{1});
+            QVERIFY(dialogs.messages[0].text.starts_with("Took back install 1 (one.zpk, "));
+            QCOMPARE(list->count(), 1);
+            QVERIFY(list->item(0)->text().startsWith(QStringLiteral("2  ")));
+            Click(d, "cmdClose");
+        });
+        Child<QAction>(w, "mnuMods")->trigger();
+        QCOMPARE(dialogs.modalOwners, (std::vector<QWidget*>{&w, &w}));
+        QCOMPARE(ReadText(game.path + "data/default.dat"), std::string("stock default.dat"));
+        QVERIFY(!fs::FileExists(game.path + "data/default.dat.old"));
+        QCOMPARE(ArchiveNames(game.path + "models/gta3.dir"), (std::vector<std::string>{"car.dff", "new.dff"}));
     }
 
     void aboutAndQuit()

@@ -1,4 +1,4 @@
-// The behaviour of frmMain and frmOption.
+// The behaviour of frmMain, frmOption and frmMods.
 #include "FormLogic.h"
 
 #include "Error.h"
@@ -10,6 +10,33 @@
 #include "modBrowseDir.h"
 
 namespace tessera {
+
+namespace {
+
+std::string JoinLines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += (text.empty() ? "" : "\r\n") + line;
+    return text;
+}
+
+// What finishing an interrupted install needs of a window, answered by a form's view: its
+// messages.
+class FormWindowServices : public IWindowServices {
+public:
+    explicit FormWindowServices(IFormView& view) : view_(view) {}
+    void MsgBox(const std::string& text, const std::string& title) override { view_.ShowMessage(text, title); }
+    void DoEvents() override {}
+    void SetCaption(const std::string&) override {}
+    void SetPointer(Pointer) override {}
+    void SetButtonEnabled(Button, bool) override {}
+
+private:
+    IFormView& view_;
+};
+
+} // namespace
 
 std::string FailureTitle(const std::exception& failure)
 {
@@ -63,6 +90,83 @@ void OptionForm::cmdDone_Click()
 }
 
 void OptionForm::cmdCancel_Click() { view_.CloseDialog(false); }
+
+// --- frmMods ---------------------------------------------------------------------------------
+
+void ModsForm::Form_Load() { Refresh(); }
+
+void ModsForm::Refresh()
+{
+    history_.clear();
+    selected_ = -1;
+    view_.SetDetailsText({});
+    try {
+        FormWindowServices window(view_);
+        const LockedHistory locked(settings_.sGTA3Path, window);
+        history_ = locked.History();
+    } catch (const std::exception& failure) {
+        // Unread is not empty: the list says so, and nothing can be chosen.
+        view_.SetListLines({"The history of installs could not be read."}, -1);
+        view_.SetCommandsEnabled(false);
+        view_.ShowMessage(failure.what(), std::string(kModsCaption));
+        return;
+    }
+    std::vector<std::string> lines;
+    for (const HistoryRecord& r : history_)
+        lines.push_back(HistoryListLine(r));
+    if (lines.empty())
+        lines.emplace_back(kNoHistoryText);
+    else
+        selected_ = 0;
+    view_.SetListLines(lines, selected_);
+    view_.SetCommandsEnabled(selected_ >= 0);
+}
+
+void ModsForm::lstMods_Click(int index)
+{
+    selected_ = index >= 0 && static_cast<std::size_t>(index) < history_.size() ? index : -1;
+    view_.SetDetailsText({});
+    view_.SetCommandsEnabled(selected_ >= 0);
+}
+
+void ModsForm::cmdDetails_Click()
+{
+    if (selected_ < 0)
+        return;
+    view_.SetDetailsText(JoinLines(HistoryDetails(history_, history_[static_cast<std::size_t>(selected_)], settings_.sGTA3Path)));
+}
+
+void ModsForm::cmdUninstall_Click()
+{
+    if (selected_ < 0)
+        return;
+    const int id = history_[static_cast<std::size_t>(selected_)].id;
+    std::vector<std::string> told;
+    const HistoryTell tell = [&](const std::string& line, bool) { told.push_back(line); };
+    try {
+        // Held from the question to the end, so what the user agreed to is what is taken back.
+        FormWindowServices window(view_);
+        const LockedHistory locked(settings_.sGTA3Path, window);
+        const auto chain = UninstallChain(locked.History(), id, true, settings_.sGTA3Path, tell);
+        if (!chain.empty()) {
+            std::string question = "Take back install " + HistoryLabel(*chain.back()) + "?";
+            if (chain.size() > 1) {
+                question += "\r\n\r\nLater installs changed what it wrote or added to the same archives; they are taken back "
+                            "first, newest first:";
+                for (std::size_t i = 0; i + 1 < chain.size(); ++i)
+                    question += "\r\n" + HistoryLabel(*chain[i]);
+            }
+            if (!view_.AskYesNo(question, std::string(kUninstallTitle)))
+                return;
+            TakeBackChain(locked, chain, false, tell);
+        }
+    } catch (const std::exception& failure) {
+        told.emplace_back(failure.what());
+    }
+    if (!told.empty())
+        view_.ShowMessage(JoinLines(told), std::string(kUninstallTitle));
+    Refresh();
+}
 
 // --- frmMain ---------------------------------------------------------------------------------
 
@@ -139,8 +243,39 @@ void MainForm::SetSource(const std::string& text)
 
 void MainForm::lblSource_Change() { view_.SetButtonEnabled(Button::Install, true); }
 
+bool MainForm::ConfirmEarlierInstalls()
+{
+    std::vector<HistoryRecord> history;
+    std::vector<std::string> notes;
+    try {
+        history = ReadHistory(HistoryFolder(JournalFolder({}), settings_.sGTA3Path));
+    } catch (const std::exception& failure) {
+        notes.push_back(std::string("The record of earlier installs could not be read: ") + failure.what());
+    }
+    if (!history.empty()) {
+        // Planning reads the package and hashes it: a large one takes a moment.
+        view_.SetPointer(Pointer::Hourglass);
+        try {
+            const bool download = IsModArchiveName(sourceText_);
+            const InstallPlan plan = download ? PlanDownload(sourceText_, settings_).plan : PlanInstall(sourceText_, settings_);
+            // An install that would fail before its first change tells why itself, as it always has.
+            if (plan.problem.empty())
+                notes = EarlierInstallNotes(history, plan.files, download ? nullptr : EarlierInstallOfPackage(history, sourceText_));
+        } catch (const std::exception&) {
+            // A package that cannot be read: the same.
+            notes.clear();
+        }
+        view_.SetPointer(Pointer::Default);
+    }
+    if (notes.empty())
+        return true;
+    return view_.AskYesNo(JoinLines(notes) + "\r\n\r\nInstall it anyway?", std::string(kEarlierInstallsTitle));
+}
+
 void MainForm::cmdInstall_Click()
 {
+    if (!ConfirmEarlierInstalls())
+        return;
     installing_ = true;
     // A failed install reports itself and returns the window to idle.
     if (IsModArchiveName(sourceText_))
@@ -166,6 +301,16 @@ void MainForm::mnuOption_Click()
     // its own catalogue.
     if (view_.ShowOptions(settings_, true))
         settings_.LoadSettings();
+}
+
+void MainForm::mnuMods_Click()
+{
+    // The running install holds the game folder until it has returned.
+    if (installing_) {
+        view_.ShowMessage("An install is running. The installed mods can be seen once it has finished.", std::string(kModsCaption));
+        return;
+    }
+    view_.ShowMods(settings_);
 }
 
 void MainForm::mnuAbout_Click() { view_.ShowMessage(AboutText(), "About..."); }

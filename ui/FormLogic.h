@@ -1,14 +1,17 @@
-// The behaviour of the two windows, toolkit-free: what each event handler of frmMain and
-// frmOption does, driving a small view interface. The Qt windows and the Win32 windows are
-// views only: they map these calls onto their controls and forward their events here.
+// The behaviour of the windows, toolkit-free: what each event handler of frmMain, frmOption and
+// frmMods does, driving a small view interface. The Qt windows and the Win32 windows are views
+// only: they map these calls onto their controls and forward their events here.
 #pragma once
 
 #include "Dialogs.h"
+#include "History.h"
 #include "Services.h"
 #include "modMain.h"
 
 #include <exception>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tessera {
 
@@ -63,6 +66,50 @@ private:
     bool saved_ = false;
 };
 
+// --- frmMods ---------------------------------------------------------------------------------
+
+// The "Installed mods" window: the history of the game folder, newest first; the details of
+// one install; taking one back out.
+class IModsView : public IFormView {
+public:
+    // lstMods: its lines and the one selected (-1: none).
+    virtual void SetListLines(const std::vector<std::string>& lines, int selected) = 0;
+    virtual void SetDetailsText(const std::string& text) = 0;    // txtDetails, lines by CR LF
+    virtual void SetCommandsEnabled(bool enabled) = 0;           // cmdDetails and cmdUninstall
+    // A message box with Yes and No (No the default) and no icon; true for Yes.
+    virtual bool AskYesNo(const std::string& text, const std::string& title) = 0;
+    virtual void CloseDialog() = 0;
+};
+
+inline constexpr std::string_view kModsCaption = "Installed mods";
+inline constexpr std::string_view kUninstallTitle = "Uninstall";
+
+class ModsForm {
+public:
+    ModsForm(modMain& settings, IModsView& view) : settings_(settings), view_(view) {}
+
+    // Reads the history (finishing what an interrupted install or uninstall left) and lists it
+    // with the newest install selected.
+    void Form_Load();
+    void lstMods_Click(int index);
+    void cmdDetails_Click();
+    // Asks, naming the install and the later ones that must go first, then takes them back
+    // newest first, all or nothing each, and lists the history again.
+    void cmdUninstall_Click();
+    void cmdClose_Click() { view_.CloseDialog(); }
+
+    const std::vector<HistoryRecord>& History() const noexcept { return history_; }
+    int Selected() const noexcept { return selected_; }
+
+private:
+    void Refresh();
+
+    modMain& settings_;
+    IModsView& view_;
+    std::vector<HistoryRecord> history_;
+    int selected_ = -1;
+};
+
 // --- frmMain ---------------------------------------------------------------------------------
 
 // The main window's view: the install's window services (caption, pointer, the two buttons,
@@ -73,6 +120,10 @@ public:
     // Shows the options dialog modally over the main window, or centred on the screen while the
     // main window is not shown yet; returns whether it stored a new game folder.
     virtual bool ShowOptions(modMain& settings, bool overMainWindow) = 0;
+    // Shows the "Installed mods" window modally over the main window.
+    virtual void ShowMods(modMain& settings) = 0;
+    // A message box with Yes and No (No the default) and no icon; true for Yes.
+    virtual bool AskYesNo(const std::string& text, const std::string& title) = 0;
     virtual void ShowWindow() = 0;     // centred on the screen, not modal
     virtual void CloseWindow() = 0;    // the program ends with its last window
     // Whether a failure was reported and the program is ending (a toolkit that ends the process
@@ -83,6 +134,7 @@ public:
 };
 
 inline constexpr std::string_view kNoPackageText = "[Select a .zpk]";
+inline constexpr std::string_view kEarlierInstallsTitle = "Earlier installs";
 
 // The About box text: version, credit, copyright and contact, lines joined by CR LF.
 std::string AboutText();
@@ -104,6 +156,7 @@ public:
     void cmdInstall_Click();
     void mnuQuit_Click();
     void mnuOption_Click();
+    void mnuMods_Click();
     void mnuAbout_Click();
     // A close asked for from the frame or Quit: true when the window may close now. While an
     // install runs the close waits for the install to return.
@@ -115,6 +168,10 @@ public:
 
 private:
     void SetSource(const std::string& text);
+    // Before anything changes: what the install would replace that recorded installs wrote,
+    // and whether the package is one of them again, asked as one question. True when there is
+    // nothing to say or the user answered Yes.
+    bool ConfirmEarlierInstalls();
 
     modMain& settings_;
     IMainView& view_;

@@ -8,6 +8,7 @@
 #include "InstallPackage.h"
 #include "ModSource.h"
 #include "Text.h"
+#include "frmMods.h"
 #include "frmOption.h"
 
 #include <QAction>
@@ -93,6 +94,8 @@ frmMain::frmMain(ISettingsStore& store, QWidget* parent) : QMainWindow(parent), 
     mnuSetup->setObjectName(QStringLiteral("mnuSetup"));
     mnuOption = mnuSetup->addAction(QStringLiteral("&Options..."));
     mnuOption->setObjectName(QStringLiteral("mnuOption"));
+    mnuMods = mnuSetup->addAction(QStringLiteral("Installed &mods..."));
+    mnuMods->setObjectName(QStringLiteral("mnuMods"));
     mnuQuestion = menuBar()->addMenu(QStringLiteral("&?"));
     mnuQuestion->setObjectName(QStringLiteral("mnuQuestion"));
     mnuAbout = mnuQuestion->addAction(QStringLiteral("&About..."));
@@ -110,6 +113,7 @@ frmMain::frmMain(ISettingsStore& store, QWidget* parent) : QMainWindow(parent), 
     connect(cmdInstall, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdInstall_Click(); }); });
     connect(mnuQuit, &QAction::triggered, this, [this] { RunHandler(this, [this] { form_.mnuQuit_Click(); }); });
     connect(mnuOption, &QAction::triggered, this, [this] { RunHandler(this, [this] { form_.mnuOption_Click(); }); });
+    connect(mnuMods, &QAction::triggered, this, [this] { RunHandler(this, [this] { form_.mnuMods_Click(); }); });
     connect(mnuAbout, &QAction::triggered, this, [this] { RunHandler(this, [this] { form_.mnuAbout_Click(); }); });
 }
 
@@ -144,6 +148,14 @@ bool frmMain::ShowOptions(modMain& settings, bool overMainWindow)
     Dialogs().ShowModal(options);
     return options.Saved();
 }
+
+void frmMain::ShowMods(modMain& settings)
+{
+    frmMods mods(settings, this);
+    Dialogs().ShowModal(mods);
+}
+
+bool frmMain::AskYesNo(const std::string& text, const std::string& title) { return Dialogs().AskYesNo(this, text, title); }
 
 void frmMain::ShowWindow()
 {

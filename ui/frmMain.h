@@ -1,5 +1,5 @@
 // frmMain, the main window: choose a mod package and install it; the menus give Quit, the
-// options dialog and the About box. Loading it runs the start-up of the settings.
+// options dialog, the installed mods and the About box. Loading it runs the start-up of the settings.
 #pragma once
 
 #include "FormLogic.h"
@@ -55,6 +55,8 @@ public:
     // IMainView
     void SetSourceText(const std::string& text) override;
     bool ShowOptions(modMain& settings, bool overMainWindow) override;
+    void ShowMods(modMain& settings) override;
+    bool AskYesNo(const std::string& text, const std::string& title) override;
     void ShowWindow() override;
     void CloseWindow() override;
     bool Ending() const override;
@@ -80,6 +82,7 @@ private:
     QAction* mnuQuit;
     QMenu* mnuSetup;
     QAction* mnuOption;
+    QAction* mnuMods;
     QMenu* mnuQuestion;
     QAction* mnuAbout;
 

@@ -1,4 +1,4 @@
-// The Win32 views of frmMain and frmOption.
+// The Win32 views of frmMain, frmOption and frmMods.
 #ifdef _WIN32
 
 #include "Win32Forms.h"
@@ -17,6 +17,7 @@ namespace {
 
 constexpr const char* kMainClass = "TesseraMain";
 constexpr const char* kOptionClass = "TesseraOptions";
+constexpr const char* kModsClass = "TesseraMods";
 constexpr int kIconId = 1;
 // Posted after a drop, so the file is taken once the program it came from is free again.
 constexpr UINT kTakeDroppedFile = WM_APP + 1;
@@ -159,6 +160,9 @@ void Initialise(HINSTANCE instance)
     windowClass.lpfnWndProc = &frmOptionView::WndProc;
     windowClass.lpszClassName = kOptionClass;
     ::RegisterClassExA(&windowClass);
+    windowClass.lpfnWndProc = &frmModsView::WndProc;
+    windowClass.lpszClassName = kModsClass;
+    ::RegisterClassExA(&windowClass);
 }
 
 int RunMessageLoop()
@@ -179,6 +183,7 @@ frmMainView::frmMainView()
     ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "&File");
     const HMENU setup = ::CreatePopupMenu();
     ::AppendMenuA(setup, MF_STRING, kMnuOption, "&Options...");
+    ::AppendMenuA(setup, MF_STRING, kMnuMods, "Installed &mods...");
     ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(setup), "&Setup");
     const HMENU question = ::CreatePopupMenu();
     ::AppendMenuA(question, MF_STRING, kMnuAbout, "&About...");
@@ -246,6 +251,13 @@ bool frmMainView::ShowOptions(modMain& settings, bool overMainWindow)
     return frmOptionView::ShowModal(settings, overMainWindow ? hwnd_ : nullptr);
 }
 
+void frmMainView::ShowMods(modMain& settings) { frmModsView::ShowModal(settings, hwnd_); }
+
+bool frmMainView::AskYesNo(const std::string& text, const std::string& title)
+{
+    return ::MessageBoxA(hwnd_, text.c_str(), title.c_str(), MB_YESNO | MB_DEFBUTTON2) == IDYES;
+}
+
 void frmMainView::ShowWindow()
 {
     Centre(hwnd_, nullptr);
@@ -293,6 +305,8 @@ LRESULT frmMainView::Handle(UINT message, WPARAM wParam, LPARAM lParam)
             RunHandler(hwnd_, [&] { form.mnuQuit_Click(); });
         else if (id == kMnuOption)
             RunHandler(hwnd_, [&] { form.mnuOption_Click(); });
+        else if (id == kMnuMods)
+            RunHandler(hwnd_, [&] { form.mnuMods_Click(); });
         else if (id == kMnuAbout)
             RunHandler(hwnd_, [&] { form.mnuAbout_Click(); });
         return 0;
@@ -444,6 +458,150 @@ LRESULT frmOptionView::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE:
         if (form_ && !closed_)
             RunHandler(hwnd_, [&] { form_->Frame_Closed(); });
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+// --- frmMods ---------------------------------------------------------------------------------
+
+void frmModsView::ShowModal(modMain& settings, HWND owner)
+{
+    frmModsView view;
+    view.hwnd_ = MakeWindow(kModsClass, std::string(kModsCaption).c_str(), owner, nullptr, 600, 360, &view);
+    const HWND list = MakeControl(view.hwnd_, "LISTBOX", "", WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+                                  WS_EX_CLIENTEDGE, kLstMods, 4, 4, 592, 150);
+    // Wide enough for its longest line to scroll into view.
+    ::SendMessageA(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(Scale(1200)), 0);
+    MakeControl(view.hwnd_, "BUTTON", "Details", WS_TABSTOP | BS_PUSHBUTTON, 0, kCmdDetails, 353, 326, 77, 29);
+    MakeControl(view.hwnd_, "BUTTON", "Uninstall", WS_TABSTOP | BS_PUSHBUTTON, 0, kCmdUninstall, 436, 326, 77, 29);
+    MakeControl(view.hwnd_, "BUTTON", "Close", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, kCmdClose, 519, 326, 77, 29);
+    const HWND details = MakeControl(view.hwnd_, "EDIT", "",
+                                     WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+                                     WS_EX_CLIENTEDGE, kTxtDetails, 4, 160, 592, 160);
+    // Paths and names line up in a fixed-pitch font, as the console shows them.
+    ::SendMessageA(details, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(ANSI_FIXED_FONT)), FALSE);
+
+    ModsForm form(settings, view);
+    view.form_ = &form;
+    RunHandler(owner, [&] { form.Form_Load(); });
+
+    Centre(view.hwnd_, owner && ::IsWindowVisible(owner) ? owner : nullptr);
+    if (owner)
+        ::EnableWindow(owner, FALSE);
+    ::ShowWindow(view.hwnd_, SW_SHOW);
+    ::SetForegroundWindow(view.hwnd_);
+    ::SetFocus(list);
+
+    MSG message{};
+    bool quit = false;
+    while (!view.closed_) {
+        if (::GetMessageA(&message, nullptr, 0, 0) <= 0) {
+            quit = true;
+            break;
+        }
+        Dispatch(message);
+    }
+    if (owner) {
+        ::EnableWindow(owner, TRUE);
+        ::SetActiveWindow(owner);
+    }
+    view.form_ = nullptr;
+    ::DestroyWindow(view.hwnd_);
+    if (quit)
+        ::PostQuitMessage(static_cast<int>(message.wParam));
+}
+
+void frmModsView::ShowMessage(const std::string& text, const std::string& title)
+{
+    ::MessageBoxA(hwnd_, text.c_str(), title.c_str(), MB_OK);
+}
+
+std::string frmModsView::AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
+                                 const std::string& startFolder, const std::vector<FileFilter>& moreFilters)
+{
+    return OpenFileDialog(hwnd_, title, filterDescription, pattern, startFolder, moreFilters);
+}
+
+void frmModsView::SetListLines(const std::vector<std::string>& lines, int selected)
+{
+    const HWND list = ::GetDlgItem(hwnd_, kLstMods);
+    ::SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    for (const std::string& line : lines)
+        ::SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    // A selection set here sends no LBN_SELCHANGE: only the user's choices reach the logic.
+    ::SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+}
+
+void frmModsView::SetDetailsText(const std::string& text) { ::SetDlgItemTextA(hwnd_, kTxtDetails, text.c_str()); }
+
+void frmModsView::SetCommandsEnabled(bool enabled)
+{
+    ::EnableWindow(::GetDlgItem(hwnd_, kCmdDetails), enabled ? TRUE : FALSE);
+    ::EnableWindow(::GetDlgItem(hwnd_, kCmdUninstall), enabled ? TRUE : FALSE);
+}
+
+bool frmModsView::AskYesNo(const std::string& text, const std::string& title)
+{
+    return ::MessageBoxA(hwnd_, text.c_str(), title.c_str(), MB_YESNO | MB_DEFBUTTON2) == IDYES;
+}
+
+void frmModsView::CloseDialog()
+{
+    closed_ = true;
+    ::ShowWindow(hwnd_, SW_HIDE);
+}
+
+LRESULT CALLBACK frmModsView::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<frmModsView*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<frmModsView*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    return self ? self->Handle(message, wParam, lParam) : ::DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+LRESULT frmModsView::Handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case DM_GETDEFID:
+        return MAKELRESULT(kCmdClose, DC_HASDEFID);
+    case WM_COMMAND: {
+        if (!form_ || closed_)
+            return 0;
+        ModsForm& form = *form_;
+        const int id = LOWORD(wParam);
+        if (id == kLstMods) {
+            if (HIWORD(wParam) == LBN_SELCHANGE) {
+                const auto index = static_cast<int>(::SendMessageA(::GetDlgItem(hwnd_, kLstMods), LB_GETCURSEL, 0, 0));
+                RunHandler(hwnd_, [&] { form.lstMods_Click(index); });
+            }
+            return 0;
+        }
+        switch (id) {
+        case kCmdDetails:
+            RunHandler(hwnd_, [&] { form.cmdDetails_Click(); });
+            break;
+        case kCmdUninstall:
+            RunHandler(hwnd_, [&] { form.cmdUninstall_Click(); });
+            break;
+        case kCmdClose:
+        case IDOK:
+        case IDCANCEL:   // Esc
+            RunHandler(hwnd_, [&] { form.cmdClose_Click(); });
+            break;
+        default:
+            break;
+        }
+        return 0;
+    }
+    case WM_CLOSE:
+        if (form_ && !closed_)
+            RunHandler(hwnd_, [&] { form_->cmdClose_Click(); });
         return 0;
     default:
         break;

@@ -1,4 +1,4 @@
-// The Win32 views of frmMain and frmOption: native windows whose controls sit at the design's
+// The Win32 views of frmMain, frmOption and frmMods: native windows whose controls sit at the design's
 // positions (pixels at 96 dpi, scaled by the system's dpi). They map the form logic's calls
 // onto their controls and forward their events to it; the behaviour lives in FormLogic.
 #pragma once
@@ -27,11 +27,17 @@ enum ControlId : int {
     kMnuQuit = 201,
     kMnuOption = 202,
     kMnuAbout = 203,
+    kMnuMods = 204,
     kCmdCancel = 301,
     kCmdDone = 302,
     kLblGTA3Path = 303,
     kCmdGTA3Browse = 304,
     kLabel1 = 305,
+    kLstMods = 401,
+    kTxtDetails = 402,
+    kCmdDetails = 403,
+    kCmdUninstall = 404,
+    kCmdClose = 405,
 };
 
 // Registers the window classes and reads the system's dpi; call once before any window.
@@ -60,6 +66,8 @@ public:
     // IMainView
     void SetSourceText(const std::string& text) override;
     bool ShowOptions(modMain& settings, bool overMainWindow) override;
+    void ShowMods(modMain& settings) override;
+    bool AskYesNo(const std::string& text, const std::string& title) override;
     void ShowWindow() override;
     void CloseWindow() override;
     // A failure report ends the process at once.
@@ -98,6 +106,31 @@ private:
 
     HWND hwnd_ = nullptr;
     OptionForm* form_ = nullptr;
+    bool closed_ = false;
+};
+
+// The "Installed mods" window's view, shown modally by ShowModal.
+class frmModsView : public IModsView {
+public:
+    static void ShowModal(modMain& settings, HWND owner);
+
+    void ShowMessage(const std::string& text, const std::string& title) override;
+    std::string AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
+                        const std::string& startFolder, const std::vector<FileFilter>& moreFilters) override;
+    void SetListLines(const std::vector<std::string>& lines, int selected) override;
+    void SetDetailsText(const std::string& text) override;
+    void SetCommandsEnabled(bool enabled) override;
+    bool AskYesNo(const std::string& text, const std::string& title) override;
+    void CloseDialog() override;
+
+    // The window procedure of the window class; forwards to the view the window belongs to.
+    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND hwnd_ = nullptr;
+    ModsForm* form_ = nullptr;
     bool closed_ = false;
 };
 

@@ -1,0 +1,107 @@
+// The "Installed mods" window in Qt: its controls, mapped onto ModsForm.
+#include "frmMods.h"
+
+#include "Dialogs.h"
+#include "Handlers.h"
+
+#include <QFontDatabase>
+#include <QIcon>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace tessera {
+
+namespace {
+
+QString FromBytes(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
+
+} // namespace
+
+frmMods::frmMods(modMain& settings, QWidget* owner) : QDialog(owner), form_(settings, *this)
+{
+    setObjectName(QStringLiteral("frmMods"));
+    setWindowTitle(FromBytes(std::string(kModsCaption)));
+    setWindowIcon(QIcon(QStringLiteral(":/tessera.png")));
+    setModal(true);
+    setFixedSize(600, 360);
+    setSizeGripEnabled(false);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    lstMods = new QListWidget(this);
+    lstMods->setObjectName(QStringLiteral("lstMods"));
+    lstMods->setGeometry(4, 4, 592, 150);
+    lstMods->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    // Paths and names line up in a fixed-pitch font, as the console shows them.
+    txtDetails = new QPlainTextEdit(this);
+    txtDetails->setObjectName(QStringLiteral("txtDetails"));
+    txtDetails->setGeometry(4, 160, 592, 160);
+    txtDetails->setReadOnly(true);
+    txtDetails->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtDetails->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+    cmdDetails = new QPushButton(QStringLiteral("Details"), this);
+    cmdDetails->setObjectName(QStringLiteral("cmdDetails"));
+    cmdDetails->setGeometry(353, 326, 77, 29);
+    cmdDetails->setAutoDefault(false);
+
+    cmdUninstall = new QPushButton(QStringLiteral("Uninstall"), this);
+    cmdUninstall->setObjectName(QStringLiteral("cmdUninstall"));
+    cmdUninstall->setGeometry(436, 326, 77, 29);
+    cmdUninstall->setAutoDefault(false);
+
+    cmdClose = new QPushButton(QStringLiteral("Close"), this);
+    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    cmdClose->setGeometry(519, 326, 77, 29);
+    cmdClose->setDefault(true);
+
+    setTabOrder(lstMods, cmdDetails);
+    setTabOrder(cmdDetails, cmdUninstall);
+    setTabOrder(cmdUninstall, cmdClose);
+    setTabOrder(cmdClose, txtDetails);
+
+    connect(lstMods, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (!listing_)
+            RunHandler(this, [&] { form_.lstMods_Click(row); });
+    });
+    connect(cmdDetails, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdDetails_Click(); }); });
+    connect(cmdUninstall, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdUninstall_Click(); }); });
+    connect(cmdClose, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdClose_Click(); }); });
+
+    RunHandler(this, [this] { form_.Form_Load(); });
+    lstMods->setFocus();
+}
+
+void frmMods::ShowMessage(const std::string& text, const std::string& title) { Dialogs().MsgBox(this, text, title); }
+
+std::string frmMods::AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
+                             const std::string& startFolder, const std::vector<FileFilter>& moreFilters)
+{
+    return Dialogs().OpenFile(this, title, filterDescription, pattern, startFolder, moreFilters);
+}
+
+bool frmMods::AskYesNo(const std::string& text, const std::string& title) { return Dialogs().AskYesNo(this, text, title); }
+
+void frmMods::SetListLines(const std::vector<std::string>& lines, int selected)
+{
+    listing_ = true;
+    lstMods->clear();
+    for (const std::string& line : lines)
+        lstMods->addItem(FromBytes(line));
+    lstMods->setCurrentRow(selected);
+    listing_ = false;
+}
+
+void frmMods::SetDetailsText(const std::string& text)
+{
+    txtDetails->setPlainText(FromBytes(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+void frmMods::SetCommandsEnabled(bool enabled)
+{
+    cmdDetails->setEnabled(enabled);
+    cmdUninstall->setEnabled(enabled);
+}
+
+} // namespace tessera
