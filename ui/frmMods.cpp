@@ -70,7 +70,10 @@ frmMods::frmMods(modMain& settings, QWidget* owner) : QDialog(owner), form_(sett
     connect(cmdClose, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdClose_Click(); }); });
 
     RunHandler(this, [this] { form_.Form_Load(); });
-    lstMods->setFocus();
+    if (lstMods->focusPolicy() == Qt::NoFocus)
+        cmdClose->setFocus();
+    else
+        lstMods->setFocus();
 }
 
 void frmMods::ShowMessage(const std::string& text, const std::string& title) { Dialogs().MsgBox(this, text, title); }
@@ -87,9 +90,17 @@ void frmMods::SetListLines(const std::vector<std::string>& lines, int selected)
 {
     listing_ = true;
     lstMods->clear();
-    for (const std::string& line : lines)
-        lstMods->addItem(FromBytes(line));
+    for (const std::string& line : lines) {
+        auto* item = new QListWidgetItem(FromBytes(line), lstMods);
+        // A list with nothing to choose says why in a line that cannot be chosen.
+        if (selected < 0)
+            item->setFlags(Qt::ItemIsEnabled);
+    }
     lstMods->setCurrentRow(selected);
+    // Nor does the list take the focus then: Enter closes the window.
+    lstMods->setFocusPolicy(selected < 0 ? Qt::NoFocus : Qt::StrongFocus);
+    if (selected < 0 && lstMods->hasFocus())
+        cmdClose->setFocus();
     listing_ = false;
 }
 
