@@ -597,3 +597,59 @@ TEST_F(Forms, InstallAsksBeforeReplacingWhatEarlierInstallsWrote)
     }
     EXPECT_EQ(ReadFile(game + "data/default.dat"), ToBytes("other default"));
 }
+
+// A history that cannot be read is never shown as empty: the window says so with the reason and
+// offers nothing to choose, and an install asks before going on without it.
+TEST_F(Forms, UnreadableHistoryIsSaidNotShownAsEmpty)
+{
+    store.values[{"Tessera", "Settings", "GTA3Path"}] = game;
+    ASSERT_TRUE(form.Form_Load());
+    WritePackage(root / "mod", {{"default.dat", ToBytes("mod default")}});
+    view.file = root / "mod.zpk";
+    form.cmdBrowseSource_Click();
+    form.cmdInstall_Click();
+    ASSERT_EQ(view.caption, "Mod installed!");
+    const std::string record = HistoryFolder(JournalFolder({}), game) + "1.record";
+    const Bytes recorded = ReadFile(record);
+    struct Row {
+        const char* name;
+        std::function<void()> spoil;
+        std::string reason;
+    };
+    std::optional<fs::ExclusiveLock> otherInstall;
+    const std::vector<Row> rows = {
+        {"record cut short", [&] { WriteFile(record, Slice(recorded, 0, recorded.size() / 2)); }, "The history record " + record + " is damaged"},
+        {"record not a record", [&] { WriteFile(record, ToBytes("tessera-history 1\nid 1\nstock zz\nend\n")); },
+         "The history record " + record + " is damaged"},
+        {"another install holds the folder", [&] { otherInstall.emplace(JournalPath(JournalFolder({}), game) + ".lock"); },
+         "Another install into " + game + " is running"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteFile(record, recorded);
+        otherInstall.reset();
+        row.spoil();
+        ScriptedModsView mods;
+        ModsForm modsForm(settings, mods);
+        modsForm.Form_Load();
+        EXPECT_EQ(mods.lines, (std::vector<std::string>{"The history of installs could not be read."}));
+        EXPECT_EQ(mods.selected, -1);
+        EXPECT_FALSE(mods.commands);
+        EXPECT_EQ(mods.messages, (std::vector<RecordedMessage>{{row.reason, "Installed mods"}}));
+        modsForm.cmdUninstall_Click();
+        EXPECT_TRUE(mods.questions.empty());
+    }
+    otherInstall.reset();
+
+    // The install asks, naming the damaged record; No changes nothing.
+    rows[0].spoil();
+    const Snapshot before = TakeSnapshot(game);
+    view.answers = {false};
+    view.caption = "(before)";
+    form.cmdInstall_Click();
+    ASSERT_EQ(view.questions.size(), 1u);
+    EXPECT_EQ(view.questions[0].text, "The record of earlier installs could not be read: The history record " + record +
+                                          " is damaged\r\n\r\nInstall it anyway?");
+    EXPECT_EQ(view.caption, "(before)");
+    EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+}
