@@ -4,18 +4,11 @@
 # must be where the desktop entry, the MIME type, the manual pages and the shell completion
 # expect them, and the programs must run.
 set -euo pipefail
+source "$(dirname "$0")/apt.sh"
 cd "$(dirname "$0")/.."
 
 packages=(lintian appstream desktop-file-utils shared-mime-info man-db file libxml2-utils)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+apt_install_missing "${packages[@]}"
 
 deb=$(scripts/package.sh | tail -n 1)
 version=$(dpkg-deb -f "$deb" Version)

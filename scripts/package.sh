@@ -3,21 +3,14 @@
 # The programs are built without the tests, with Debian's hardening flags; dpkg-shlibdeps finds
 # their dependencies. Prints the package's path last.
 set -euo pipefail
+source "$(dirname "$0")/apt.sh"
 cd "$(dirname "$0")/.."
 build=${TESSERA_DEB_BUILD:-build-deb}
 
 scripts/deps.sh
 # dpkg-shlibdeps (dpkg-dev) and file, which cpack uses to find the programs.
 packages=(dpkg-dev file)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+apt_install_missing "${packages[@]}"
 
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \

@@ -4,15 +4,12 @@
 # ships no MinGW libarchive, so this build installs .zpk packages only and refuses downloads.
 # Usage: scripts/windows-build.sh [cmake --build arguments, e.g. --target package]
 set -euo pipefail
+source "$(dirname "$0")/apt.sh"
 cd "$(dirname "$0")/.."
 need=()
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-if [ ${#need[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+apt_install "${need[@]}"
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
         -DCMAKE_BUILD_TYPE=Release -DTESSERA_WITH_QT=OFF -DTESSERA_WITH_LIBARCHIVE=OFF >/dev/null
 cmake --build build-win "$@"

@@ -2,12 +2,9 @@
 # Compiles the logic layers and the Windows file-system services with the MinGW cross compiler,
 # so code that only Windows builds is checked too.
 set -euo pipefail
+source "$(dirname "$0")/apt.sh"
 cd "$(dirname "$0")/.."
-if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends g++-mingw-w64-x86-64-posix
-fi
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || apt_install g++-mingw-w64-x86-64-posix
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 # The generated stock-list source comes from the host build.

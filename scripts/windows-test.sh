@@ -3,6 +3,7 @@
 # wineserver for the whole run: the unit tests cross-built for Windows, the console end-to-end
 # tests (the Linux test programs) against tessera-cli.exe, and tessera.exe under Xvfb.
 set -euo pipefail
+source "$(dirname "$0")/apt.sh"
 cd "$(dirname "$0")/.."
 root=$PWD
 win=$root/build-win
@@ -12,11 +13,7 @@ command -v wine >/dev/null || need+=(wine wine64)
 command -v xvfb-run >/dev/null || need+=(xvfb xauth)
 command -v xdotool >/dev/null || need+=(xdotool)
 command -v import >/dev/null || need+=(imagemagick)
-if [ ${#need[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+apt_install "${need[@]}"
 
 scripts/windows-build.sh
 # The console tests are Linux programs; they run tessera-cli.exe through a wrapper.
