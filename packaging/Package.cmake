@@ -1,7 +1,7 @@
 # The Debian package (cpack -G DEB, run by scripts/package.sh): tessera and tessera-cli with
 # their desktop integration, the copyright and changelog Debian's policy asks for, and the
 # dependencies dpkg-shlibdeps finds in the programs.
-set(TESSERA_MAINTAINER "Tessera developers <orlen.tessera@proton.me>")
+set(TESSERA_MAINTAINER "Tessera developers <${TESSERA_CONTACT_EMAIL}>")
 
 # The copyright file in Debian's machine-readable form, the licence text taken from LICENSE.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
@@ -19,9 +19,11 @@ file(WRITE ${PROJECT_BINARY_DIR}/packaging/copyright
      "License: Expat\n"
      " ${licence}\n")
 
+# The changelog's entries are signed by the maintainer.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${PROJECT_BINARY_DIR}/packaging/changelog @ONLY)
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.gz
-                   COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${PROJECT_BINARY_DIR}/packaging/changelog.gz
-                   DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
+                   COMMAND gzip -9n -c ${PROJECT_BINARY_DIR}/packaging/changelog > ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+                   DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog)
 add_custom_target(package_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
 install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessera)

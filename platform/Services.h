@@ -3,6 +3,8 @@
 // built-in data. The logic sees only these interfaces; Qt, the console and tests answer them.
 #pragma once
 
+#include "BuildSettings.h"
+
 #include <cstddef>
 #include <span>
 #include <string>
@@ -45,8 +47,7 @@ inline constexpr int kVersionMinor = 2;
 inline constexpr int kVersionRevision = 0;
 // The main window's caption while no install has run, and again after one failed.
 inline constexpr std::string_view kMainCaption = "Orlen's Tessera";
-// Where users report a file Tessera does not support.
-inline constexpr std::string_view kContactAddress = "orlen.tessera@proton.me";
+// The contact address, kContactAddress, is a build setting: BuildSettings.h.
 
 // Built-in data, fetched by type and identifier. Items register themselves at start-up from
 // the library that embeds them; an unknown item fails with KeyNotFound.

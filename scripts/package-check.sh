@@ -98,6 +98,13 @@ for page in tessera tessera-cli; do
     bash -c 'zcat "$1" | grep -q "^\.TH .* \"Tessera $2\""' _ "$share/man/man1/$page.1.gz" "$version"
 done
 
+# The contact address (a build setting; the tests check the programs give it): the maintainer's
+# is the one the changelog is signed with and the copyright's contact.
+maintainer=$(dpkg-deb -f "$deb" Maintainer)
+check "the changelog is signed by the maintainer $maintainer" \
+  bash -c 'zcat "$1" | grep -m 1 "^ -- " | grep -qF " -- $2  "' _ "$share/doc/tessera/changelog.gz" "$maintainer"
+check "the copyright's contact is the maintainer" grep -qxF "Upstream-Contact: $maintainer" "$share/doc/tessera/copyright"
+
 # The bash completion: found by the program's name, and completing what the program takes.
 completion=$share/bash-completion/completions/tessera-cli
 mkdir -p "$scratch/work/mods" "$scratch/work/game dir"

@@ -7,8 +7,9 @@ cd "$(dirname "$0")/.."
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || apt_install g++-mingw-w64-x86-64-posix
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-# The generated stock-list source comes from the host build.
-[ -f build/catalogue/StockListData.cpp ] || { cmake -S . -B build -G Ninja >/dev/null && cmake --build build --target tessera_catalogue >/dev/null; }
+# The generated stock-list source and the configured texts come from the host build.
+[ -f build/catalogue/StockListData.cpp ] && [ -f build/platform/BuildSettings.h ] ||
+  { cmake -S . -B build -G Ninja >/dev/null && cmake --build build --target tessera_catalogue >/dev/null; }
 # libarchive's headers are the same for every platform; Debian ships no MinGW build to link.
 mkdir "$out/include"
 cp /usr/include/archive.h /usr/include/archive_entry.h "$out/include/"
@@ -16,6 +17,6 @@ for f in platform/Error.cpp platform/FileSystemCommon.cpp platform/FileSystemWin
          platform/TextLocale.cpp archive/Archive.cpp archive/ModSource.cpp catalogue/modMain.cpp install/InstallPackage.cpp \
          install/InstallDownload.cpp install/Journal.cpp install/History.cpp; do
   x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -Wpedantic -Werror \
-    -Iplatform -Iarchive -Icatalogue -Iinstall -Ibuild/catalogue -isystem "$out/include" -c "$f" -o "$out/$(basename "$f").o"
+    -Iplatform -Iarchive -Icatalogue -Iinstall -Ibuild/catalogue -Ibuild/platform -isystem "$out/include" -c "$f" -o "$out/$(basename "$f").o"
 done
 echo "windows-check: the logic and the Windows file-system services compile for Windows"

@@ -42,7 +42,7 @@ TEST_F(Cli, InstallPrintsProgressAndMessagesAndExitsZero)
     const auto r = Run({"install", root / "mod.zpk", "--game", game.substr(0, game.size() - 1)});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Installing mod.zpk\nInstalling car.dff\nInstalling default.dat\nInstalling notes.txt\nMod installed!\n");
-    EXPECT_EQ(r.err, "Bad file: The file notes.txt is not supported by Tessera.\nPlease notify Orlen : orlen.tessera@proton.me\n");
+    EXPECT_EQ(r.err, "Bad file: The file notes.txt is not supported by Tessera.\nPlease notify Orlen : " + std::string(kContactAddress) + "\n");
     EXPECT_EQ(ReadText(game + "data/default.dat"), "dat");
     EXPECT_EQ(ParseDirectory(ReadFile(game + "models/gta3.dir")).size(), 3u);
 }

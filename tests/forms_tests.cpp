@@ -389,6 +389,7 @@ TEST_F(Forms, MenusOptionsRebuildTheCatalogueAndAboutShowsTheVersion)
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_EQ(view.messages[0].title, "About...");
     EXPECT_EQ(view.messages[0].text.rfind("Tessera 1.2\r\n\r\n", 0), 0u) << view.messages[0].text;
+    EXPECT_TRUE(view.messages[0].text.ends_with("\r\n" + std::string(kContactAddress))) << view.messages[0].text;
     EXPECT_TRUE(form.QueryClose());
 }
 

@@ -1013,7 +1013,7 @@ private slots:
         QVERIFY(lines[1].isEmpty() && lines[3].isEmpty());
         QVERIFY(!lines[2].isEmpty());
         QVERIFY(lines[4].contains(QStringLiteral("2002")));
-        QVERIFY(lines[5].contains(QLatin1Char('@')));
+        QCOMPARE(lines[5].toStdString(), std::string(kContactAddress));
 
         Child<QAction>(w, "mnuQuit")->trigger();
         QVERIFY(!w.isVisible());
