@@ -2,22 +2,13 @@
 #include "TestSupport.h"
 
 #include "FileSystem.h"
+#include "Win32Text.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
-
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef CopyFile
-#undef DeleteFile
-#endif
 
 namespace tessera::test {
 
@@ -99,13 +90,7 @@ namespace {
 std::string PathText(const std::filesystem::path& path, bool generic)
 {
 #ifdef _WIN32
-    const std::wstring wide = path.wstring();
-    std::string text;
-    if (!wide.empty()) {
-        const int n = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-        text.assign(static_cast<std::size_t>(n), '\0');
-        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
-    }
+    std::string text = win32::Narrow(path.wstring());
     if (generic)
         std::replace(text.begin(), text.end(), '\\', '/');
     return text;

@@ -5,14 +5,7 @@
 #ifdef _WIN32
 
 #include "FormLogic.h"
-
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef CopyFile
-#undef DeleteFile
+#include "Win32Text.h"
 
 #include <string>
 
