@@ -405,7 +405,8 @@ void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder
     fs::File data(zpk, fs::OpenMode::Read);
     if (offset < 0 || size < 0 || static_cast<std::int64_t>(offset) + size > data.Length())
         throw TesseraError(ErrorKind::BadPackage, "The " + label + ": data runs past the end of the file", zpk);
-    fs::File out(folder + fileName, fs::OpenMode::Create);
+    // Made anew, never through a link planted in the folder.
+    fs::File out(folder + fileName, fs::OpenMode::Replace);
     if (fs::CopyRange(data, offset, out, 0, size, Buffer()) != size)
         throw TesseraError(ErrorKind::BadPackage, "The " + label + ": data runs past the end of the file", zpk);
     out.Close();

@@ -21,6 +21,7 @@ const char* KindName(ErrorKind kind)
     case ErrorKind::DuplicateKey: return "Duplicate key";
     case ErrorKind::KeyNotFound: return "Key not found";
     case ErrorKind::InvalidArgument: return "Invalid argument";
+    case ErrorKind::AlreadyExists: return "Already exists";
     case ErrorKind::Io: return "I/O error";
     }
     return "Error";

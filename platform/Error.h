@@ -20,6 +20,7 @@ enum class ErrorKind {
     DuplicateKey,
     KeyNotFound,
     InvalidArgument,
+    AlreadyExists,   // a name that must be new is taken
     Io,
 };
 

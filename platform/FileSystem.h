@@ -1,8 +1,9 @@
 // File-system services with the game's platform semantics. Paths are texts whose separators
 // may be backslashes; a component missing in the exact letter case resolves to the one entry
 // of its folder whose name matches ignoring ASCII case, as on Windows. Names are bytes.
-// Every failure throws TesseraError naming the path. Writes, renames, copies, truncations and
-// flushes go through one counter so tests can make the k-th of them fail.
+// Every failure throws TesseraError naming the path. Every call goes through one counter so
+// tests can make the k-th of them fail. An existence test answers "missing" only when the
+// system says there is no such file or folder; any other error throws, as it cannot tell.
 #pragma once
 
 #include "Error.h"
@@ -26,10 +27,21 @@ bool FolderExists(const std::string& path);
 bool PathExists(const std::string& path);   // anything at all
 std::int64_t FileLength(const std::string& path);
 
+// What a path names, a link at its end not followed.
+enum class PathKind { Missing, File, Folder, Link, Other };
+PathKind Lookup(const std::string& path);
+
+// The identity of an existing folder (device and inode; volume serial and file index on
+// Windows): the same for every spelling of it and every link to it.
+std::string FolderIdentity(const std::string& path);
+
 enum class OpenMode {
     Read,        // existing file, read only
     ReadWrite,   // existing file, read and write, contents kept
     Create,      // created if missing, emptied if present, read and write
+    CreateNew,   // made here and now: fails when anything has the name, never through a link
+    Replace,     // made anew: a plain file of that name (its spelling kept) is removed first;
+                 // a link or folder there is an error, and nothing is written through a link
 };
 
 // An open file. No file stays open between operations, so holders close it before returning.
@@ -69,7 +81,8 @@ std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std:
                        std::span<std::byte> buffer);
 
 // An exclusive lock held through a lock file while the object lives; the system drops it when
-// the process ends, however it ends. Does not wait: Held() tells whether it was had.
+// the process ends, however it ends. Does not wait: Held() tells whether it was had. The
+// holder removes the lock file when it lets go; one left by a dead process is taken over.
 class ExclusiveLock {
 public:
     explicit ExclusiveLock(const std::string& path);
@@ -79,6 +92,7 @@ public:
     bool Held() const noexcept { return handle_ != -1; }
 
 private:
+    std::string path_;
     std::intptr_t handle_ = -1;
 };
 
@@ -91,7 +105,12 @@ void RemoveFolder(const std::string& path);   // must be empty
 void RemoveTree(const std::string& path);     // a folder and all it holds; missing is fine
 void DeleteFile(const std::string& path);
 void RenameFile(const std::string& from, const std::string& to);   // replaces an existing target
-void CopyFile(const std::string& from, const std::string& to);     // replaces an existing target
+// Fails with AlreadyExists when anything has the target's name; never replaces it.
+void RenameNoReplace(const std::string& from, const std::string& to);
+// Clears the name for a new file: nothing when missing, deleted when a plain file; a link, a
+// folder or anything else there is an error, left as it is.
+void RemovePlainFile(const std::string& path);
+void CopyFile(const std::string& from, const std::string& to);     // made as with OpenMode::Replace
 void FlushFile(const std::string& path);
 // Flushes every file given; many files on one disk are flushed together, which costs the disk
 // one commit instead of one per file. Folders' entries need FlushFolder still.
@@ -124,14 +143,21 @@ bool IsSeparator(char c);
 
 namespace tessera::fs::faults {
 
-// Test mode: the k-th counted operation (write, rename, copy, truncate, flush), counting from 1
-// after Arm, fails with the given kind. It fires once, then the mode disarms itself.
-void Arm(long k, ErrorKind kind);
+// Test mode: the k-th call of these services, counting from 1 after Arm, fails with the given
+// kind: once (then the mode disarms itself), or, persistent, with every later call too, as
+// when the drive goes away.
+enum class Mode { Once, Persistent };
+void Arm(long k, ErrorKind kind, Mode mode = Mode::Once);
 void Disarm();
-long Counted();       // operations counted since the last Arm
+long Counted();       // calls counted since the last Arm
 bool Fired();
 
-// While alive, counted operations neither count nor fail (used by rollback, which must run).
+// Test mode: flushes are counted (and may fail) but do not wait for the disk, so loops over
+// thousands of installs run in seconds. What the disk keeps after a power loss is not tested
+// this way.
+void SkipFlushes(bool skip);
+
+// While alive, calls neither count nor fail: a call made of others counts once.
 class Suspend {
 public:
     Suspend();

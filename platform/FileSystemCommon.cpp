@@ -12,12 +12,18 @@ namespace {
 long gArmedAt = 0;   // 0: not armed
 long gCounted = 0;
 bool gFired = false;
+bool gPersistent = false;
 int gSuspended = 0;
+bool gSkipFlushes = false;
 ErrorKind gFaultKind = ErrorKind::DiskFull;
 
 const char* FaultReason(ErrorKind kind)
 {
-    return kind == ErrorKind::DiskFull ? "there is not enough space on the disk" : "access is denied";
+    switch (kind) {
+    case ErrorKind::DiskFull: return "there is not enough space on the disk";
+    case ErrorKind::AccessDenied: return "access is denied";
+    default: return "input/output error";
+    }
 }
 
 } // namespace
@@ -27,12 +33,15 @@ void detail::CountOperation(const char* what, const std::string& path)
     if (gArmedAt == 0 || gSuspended > 0)
         return;
     ++gCounted;
-    if (gCounted == gArmedAt) {
-        gArmedAt = 0;
+    if (gCounted == gArmedAt || (gPersistent && gCounted > gArmedAt)) {
+        if (!gPersistent)
+            gArmedAt = 0;
         gFired = true;
         throw TesseraError(gFaultKind, std::string("Cannot ") + what + " " + path + ": " + FaultReason(gFaultKind), path);
     }
 }
+
+bool detail::FlushesSkipped() { return gSkipFlushes; }
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -105,17 +114,23 @@ void CreateFolders(const std::string& path)
 
 namespace tessera::fs::faults {
 
-void Arm(long k, ErrorKind kind)
+void Arm(long k, ErrorKind kind, Mode mode)
 {
     gArmedAt = k;
+    gPersistent = mode == Mode::Persistent;
     gCounted = 0;
     gFired = false;
     gFaultKind = kind;
 }
 
-void Disarm() { gArmedAt = 0; }
+void Disarm()
+{
+    gArmedAt = 0;
+    gPersistent = false;
+}
 long Counted() { return gCounted; }
 bool Fired() { return gFired; }
+void SkipFlushes(bool skip) { gSkipFlushes = skip; }
 Suspend::Suspend() { ++gSuspended; }
 Suspend::~Suspend() { --gSuspended; }
 

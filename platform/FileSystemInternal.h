@@ -10,9 +10,11 @@
 
 namespace tessera::fs::detail {
 
-// Called before every write, rename, copy, truncation and flush: counts it and, in the test
-// mode, fails the armed one.
+// Called at the start of every call of the services: counts it and, in the test mode, fails
+// the armed one.
 void CountOperation(const char* what, const std::string& path);
+// Whether the test mode skips the waits of flushes.
+bool FlushesSkipped();
 
 // A range copy read and written through buffer (the part the kernel could not do); not counted.
 // Returns the bytes copied.

@@ -40,6 +40,7 @@ ErrorKind KindOfErrno(int err)
     case ENOSPC:
     case EDQUOT: return ErrorKind::DiskFull;
     case EFBIG: return ErrorKind::Overflow;
+    case EEXIST: return ErrorKind::AlreadyExists;
     default: return ErrorKind::Io;
     }
 }
@@ -53,15 +54,37 @@ ErrorKind KindOfErrno(int err)
     case ErrorKind::PathNotFound: reason = "path not found"; break;
     case ErrorKind::AccessDenied: reason = "access denied"; break;
     case ErrorKind::DiskFull: reason = "disk full"; break;
+    case ErrorKind::AlreadyExists: reason = "something of that name is already there"; break;
     default: reason = std::strerror(err); break;
     }
-    throw TesseraError(kind, std::string("Cannot ") + what + " " + path + ": " + reason, path);
+    // Messages show one kind of separator: this platform's.
+    std::string shown = std::string("Cannot ") + what + " " + path;
+    std::replace(shown.begin(), shown.end(), '\\', '/');
+    throw TesseraError(kind, shown + ": " + reason, path);
 }
+
+// The one answer that means "missing"; any other failure means the system cannot tell.
+bool IsAbsence(int err) { return err == ENOENT || err == ENOTDIR; }
 
 bool Exists(const std::string& native)
 {
     struct stat st {};
-    return ::lstat(native.c_str(), &st) == 0;
+    if (::lstat(native.c_str(), &st) == 0)
+        return true;
+    if (!IsAbsence(errno))
+        ThrowErrno("look for", native);
+    return false;
+}
+
+// stat or lstat of a path text; false when it is missing, a throw when that cannot be told.
+bool StatOf(const std::string& path, struct stat& st, bool followLink = true)
+{
+    const std::string native = NativePath(path);
+    if ((followLink ? ::stat(native.c_str(), &st) : ::lstat(native.c_str(), &st)) == 0)
+        return true;
+    if (!IsAbsence(errno))
+        ThrowErrno("look for", path);
+    return false;
 }
 
 // The scratch folders this process made to keep a listing of, each with the names in it by
@@ -101,8 +124,11 @@ std::string FindIgnoringCase(const std::string& folder, const std::string& name)
         return it == owned->second.end() ? std::string() : it->second;
     }
     DIR* dir = ::opendir(path.c_str());
-    if (!dir)
-        return {};
+    if (!dir) {
+        if (IsAbsence(errno))
+            return {};
+        ThrowErrno("list the folder", path);
+    }
     std::string found;
     while (dirent* e = ::readdir(dir)) {
         const std::string entry = e->d_name;
@@ -180,20 +206,50 @@ std::string NativePath(const std::string& path)
 
 bool FileExists(const std::string& path)
 {
+    detail::CountOperation("look for", path);
     struct stat st {};
-    return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return StatOf(path, st) && S_ISREG(st.st_mode);
 }
 
 bool FolderExists(const std::string& path)
 {
+    detail::CountOperation("look for", path);
     struct stat st {};
-    return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return StatOf(path, st) && S_ISDIR(st.st_mode);
 }
 
-bool PathExists(const std::string& path) { return Exists(NativePath(path)); }
+bool PathExists(const std::string& path)
+{
+    detail::CountOperation("look for", path);
+    struct stat st {};
+    return StatOf(path, st, false);
+}
+
+PathKind Lookup(const std::string& path)
+{
+    detail::CountOperation("look for", path);
+    struct stat st {};
+    if (!StatOf(path, st, false))
+        return PathKind::Missing;
+    if (S_ISLNK(st.st_mode))
+        return PathKind::Link;
+    return S_ISREG(st.st_mode) ? PathKind::File : S_ISDIR(st.st_mode) ? PathKind::Folder : PathKind::Other;
+}
+
+std::string FolderIdentity(const std::string& path)
+{
+    detail::CountOperation("look for", path);
+    struct stat st {};
+    if (!StatOf(path, st))
+        throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": path not found", path);
+    if (!S_ISDIR(st.st_mode))
+        throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": it is not a folder", path);
+    return "dev " + std::to_string(static_cast<unsigned long long>(st.st_dev)) + " inode " + std::to_string(static_cast<unsigned long long>(st.st_ino));
+}
 
 std::int64_t FileLength(const std::string& path)
 {
+    detail::CountOperation("read the length of", path);
     struct stat st {};
     if (::stat(NativePath(path).c_str(), &st) != 0)
         ThrowErrno("read the length of", path);
@@ -208,14 +264,20 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
     case OpenMode::Read: flags |= O_RDONLY; break;
     case OpenMode::ReadWrite: flags |= O_RDWR; what = "open for writing"; break;
     case OpenMode::Create:
-        detail::CountOperation("write", path);
         flags |= O_RDWR | O_CREAT | O_TRUNC;
         what = "create";
         break;
+    case OpenMode::CreateNew:
+    case OpenMode::Replace:
+        flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+        what = "create";
+        break;
     }
+    detail::CountOperation(what, path);
+    const bool creates = mode == OpenMode::Create || mode == OpenMode::CreateNew || mode == OpenMode::Replace;
     // An existing file spelled as it is on disk opens at once; only a miss needs the letter
     // case resolved, and a new file always does, so that it takes an existing file's place.
-    if (mode != OpenMode::Create) {
+    if (!creates) {
         std::string direct = path;
         std::replace(direct.begin(), direct.end(), '\\', '/');
         handle_ = ::open(direct.c_str(), flags);
@@ -224,10 +286,27 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
     }
     if (handle_ < 0) {
         const std::string native = NativePath(path);
+        if (mode == OpenMode::Replace) {
+            // A plain file of that name goes (its name is kept for the new one); a link stays
+            // and the creation below fails, so nothing is written through it.
+            struct stat st {};
+            if (::lstat(native.c_str(), &st) == 0) {
+                if (!S_ISREG(st.st_mode))
+                    throw TesseraError(ErrorKind::AccessDenied, "Cannot create " + path + ": a link or folder has that name", path);
+                if (::unlink(native.c_str()) != 0)
+                    ThrowErrno("replace", path);
+                NoteName(native, false);
+            } else if (!IsAbsence(errno)) {
+                ThrowErrno("look for", path);
+            }
+        }
         handle_ = ::open(native.c_str(), flags, 0644);
-        if (handle_ < 0)
+        if (handle_ < 0) {
+            if (errno == ELOOP || (errno == EEXIST && mode == OpenMode::Replace))
+                throw TesseraError(ErrorKind::AccessDenied, "Cannot create " + path + ": a link or folder has that name", path);
             ThrowErrno(what, path);
-        if (mode == OpenMode::Create)
+        }
+        if (creates)
             NoteName(native, true);
     }
     struct stat st {};
@@ -240,6 +319,7 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
 
 std::int64_t File::Length() const
 {
+    detail::CountOperation("read the length of", path_);
     struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) != 0)
         ThrowErrno("read the length of", path_);
@@ -248,6 +328,7 @@ std::int64_t File::Length() const
 
 std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
 {
+    detail::CountOperation("read", path_);
     std::size_t done = 0;
     while (done < out.size()) {
         const ssize_t n = ::pread(static_cast<int>(handle_), out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
@@ -288,6 +369,8 @@ void File::Truncate(std::int64_t length)
 void File::Flush()
 {
     detail::CountOperation("flush", path_);
+    if (detail::FlushesSkipped())
+        return;
     if (::fdatasync(static_cast<int>(handle_)) != 0)
         ThrowErrno("flush", path_);
 }
@@ -304,24 +387,43 @@ void File::Close()
 
 ExclusiveLock::ExclusiveLock(const std::string& path)
 {
-    const int fd = ::open(NativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        ThrowErrno("create the lock file", path);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    detail::CountOperation("lock", path);
+    path_ = NativePath(path);
+    // The holder removes the file as it lets go, so a lock had on a file that is no longer the
+    // one of that name is no lock: try again with the file there now.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0)
+            ThrowErrno("create the lock file", path);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            ::close(fd);
+            if (err == EWOULDBLOCK)
+                return;
+            ThrowErrno("lock", path, err);
+        }
+        struct stat held {}, named {};
+        if (::fstat(fd, &held) == 0 && ::stat(path_.c_str(), &named) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            handle_ = fd;
+            return;
+        }
         ::close(fd);
-        return;
     }
-    handle_ = fd;
+    throw TesseraError(ErrorKind::Io, "Cannot lock " + path + ": its lock file keeps changing", path);
 }
 
 ExclusiveLock::~ExclusiveLock()
 {
-    if (handle_ != -1)
+    if (handle_ != -1) {
+        ::unlink(path_.c_str());
         ::close(static_cast<int>(handle_));
+    }
 }
 
 void CreateFolder(const std::string& path)
 {
+    detail::CountOperation("create the folder", path);
+    faults::Suspend quiet;
     if (FolderExists(path))
         return;
     const std::string native = NativePath(path);
@@ -337,16 +439,22 @@ void CreateFolder(const std::string& path)
 
 void RemoveFolder(const std::string& path)
 {
+    detail::CountOperation("remove the folder", path);
     if (::rmdir(NativePath(path).c_str()) != 0)
         ThrowErrno("remove the folder", path);
 }
 
 void RemoveTree(const std::string& path)
 {
+    detail::CountOperation("remove", path);
+    faults::Suspend quiet;
     const std::string native = NativePath(path);
     struct stat st {};
-    if (::lstat(native.c_str(), &st) != 0)
-        return;
+    if (::lstat(native.c_str(), &st) != 0) {
+        if (IsAbsence(errno))
+            return;
+        ThrowErrno("remove", path);
+    }
     if (S_ISDIR(st.st_mode)) {
         if (DIR* dir = ::opendir(native.c_str())) {
             std::vector<std::string> names;
@@ -370,6 +478,7 @@ void RemoveTree(const std::string& path)
 
 void DeleteFile(const std::string& path)
 {
+    detail::CountOperation("delete", path);
     const std::string native = NativePath(path);
     if (::unlink(native.c_str()) != 0)
         ThrowErrno("delete", path);
@@ -387,12 +496,40 @@ void RenameFile(const std::string& from, const std::string& to)
     NoteName(target, true);
 }
 
+void RenameNoReplace(const std::string& from, const std::string& to)
+{
+    detail::CountOperation("rename", from);
+    const std::string what = "rename to " + to + ":";
+    const std::string source = NativePath(from);
+    const std::string target = NativePath(to);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            ThrowErrno(what.c_str(), from);
+        // The file system cannot rename that way: a second name, which cannot replace either,
+        // then the first one removed.
+        if (::link(source.c_str(), target.c_str()) == 0) {
+            if (::unlink(source.c_str()) != 0)
+                ThrowErrno(what.c_str(), from);
+        } else {
+            if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK)
+                ThrowErrno(what.c_str(), from);
+            // Nor links (FAT): looked at, then renamed; only this process writes these names.
+            if (Exists(target))
+                ThrowErrno(what.c_str(), from, EEXIST);
+            if (::rename(source.c_str(), target.c_str()) != 0)
+                ThrowErrno(what.c_str(), from);
+        }
+    }
+    NoteName(source, false);
+    NoteName(target, true);
+}
+
 void CopyFile(const std::string& from, const std::string& to)
 {
     detail::CountOperation("copy", from);
     faults::Suspend quiet;   // the copy counts once, not per write inside it
     File source(from, OpenMode::Read);
-    File target(to, OpenMode::Create);
+    File target(to, OpenMode::Replace);
     const std::int64_t length = source.Length();
     std::int64_t done = 0;
     // In the kernel where it can; otherwise (older kernels, some file systems) through a buffer.
@@ -447,6 +584,8 @@ std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std:
 void FlushFile(const std::string& path)
 {
     detail::CountOperation("flush", path);
+    if (detail::FlushesSkipped())
+        return;
     const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         ThrowErrno("flush", path);
@@ -469,6 +608,8 @@ void FlushFiles(const std::vector<std::string>& paths)
         byDisk[st.st_dev].push_back(path);
     }
     faults::Suspend counted;
+    if (detail::FlushesSkipped())
+        return;
     for (const auto& [disk, files] : byDisk) {
         if (files.size() < kTogether) {
             for (const std::string& path : files)
@@ -488,15 +629,23 @@ void FlushFiles(const std::vector<std::string>& paths)
 
 void FlushFolder(const std::string& path)
 {
+    detail::CountOperation("flush", path);
+    if (detail::FlushesSkipped())
+        return;
     const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return;   // best effort: some file systems cannot open a folder for syncing
-    ::fsync(fd);
+        return;   // some file systems cannot open a folder for syncing
+    const int rc = ::fsync(fd);
+    const int err = errno;
     ::close(fd);
+    // Those that cannot sync one say so with EINVAL; a failed write is another matter.
+    if (rc != 0 && (err == EIO || err == ENOSPC || err == EDQUOT))
+        ThrowErrno("flush", path, err);
 }
 
 std::vector<std::string> ListFiles(const std::string& folder)
 {
+    detail::CountOperation("list the folder", folder);
     const std::string native = NativePath(folder);
     DIR* dir = ::opendir(native.c_str());
     if (!dir)
@@ -507,8 +656,15 @@ std::vector<std::string> ListFiles(const std::string& folder)
         if (name == "." || name == "..")
             continue;
         struct stat st {};
-        if (::stat(Join(native, name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            names.push_back(name);
+        if (::stat(Join(native, name).c_str(), &st) == 0) {
+            if (S_ISREG(st.st_mode))
+                names.push_back(name);
+        } else if (!IsAbsence(errno)) {
+            // A file that cannot be looked at is not a file that is not there.
+            const int err = errno;
+            ::closedir(dir);
+            ThrowErrno("list the folder", folder, err);
+        }
     }
     ::closedir(dir);
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
@@ -517,6 +673,7 @@ std::vector<std::string> ListFiles(const std::string& folder)
 
 std::int64_t FreeSpace(const std::string& path)
 {
+    detail::CountOperation("read the free space of", path);
     struct statvfs st {};
     if (::statvfs(NativePath(path).c_str(), &st) != 0)
         ThrowErrno("read the free space of", path);
@@ -562,6 +719,7 @@ std::string ProgramFolder()
 
 std::string MakeScratchFolder(const std::string& prefix, bool keepListing)
 {
+    detail::CountOperation("create a folder in", TempFolder());
     static std::atomic<unsigned> counter{0};
     std::random_device random;
     const std::string base = TempFolder();

@@ -61,12 +61,42 @@ std::string Narrow(const std::wstring& text)
     case ERROR_WRITE_PROTECT: kind = ErrorKind::AccessDenied; reason = "access denied"; break;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: kind = ErrorKind::DiskFull; reason = "disk full"; break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: kind = ErrorKind::AlreadyExists; reason = "something of that name is already there"; break;
     default: reason = "error " + std::to_string(err); break;
     }
-    throw TesseraError(kind, std::string("Cannot ") + what + " " + path + ": " + reason, path);
+    // Messages show one kind of separator: this platform's.
+    std::string shown = std::string("Cannot ") + what + " " + path;
+    std::replace(shown.begin(), shown.end(), '/', '\\');
+    throw TesseraError(kind, shown + ": " + reason, path);
 }
 
-DWORD Attributes(const std::string& path) { return ::GetFileAttributesW(Wide(path).c_str()); }
+// The answers that mean "missing"; any other failure means the system cannot tell.
+bool IsAbsence(DWORD err) { return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND || err == ERROR_INVALID_NAME; }
+
+// The attributes of a path; INVALID_FILE_ATTRIBUTES only when it is missing.
+DWORD Attributes(const std::string& path)
+{
+    const DWORD a = ::GetFileAttributesW(Wide(path).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) {
+        const DWORD err = ::GetLastError();
+        if (!IsAbsence(err))
+            ThrowLastError("look for", path, err);
+    }
+    return a;
+}
+
+// A plain file of that name is removed for a new one; a link or folder there is an error.
+void ClearForNew(const std::string& path)
+{
+    const DWORD a = Attributes(path);
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        throw TesseraError(ErrorKind::AccessDenied, "Cannot create " + path + ": a link or folder has that name", path);
+    if (!::DeleteFileW(Wide(path).c_str()))
+        ThrowLastError("replace", path);
+}
 
 HANDLE Handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
@@ -106,20 +136,58 @@ std::string NativePath(const std::string& path) { return path; }
 
 bool FileExists(const std::string& path)
 {
+    detail::CountOperation("look for", path);
     const DWORD a = Attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool FolderExists(const std::string& path)
 {
+    detail::CountOperation("look for", path);
     const DWORD a = Attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool PathExists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::string& path)
+{
+    detail::CountOperation("look for", path);
+    return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+PathKind Lookup(const std::string& path)
+{
+    detail::CountOperation("look for", path);
+    const DWORD a = Attributes(path);
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return PathKind::Missing;
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT)
+        return PathKind::Link;
+    return (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
+}
+
+std::string FolderIdentity(const std::string& path)
+{
+    detail::CountOperation("look for", path);
+    // Backup semantics open a folder; a link to it resolves to the folder itself.
+    const HANDLE h = ::CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        ThrowLastError("reach the folder", path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const BOOL ok = ::GetFileInformationByHandle(h, &info);
+    const DWORD err = ::GetLastError();
+    ::CloseHandle(h);
+    if (!ok)
+        ThrowLastError("reach the folder", path, err);
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": it is not a folder", path);
+    return "volume " + std::to_string(info.dwVolumeSerialNumber) + " index "
+        + std::to_string((static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+}
 
 std::int64_t FileLength(const std::string& path)
 {
+    detail::CountOperation("read the length of", path);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data))
         ThrowLastError("read the length of", path);
@@ -135,12 +203,21 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
     case OpenMode::Read: break;
     case OpenMode::ReadWrite: access |= GENERIC_WRITE; what = "open for writing"; break;
     case OpenMode::Create:
-        detail::CountOperation("write", path);
         access |= GENERIC_WRITE;
         disposition = CREATE_ALWAYS;
         what = "create";
         break;
+    case OpenMode::CreateNew:
+    case OpenMode::Replace:
+        // CREATE_NEW fails on any name already there, a link included: nothing goes through one.
+        access |= GENERIC_WRITE;
+        disposition = CREATE_NEW;
+        what = "create";
+        break;
     }
+    detail::CountOperation(what, path);
+    if (mode == OpenMode::Replace)
+        ClearForNew(path);
     const std::wstring native = Wide(path);
     const DWORD sharing = mode == OpenMode::Read ? kReaderSharing : kWriterSharing;
     HANDLE h = INVALID_HANDLE_VALUE;
@@ -154,6 +231,7 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
 
 std::int64_t File::Length() const
 {
+    detail::CountOperation("read the length of", path_);
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(Handle(handle_), &size))
         ThrowLastError("read the length of", path_);
@@ -162,6 +240,7 @@ std::int64_t File::Length() const
 
 std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
 {
+    detail::CountOperation("read", path_);
     std::size_t done = 0;
     while (done < out.size()) {
         OVERLAPPED position = At(static_cast<std::uint64_t>(offset) + done);
@@ -205,6 +284,8 @@ void File::Truncate(std::int64_t length)
 void File::Flush()
 {
     detail::CountOperation("flush", path_);
+    if (detail::FlushesSkipped())
+        return;
     if (!::FlushFileBuffers(Handle(handle_)))
         ThrowLastError("flush", path_);
 }
@@ -219,8 +300,12 @@ void File::Close()
 
 ExclusiveLock::ExclusiveLock(const std::string& path)
 {
-    // No sharing: a second opener fails until this handle closes, also when the process dies.
-    const HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    detail::CountOperation("lock", path);
+    path_ = path;
+    // No sharing: a second opener fails until this handle closes, also when the process dies;
+    // the file goes with the handle.
+    const HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD err = ::GetLastError();
         if (err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION)
@@ -238,6 +323,8 @@ ExclusiveLock::~ExclusiveLock()
 
 void CreateFolder(const std::string& path)
 {
+    detail::CountOperation("create the folder", path);
+    faults::Suspend quiet;
     if (!::CreateDirectoryW(Wide(path).c_str(), nullptr)) {
         if (::GetLastError() != ERROR_ALREADY_EXISTS)
             ThrowLastError("create the folder", path);
@@ -248,12 +335,15 @@ void CreateFolder(const std::string& path)
 
 void RemoveFolder(const std::string& path)
 {
+    detail::CountOperation("remove the folder", path);
     if (!::RemoveDirectoryW(Wide(path).c_str()))
         ThrowLastError("remove the folder", path);
 }
 
 void RemoveTree(const std::string& path)
 {
+    detail::CountOperation("remove", path);
+    faults::Suspend quiet;
     const DWORD a = Attributes(path);
     if (a == INVALID_FILE_ATTRIBUTES)
         return;
@@ -277,6 +367,7 @@ void RemoveTree(const std::string& path)
 
 void DeleteFile(const std::string& path)
 {
+    detail::CountOperation("delete", path);
     const std::wstring native = Wide(path);
     if (!RetryWhileInUse([&] { return ::DeleteFileW(native.c_str()) != FALSE; }))
         ThrowLastError("delete", path);
@@ -291,12 +382,24 @@ void RenameFile(const std::string& from, const std::string& to)
         ThrowLastError(("rename to " + to + ":").c_str(), from);
 }
 
+void RenameNoReplace(const std::string& from, const std::string& to)
+{
+    detail::CountOperation("rename", from);
+    const std::wstring source = Wide(from);
+    const std::wstring target = Wide(to);
+    if (!RetryWhileInUse([&] { return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE; }))
+        ThrowLastError(("rename to " + to + ":").c_str(), from);
+}
+
 void CopyFile(const std::string& from, const std::string& to)
 {
     detail::CountOperation("copy", from);
+    faults::Suspend quiet;
+    // The name cleared as for OpenMode::Replace, then a copy that replaces nothing.
+    ClearForNew(to);
     const std::wstring source = Wide(from);
     const std::wstring target = Wide(to);
-    if (!RetryWhileInUse([&] { return ::CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE; }))
+    if (!RetryWhileInUse([&] { return ::CopyFileW(source.c_str(), target.c_str(), TRUE) != FALSE; }))
         ThrowLastError(("copy to " + to + ":").c_str(), from);
 }
 
@@ -311,6 +414,8 @@ std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std:
 void FlushFile(const std::string& path)
 {
     detail::CountOperation("flush", path);
+    if (detail::FlushesSkipped())
+        return;
     // Flushing changes no byte, so it shares like a reader.
     const std::wstring native = Wide(path);
     HANDLE h = INVALID_HANDLE_VALUE;
@@ -333,13 +438,15 @@ void FlushFiles(const std::vector<std::string>& paths)
         FlushFile(path);
 }
 
-void FlushFolder(const std::string&)
+void FlushFolder(const std::string& path)
 {
+    detail::CountOperation("flush", path);
     // NTFS makes renames and creations durable through its own journal.
 }
 
 std::vector<std::string> ListFiles(const std::string& folder)
 {
+    detail::CountOperation("list the folder", folder);
     const std::string prefix = WithTrailingSeparator(folder);
     WIN32_FIND_DATAW found{};
     const HANDLE find = ::FindFirstFileW(Wide(prefix + "*").c_str(), &found);
@@ -369,6 +476,7 @@ std::string DiskOf(const std::string& path)
 
 std::int64_t FreeSpace(const std::string& path)
 {
+    detail::CountOperation("read the free space of", path);
     ULARGE_INTEGER available{};
     if (!::GetDiskFreeSpaceExW(Wide(WithTrailingSeparator(path)).c_str(), &available, nullptr, nullptr))
         ThrowLastError("read the free space of", path);
@@ -401,6 +509,7 @@ std::string ProgramFolder()
 
 std::string MakeScratchFolder(const std::string& prefix, bool)
 {
+    detail::CountOperation("create a folder in", TempFolder());
     static std::atomic<unsigned> counter{0};
     std::random_device random;
     const std::string base = TempFolder();

@@ -94,6 +94,36 @@ TEST(CopyRange, ByteExactWithinAndAcrossDisksAndThroughTheBuffer)
         fs::DeleteFile(targets.back());
 }
 
+// An existence test says "missing" only when the system says so; a question it cannot answer
+// (here a link that loops) is an error, never an absence.
+TEST(FileSystem, ExistenceTestsThatCannotTellThrow)
+{
+    test::TempDir dir;
+    ASSERT_EQ(::symlink((dir / "loop").c_str(), (dir / "loop").c_str()), 0);
+    EXPECT_THROW(fs::FileExists(dir / "loop"), TesseraError);
+    EXPECT_THROW(fs::FolderExists(dir / "loop/inner"), TesseraError);
+    EXPECT_THROW(fs::FileLength(dir / "loop"), TesseraError);
+    EXPECT_EQ(fs::Lookup(dir / "loop"), fs::PathKind::Link);
+    EXPECT_FALSE(fs::FileExists(dir / "missing"));
+    EXPECT_FALSE(fs::PathExists(dir / "missing/below"));
+    EXPECT_EQ(fs::Lookup(dir / "missing"), fs::PathKind::Missing);
+}
+
+// A lock is had once at a time, and its file goes when it is let go.
+TEST(FileSystem, LocksAreExclusiveAndLeaveNoFile)
+{
+    test::TempDir dir;
+    {
+        const fs::ExclusiveLock first(dir / "x.lock");
+        ASSERT_TRUE(first.Held());
+        EXPECT_FALSE(fs::ExclusiveLock(dir / "x.lock").Held());
+    }
+    EXPECT_FALSE(fs::PathExists(dir / "x.lock"));
+    test::WriteFile(dir / "y.lock", test::ToBytes(""));   // left by a process that died
+    EXPECT_TRUE(fs::ExclusiveLock(dir / "y.lock").Held());
+    EXPECT_FALSE(fs::PathExists(dir / "y.lock"));
+}
+
 // --- User settings store --------------------------------------------------------------------
 
 TEST(FileSystem, PathsResolveIgnoringCaseAndNewFilesKeepTheirCase)
