@@ -229,9 +229,16 @@ int CmdRecover(const Args& args)
     }
     try {
         ConsoleWindowServices console;
-        const int count = RecoverInterruptedInstalls(console, o.game ? fs::WithTrailingSeparator(*o.game) : std::string());
-        std::cout << (count == 0 ? "No interrupted install was found." : "Interrupted installs rolled back: " + std::to_string(count)) << "\n";
-        return kOk;
+        const RecoveryReport report = RecoverInterruptedInstalls(console, o.game ? fs::WithTrailingSeparator(*o.game) : std::string());
+        if (report.rolledBack > 0)
+            std::cout << "Interrupted installs rolled back: " << report.rolledBack << "\n";
+        if (report.pending > 0)
+            std::cout << "Game folders that still need recovery: " << report.pending << "\n";
+        if (report.refused > 0)
+            std::cout << "Damaged journals set aside unused: " << report.refused << "\n";
+        if (report.rolledBack == 0 && report.Clean())
+            std::cout << "No interrupted install was found.\n";
+        return report.Clean() ? kOk : kFailed;
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return kFailed;

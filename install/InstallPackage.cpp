@@ -265,6 +265,15 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
     return journal;
 }
 
+// The stock file's path with its name spelled as it is on disk, so that an undo puts the
+// game's version back under that very name.
+std::string AsOnDisk(const std::string& target)
+{
+    const std::string native = fs::NativePath(target);
+    const auto slash = native.find_last_of("\\/");
+    return FolderOf(target) + (slash == std::string::npos ? native : native.substr(slash + 1));
+}
+
 // A stock file: the package's version is copied beside the target and only then renamed into
 // place; the game's version becomes target.old the first time, otherwise it is kept until the
 // install finishes. A stock file the game folder lacks, with no .old either, leaves nothing to
@@ -278,13 +287,18 @@ void ReplaceStockFile(Package& package, const PlannedFile& f)
     if (!hadOld && !existed)
         fs::CreateFolders(FolderOf(target));
     {
-        fs::File out(fresh, fs::OpenMode::Create);
+        // Made anew: a plain leftover of a dead install goes, a planted link is refused.
+        fs::File out(fresh, fs::OpenMode::Replace);
         if (fs::CopyRange(*package.data, f.offset, out, 0, f.size, package.archive.Buffer()) != f.size)
             throw TesseraError(ErrorKind::BadPackage, "The entry " + f.name + " of " + package.zpkPath + ": data runs past the end of the file",
                                package.zpkPath);
     }
-    if (existed)
-        fs::RenameFile(target, hadOld ? FormerFileName(target) : target + ".old");
+    if (existed && !hadOld) {
+        // Never replaces: whatever the look said, the game's original backup cannot be overwritten.
+        fs::RenameNoReplace(target, target + ".old");
+    } else if (existed) {
+        fs::RenameFile(target, FormerFileName(target));
+    }
     fs::RenameFile(fresh, target);
 }
 
@@ -307,34 +321,100 @@ void FlushChanges(const Journal& journal)
         fs::FlushFolder(folder);
 }
 
+// What recovering one journal came to, with what the user is told.
+struct Recovered {
+    enum class Outcome { Clean, RolledBack, Pending, Refused };
+    Outcome outcome = Outcome::Clean;
+    std::string text;
+    std::string title;
+};
+
+std::string StillNeedsRecovery(const std::string& game)
+{
+    std::string label = GameFolderLabel(game);
+    label[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
+    return label + " still needs recovery: Tessera keeps what it needs and finishes it at its next start, or run tessera-cli recover.";
+}
+
+std::string Unreachable(const std::string& game, const std::string& why)
+{
+    std::string label = GameFolderLabel(game);
+    label[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
+    return label + " cannot be reached (" + why + "). Nothing was changed; plug it in and run recover again.";
+}
+
+// The journal moved aside under a new name, never to be applied; returns that name.
+std::string SetAside(const std::string& path)
+{
+    for (int n = 1;; ++n) {
+        const std::string aside = path + ".damaged" + (n == 1 ? std::string() : "-" + std::to_string(n));
+        try {
+            fs::RenameNoReplace(path, aside);
+            fs::FlushFolder(FolderOf(path));
+            return aside;
+        } catch (const TesseraError& e) {
+            if (e.Kind() != ErrorKind::AlreadyExists || n >= 1000)
+                throw;
+        }
+    }
+}
+
 // Rolls back the install whose journal is at path, or finishes its clean-up when it had
-// committed; the caller holds its lock. Returns whether anything was rolled back.
-bool RecoverJournal(const std::string& path, IWindowServices& window)
+// committed; the caller holds its lock. The journal goes only when every step is known done.
+Recovered RecoverJournal(const std::string& path)
 {
     Journal journal;
+    bool read = false;
     try {
         journal = ReadJournal(path);
+        read = true;
+        VerifyGameFolder(path, journal);
+    } catch (const DamagedJournal& e) {
+        const std::string game = read ? GameFolderLabel(journal.gameFolder) : "the game folder it names";
+        try {
+            const std::string aside = SetAside(path);
+            return {Recovered::Outcome::Refused,
+                    std::string(e.what()) + "." + kCrLf + "It was not applied and was kept as " + DisplayPath(aside) + ". Nothing was changed; "
+                        + game + " may still hold part of an interrupted install.",
+                    "Journal refused"};
+        } catch (const TesseraError& again) {
+            return {Recovered::Outcome::Pending, std::string(e.what()) + "." + kCrLf + "It was not applied, and could not be set aside: "
+                        + again.what() + ". Nothing was changed.", "Recovery needed"};
+        }
+    } catch (const TesseraError& e) {
+        if (!read)
+            return {Recovered::Outcome::Pending, "The install journal " + DisplayPath(path) + " cannot be read (" + e.what()
+                        + "). Nothing was changed; run recover again.", "Recovery needed"};
+        return {Recovered::Outcome::Pending, Unreachable(journal.gameFolder, e.what()), "Recovery needed"};
+    }
+
+    try {
+        if (journal.committed)
+            FinishCommitted(journal);
+        else
+            RollBack(journal);
+        SettleHistory(HistoryFolderOfJournal(path), journal.committed);
+        fs::DeleteFile(path);
+    } catch (const TesseraError& e) {
+        return {Recovered::Outcome::Pending,
+                "An install into " + DisplayPath(journal.gameFolder) + (journal.committed ? " finished, but its clean-up stopped: " : " was interrupted, and undoing it stopped: ")
+                    + e.what() + "." + kCrLf + StillNeedsRecovery(journal.gameFolder),
+                "Recovery needed"};
+    }
+    try {
+        fs::FlushFolder(FolderOf(path));
     } catch (const TesseraError&) {
-        // Cut short while it was written: the install made no change before it was complete.
-        fs::DeleteFile(path);
-        return false;
+        // Every step is done; a journal that comes back after a power loss is applied again,
+        // which changes nothing.
     }
     if (journal.committed)
-        FinishCommitted(journal);
-    else
-        RollBack(journal);
-    SettleHistory(HistoryFolderOfJournal(path), journal.committed);
-    {
-        fs::faults::Suspend noFaults;
-        fs::DeleteFile(path);
-    }
-    if (journal.committed)
-        return false;
-    window.MsgBox("An install into " + journal.gameFolder + " was interrupted." + kCrLf
-            + "It has been rolled back: the game folder is as it was before that install.",
-        "Install rolled back");
-    return true;
+        return {};
+    return {Recovered::Outcome::RolledBack,
+            "An install into " + DisplayPath(journal.gameFolder) + " was interrupted." + kCrLf
+                + "It has been rolled back: the game folder is as it was before that install.",
+            "Install rolled back"};
 }
+
 
 void BackToIdle(IWindowServices& window)
 {
@@ -386,7 +466,6 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     settings.StockFiles();   // created empty on first use, then held for this run
     const std::shared_ptr<StockCollection> stock = settings.colStockFiles;
     const std::string journalFolder = JournalFolder(options.journalFolder);
-    const std::string journalPath = JournalPath(journalFolder, game);
 
     window.SetPointer(Pointer::Hourglass);
     window.SetButtonEnabled(Button::Install, false);
@@ -397,32 +476,55 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     window.SetCaption("Installing " + BaseName(shown));
 
     std::optional<fs::ExclusiveLock> lock;   // held until the install has returned
+    std::string journalPath;
     Journal journal;
     bool journalWritten = false;
     std::string pendingRecord;
     std::size_t installed = 0;
+    bool earlierPending = false;   // an earlier install's recovery could not be done
+    bool commitUncertain = false;
     std::string failure;
     try {
-        // One install at a time into a game folder; an install that died left its journal.
+        if (game == kNotFound)
+            throw TesseraError(ErrorKind::PathNotFound, "No game folder is set");
+        if (!fs::FolderExists(game)) {
+            std::string label = GameFolderLabel(game);
+            label[0] = 'T';
+            throw TesseraError(ErrorKind::PathNotFound, label + " was not found", game);
+        }
+        // One install at a time into a game folder, whatever its spelling; an install that
+        // died left its journal.
+        journalPath = JournalPath(journalFolder, game);
         fs::CreateFolders(journalFolder);
         lock.emplace(journalPath + ".lock");
         if (!lock->Held())
-            throw TesseraError(ErrorKind::AccessDenied, "Another install into " + game + " is running", game);
-        if (fs::FileExists(journalPath))
-            RecoverJournal(journalPath, window);
+            throw TesseraError(ErrorKind::AccessDenied, "Another install into " + DisplayPath(game) + " is running", game);
+        if (fs::FileExists(journalPath)) {
+            const Recovered earlier = RecoverJournal(journalPath);
+            if (earlier.outcome == Recovered::Outcome::RolledBack)
+                window.MsgBox(earlier.text, earlier.title);
+            else if (earlier.outcome != Recovered::Outcome::Clean) {
+                earlierPending = true;
+                throw TesseraError(ErrorKind::Io, earlier.text, journalPath);
+            }
+        }
         SettleHistory(HistoryFolderOfJournal(journalPath), std::nullopt);
 
         Package package;
         OpenPackage(packagePath, package, &window);
-        const std::vector<PlannedFile> plan = Route(package, *stock, game);
+        std::vector<PlannedFile> plan = Route(package, *stock, game);
         CheckGameFolder(plan, game);
+        for (PlannedFile& f : plan)
+            if (f.kind == PlannedFile::Kind::Stock)
+                f.target = AsOnDisk(f.target);
 
         journal = MakeJournal(plan, game, package);
+        if (const auto link = LinkOnTheWay(journal))
+            throw TesseraError(ErrorKind::AccessDenied, DisplayPath(*link) + " is a link; Tessera installs nothing through links", *link);
         CheckFreeSpace(plan, game, journal.ops.empty() ? std::string() : journalFolder, JournalBytes(journal));
         modArchive& archive = package.archive;
         if (!journal.ops.empty()) {
-            WriteJournal(journalPath, journal);
-            journalWritten = true;
+            WriteJournal(journalPath, journal, &journalWritten);
         }
 
         for (const PlannedFile& f : plan) {
@@ -458,26 +560,37 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             MarkCommitted(journalPath);
             journal.committed = true;   // only now: from here on the install stands
         }
+    } catch (const UncertainCommit& e) {
+        commitUncertain = true;
+        failure = e.what();
     } catch (const std::bad_alloc&) {
         failure = "There is not enough memory.";
     } catch (const std::exception& e) {
-        failure = e.what();
+        failure = DisplayPath(e.what());
     }
 
     if (!failure.empty()) {
-        std::string text = "The package " + shown + " could not be installed." + kCrLf + failure + kCrLf;
-        if (journalWritten) {
+        std::string text = "The package " + DisplayPath(shown) + " could not be installed." + kCrLf + failure + kCrLf;
+        if (earlierPending) {
+            // The message of that recovery says what the game folder needs.
+        } else if (commitUncertain) {
+            // Every change is made and flushed; whether the install stands is the disk's to say.
+            text += StillNeedsRecovery(game);
+        } else if (journalWritten) {
             try {
                 RollBack(journal);
-                fs::faults::Suspend noFaults;
                 SettleHistory(HistoryFolderOfJournal(journalPath), false);
-                fs::DeleteFile(journalPath);
                 text += "The game folder was left as it was.";
+                try {
+                    fs::DeleteFile(journalPath);
+                } catch (const TesseraError&) {
+                    // Undone and checked; a journal left behind is undone again, changing nothing.
+                }
             } catch (const std::exception& e) {
-                text += std::string("Undoing the install failed too: ") + e.what() + kCrLf
-                    + "Tessera will finish undoing it at its next start.";
+                text += std::string("Undoing the install stopped too: ") + e.what() + kCrLf + StillNeedsRecovery(game);
             }
         } else {
+            // No journal, so no change: every change comes after it is on the disk.
             text += "The game folder was left as it was.";
         }
         window.SetCaption(std::string(kMainCaption));
@@ -487,14 +600,13 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     }
 
     if (journalWritten) {
-        FinishCommitted(journal);
         try {
-            fs::faults::Suspend noFaults;
+            FinishCommitted(journal);
             PromoteRecord(pendingRecord);
             fs::DeleteFile(journalPath);
         } catch (const TesseraError&) {
-            // A committed journal left behind is cleared by the next recovery, which also
-            // promotes the record.
+            // The install stands; the committed journal left behind has the next install,
+            // recovery or start finish its clean-up, which also promotes the record.
         }
     }
     // A run that refused every file changed nothing, and must not read as a success.
@@ -503,40 +615,81 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     return installed > 0 ? InstallResult::Installed : InstallResult::NothingInstalled;
 }
 
-int RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameFolder, const InstallOptions& options)
+RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameFolder, const InstallOptions& options)
 {
     const std::string folder = JournalFolder(options.journalFolder);
+    RecoveryReport report;
     if (!fs::FolderExists(folder))
-        return 0;
-    int rolledBack = 0;
-    for (const std::string& name : fs::ListFiles(folder)) {
+        return report;
+    // With a folder given, its journal by the folder's identity; a folder that cannot be
+    // reached is known only by the text its journals keep.
+    std::string wanted;
+    if (!gameFolder.empty()) {
+        try {
+            wanted = BaseName(JournalPath(folder, gameFolder));
+        } catch (const TesseraError&) {
+        }
+    }
+    const std::vector<std::string> names = fs::ListFiles(folder);
+    for (const std::string& name : names) {
         if (!name.starts_with("install-") || !EndsWith(name, ".journal"))
+            continue;
+        if (!gameFolder.empty() && !wanted.empty() && name != wanted)
             continue;
         const std::string path = folder + name;
         const fs::ExclusiveLock lock(path + ".lock");
         if (!lock.Held()) {
-            window.MsgBox("An install into " + ReadJournal(path).gameFolder + " is still running; it was left alone.", "Install running");
+            window.MsgBox("An install (journal " + DisplayPath(path) + ") is still running; it was left alone.", "Install running");
             continue;
         }
-        if (!gameFolder.empty()) {
+        if (!gameFolder.empty() && wanted.empty()) {
             try {
                 if (!SameFolder(ReadJournal(path).gameFolder, gameFolder))
                     continue;
             } catch (const TesseraError&) {
-                // Cut short: RecoverJournal drops it.
+                continue;   // whose it is cannot be told; a recovery of every folder looks at it
             }
         }
-        if (RecoverJournal(path, window))
-            ++rolledBack;
+        const Recovered r = RecoverJournal(path);
+        switch (r.outcome) {
+        case Recovered::Outcome::Clean: break;
+        case Recovered::Outcome::RolledBack: ++report.rolledBack; break;
+        case Recovered::Outcome::Pending: ++report.pending; break;
+        case Recovered::Outcome::Refused: ++report.refused; break;
+        }
+        if (!r.text.empty())
+            window.MsgBox(r.text, r.title);
     }
-    if (!gameFolder.empty()) {
+    if (!wanted.empty()) {
         // An uninstall stopped before its journal left only preparations in the history.
-        const std::string path = JournalPath(folder, gameFolder);
-        const fs::ExclusiveLock lock(path + ".lock");
-        if (lock.Held() && !fs::FileExists(path))
-            SettleHistory(HistoryFolderOfJournal(path), std::nullopt);
+        const std::string path = folder + wanted;
+        try {
+            const fs::ExclusiveLock lock(path + ".lock");
+            if (lock.Held() && !fs::FileExists(path))
+                SettleHistory(HistoryFolderOfJournal(path), std::nullopt);
+        } catch (const TesseraError& e) {
+            ++report.pending;
+            window.MsgBox("The mod history of " + DisplayPath(gameFolder) + " could not be brought in line: " + e.what() + "."
+                    + kCrLf + StillNeedsRecovery(gameFolder),
+                "Recovery needed");
+        }
     }
-    return rolledBack;
+    // What killed installs left: journals never put in place (no change came after them) and
+    // lock files. Only those whose lock can be had, so whose install is gone.
+    for (const std::string& name : names) {
+        const bool unplaced = EndsWith(name, ".journal.new");
+        if (!name.starts_with("install-") || !(unplaced || EndsWith(name, ".lock")))
+            continue;
+        try {
+            const std::string journal = folder + name.substr(0, name.size() - (unplaced ? 4 : 5));
+            const fs::ExclusiveLock lock(journal + ".lock");   // removed as it is let go
+            if (lock.Held() && unplaced && fs::Lookup(folder + name) == fs::PathKind::File)
+                fs::DeleteFile(folder + name);
+        } catch (const TesseraError&) {
+            // A leftover that harms nothing; the next recovery tries again.
+        }
+    }
+    return report;
 }
 
 } // namespace tessera

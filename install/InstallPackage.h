@@ -14,7 +14,8 @@ namespace tessera {
 enum class InstallResult {
     Installed,          // reached "Mod installed!": at least one file went in (some may have been refused)
     NothingInstalled,   // every file was refused, or there was none: "No file installed"
-    Failed,             // stopped with the "Install failed" message; the game folder is as it was
+    Failed,             // stopped with the "Install failed" message, which says whether the game
+                        // folder is as it was or still needs recovery
 };
 
 struct InstallOptions {
@@ -30,11 +31,19 @@ struct InstallOptions {
 InstallResult InstallPackage(const std::string& packagePath, modMain& settings, IWindowServices& window,
                              const InstallOptions& options = {});
 
-// Rolls back every install that was interrupted (a journal left behind), telling the user
-// through window for each. With a game folder given, only installs into that folder.
-// Returns how many were rolled back.
-int RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameFolder = {},
-                               const InstallOptions& options = {});
+// What a recovery did.
+struct RecoveryReport {
+    int rolledBack = 0;   // installs undone: their game folders are as they were before them
+    int pending = 0;      // journals kept: a game folder still needs recovery (unreachable, a step failed)
+    int refused = 0;      // damaged journals set aside unused
+    bool Clean() const noexcept { return pending == 0 && refused == 0; }
+};
+
+// Rolls back every install that was interrupted (a journal left behind), and finishes the
+// clean-up of every finished one, telling the user through window for each. With a game folder
+// given, only installs into that folder. Lock files of installs that are gone are removed.
+RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameFolder = {},
+                                          const InstallOptions& options = {});
 
 } // namespace tessera
 

@@ -1,4 +1,6 @@
-// The install journal and rollback.
+// The install journal and rollback. On disk: a header (magic, format version, record count,
+// the game folder's identity and text) with its CRC-32C, then one framed record per change,
+// each with its own CRC-32C, then the commit mark, a record of its own that counts only whole.
 #include "Journal.h"
 
 #include "Error.h"
@@ -6,50 +8,195 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <iomanip>
+#include <optional>
 #include <sstream>
 
 namespace tessera {
 
 namespace {
 
-constexpr const char* kMagic = "tessera-journal 1";
+constexpr std::array<std::byte, 4> kMagic = {std::byte{'T'}, std::byte{'S'}, std::byte{'R'}, std::byte{'J'}};
+constexpr std::uint16_t kVersion = 2;
+constexpr std::uint8_t kStockRecord = 1;
+constexpr std::uint8_t kArchiveRecord = 2;
+constexpr std::uint8_t kCommitRecord = 3;
+constexpr std::size_t kCommitSize = 4 + 1 + 4 + 4;   // length, kind, header checksum, checksum
+constexpr std::size_t kMaxText = 4096;
 
-std::string Hex(const void* data, std::size_t size)
+// CRC-32C (Castagnoli), the checksum of iSCSI and ext4's metadata.
+std::uint32_t Crc32c(std::span<const std::byte> data)
 {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    const auto* p = static_cast<const unsigned char*>(data);
-    std::string r;
-    r.reserve(size * 2 + 1);
-    for (std::size_t i = 0; i < size; ++i) {
-        r += kDigits[p[i] >> 4];
-        r += kDigits[p[i] & 15];
+    static const auto kTable = [] {
+        std::array<std::uint32_t, 256> table{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? (c >> 1) ^ 0x82F63B78u : c >> 1;
+            table[i] = c;
+        }
+        return table;
+    }();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::byte b : data)
+        crc = kTable[(crc ^ static_cast<std::uint8_t>(b)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+class Writer {
+public:
+    void U8(std::uint8_t v) { bytes.push_back(static_cast<std::byte>(v)); }
+    void U16(std::uint16_t v) { Little(v, 2); }
+    void U32(std::uint32_t v) { Little(v, 4); }
+    void I64(std::int64_t v) { Little(static_cast<std::uint64_t>(v), 8); }
+    void Raw(std::span<const std::byte> data) { bytes.insert(bytes.end(), data.begin(), data.end()); }
+    void Text(const std::string& s)
+    {
+        U16(static_cast<std::uint16_t>(s.size()));
+        Raw(std::as_bytes(std::span(s.data(), s.size())));
     }
-    return r.empty() ? "-" : r;
+    std::vector<std::byte> bytes;
+
+private:
+    void Little(std::uint64_t v, int n)
+    {
+        for (int i = 0; i < n; ++i)
+            U8(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+};
+
+// Reads fields from a span; any read past its end is a damaged journal.
+class Reader {
+public:
+    Reader(std::span<const std::byte> data, const std::string& journal) : data_(data), journal_(journal) {}
+    std::uint64_t Little(int n)
+    {
+        Need(static_cast<std::size_t>(n));
+        std::uint64_t v = 0;
+        for (int i = 0; i < n; ++i)
+            v |= static_cast<std::uint64_t>(static_cast<std::uint8_t>(data_[at_ + static_cast<std::size_t>(i)])) << (8 * i);
+        at_ += static_cast<std::size_t>(n);
+        return v;
+    }
+    std::uint8_t U8() { return static_cast<std::uint8_t>(Little(1)); }
+    std::uint16_t U16() { return static_cast<std::uint16_t>(Little(2)); }
+    std::uint32_t U32() { return static_cast<std::uint32_t>(Little(4)); }
+    std::int64_t I64() { return static_cast<std::int64_t>(Little(8)); }
+    std::span<const std::byte> Raw(std::size_t n)
+    {
+        Need(n);
+        const auto r = data_.subspan(at_, n);
+        at_ += n;
+        return r;
+    }
+    std::string Text()
+    {
+        const std::size_t n = U16();
+        if (n > kMaxText)
+            throw DamagedJournal(journal_, "a name is too long");
+        const auto r = Raw(n);
+        return std::string(reinterpret_cast<const char*>(r.data()), r.size());
+    }
+    bool AtEnd() const { return at_ == data_.size(); }
+    std::size_t At() const { return at_; }
+    std::size_t Left() const { return data_.size() - at_; }
+
+private:
+    void Need(std::size_t n)
+    {
+        if (n > Left())
+            throw DamagedJournal(journal_, "it ends early");
+    }
+    std::span<const std::byte> data_;
+    std::string journal_;
+    std::size_t at_ = 0;
+};
+
+// A record framed with its length and checksum.
+void AppendRecord(Writer& out, const std::vector<std::byte>& payload)
+{
+    Writer framed;
+    framed.U32(static_cast<std::uint32_t>(payload.size()));
+    framed.Raw(payload);
+    framed.U32(Crc32c(framed.bytes));
+    out.Raw(framed.bytes);
 }
 
-std::string Hex(const std::string& s) { return Hex(s.data(), s.size()); }
-
-std::vector<std::byte> Unhex(const std::string& s, const std::string& journalPath)
+std::vector<std::byte> ReadRecord(Reader& in, const std::string& journal, std::size_t number)
 {
-    if (s == "-")
-        return {};
-    if (s.size() % 2 != 0)
-        throw TesseraError(ErrorKind::Io, "The install journal " + journalPath + " is damaged", journalPath);
-    auto value = [&](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        throw TesseraError(ErrorKind::Io, "The install journal " + journalPath + " is damaged", journalPath);
-    };
-    std::vector<std::byte> r(s.size() / 2);
-    for (std::size_t i = 0; i < r.size(); ++i)
-        r[i] = static_cast<std::byte>(value(s[2 * i]) * 16 + value(s[2 * i + 1]));
-    return r;
+    const std::size_t start = in.At();
+    const std::uint32_t length = in.U32();
+    if (length > in.Left())
+        throw DamagedJournal(journal, "record " + std::to_string(number) + " runs past its end");
+    const auto payload = in.Raw(length);
+    Writer framed;
+    framed.U32(length);
+    framed.Raw(payload);
+    if (in.U32() != Crc32c(framed.bytes))
+        throw DamagedJournal(journal, "record " + std::to_string(number) + " fails its checksum (at byte " + std::to_string(start) + ")");
+    return {payload.begin(), payload.end()};
 }
 
-std::string UnhexText(const std::string& s, const std::string& journalPath)
+std::vector<std::byte> Header(const Journal& journal)
 {
-    const auto bytes = Unhex(s, journalPath);
-    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    Writer h;
+    h.Raw(kMagic);
+    h.U16(kVersion);
+    h.U16(0);
+    h.U32(static_cast<std::uint32_t>(journal.ops.size()));
+    h.Text(journal.identity);
+    h.Text(journal.gameFolder);
+    h.U32(Crc32c(h.bytes));
+    return h.bytes;
+}
+
+std::vector<std::byte> CommitMark(std::uint32_t headerChecksum)
+{
+    Writer payload;
+    payload.U8(kCommitRecord);
+    payload.U32(headerChecksum);
+    Writer mark;
+    AppendRecord(mark, payload.bytes);
+    return mark.bytes;
+}
+
+// A path inside the game folder as the journal keeps it: relative, no way up or out.
+std::string Relative(const std::string& gameFolder, const std::string& path)
+{
+    if (path.size() <= gameFolder.size() || path.compare(0, gameFolder.size(), gameFolder) != 0)
+        throw TesseraError(ErrorKind::InvalidArgument, "The path " + path + " is not inside the game folder " + gameFolder, path);
+    return path.substr(gameFolder.size());
+}
+
+std::optional<std::string> UnsafeRelative(const std::string& relative)
+{
+    if (relative.empty())
+        return "a path is empty";
+    if (fs::IsSeparator(relative.front()))
+        return "a path is absolute";
+    if (relative.find(':') != std::string::npos || relative.find('\0') != std::string::npos)
+        return "a path holds a drive or a NUL";
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = start;
+        while (end < relative.size() && !fs::IsSeparator(relative[end]))
+            ++end;
+        const std::string part = relative.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..")
+            return "a path leads out of the game folder";
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+bool IsGameArchive(const std::string& relative)
+{
+    for (const char* archive : {"models\\gta3", "models\\txd", "anim\\cuts", "models/gta3", "models/txd", "anim/cuts"})
+        if (EqualsIgnoreCase(relative, archive))
+            return true;
+    return false;
 }
 
 // The game folder as a key: separators and letter case folded, no trailing separator.
@@ -62,6 +209,20 @@ std::string FolderKey(const std::string& folder)
     return key;
 }
 
+std::string LeafOf(const std::string& path)
+{
+    const auto slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Before a stock file goes back under its exact name: a file of that name in another letter
+// case is the install's version (on a disk that tells case apart), and would keep the name.
+void ClearCaseVariant(const std::string& target)
+{
+    const std::string resolved = fs::NativePath(target);
+    if (LeafOf(resolved) != LeafOf(target) && fs::Lookup(resolved) == fs::PathKind::File)
+        fs::DeleteFile(resolved);
+}
 
 void RollBackStock(const JournalOp& op)
 {
@@ -71,16 +232,18 @@ void RollBackStock(const JournalOp& op)
     if (!op.hadOld && !op.existed) {
         if (fs::FileExists(target))
             fs::DeleteFile(target);   // this install made it, keeping nothing
-    } else if (!op.hadOld) {
+    } else if (!op.hadOld && fs::FileExists(backup)) {
         // Any .old is the one this install made: the game's version goes back under its name.
-        if (fs::FileExists(backup))
-            fs::RenameFile(backup, target);
-    } else if (fs::FileExists(former)) {
+        ClearCaseVariant(target);
+        fs::RenameFile(backup, target);
+    } else if (op.hadOld && fs::FileExists(former)) {
+        ClearCaseVariant(target);
         fs::RenameFile(former, target);
     } else if (!op.existed && fs::FileExists(target)) {
         fs::DeleteFile(target);   // this install created it
     }
-    if (fs::FileExists(NewFileName(target)))
+    // Only a plain file is the install's: a link planted there is not followed, nor removed.
+    if (fs::Lookup(NewFileName(target)) == fs::PathKind::File)
         fs::DeleteFile(NewFileName(target));
     std::string flushed = FolderOf(target);
     for (const std::string& folder : op.madeFolders) {
@@ -88,7 +251,9 @@ void RollBackStock(const JournalOp& op)
             continue;
         try {
             fs::RemoveFolder(folder);
-        } catch (const TesseraError&) {
+        } catch (const TesseraError& e) {
+            if (e.Kind() != ErrorKind::AlreadyExists)
+                throw;
             break;   // something else was put there meanwhile: it stays, with its parents
         }
         flushed = FolderOf(folder.substr(0, folder.size() - 1));
@@ -96,7 +261,41 @@ void RollBackStock(const JournalOp& op)
     fs::FlushFolder(flushed);
 }
 
+void RollBackArchive(const JournalOp& op)
+{
+    const std::string img = op.path + ".img";
+    const std::string dir = op.path + ".dir";
+    // The install never removes or shortens an archive: one that is missing or shorter than it
+    // was has been changed by something else, and cannot be put back.
+    for (const auto& [path, length] : {std::pair{img, op.imgLength}, std::pair{dir, op.dirLength}}) {
+        if (!fs::FileExists(path))
+            throw TesseraError(ErrorKind::FileNotFound, "The game archive " + DisplayPath(path) + " is missing", path);
+        if (fs::FileLength(path) < length)
+            throw TesseraError(ErrorKind::BadArchive, "The game archive " + DisplayPath(path) + " is shorter than before the install ("
+                    + std::to_string(fs::FileLength(path)) + " bytes, was " + std::to_string(length) + ")", path);
+    }
+    {
+        fs::File file(img, fs::OpenMode::ReadWrite);
+        if (file.Length() > op.imgLength)
+            file.Truncate(op.imgLength);
+        file.Flush();
+        file.Close();
+    }
+    fs::File file(dir, fs::OpenMode::ReadWrite);
+    for (const auto& [position, bytes] : op.records)
+        file.WriteAt(position, bytes);
+    if (file.Length() > op.dirLength)
+        file.Truncate(op.dirLength);
+    file.Flush();
+    file.Close();
+}
+
 } // namespace
+
+DamagedJournal::DamagedJournal(const std::string& journalPath, const std::string& why)
+    : TesseraError(ErrorKind::BadArchive, "The install journal " + DisplayPath(journalPath) + " is damaged: " + why, journalPath), why_(why)
+{
+}
 
 std::string FolderOf(const std::string& path)
 {
@@ -106,6 +305,24 @@ std::string FolderOf(const std::string& path)
 
 bool SameFolder(const std::string& a, const std::string& b) { return FolderKey(a) == FolderKey(b); }
 
+std::string DisplayPath(const std::string& path)
+{
+    std::string shown = path;
+    for (char& c : shown)
+        if (fs::IsSeparator(c))
+            c = fs::kSeparator;
+    return shown;
+}
+
+std::string GameFolderLabel(const std::string& folder)
+{
+    const bool odd = folder.empty() || folder.front() == ' ' || folder.back() == ' '
+        || std::any_of(folder.begin(), folder.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    if (odd)
+        return "the stored game folder \"" + PrintableName(folder) + "\"";
+    return "the game folder " + DisplayPath(folder);
+}
+
 std::string NewFileName(const std::string& target) { return target + ".tessera-new"; }
 std::string FormerFileName(const std::string& target) { return target + ".tessera-former"; }
 
@@ -113,48 +330,69 @@ std::string JournalFolder(const std::string& given) { return given.empty() ? fs:
 
 std::string JournalPath(const std::string& journalFolder, const std::string& gameFolder)
 {
-    // FNV-1a of the folder key: one journal per game folder, whatever its spelling.
+    // FNV-1a of the folder's identity: one journal per game folder, whatever its spelling.
     std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : FolderKey(gameFolder)) {
+    for (unsigned char c : fs::FolderIdentity(gameFolder)) {
         h ^= c;
         h *= 1099511628211ull;
     }
     std::ostringstream name;
-    name << "install-" << std::hex << h << ".journal";
+    name << "install-" << std::hex << std::setw(16) << std::setfill('0') << h << ".journal";
     return fs::WithTrailingSeparator(journalFolder) + name.str();
 }
 
-void WriteJournal(const std::string& path, const Journal& journal)
+void WriteJournal(const std::string& path, const Journal& given, bool* placed)
 {
-    std::string text = std::string(kMagic) + "\n";
-    text += "game " + Hex(journal.gameFolder) + "\n";
+    Journal journal = given;
+    if (journal.identity.empty())
+        journal.identity = fs::FolderIdentity(journal.gameFolder);
+    Writer out;
+    const std::vector<std::byte> header = Header(journal);
+    out.Raw(header);
     for (const JournalOp& op : journal.ops) {
+        Writer payload;
+        payload.U8(op.kind == JournalOp::Kind::Stock ? kStockRecord : kArchiveRecord);
+        payload.Text(Relative(journal.gameFolder, op.path));
         if (op.kind == JournalOp::Kind::Stock) {
-            text += "stock " + Hex(op.path) + " " + (op.hadOld ? "1" : "0") + " " + (op.existed ? "1" : "0");
-            for (const std::string& folder : op.madeFolders)
-                text += " " + Hex(folder);
-            text += "\n";
-            continue;
+            payload.U8(op.hadOld ? 1 : 0);
+            payload.U8(op.existed ? 1 : 0);
+            // The folders made for it, innermost first, without their trailing separator.
+            payload.U16(static_cast<std::uint16_t>(op.madeFolders.size()));
+            for (const std::string& folder : op.madeFolders) {
+                const std::string relative = Relative(journal.gameFolder, folder);
+                payload.Text(relative.substr(0, relative.size() - (fs::IsSeparator(relative.back()) ? 1 : 0)));
+            }
+        } else {
+            payload.I64(op.imgLength);
+            payload.I64(op.dirLength);
+            payload.U32(static_cast<std::uint32_t>(op.records.size()));
+            for (const auto& [position, bytes] : op.records) {
+                payload.I64(position);
+                payload.Raw(bytes);
+            }
         }
-        text += "archive " + Hex(op.path) + " " + std::to_string(op.imgLength) + " " + std::to_string(op.dirLength) + " "
-            + std::to_string(op.records.size());
-        for (const auto& [position, bytes] : op.records)
-            text += " " + std::to_string(position) + " " + Hex(bytes.data(), bytes.size());
-        text += "\n";
+        AppendRecord(out, payload.bytes);
     }
-    text += "ready\n";
     if (journal.committed)
-        text += "committed\n";
+        out.Raw(CommitMark(Crc32c(std::span(header).first(header.size() - 4))));
 
+    // Whole and on the disk under a name of its own before it takes the journal's name.
+    const std::string fresh = path + ".new";
     try {
-        fs::File file(path, fs::OpenMode::Create);
-        file.WriteAt(0, std::as_bytes(std::span(text.data(), text.size())));
+        fs::File file(fresh, fs::OpenMode::Replace);
+        file.WriteAt(0, out.bytes);
         file.Flush();
+        file.Close();
+        fs::RenameNoReplace(fresh, path);
+        if (placed)
+            *placed = true;
     } catch (const TesseraError&) {
-        // No change was made yet; a journal half written would only be dropped later.
-        fs::faults::Suspend noFaults;
-        if (fs::FileExists(path))
-            fs::DeleteFile(path);
+        try {
+            if (fs::Lookup(fresh) == fs::PathKind::File)
+                fs::DeleteFile(fresh);
+        } catch (const TesseraError&) {
+            // Never taken for a journal; the next install or recovery removes it.
+        }
         throw;
     }
     fs::FlushFolder(FolderOf(path));
@@ -163,119 +401,168 @@ void WriteJournal(const std::string& path, const Journal& journal)
 Journal ReadJournal(const std::string& path)
 {
     const auto bytes = fs::ReadWholeFile(path);
-    std::istringstream in(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-    std::string line;
-    auto damaged = [&]() { return TesseraError(ErrorKind::Io, "The install journal " + path + " is damaged", path); };
-    if (!std::getline(in, line) || line != kMagic)
-        throw damaged();
+    Reader in(bytes, path);
+    const auto damaged = [&](const std::string& why) { return DamagedJournal(path, why); };
+
+    if (!std::equal(kMagic.begin(), kMagic.end(), in.Raw(kMagic.size()).begin()))
+        throw damaged("it is not an install journal");
+    if (in.U16() != kVersion)
+        throw damaged("it was written in another format");
+    if (in.U16() != 0)
+        throw damaged("its header is not valid");
     Journal journal;
-    bool ready = false;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string word;
-        fields >> word;
-        if (word == "game") {
-            std::string hex;
-            fields >> hex;
-            journal.gameFolder = UnhexText(hex, path);
-        } else if (word == "stock") {
-            JournalOp op;
-            std::string hex;
-            int hadOld = 0, existed = 1;
-            if (!(fields >> hex >> hadOld >> existed))
-                throw damaged();
-            op.path = UnhexText(hex, path);
-            op.hadOld = hadOld != 0;
-            op.existed = existed != 0;
-            for (std::string folder; fields >> folder;)
-                op.madeFolders.push_back(UnhexText(folder, path));
-            journal.ops.push_back(std::move(op));
-        } else if (word == "archive") {
-            JournalOp op;
-            op.kind = JournalOp::Kind::Archive;
-            std::string hex;
-            std::size_t count = 0;
-            if (!(fields >> hex >> op.imgLength >> op.dirLength >> count))
-                throw damaged();
-            op.path = UnhexText(hex, path);
-            for (std::size_t i = 0; i < count; ++i) {
-                std::int64_t position = 0;
-                std::string recordHex;
-                if (!(fields >> position >> recordHex))
-                    throw damaged();
-                const auto record = Unhex(recordHex, path);
-                if (record.size() != kRecordSize)
-                    throw damaged();
-                RecordBytes bytes;
-                std::copy(record.begin(), record.end(), bytes.begin());
-                op.records.emplace_back(position, bytes);
+    const std::uint32_t count = in.U32();
+    journal.identity = in.Text();
+    journal.gameFolder = in.Text();
+    const std::size_t headerEnd = in.At();
+    const std::uint32_t headerChecksum = Crc32c(std::span(bytes).first(headerEnd));
+    if (in.U32() != headerChecksum)
+        throw damaged("its header fails its checksum");
+    if (journal.identity.empty() || journal.gameFolder.empty())
+        throw damaged("it names no game folder");
+
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::string number = std::to_string(i);
+        const auto payload = ReadRecord(in, path, i);
+        Reader record(payload, path);
+        JournalOp op;
+        const std::uint8_t kind = record.U8();
+        const std::string relative = record.Text();
+        if (auto why = UnsafeRelative(relative))
+            throw damaged("record " + number + ": " + *why);
+        op.path = journal.gameFolder + relative;
+        if (kind == kStockRecord) {
+            const std::uint8_t hadOld = record.U8(), existed = record.U8();
+            if (hadOld > 1 || existed > 1)
+                throw damaged("record " + number + " is not valid");
+            op.hadOld = hadOld == 1;
+            op.existed = existed == 1;
+            const std::uint16_t folders = record.U16();
+            if (folders > 0 && (op.hadOld || op.existed))
+                throw damaged("record " + number + " is not valid");
+            std::string inner = relative;
+            for (std::uint16_t f = 0; f < folders; ++f) {
+                // Each one a folder above the file, and above the one before it.
+                const std::string folder = record.Text();
+                if (auto why = UnsafeRelative(folder))
+                    throw damaged("record " + number + ": " + *why);
+                if (inner.size() <= folder.size() + 1 || inner.compare(0, folder.size(), folder) != 0
+                    || !fs::IsSeparator(inner[folder.size()]))
+                    throw damaged("record " + number + " names a made folder that is not above its file");
+                op.madeFolders.push_back(journal.gameFolder + folder + inner[folder.size()]);
+                inner = folder;
             }
-            journal.ops.push_back(std::move(op));
-        } else if (word == "ready") {
-            ready = true;
-        } else if (word == "committed" && ready) {
-            journal.committed = true;
+        } else if (kind == kArchiveRecord) {
+            op.kind = JournalOp::Kind::Archive;
+            if (!IsGameArchive(relative))
+                throw damaged("record " + number + " names no game archive");
+            op.imgLength = record.I64();
+            op.dirLength = record.I64();
+            const std::uint32_t records = record.U32();
+            if (op.imgLength < 0 || op.dirLength < 0 || op.dirLength % static_cast<std::int64_t>(kRecordSize) != 0
+                || records > static_cast<std::uint64_t>(op.dirLength) / kRecordSize)
+                throw damaged("record " + number + " is not valid");
+            for (std::uint32_t r = 0; r < records; ++r) {
+                const std::int64_t position = record.I64();
+                if (position < 0 || position % static_cast<std::int64_t>(kRecordSize) != 0 || position >= op.dirLength)
+                    throw damaged("record " + number + " is not valid");
+                RecordBytes saved;
+                const auto raw = record.Raw(kRecordSize);
+                std::copy(raw.begin(), raw.end(), saved.begin());
+                op.records.emplace_back(position, saved);
+            }
         } else {
-            throw damaged();
+            throw damaged("record " + number + " is of no known kind");
         }
+        if (!record.AtEnd())
+            throw damaged("record " + number + " is not valid");
+        journal.ops.push_back(std::move(op));
     }
-    if (!ready)
-        throw damaged();
+
+    // The commit mark counts only whole: one cut short by a crash was never flushed.
+    if (in.Left() >= kCommitSize) {
+        const auto mark = CommitMark(headerChecksum);
+        if (in.Left() != kCommitSize || !std::equal(mark.begin(), mark.end(), in.Raw(kCommitSize).begin()))
+            throw damaged("its commit mark is not valid");
+        journal.committed = true;
+    }
     return journal;
 }
 
 void MarkCommitted(const std::string& path)
 {
-    static constexpr char kMark[] = "committed\n";
     fs::File file(path, fs::OpenMode::ReadWrite);
-    file.WriteAt(file.Length(), std::as_bytes(std::span(kMark, sizeof kMark - 1)));
-    file.Flush();
+    const std::int64_t length = file.Length();
+    std::vector<std::byte> header(static_cast<std::size_t>(std::min<std::int64_t>(length, 64 * 1024)));
+    header.resize(file.ReadAt(0, header));
+    // The header's checksum binds the mark to this journal.
+    Reader in(header, path);
+    in.Raw(kMagic.size() + 2 + 2 + 4);
+    in.Text();
+    in.Text();
+    const std::uint32_t headerChecksum = Crc32c(std::span(header).first(in.At()));
+    try {
+        file.WriteAt(length, CommitMark(headerChecksum));
+        file.Flush();
+    } catch (const TesseraError& e) {
+        // Until it is on the disk the install did not happen: the mark goes before any undo.
+        try {
+            file.Truncate(length);
+            file.Flush();
+        } catch (const TesseraError& again) {
+            throw UncertainCommit(e.Kind(), std::string(e.what()) + "; the mark could not be taken back either: " + again.what(), e.Path());
+        }
+        throw;
+    }
+}
+
+std::optional<std::string> LinkOnTheWay(const Journal& journal)
+{
+    for (const JournalOp& op : journal.ops) {
+        // Every folder on the way, and the archives an undo shortens or rewrites, must be what
+        // they seem. Stock files themselves are only renamed, which never follows a link.
+        std::vector<std::string> steps;
+        for (std::size_t at = journal.gameFolder.size(); at < op.path.size(); ++at)
+            if (fs::IsSeparator(op.path[at]))
+                steps.push_back(op.path.substr(0, at));
+        if (op.kind == JournalOp::Kind::Archive) {
+            steps.push_back(op.path + ".img");
+            steps.push_back(op.path + ".dir");
+        }
+        for (const std::string& step : steps)
+            if (fs::Lookup(step) == fs::PathKind::Link)
+                return step;
+    }
+    return std::nullopt;
+}
+
+void VerifyGameFolder(const std::string& journalPath, const Journal& journal)
+{
+    if (fs::FolderIdentity(journal.gameFolder) != journal.identity)
+        throw DamagedJournal(journalPath, DisplayPath(journal.gameFolder) + " is no longer the folder the install changed");
+    if (const auto link = LinkOnTheWay(journal))
+        throw DamagedJournal(journalPath, DisplayPath(*link) + " is a link, which could lead out of the game folder");
 }
 
 void RollBack(const Journal& journal)
 {
-    fs::faults::Suspend noFaults;   // the undo must run whatever the test mode says
     for (auto it = journal.ops.rbegin(); it != journal.ops.rend(); ++it) {
-        const JournalOp& op = *it;
-        if (op.kind == JournalOp::Kind::Stock) {
-            RollBackStock(op);
-            continue;
-        }
-        const std::string img = op.path + ".img";
-        const std::string dir = op.path + ".dir";
-        if (fs::FileExists(img)) {
-            fs::File file(img, fs::OpenMode::ReadWrite);
-            if (file.Length() > op.imgLength)
-                file.Truncate(op.imgLength);
-            file.Flush();
-        }
-        if (fs::FileExists(dir)) {
-            fs::File file(dir, fs::OpenMode::ReadWrite);
-            for (const auto& [position, bytes] : op.records)
-                file.WriteAt(position, bytes);
-            if (file.Length() > op.dirLength)
-                file.Truncate(op.dirLength);
-            file.Flush();
-        }
+        if (it->kind == JournalOp::Kind::Stock)
+            RollBackStock(*it);
+        else
+            RollBackArchive(*it);
     }
 }
 
 void FinishCommitted(const Journal& journal)
 {
-    fs::faults::Suspend noFaults;
     for (const JournalOp& op : journal.ops) {
         if (op.kind != JournalOp::Kind::Stock)
             continue;
-        for (const std::string& leftover : {FormerFileName(op.path), NewFileName(op.path)}) {
-            try {
-                if (fs::FileExists(leftover))
-                    fs::DeleteFile(leftover);
-            } catch (const TesseraError&) {
-                // A leftover that cannot be deleted harms nothing; the next recovery tries again.
-            }
-        }
+        for (const std::string& leftover : {FormerFileName(op.path), NewFileName(op.path)})
+            if (fs::Lookup(leftover) == fs::PathKind::File)
+                fs::DeleteFile(leftover);
     }
 }
-
 
 } // namespace tessera

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "Archive.h"
+#include "Error.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,7 +18,9 @@ namespace tessera {
 struct JournalOp {
     enum class Kind { Stock, Archive };
     Kind kind = Kind::Stock;
-    std::string path;              // stock file full path, or game archive base
+    // Stock file full path (its name spelled as on disk), or game archive base; inside the
+    // game folder: the journal keeps it relative to it.
+    std::string path;
     // Stock file: whether target.old existed and whether target existed before the install.
     bool hadOld = false;
     bool existed = true;
@@ -31,15 +35,35 @@ struct JournalOp {
 
 struct Journal {
     std::string gameFolder;
+    std::string identity;          // the game folder's FolderIdentity; filled in when written
     std::vector<JournalOp> ops;    // in the order the install makes them
     bool committed = false;        // every change is done and flushed: only clean-up remains
+};
+
+// A journal that fails a check of its own bytes or names: never applied.
+class DamagedJournal : public TesseraError {
+public:
+    DamagedJournal(const std::string& journalPath, const std::string& why);
+    const std::string& Why() const noexcept { return why_; }
+
+private:
+    std::string why_;
+};
+
+// The commit mark may be on the disk or not: its flush failed and it could not be taken back.
+// Nothing may be undone then; recovery decides by what the disk holds.
+class UncertainCommit : public TesseraError {
+public:
+    using TesseraError::TesseraError;
 };
 
 // Names of the scratch files an install keeps beside a stock file.
 std::string NewFileName(const std::string& target);        // the package's version before it goes in place
 std::string FormerFileName(const std::string& target);     // the former version, kept until the install finishes
 
-// Where the journal of installs into gameFolder lives, inside journalFolder.
+// Where the journal of installs into gameFolder lives, inside journalFolder: keyed on the
+// folder's identity, so every spelling of it and every link to it share one journal and one
+// lock. Throws when the folder cannot be reached.
 std::string JournalPath(const std::string& journalFolder, const std::string& gameFolder);
 // The journal folder to use: the given one, or the user's data folder.
 std::string JournalFolder(const std::string& given);
@@ -51,17 +75,36 @@ std::string FolderOf(const std::string& path);
 // letter case aside).
 bool SameFolder(const std::string& a, const std::string& b);
 
-// Written and flushed before the first change. A journal cut short by a crash never saw a
-// change, so ReadJournal reports it as damaged and it may be dropped.
-void WriteJournal(const std::string& path, const Journal& journal);
+// A path for messages: the platform's separators only.
+std::string DisplayPath(const std::string& path);
+// "the game folder X", or "the stored game folder "X"" when the text is empty or odd.
+std::string GameFolderLabel(const std::string& folder);
+
+// Written under a new name, flushed, then renamed into place before the first change, so a
+// journal at its name is always whole.
+// placed, when given, tells whether it took its name (also when a later step failed).
+void WriteJournal(const std::string& path, const Journal& journal, bool* placed = nullptr);
+// Throws DamagedJournal when its bytes or names fail a check, TesseraError when it cannot be read.
 Journal ReadJournal(const std::string& path);
-// Appends the mark that every change is done and flushed, and flushes it.
+// Appends the mark that every change is done and flushed, and flushes it. When that fails the
+// mark is taken back and the failure thrown; when it cannot be taken back, UncertainCommit.
 void MarkCommitted(const std::string& path);
 
+// A link among the folders on the journal's paths, or at one of its archives; an undo (or an
+// install) could be led out of the game folder through it.
+std::optional<std::string> LinkOnTheWay(const Journal& journal);
+
+// Checks that the journal may be applied to the folder now there: the same folder (identity),
+// and no folder or archive on its paths is a link. Throws DamagedJournal when it may not, and
+// TesseraError when it cannot be told (the folder unreachable).
+void VerifyGameFolder(const std::string& journalPath, const Journal& journal);
+
 // Puts the game folder back as it was before the install. Safe to run again after it was
-// interrupted, and on a state where only part of the changes were made.
+// interrupted, and on a state where only part of the changes were made. Stops with the error
+// at the first step it cannot verify or carry out.
 void RollBack(const Journal& journal);
-// Removes what a finished install kept for its undo (the former versions of stock files).
+// Removes what a finished install kept for its undo (the former versions of stock files);
+// throws when one of them cannot be removed.
 void FinishCommitted(const Journal& journal);
 
 } // namespace tessera

@@ -440,8 +440,14 @@ void CreateFolder(const std::string& path)
 void RemoveFolder(const std::string& path)
 {
     detail::CountOperation("remove the folder", path);
-    if (::rmdir(NativePath(path).c_str()) != 0)
+    if (::rmdir(NativePath(path).c_str()) != 0) {
+        if (errno == ENOTEMPTY || errno == EEXIST) {
+            std::string shown = path;
+            std::replace(shown.begin(), shown.end(), '\\', '/');
+            throw TesseraError(ErrorKind::AlreadyExists, "Cannot remove the folder " + shown + ": it is not empty", path);
+        }
         ThrowErrno("remove the folder", path);
+    }
 }
 
 void RemoveTree(const std::string& path)
@@ -682,6 +688,7 @@ std::int64_t FreeSpace(const std::string& path)
 
 std::string DiskOf(const std::string& path)
 {
+    detail::CountOperation("find the disk of", path);
     struct stat st {};
     if (::stat(NativePath(path).c_str(), &st) != 0)
         ThrowErrno("find the disk of", path);

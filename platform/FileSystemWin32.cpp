@@ -336,8 +336,14 @@ void CreateFolder(const std::string& path)
 void RemoveFolder(const std::string& path)
 {
     detail::CountOperation("remove the folder", path);
-    if (!::RemoveDirectoryW(Wide(path).c_str()))
+    if (!::RemoveDirectoryW(Wide(path).c_str())) {
+        if (::GetLastError() == ERROR_DIR_NOT_EMPTY) {
+            std::string shown = path;
+            std::replace(shown.begin(), shown.end(), '/', '\\');
+            throw TesseraError(ErrorKind::AlreadyExists, "Cannot remove the folder " + shown + ": it is not empty", path);
+        }
         ThrowLastError("remove the folder", path);
+    }
 }
 
 void RemoveTree(const std::string& path)
@@ -468,6 +474,7 @@ std::vector<std::string> ListFiles(const std::string& folder)
 
 std::string DiskOf(const std::string& path)
 {
+    detail::CountOperation("find the disk of", path);
     wchar_t volume[MAX_PATH + 1] = {};
     if (!::GetVolumePathNameW(Wide(path).c_str(), volume, MAX_PATH + 1))
         ThrowLastError("find the disk of", path);

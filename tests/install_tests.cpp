@@ -11,7 +11,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <random>
 
 using namespace tessera;
@@ -305,72 +304,6 @@ TEST_F(Install, FailedChecksChangeNothing)
         EXPECT_TRUE(window.installEnabled && window.browseEnabled);
         EXPECT_EQ(window.pointer, Pointer::Default);
     }
-}
-
-// The k-th write, rename, copy, truncate or flush fails, for every k until the install gets
-// through: after each failure the game folder is byte-identical to before.
-TEST_F(Install, EveryFailurePointRollsBackCompletely)
-{
-    // Stock files with a .old already: one spelt as the list has it, one as a CD leaves it.
-    const auto prepare = [](const std::string& folder) {
-        fs::WriteWholeFile(folder + "models/hud.txd.old", ToBytes("earlier backup"));
-        fs::WriteWholeFile(folder + "data/HANDLING.CFG", ToBytes("handling from a CD"));
-        fs::WriteWholeFile(folder + "data/handling.cfg.old", ToBytes("first handling"));
-    };
-    prepare(game);
-    const std::vector<PackageEntry> entries = {
-        {"american.gxt", Pattern(700, 1)},       // stock, first backup
-        {"car.dff", Pattern(3000, 2)},           // replaces an entry
-        {"new.dff", Pattern(10, 3)},             // new entry
-        {"car.txd", Pattern(5000, 4)},           // second archive
-        {"handling.cfg", Pattern(30, 7)},        // stock with a .old, its name on disk in capitals
-        {"hud.txd", Pattern(20, 5)},             // stock with an existing .old
-        {"readme.txt", Pattern(40, 8)},          // stock missing with its folder: made, nothing kept
-        {"readme_french.txt", Pattern(50, 9)},   // the same folder, made once
-        {"zz.ifp", Pattern(2048, 6)},
-    };
-    WritePackage(root / "mod", entries);
-    const Snapshot before = TakeSnapshot(game);
-
-    long k = 1;
-    for (;; ++k) {
-        ASSERT_LT(k, 1000) << "the install never got through";
-        window = RecordingWindowServices();
-        fs::faults::Arm(k, k % 2 ? ErrorKind::DiskFull : ErrorKind::AccessDenied);
-        const InstallResult result = InstallPackage(root / "mod.zpk", settings, window, options);
-        const bool fired = fs::faults::Fired();
-        fs::faults::Disarm();
-        if (!fired) {
-            ASSERT_EQ(result, InstallResult::Installed);
-            break;
-        }
-        SCOPED_TRACE("failure point " + std::to_string(k));
-        ASSERT_EQ(result, InstallResult::Failed);
-        ASSERT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
-        ASSERT_EQ(window.messages.back().title, "Install failed");
-        ASSERT_TRUE(Leftovers(options.journalFolder).empty());
-    }
-    std::cout << "[ faults   ] " << k - 1 << " failure points rolled back\n";
-    EXPECT_GT(k, 15);
-
-    // The end state is exactly that of an install that met no fault.
-    TempDir clean;
-    const std::string cleanGame = MakeGameFolder(clean.Path());
-    prepare(cleanGame);
-    store.SaveSetting("Tessera", "Settings", "GTA3Path", cleanGame);
-    settings.LoadSettings();
-    ASSERT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Installed);
-    EXPECT_EQ(DescribeDifferences(TakeSnapshot(cleanGame), TakeSnapshot(game)), "");
-    EXPECT_EQ(ReadFile(game + "text/american.gxt"), Pattern(700, 1));
-    EXPECT_EQ(ReadText(game + "text/american.gxt.old"), "stock american.gxt");
-    EXPECT_EQ(ReadText(game + "models/hud.txd.old"), "earlier backup");
-    const Snapshot after = TakeSnapshot(game);
-    EXPECT_EQ(after.at("data/HANDLING.CFG"), Pattern(30, 7));
-    EXPECT_EQ(after.at("data/handling.cfg.old"), ToBytes("first handling"));
-    EXPECT_EQ(after.count("data/handling.cfg"), 0u);
-    EXPECT_EQ(after.at("readme/readme.txt"), Pattern(40, 8));
-    EXPECT_EQ(after.at("readme/readme_french.txt"), Pattern(50, 9));
-    EXPECT_EQ(after.count("readme/readme.txt.old"), 0u);
 }
 
 // Packages that would make the install write far more than they hold, or that claim gigabytes

@@ -1,0 +1,440 @@
+// The all-or-nothing promise under faults: every call of the file-system services failing in
+// turn (once, or for good as when a drive goes away) during an install and during a recovery,
+// every bit flip and truncation of a real journal, aliased spellings of one game folder and
+// links planted where the install or extract writes. After each, the game folder is exactly as
+// before or as after the install, or the journal is kept and a recovery then makes it so.
+#include "FileSystem.h"
+#include "InstallPackage.h"
+#include "Journal.h"
+#include "RecordingServices.h"
+#include "TestSupport.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+
+using namespace tessera;
+using namespace tessera::test;
+
+namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class Rollback : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Scratch folders that a fault keeps from being removed stay inside this test's folder.
+        if (const char* tmp = std::getenv("TMPDIR"))
+            savedTmp = tmp;
+        fs::CreateFolder(root / "tmp");
+        ::setenv("TMPDIR", (root / "tmp").c_str(), 1);
+        fs::faults::SkipFlushes(true);
+        options.journalFolder = root / "journal/";
+        game = root / "game/";
+        pristine = MakePristine();
+        Restore(pristine);
+        store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
+        settings.LoadSettings();
+    }
+
+    void TearDown() override
+    {
+        fs::faults::Disarm();
+        fs::faults::SkipFlushes(false);
+        if (savedTmp.empty())
+            ::unsetenv("TMPDIR");
+        else
+            ::setenv("TMPDIR", savedTmp.c_str(), 1);
+    }
+
+    // The small game folder, with a stock file named in upper case as CD installs leave them
+    // and a stock file whose backup exists already.
+    Snapshot MakePristine()
+    {
+        TempDir source;
+        const std::string g = MakeGameFolder(source.Path());
+        fs::CreateFolder(g + "AUDIO");
+        WriteFile(g + "AUDIO/A1_A.WAV", ToBytes("stock a1_a.wav"));
+        WriteFile(g + "models/hud.txd.old", ToBytes("earlier backup"));
+        return TakeSnapshot(g);
+    }
+
+    // The game folder itself stays: its identity keys the journal.
+    void Restore(const Snapshot& state)
+    {
+        if (fs::FolderExists(game))
+            for (const std::string& path : Tree(game))
+                if (std::count(path.begin(), path.end(), '/') <= (path.back() == '/' ? 1 : 0))
+                    fs::RemoveTree(game + path);
+        fs::CreateFolders(game);
+        for (const auto& [path, bytes] : state) {
+            if (path.back() == '/')
+                fs::CreateFolders(game + path);
+            else
+                WriteFile(game + path, bytes);
+        }
+    }
+
+    std::string JournalFile() { return JournalPath(options.journalFolder, game); }
+    bool JournalKept() { return fs::FileExists(JournalFile()); }
+    std::vector<std::string> JournalFolderFiles()
+    {
+        return fs::FolderExists(options.journalFolder) ? fs::ListFiles(options.journalFolder) : std::vector<std::string>{};
+    }
+
+    InstallResult Install(RecordingWindowServices& window)
+    {
+        return InstallPackage(root / "mod.zpk", settings, window, options);
+    }
+
+    RecoveryReport Recover(RecordingWindowServices& window) { return RecoverInterruptedInstalls(window, game, options); }
+
+    // The representative package: every kind of change an install makes.
+    void WriteRepresentativePackage()
+    {
+        WritePackage(root / "mod", {
+            {"a1_a.wav", Pattern(300, 9)},       // stock, named in upper case on the disk
+            {"american.gxt", Pattern(700, 1)},   // stock, first backup
+            {"car.dff", Pattern(3000, 2)},       // replaces an archive entry
+            {"car.txd", Pattern(5000, 4)},       // second archive
+            {"hud.txd", Pattern(20, 5)},         // stock with an existing .old
+            {"new.dff", Pattern(10, 3)},         // new entry
+            {"zz.ifp", Pattern(2048, 6)},
+            {"handling.cfg", Pattern(30, 7)},        // stock with a .old, its name on disk in capitals
+            {"readme.txt", Pattern(40, 8)},          // stock missing with its folder: made, nothing kept
+            {"readme_french.txt", Pattern(50, 9)},   // the same folder, made once
+        });
+        WriteFile(game + "data/HANDLING.CFG", ToBytes("handling from a CD"));
+        WriteFile(game + "data/handling.cfg.old", ToBytes("first handling"));
+        pristine = TakeSnapshot(game);
+    }
+
+    // The state a persistent fault leaves midway through an install: the game folder half
+    // changed, with the journal of the install.
+    std::pair<Snapshot, Bytes> Interrupted()
+    {
+        RecordingWindowServices window;
+        fs::faults::Arm(1'000'000, ErrorKind::Io);
+        EXPECT_EQ(Install(window), InstallResult::Installed);
+        const long calls = fs::faults::Counted();
+        fs::faults::Disarm();
+        Restore(pristine);
+        fs::faults::Arm(calls * 3 / 4, ErrorKind::Io, fs::faults::Mode::Persistent);
+        EXPECT_EQ(Install(window), InstallResult::Failed);
+        fs::faults::Disarm();
+        EXPECT_TRUE(JournalKept());
+        const Snapshot half = TakeSnapshot(game);
+        EXPECT_NE(DescribeDifferences(pristine, half), "");
+        return {half, ReadFile(JournalFile())};
+    }
+
+    TempDir root;
+    std::string savedTmp;
+    std::string game;
+    Snapshot pristine;
+    MemorySettingsStore store;
+    modMain settings{store};
+    InstallOptions options;
+};
+
+const char* ModeName(fs::faults::Mode mode) { return mode == fs::faults::Mode::Once ? "once" : "persistent"; }
+
+} // namespace
+
+// Over every k, each call failing once and each failing for good: the install ends whole (the
+// game folder as before, or installed), or it keeps its journal, says the folder still needs
+// recovery, and a recovery without faults then ends whole. Never a third outcome.
+TEST_F(Rollback, EveryFailurePointOfAnInstallEndsWholeOrRecoverable)
+{
+    WriteRepresentativePackage();
+    RecordingWindowServices clean;
+    ASSERT_EQ(Install(clean), InstallResult::Installed);
+    const Snapshot installed = TakeSnapshot(game);
+    EXPECT_TRUE(Has(DescribeDifferences(pristine, installed), "AUDIO/A1_A.WAV.old"));
+    EXPECT_EQ(installed.at("data/HANDLING.CFG"), Pattern(30, 7));
+    EXPECT_EQ(installed.at("data/handling.cfg.old"), ToBytes("first handling"));
+    EXPECT_EQ(installed.count("data/handling.cfg"), 0u);
+    EXPECT_EQ(installed.at("readme/readme_french.txt"), Pattern(50, 9));
+    EXPECT_EQ(installed.count("readme/readme.txt.old"), 0u);
+
+    std::map<std::string, long> points;
+    int recovered = 0;
+    for (const auto mode : {fs::faults::Mode::Once, fs::faults::Mode::Persistent}) {
+        for (long k = 1;; ++k) {
+            ASSERT_LT(k, 5000) << "the install never got through";
+            SCOPED_TRACE(std::string(ModeName(mode)) + " failure at call " + std::to_string(k));
+            Restore(pristine);
+            RecordingWindowServices window;
+            fs::faults::Arm(k, k % 3 == 0 ? ErrorKind::DiskFull : k % 3 == 1 ? ErrorKind::Io : ErrorKind::AccessDenied, mode);
+            const InstallResult result = Install(window);
+            const bool fired = fs::faults::Fired();
+            fs::faults::Disarm();
+            if (!fired) {
+                ASSERT_EQ(result, InstallResult::Installed);
+                ASSERT_EQ(DescribeDifferences(installed, TakeSnapshot(game)), "");
+                points[ModeName(mode)] = k - 1;
+                break;
+            }
+            const Snapshot after = TakeSnapshot(game);
+            const std::string text = window.messages.empty() ? std::string() : window.messages.back().text;
+            if (result == InstallResult::Failed) {
+                ASSERT_EQ(window.messages.back().title, "Install failed");
+                ASSERT_TRUE(window.installEnabled && window.browseEnabled);
+                if (JournalKept()) {
+                    ASSERT_TRUE(Has(text, "still needs recovery")) << text;
+                    ASSERT_FALSE(Has(text, "as it was")) << text;
+                } else {
+                    ASSERT_TRUE(Has(text, "The game folder was left as it was.")) << text;
+                    ASSERT_EQ(DescribeDifferences(pristine, after), "");
+                }
+            } else if (!JournalKept()) {
+                ASSERT_EQ(DescribeDifferences(installed, after), "");
+            }
+            // Whatever is left in the journal folder, a recovery without faults finishes.
+            if (!JournalFolderFiles().empty()) {
+                RecordingWindowServices again;
+                const RecoveryReport report = Recover(again);
+                ASSERT_TRUE(report.Clean()) << (again.messages.empty() ? "" : again.messages.back().text);
+                ASSERT_EQ(JournalFolderFiles(), std::vector<std::string>{});
+                const Snapshot now = TakeSnapshot(game);
+                if (result == InstallResult::Installed) {
+                    ASSERT_EQ(DescribeDifferences(installed, now), "");
+                } else if (DescribeDifferences(installed, now) != "") {
+                    ASSERT_EQ(DescribeDifferences(pristine, now), "");
+                }
+                ++recovered;
+            }
+        }
+    }
+    std::cout << "[ faults   ] install: " << points["once"] << " calls failing once, " << points["persistent"]
+              << " failing for good; " << recovered << " ended in a recovery, nothing lost\n";
+    EXPECT_GT(points["once"], 100);
+}
+
+// The same over a recovery of a half-done install: it finishes, or keeps the journal and says
+// so; an I/O failure never sets a journal aside as damaged.
+TEST_F(Rollback, EveryFailurePointOfARecoveryEndsWholeOrRecoverable)
+{
+    WriteRepresentativePackage();
+    const auto [half, journalBytes] = Interrupted();
+
+    std::map<std::string, long> points;
+    for (const auto mode : {fs::faults::Mode::Once, fs::faults::Mode::Persistent}) {
+        for (long k = 1;; ++k) {
+            ASSERT_LT(k, 5000) << "the recovery never got through";
+            SCOPED_TRACE(std::string(ModeName(mode)) + " failure at call " + std::to_string(k));
+            Restore(half);
+            WriteFile(JournalFile(), journalBytes);
+            RecordingWindowServices window;
+            fs::faults::Arm(k, k % 2 ? ErrorKind::Io : ErrorKind::AccessDenied, mode);
+            RecoveryReport report;
+            try {
+                report = Recover(window);
+            } catch (const TesseraError&) {
+                report.pending = 1;   // the journal folder itself could not be looked at
+            }
+            const bool fired = fs::faults::Fired();
+            fs::faults::Disarm();
+            if (!fired) {
+                ASSERT_EQ(report.rolledBack, 1);
+                ASSERT_EQ(DescribeDifferences(pristine, TakeSnapshot(game)), "");
+                points[ModeName(mode)] = k - 1;
+                break;
+            }
+            for (const std::string& name : JournalFolderFiles())
+                ASSERT_FALSE(Has(name, "damaged")) << name;
+            if (!JournalKept()) {
+                ASSERT_EQ(DescribeDifferences(pristine, TakeSnapshot(game)), "");
+                ASSERT_EQ(report.rolledBack, 1);
+                continue;
+            }
+            ASSERT_FALSE(report.Clean());
+            for (const auto& m : window.messages)
+                ASSERT_FALSE(Has(m.text, "as it was")) << m.text;
+            RecordingWindowServices again;
+            ASSERT_EQ(Recover(again).rolledBack, 1) << (again.messages.empty() ? "" : again.messages.back().text) << "\nfirst: "
+                                                    << (window.messages.empty() ? "" : window.messages.back().text);
+            ASSERT_EQ(DescribeDifferences(pristine, TakeSnapshot(game)), "");
+            ASSERT_FALSE(JournalKept());
+        }
+    }
+    std::cout << "[ faults   ] recovery: " << points["once"] << " calls failing once, " << points["persistent"]
+              << " failing for good, nothing lost\n";
+    EXPECT_GT(points["once"], 20);
+}
+
+// Every single-bit flip and every truncation of a real journal: the recovery restores the
+// game folder exactly, or refuses the journal, sets it aside and changes nothing.
+TEST_F(Rollback, DamagedJournalsAreNeverApplied)
+{
+    WritePackage(root / "mod", {{"a1_a.wav", Pattern(300, 9)}, {"car.dff", Pattern(3000, 2)}});
+    const auto [half, journalBytes] = Interrupted();
+
+    int flips = 0, cuts = 0, restored = 0;
+    Restore(half);
+    auto attempt = [&](const Bytes& journal, const std::string& what) {
+        SCOPED_TRACE(what);
+        WriteFile(JournalFile(), journal);
+        RecordingWindowServices window;
+        const RecoveryReport report = Recover(window);
+        const Snapshot after = TakeSnapshot(game);
+        const std::vector<std::string> left = JournalFolderFiles();
+        if (report.rolledBack == 1) {
+            ++restored;
+            ASSERT_EQ(DescribeDifferences(pristine, after), "");
+            ASSERT_TRUE(left.empty());
+            Restore(half);
+            return;
+        }
+        ASSERT_EQ(report.refused, 1);
+        ASSERT_EQ(DescribeDifferences(half, after), "");
+        ASSERT_EQ(left, std::vector<std::string>{BaseName(JournalFile()) + ".damaged"});
+        ASSERT_TRUE(Has(window.messages.at(0).text, "was not applied")) << window.messages.at(0).text;
+        fs::DeleteFile(options.journalFolder + left[0]);
+    };
+    for (std::size_t bit = 0; bit < journalBytes.size() * 8; ++bit, ++flips) {
+        Bytes flipped = journalBytes;
+        flipped[bit / 8] ^= static_cast<std::byte>(1u << (bit % 8));
+        attempt(flipped, "bit " + std::to_string(bit) + " flipped");
+        if (HasFatalFailure())
+            return;
+    }
+    for (std::size_t length = 0; length < journalBytes.size(); ++length, ++cuts) {
+        attempt(Slice(journalBytes, 0, length), "cut to " + std::to_string(length) + " bytes");
+        if (HasFatalFailure())
+            return;
+    }
+    std::cout << "[ faults   ] journal: " << flips << " bit flips and " << cuts << " truncations, " << restored
+              << " restored exactly, the rest refused with nothing changed\n";
+}
+
+// Journals whose checksums hold but whose paths lead out of the game folder, or through a link
+// in it: refused whole, nothing outside touched.
+TEST_F(Rollback, JournalsThatLeadOutsideAreRefusedWhole)
+{
+    fs::CreateFolder(root / "outside");
+    WriteFile(root / "outside/victim.img", Pattern(4096, 1));
+    WriteFile(root / "outside/victim.dir", Pattern(64, 2));
+    WriteFile(root / "outside/victim.txt.old", ToBytes("not the game's"));
+    const Snapshot outside = TakeSnapshot(root / "outside/");
+    struct Case {
+        const char* why;
+        JournalOp op;
+        std::function<void()> plant;
+    };
+    JournalOp up;
+    up.path = game + "../outside/victim.txt";
+    JournalOp archiveUp;
+    archiveUp.kind = JournalOp::Kind::Archive;
+    archiveUp.path = game + "models/../../outside/victim";
+    JournalOp notAnArchive = archiveUp;
+    notAnArchive.path = game + "data/default";
+    JournalOp throughLink = archiveUp;
+    throughLink.path = game + "models\\gta3";
+    const std::vector<Case> cases = {
+        {"a stock path that climbs out", up, [] {}},
+        {"an archive path that climbs out", archiveUp, [] {}},
+        {"an archive that is no game archive", notAnArchive, [] {}},
+        {"a game archive that is a link to a file outside", throughLink, [&] {
+             fs::DeleteFile(game + "models/gta3.img");
+             ASSERT_EQ(::symlink((root / "outside/victim.img").c_str(), (game + "models/gta3.img").c_str()), 0);
+         }},
+        {"a game folder that is a link to a folder outside", throughLink, [&] {
+             fs::RemoveTree(game + "models");
+             ASSERT_EQ(::symlink((root / "outside").c_str(), (game + "models").c_str()), 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Restore(pristine);
+        c.plant();
+        const Snapshot before = TakeSnapshot(game);
+        Journal journal;
+        journal.gameFolder = game;
+        journal.ops.push_back(c.op);
+        fs::CreateFolders(options.journalFolder);
+        WriteJournal(JournalFile(), journal);
+        RecordingWindowServices window;
+        EXPECT_EQ(Recover(window).refused, 1);
+        EXPECT_EQ(DescribeDifferences(outside, TakeSnapshot(root / "outside/")), "");
+        EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+        fs::RemoveTree(options.journalFolder);
+    }
+}
+
+// One lock and one journal per folder, whatever its spelling: an install through any other
+// spelling of a folder being installed into is refused, and changes nothing.
+TEST_F(Rollback, AliasedSpellingsShareOneLock)
+{
+    fs::CreateFolder(root / "tmp/inner");
+    ASSERT_EQ(::symlink((root / "game").c_str(), (root / "alias").c_str()), 0);
+    const std::string journal = JournalFile();
+    fs::CreateFolders(options.journalFolder);
+    const fs::ExclusiveLock running(journal + ".lock");
+    ASSERT_TRUE(running.Held());
+    WritePackage(root / "mod", {{"default.dat", ToBytes("new")}});
+    for (const std::string& spelling : {game + "./", root.Path() + "/game/", root / "tmp/../game/", root / "tmp/inner/../../game",
+                                        root / "alias/", root / "GAME/"}) {
+        SCOPED_TRACE(spelling);
+        if (!fs::FolderExists(spelling))
+            continue;   // letter case is resolved only where the disk has no exact match
+        EXPECT_EQ(JournalPath(options.journalFolder, spelling), journal);
+        store.SaveSetting("Tessera", "Settings", "GTA3Path", spelling);
+        settings.LoadSettings();
+        RecordingWindowServices window;
+        EXPECT_EQ(Install(window), InstallResult::Failed);
+        EXPECT_TRUE(Has(window.messages.at(0).text, "is running")) << window.messages.at(0).text;
+        EXPECT_EQ(DescribeDifferences(pristine, TakeSnapshot(game)), "");
+    }
+}
+
+// Links planted where an install or extract creates a file are never written through: the
+// step fails, the file the link points at is untouched and the game folder is as it was.
+TEST_F(Rollback, PlantedLinksAreNeverWrittenThrough)
+{
+    WriteFile(root / "victim", ToBytes("precious"));
+    WritePackage(root / "mod", {{"default.dat", ToBytes("evil")}, {"car.dff", ToBytes("evil car")}});
+    ASSERT_EQ(::symlink((root / "victim").c_str(), (game + "data/default.dat.tessera-new").c_str()), 0);
+    const Snapshot before = TakeSnapshot(game);
+    RecordingWindowServices window;
+    EXPECT_EQ(Install(window), InstallResult::Failed);
+    EXPECT_TRUE(Has(window.messages.at(0).text, "link")) << window.messages.at(0).text;
+    EXPECT_EQ(ReadText(root / "victim"), "precious");
+    EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+
+    // A plain leftover of a dead install is no obstacle: it is removed and the install goes on.
+    fs::DeleteFile(game + "data/default.dat.tessera-new");
+    WriteFile(game + "data/default.dat.tessera-new", ToBytes("leftover"));
+    EXPECT_EQ(Install(window), InstallResult::Installed);
+    EXPECT_EQ(ReadText(game + "data/default.dat"), "evil");
+    EXPECT_FALSE(fs::PathExists(game + "data/default.dat.tessera-new"));
+
+    // extract: a link in the output folder named like an entry.
+    fs::CreateFolder(root / "out");
+    ASSERT_EQ(::symlink((root / "victim").c_str(), (root / "out/car.dff").c_str()), 0);
+    modArchive archive;
+    archive.ReadDirectory(root / "mod");
+    EXPECT_THROW(for (const auto& entry : archive.colImgFiles()) archive.ExtractEntry(*entry, root / "out/"), TesseraError);
+    EXPECT_EQ(ReadText(root / "victim"), "precious");
+}
+
+// The first backup never replaces: a .old that a look missed stays the game's original.
+TEST_F(Rollback, FirstBackupNeverReplacesAnOriginal)
+{
+    WriteFile(root / "a", ToBytes("game"));
+    WriteFile(root / "a.old", ToBytes("original"));
+    try {
+        fs::RenameNoReplace(root / "a", root / "a.old");
+        FAIL() << "the rename replaced the backup";
+    } catch (const TesseraError& e) {
+        EXPECT_EQ(e.Kind(), ErrorKind::AlreadyExists);
+    }
+    EXPECT_EQ(ReadText(root / "a.old"), "original");
+    EXPECT_EQ(ReadText(root / "a"), "game");
+}
