@@ -47,8 +47,12 @@ protected:
         store.SaveSetting("Tessera", "Settings", "GTA3Path", folder);
         modMain settings(store);
         settings.LoadSettings();
-        return fs::PathExists(source) && EndsWith(source, ".zpk") ? InstallPackage(source, settings, w, options)
-                                                                 : InstallDownload(source, settings, w, options, {from, {}});
+        bool package = false;
+        {
+            const fs::faults::Suspend quiet;   // the test's own look is no call of the install's
+            package = fs::PathExists(source) && EndsWith(source, ".zpk");
+        }
+        return package ? InstallPackage(source, settings, w, options) : InstallDownload(source, settings, w, options, {from, {}});
     }
 
     // What installs left in the temporary folder, beside the tests' own folders.
@@ -332,6 +336,19 @@ TEST_F(Download, EveryFailurePointWhileUnpackingLeavesEverythingAsItWas)
             break;
         }
         SCOPED_TRACE("failure point " + std::to_string(k));
+        if (result == InstallResult::Installed) {
+            // The failure fell in the clean-up after the install stood, which the next recovery
+            // finishes; the game folder goes back for the next point.
+            RecordingWindowServices quiet;
+            ASSERT_TRUE(RecoverInterruptedInstalls(quiet, game, options).Clean());
+            for (const std::string& path : Tree(game))
+                if (path.back() != '/' && !before.count(path))
+                    fs::DeleteFile(game + path);
+            for (const auto& [path, bytes] : before)
+                if (path.back() != '/')
+                    WriteFile(game + path, bytes);
+            continue;
+        }
         ASSERT_EQ(result, InstallResult::Failed);
         ASSERT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
         ASSERT_EQ(window.messages.back().title, "Install failed");
