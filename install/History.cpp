@@ -497,8 +497,8 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
         fs::FlushFolder(folder);
         return pending;
     } catch (...) {
-        // Nothing of a record that never counted may stay behind.
-        fs::faults::Suspend noFaults;
+        // Nothing of a record that never counted may stay behind; what cannot go now is
+        // removed by the settling after the install's rollback or recovery.
         try {
             DeleteInstallFiles(folder, r.id, ".pending");
         } catch (const std::exception&) {
@@ -687,13 +687,17 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
         fs::FlushFiles(formers);
         Journal journal = ReadJournal(RecordPath(folder, record.id, "journal"));
         journal.committed = false;
-        WriteJournal(journalPath, journal);
-        placed = true;
+        VerifyGameFolder(journalPath, journal);
+        WriteJournal(journalPath, journal, &placed);
         RollBack(journal);
+        // The game folder is as it was before the install: record it. A failure from here
+        // on leaves the journal, whose recovery rolls back again (changing nothing) and
+        // settles the history the same way.
+        SettleHistory(folder, false);
+        fs::DeleteFile(journalPath);
     } catch (...) {
         if (!placed) {
             // Nothing of the game folder was changed: take back the preparations.
-            fs::faults::Suspend noFaults;
             try {
                 for (const std::string& former : formers)
                     DeleteIfThere(former);
@@ -704,9 +708,12 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
         }
         throw;
     }
-    fs::faults::Suspend noFaults;   // the game folder is as it was before the install: record it
-    SettleHistory(folder, false);
-    fs::DeleteFile(journalPath);
+    try {
+        fs::FlushFolder(FolderOf(journalPath));
+    } catch (const TesseraError&) {
+        // Every step is done; a journal that comes back after a power loss is rolled back
+        // again, which changes nothing.
+    }
 }
 
 // ---- What the console and the desktop program tell
@@ -890,7 +897,12 @@ bool TakeBackChain(const LockedHistory& locked, const std::vector<const HistoryR
             TakeBack(locked.Folder(), locked.JournalPathText(), r);
         } catch (const std::exception& e) {
             tell("Taking back install " + Label(r) + " failed: " + e.what(), true);
-            tell(fs::FileExists(locked.JournalPathText()) ? "It is finished by tessera-cli recover." : "That install is still in place.", true);
+            bool journalLeft = true;   // when it cannot be told, a recover does no harm
+            try {
+                journalLeft = fs::FileExists(locked.JournalPathText());
+            } catch (const TesseraError&) {
+            }
+            tell(journalLeft ? "It is finished by tessera-cli recover." : "That install is still in place.", true);
             return false;
         }
         tell("Took back install " + Label(r), false);
