@@ -322,6 +322,7 @@ TEST_F(Rollback, JournalsThatLeadOutsideAreRefusedWhole)
     WriteFile(root / "outside/victim.img", Pattern(4096, 1));
     WriteFile(root / "outside/victim.dir", Pattern(64, 2));
     WriteFile(root / "outside/victim.txt.old", ToBytes("not the game's"));
+    fs::CreateFolder(root / "outside/empty");
     const Snapshot outside = TakeSnapshot(root / "outside/");
     struct Case {
         const char* why;
@@ -337,8 +338,16 @@ TEST_F(Rollback, JournalsThatLeadOutsideAreRefusedWhole)
     notAnArchive.path = game + "data/default";
     JournalOp throughLink = archiveUp;
     throughLink.path = game + "models\\gta3";
+    JournalOp madeElsewhere;   // a new file whose "made" folder is not above it
+    madeElsewhere.path = game + "readme/x.txt";
+    madeElsewhere.hadOld = madeElsewhere.existed = false;
+    madeElsewhere.madeFolders = {game + "readme/", game + "empty/"};
+    JournalOp madeUp = madeElsewhere;
+    madeUp.madeFolders = {game + "readme/../../outside/empty/"};
     const std::vector<Case> cases = {
         {"a stock path that climbs out", up, [] {}},
+        {"a made folder that is not above its file", madeElsewhere, [&] { fs::CreateFolders(game + "empty/"); }},
+        {"a made folder that climbs out", madeUp, [] {}},
         {"an archive path that climbs out", archiveUp, [] {}},
         {"an archive that is no game archive", notAnArchive, [] {}},
         {"a game archive that is a link to a file outside", throughLink, [&] {
