@@ -25,6 +25,15 @@ namespace {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// Symbolic links need a privilege on Windows: the cases that plant one run where links are plain.
+#ifdef _WIN32
+constexpr bool kLinks = false;
+int MakeLink(const std::string&, const std::string&) { return -1; }
+#else
+constexpr bool kLinks = true;
+int MakeLink(const std::string& target, const std::string& at) { return ::symlink(target.c_str(), at.c_str()); }
+#endif
+
 class Rollback : public ::testing::Test {
 protected:
     void SetUp() override
@@ -33,7 +42,7 @@ protected:
         if (const char* tmp = std::getenv("TMPDIR"))
             savedTmp = tmp;
         fs::CreateFolder(root / "tmp");
-        ::setenv("TMPDIR", (root / "tmp").c_str(), 1);
+        SetEnv("TMPDIR", (root / "tmp").c_str());
         fs::faults::SkipFlushes(true);
         options.journalFolder = root / "journal/";
         game = root / "game/";
@@ -47,10 +56,7 @@ protected:
     {
         fs::faults::Disarm();
         fs::faults::SkipFlushes(false);
-        if (savedTmp.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", savedTmp.c_str(), 1);
+        SetEnv("TMPDIR", savedTmp.empty() ? nullptr : savedTmp.c_str());
     }
 
     // The small game folder, with a stock file named in upper case as CD installs leave them
@@ -352,15 +358,17 @@ TEST_F(Rollback, JournalsThatLeadOutsideAreRefusedWhole)
         {"an archive that is no game archive", notAnArchive, [] {}},
         {"a game archive that is a link to a file outside", throughLink, [&] {
              fs::DeleteFile(game + "models/gta3.img");
-             ASSERT_EQ(::symlink((root / "outside/victim.img").c_str(), (game + "models/gta3.img").c_str()), 0);
+             ASSERT_EQ(MakeLink(root / "outside/victim.img", game + "models/gta3.img"), 0);
          }},
         {"a game folder that is a link to a folder outside", throughLink, [&] {
              fs::RemoveTree(game + "models");
-             ASSERT_EQ(::symlink((root / "outside").c_str(), (game + "models").c_str()), 0);
+             ASSERT_EQ(MakeLink(root / "outside", game + "models"), 0);
          }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
+        if (!kLinks && Has(c.why, "link"))
+            continue;
         Restore(pristine);
         c.plant();
         const Snapshot before = TakeSnapshot(game);
@@ -382,7 +390,9 @@ TEST_F(Rollback, JournalsThatLeadOutsideAreRefusedWhole)
 TEST_F(Rollback, AliasedSpellingsShareOneLock)
 {
     fs::CreateFolder(root / "tmp/inner");
-    ASSERT_EQ(::symlink((root / "game").c_str(), (root / "alias").c_str()), 0);
+    if (kLinks) {
+        ASSERT_EQ(MakeLink(root / "game", root / "alias"), 0);
+    }
     const std::string journal = JournalFile();
     fs::CreateFolders(options.journalFolder);
     const fs::ExclusiveLock running(journal + ".lock");
@@ -407,9 +417,11 @@ TEST_F(Rollback, AliasedSpellingsShareOneLock)
 // step fails, the file the link points at is untouched and the game folder is as it was.
 TEST_F(Rollback, PlantedLinksAreNeverWrittenThrough)
 {
+    if (!kLinks)
+        GTEST_SKIP() << "no symbolic links without a privilege";
     WriteFile(root / "victim", ToBytes("precious"));
     WritePackage(root / "mod", {{"default.dat", ToBytes("evil")}, {"car.dff", ToBytes("evil car")}});
-    ASSERT_EQ(::symlink((root / "victim").c_str(), (game + "data/default.dat.tessera-new").c_str()), 0);
+    ASSERT_EQ(MakeLink(root / "victim", game + "data/default.dat.tessera-new"), 0);
     const Snapshot before = TakeSnapshot(game);
     RecordingWindowServices window;
     EXPECT_EQ(Install(window), InstallResult::Failed);
@@ -426,7 +438,7 @@ TEST_F(Rollback, PlantedLinksAreNeverWrittenThrough)
 
     // extract: a link in the output folder named like an entry.
     fs::CreateFolder(root / "out");
-    ASSERT_EQ(::symlink((root / "victim").c_str(), (root / "out/car.dff").c_str()), 0);
+    ASSERT_EQ(MakeLink(root / "victim", root / "out/car.dff"), 0);
     modArchive archive;
     archive.ReadDirectory(root / "mod");
     EXPECT_THROW(for (const auto& entry : archive.colImgFiles()) archive.ExtractEntry(*entry, root / "out/"), TesseraError);

@@ -211,7 +211,7 @@ TEST_F(SharingInstall, AReaderOfTheJournalDoesNotUndoTheInstall)
 // Recovery started while an install is writing: it says the install is running and leaves it.
 TEST_F(SharingInstall, RecoveryDuringAnInstallSaysItIsStillRunning)
 {
-    std::optional<int> recovered;
+    std::optional<RecoveryReport> recovered;
     RecordingWindowServices other;
     window.onDoEvents = [&] {
         if (!recovered && !JournalFile().empty()) {
@@ -222,7 +222,7 @@ TEST_F(SharingInstall, RecoveryDuringAnInstallSaysItIsStillRunning)
     };
     EXPECT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Installed);
     ASSERT_TRUE(recovered.has_value());
-    EXPECT_EQ(*recovered, 0);
+    EXPECT_EQ(recovered->rolledBack, 0);
     ASSERT_EQ(other.messages.size(), 1u);
     EXPECT_EQ(other.messages[0].title, "Install running");
     EXPECT_NE(other.messages[0].text.find("still running"), std::string::npos) << other.messages[0].text;
