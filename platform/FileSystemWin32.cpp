@@ -86,16 +86,41 @@ DWORD Attributes(const std::string& path)
     return a;
 }
 
+// The path with its last component spelled as it is on disk: the system finds a name in any
+// letter case, and this tells which one the disk holds. Unchanged when nothing has that name.
+std::string WithLeafAsOnDisk(const std::string& path)
+{
+    const auto slash = path.find_last_of("\\/");
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string leaf = path.substr(start);
+    if (leaf.empty() || leaf == "." || leaf == ".." || leaf.back() == ':' || leaf.find_first_of("*?") != std::string::npos)
+        return path;
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = ::FindFirstFileW(Wide(path).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD err = ::GetLastError();
+        if (!IsAbsence(err) && err != ERROR_NO_MORE_FILES)
+            ThrowLastError("look for", path, err);
+        return path;
+    }
+    ::FindClose(find);
+    return path.substr(0, start) + Narrow(found.cFileName);
+}
+
 // A plain file of that name is removed for a new one; a link or folder there is an error.
-void ClearForNew(const std::string& path)
+// Returns the name to create: the removed file's own spelling, as Windows keeps the name of a
+// file that is overwritten.
+std::string ClearForNew(const std::string& path)
 {
     const DWORD a = Attributes(path);
     if (a == INVALID_FILE_ATTRIBUTES)
-        return;
+        return path;
     if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
         throw TesseraError(ErrorKind::AccessDenied, "Cannot create " + path + ": a link or folder has that name", path);
-    if (!::DeleteFileW(Wide(path).c_str()))
+    const std::string spelled = WithLeafAsOnDisk(path);
+    if (!::DeleteFileW(Wide(spelled).c_str()))
         ThrowLastError("replace", path);
+    return spelled;
 }
 
 HANDLE Handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
@@ -132,7 +157,9 @@ OVERLAPPED At(std::uint64_t offset)
 
 } // namespace
 
-std::string NativePath(const std::string& path) { return path; }
+// Windows finds a name in any letter case by itself; the last component is spelled as on disk,
+// so that callers know the name a file has there.
+std::string NativePath(const std::string& path) { return WithLeafAsOnDisk(path); }
 
 bool FileExists(const std::string& path)
 {
@@ -216,9 +243,7 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
         break;
     }
     detail::CountOperation(what, path);
-    if (mode == OpenMode::Replace)
-        ClearForNew(path);
-    const std::wstring native = Wide(path);
+    const std::wstring native = Wide(mode == OpenMode::Replace ? ClearForNew(path) : path);
     const DWORD sharing = mode == OpenMode::Read ? kReaderSharing : kWriterSharing;
     HANDLE h = INVALID_HANDLE_VALUE;
     if (!RetryWhileInUse([&] {
@@ -402,9 +427,8 @@ void CopyFile(const std::string& from, const std::string& to)
     detail::CountOperation("copy", from);
     faults::Suspend quiet;
     // The name cleared as for OpenMode::Replace, then a copy that replaces nothing.
-    ClearForNew(to);
     const std::wstring source = Wide(from);
-    const std::wstring target = Wide(to);
+    const std::wstring target = Wide(ClearForNew(to));
     if (!RetryWhileInUse([&] { return ::CopyFileW(source.c_str(), target.c_str(), TRUE) != FALSE; }))
         ThrowLastError(("copy to " + to + ":").c_str(), from);
 }

@@ -192,7 +192,7 @@ TEST_F(Install, RefusedWhileAnotherInstallIntoTheFolderRuns)
     ASSERT_TRUE(running.Held());
     const Snapshot before = TakeSnapshot(game);
     ASSERT_EQ(Run({{"default.dat", ToBytes("new")}}), InstallResult::Failed);
-    EXPECT_NE(window.messages.at(0).text.find("Another install into " + game + " is running"), std::string::npos);
+    EXPECT_NE(window.messages.at(0).text.find("Another install into " + DisplayPath(game) + " is running"), std::string::npos);
     EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
 }
 
