@@ -179,10 +179,11 @@ public:
         archive_read_set_seek_callback(a_, &ArchiveReader::SeekCallback);
         archive_read_set_skip_callback(a_, &ArchiveReader::SkipCallback);
         if (archive_read_open1(a_) != ARCHIVE_OK) {
-            RethrowFileFailure();
+            // The destructor does not run for a constructor that throws: the reader goes first.
             const std::string why = ErrorText();
             const bool unknown = why.find("Unrecognized archive format") != std::string::npos;
-            archive_read_free(a_);
+            archive_read_free(std::exchange(a_, nullptr));
+            RethrowFileFailure();
             if (unknown && !HasArchiveSignature())
                 Refuse(ErrorKind::BadArchive, ShownSource(path) + " is not a .zip, .7z or .rar archive", path);
             if (unknown)

@@ -25,7 +25,8 @@ TempDir::~TempDir()
 Bytes ToBytes(std::string_view text)
 {
     Bytes b(text.size());
-    std::memcpy(b.data(), text.data(), text.size());
+    if (!text.empty())   // an empty vector's data() may be null, which memcpy must not get
+        std::memcpy(b.data(), text.data(), text.size());
     return b;
 }
 
