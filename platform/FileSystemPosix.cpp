@@ -244,7 +244,19 @@ std::string FolderIdentity(const std::string& path)
         throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": path not found", path);
     if (!S_ISDIR(st.st_mode))
         throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": it is not a folder", path);
-    return "dev " + std::to_string(static_cast<unsigned long long>(st.st_dev)) + " inode " + std::to_string(static_cast<unsigned long long>(st.st_ino));
+    std::string identity = "dev " + std::to_string(static_cast<unsigned long long>(st.st_dev)) + " inode "
+        + std::to_string(static_cast<unsigned long long>(st.st_ino));
+#ifdef STATX_BTIME
+    // A removed folder's inode number is soon given to a new one: its birth time tells them
+    // apart, where the file system keeps one. A failure here throws rather than giving another
+    // identity, since the journal's name depends on it.
+    struct statx sx {};
+    if (::statx(AT_FDCWD, NativePath(path).c_str(), 0, STATX_BTIME, &sx) != 0)
+        ThrowErrno("look for", path);
+    if (sx.stx_mask & STATX_BTIME)
+        identity += " born " + std::to_string(sx.stx_btime.tv_sec) + "." + std::to_string(sx.stx_btime.tv_nsec);
+#endif
+    return identity;
 }
 
 std::int64_t FileLength(const std::string& path)

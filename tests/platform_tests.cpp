@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -122,6 +124,22 @@ TEST(FileSystem, LocksAreExclusiveAndLeaveNoFile)
     test::WriteFile(dir / "y.lock", test::ToBytes(""));   // left by a process that died
     EXPECT_TRUE(fs::ExclusiveLock(dir / "y.lock").Held());
     EXPECT_FALSE(fs::PathExists(dir / "y.lock"));
+}
+
+// A folder's identity is the same for every spelling of it, and never that of a removed
+// folder whose number the disk gave to a new one (journals and histories are keyed on it).
+TEST(FileSystem, FolderIdentitiesFollowTheFolderNotItsSpelling)
+{
+    test::TempDir dir;
+    fs::CreateFolder(dir / "Game");
+    EXPECT_EQ(fs::FolderIdentity(dir / "Game"), fs::FolderIdentity(dir / "game/./"));
+    EXPECT_NE(fs::FolderIdentity(dir / "Game"), fs::FolderIdentity(dir.Path()));
+    std::set<std::string> seen;
+    for (int i = 0; i < 20; ++i) {
+        fs::CreateFolder(dir / "again");
+        EXPECT_TRUE(seen.insert(fs::FolderIdentity(dir / "again")).second) << "folder " << i << " took a removed folder's identity";
+        fs::RemoveFolder(dir / "again");
+    }
 }
 
 // --- User settings store --------------------------------------------------------------------
