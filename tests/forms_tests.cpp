@@ -178,6 +178,9 @@ public:
 class Forms : public ::testing::Test {
 protected:
     void SetUp() override { game = MakeGameFolder(root.Path()); }
+    // The history goes with its game folder: where the disk gives a removed folder's number to
+    // the next one (Wine's file index is the inode), a later test's folder would inherit it.
+    void TearDown() override { fs::RemoveTree(HistoryFolder(JournalFolder({}), game)); }
 
     TempDir root;
     std::string game;
