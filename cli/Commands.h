@@ -22,5 +22,6 @@ int CmdRecover(const Args& args);
 int CmdHistory(const Args& args);
 int CmdUninstall(const Args& args);
 int CmdRestore(const Args& args);
+int CmdCompact(const Args& args);
 
 } // namespace tessera::cli

@@ -1,6 +1,7 @@
 // tessera-cli history, uninstall and restore: what is installed, and taking it back out.
 #include "Commands.h"
 
+#include "Compact.h"
 #include "ConsoleServices.h"
 #include "FileSystem.h"
 #include "History.h"
@@ -233,6 +234,64 @@ int CmdRestore(const Args& args)
             return kFailed;
         if (!o.dryRun)
             std::cout << "The game folder is as it was before install " << chain.back()->id << ".\n";
+        return kOk;
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return kFailed;
+    }
+}
+
+int CmdCompact(const Args& args)
+{
+    const Options o = Parse(args, {"--dry-run"});
+    if (!o.ok || !o.positional.empty()) {
+        std::cerr << "Usage: tessera-cli compact [--game FOLDER] [--dry-run]\n";
+        return kUsage;
+    }
+    try {
+        const std::string game = GameFolder(o.game);
+        ConsoleWindowServices console;
+        const LockedHistory locked(game, console);
+        const std::vector<ArchiveCompaction> plan = PlanCompaction(game);
+        bool refused = false;
+        for (const ArchiveCompaction& a : plan) {
+            if (!a.problem.empty()) {
+                std::cerr << "The game archive " << a.relative << " cannot be compacted: " << a.problem << ".\n";
+                refused = true;
+            }
+        }
+        if (refused) {
+            std::cerr << "Nothing was changed.\n";
+            return kFailed;
+        }
+        if (plan.empty()) {
+            std::cerr << "No game archive was found in " << ShownPath(game) << ".\n";
+            return kFailed;
+        }
+        std::int64_t total = 0;
+        for (const ArchiveCompaction& a : plan)
+            total += a.needed ? a.imgLength - a.newImgLength : 0;
+        if (!o.dryRun) {
+            try {
+                Compact(locked.Folder(), locked.JournalPathText(), game, plan);
+            } catch (const std::exception& e) {
+                std::cerr << "Compacting failed: " << e.what() << "\n";
+                bool journalLeft = true;   // when it cannot be told, a recover does no harm
+                try {
+                    journalLeft = fs::FileExists(locked.JournalPathText());
+                } catch (const TesseraError&) {
+                }
+                std::cerr << (journalLeft ? "It is finished by tessera-cli recover.\n" : "The game archives were left as they were.\n");
+                return kFailed;
+            }
+        }
+        for (const ArchiveCompaction& a : plan) {
+            if (!a.needed)
+                std::cout << a.relative << ": already compact\n";
+            else
+                std::cout << a.relative << (o.dryRun ? ": would give back " : ": gave back ") << a.imgLength - a.newImgLength << " bytes\n";
+        }
+        std::cout << (o.dryRun ? "Would give back " : "Gave back ") << total << " bytes in all.\n";
         return kOk;
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";

@@ -18,6 +18,7 @@ void Usage(std::ostream& out)
            "  history [N] [--game FOLDER] [--json]  installed mods, newest first; with N, what install N did\n"
            "  uninstall N [--game FOLDER] [--with-later] [--dry-run]  take install N back out\n"
            "  restore [--game FOLDER] [--dry-run]  take back every recorded install\n"
+           "  compact [--game FOLDER] [--dry-run]  rewrite the game archives without unused space\n"
            "  list ARCHIVE                 the records of a .dir (base, .dir, .img or .zpk)\n"
            "  extract PACKAGE.zpk FOLDER   extract every entry of a package into FOLDER\n"
            "  pack SOURCE BASE [--from FOLDER]  make BASE.zpk and BASE.dir from the game files of a folder or download\n"
@@ -73,6 +74,8 @@ int main(int argc, char** argv)
         return CmdUninstall(args);
     if (command == "restore")
         return CmdRestore(args);
+    if (command == "compact")
+        return CmdCompact(args);
     std::cerr << "tessera-cli: unknown command " << command << "\n";
     Usage(std::cerr);
     return kUsage;

@@ -2,6 +2,8 @@
 // the game folder, and taken back through the install's own journal.
 #include "History.h"
 
+#include "Compact.h"
+
 #include "Error.h"
 #include "FileSystem.h"
 #include "Text.h"
@@ -363,7 +365,34 @@ std::string Shown(std::string path)
 
 std::string Label(const HistoryRecord& r) { return std::to_string(r.id) + " (" + r.package + ", " + r.date + ")"; }
 
+// What an install wrote: its stock files, and the records it added or renamed, by position.
+std::set<std::string> Wrote(const HistoryRecord& r, bool renamedOnly)
+{
+    std::set<std::string> keys;
+    for (const HistoryFile& f : r.files) {
+        if (f.kind == HistoryFile::Kind::Stock)
+            keys.insert("stock " + Key(f.path));
+        else if (f.kind == HistoryFile::Kind::Renamed || (f.kind == HistoryFile::Kind::Added && !renamedOnly))
+            keys.insert("record " + ArchiveKey(f.path) + " " + std::to_string(f.position));
+    }
+    return keys;
+}
+
 } // namespace
+
+std::string HistoryFilePath(const std::string& folder, int id, const char* state) { return RecordPath(folder, id, state); }
+
+void WriteHistoryRecord(const std::string& path, const HistoryRecord& record) { WriteDurably(path, Format(record)); }
+
+std::string ArchiveKey(const std::string& base)
+{
+    std::string key = Key(base);
+    const auto last = key.find_last_of('/');
+    if (last == std::string::npos || last == 0)
+        return key;
+    const auto before = key.find_last_of('/', last - 1);
+    return before == std::string::npos ? key : key.substr(before + 1);
+}
 
 std::string Sha256Hex(std::span<const std::byte> data)
 {
@@ -518,7 +547,20 @@ void SettleHistory(const std::string& folder, std::optional<bool> journalCommitt
 {
     if (!fs::FolderExists(folder))
         return;
-    for (const std::string& name : fs::ListFiles(folder)) {
+    // The new versions of records that an uninstall or a compaction moved count with it: an
+    // uninstall is done when its journal was rolled back, a compaction when its was committed.
+    const std::vector<std::string> names = fs::ListFiles(folder);
+    const bool removing = std::any_of(names.begin(), names.end(), [](const std::string& n) { return IdOf(n) != 0 && EndsWith(n, ".removing"); });
+    const bool follow = removing ? journalCommitted.has_value() && !*journalCommitted : journalCommitted.value_or(false);
+    for (const std::string& name : names) {
+        if (IdOf(name) == 0 || !EndsWith(name, ".next"))
+            continue;
+        if (follow)
+            fs::RenameFile(folder + name, folder + name.substr(0, name.size() - 5));
+        else
+            fs::DeleteFile(folder + name);
+    }
+    for (const std::string& name : names) {
         const int id = IdOf(name);
         if (id == 0)
             continue;
@@ -561,40 +603,42 @@ std::vector<HistoryRecord> ReadHistory(const std::string& folder)
 
 std::vector<int> LaterInstallsInTheWay(const std::vector<HistoryRecord>& history, int id)
 {
-    // What each install touches: its stock files and the archives it added to.
-    auto touched = [](const HistoryRecord& r) {
-        std::set<std::string> keys;
-        for (const HistoryFile& f : r.files)
-            if (f.kind != HistoryFile::Kind::Refused)
-                keys.insert(Key(f.path));
-        return keys;
-    };
+    // A later install is in the way when it replaced a stock file or renamed a record that one
+    // going back wrote; an install that only added beside them can stay.
     std::set<std::string> chain;
     for (const HistoryRecord& r : history)
         if (r.id == id)
-            chain = touched(r);
+            chain = Wrote(r, false);
     std::vector<int> later;
     for (auto it = history.rbegin(); it != history.rend(); ++it) {
         if (it->id <= id)
             continue;
-        const auto keys = touched(*it);
-        if (std::any_of(keys.begin(), keys.end(), [&](const std::string& k) { return chain.count(k) != 0; })) {
+        const auto changed = Wrote(*it, true);
+        if (std::any_of(changed.begin(), changed.end(), [&](const std::string& k) { return chain.count(k) != 0; })) {
             later.push_back(it->id);
-            chain.insert(keys.begin(), keys.end());
+            const auto wrote = Wrote(*it, false);
+            chain.insert(wrote.begin(), wrote.end());
         }
     }
     return later;
 }
 
-std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain)
+std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain, const std::vector<HistoryRecord>& history)
 {
+    const std::vector<HistoryRecord>& all = history.empty() ? chain : history;
     std::vector<std::string> problems;
     std::map<std::string, std::pair<const HistoryFile*, const HistoryRecord*>> stock;   // newest writer
     std::map<std::string, const HistoryArchive*> archives;                              // newest lengths
     std::map<std::pair<std::string, std::int64_t>, std::pair<const HistoryFile*, const HistoryRecord*>> records;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {   // oldest first: newer ones win
+    std::set<std::string> chainArchives;
+    for (const HistoryRecord& r : chain)
+        for (const HistoryArchive& a : r.archives)
+            chainArchives.insert(Key(a.base));
+    for (auto it = all.rbegin(); it != all.rend(); ++it)   // oldest first: newer ones win
         for (const HistoryArchive& a : it->archives)
-            archives[Key(a.base)] = &a;
+            if (chainArchives.count(Key(a.base)))
+                archives[Key(a.base)] = &a;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         for (const HistoryFile& f : it->files) {
             if (f.kind == HistoryFile::Kind::Stock)
                 stock[Key(f.path)] = {&f, &*it};
@@ -619,7 +663,7 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain)
     std::map<std::string, std::vector<std::byte>> dirs;
     for (const auto& [key, a] : archives) {
         const HistoryRecord* owner = nullptr;
-        for (const HistoryRecord& r : chain)
+        for (const HistoryRecord& r : all)
             for (const HistoryArchive& x : r.archives)
                 if (&x == a)
                     owner = &r;
@@ -667,10 +711,16 @@ const HistoryRecord* EarlierInstallOf(const std::vector<HistoryRecord>& history,
     return nullptr;
 }
 
-void TakeBack(const std::string& folder, const std::string& journalPath, const HistoryRecord& record)
+void TakeBack(const std::string& folder, const std::string& journalPath, const HistoryRecord& given)
 {
+    // The record as it stands now: an uninstall before this one may have moved its entries.
+    const std::vector<HistoryRecord> history = ReadHistory(folder);
+    const auto found = std::find_if(history.begin(), history.end(), [&](const HistoryRecord& r) { return r.id == given.id; });
+    if (found == history.end())
+        throw TesseraError(ErrorKind::FileNotFound, "No install " + std::to_string(given.id) + " is recorded in " + Shown(folder), folder);
+    const HistoryRecord& record = *found;
     const std::string marker = RecordPath(folder, record.id, "removing");
-    std::vector<std::string> formers;
+    std::vector<std::string> formers, nexts;
     bool placed = false;
     try {
         WriteDurably(marker, std::string());
@@ -685,14 +735,15 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
             formers.push_back(former);
         }
         fs::FlushFiles(formers);
-        Journal journal = ReadJournal(RecordPath(folder, record.id, "journal"));
-        journal.committed = false;
+        // Its stock files as its own journal undoes them; its archives as they are now, less
+        // its records, with the later installs' records renumbered beside (nexts).
+        const Journal journal = UninstallJournal(folder, history, record, nexts);
         VerifyGameFolder(journalPath, journal);
         WriteJournal(journalPath, journal, &placed);
         RollBack(journal);
-        // The game folder is as it was before the install: record it. A failure from here
-        // on leaves the journal, whose recovery rolls back again (changing nothing) and
-        // settles the history the same way.
+        // The game folder is as it was before the install, less what later installs did:
+        // record it. A failure from here on leaves the journal, whose recovery rolls back
+        // again (changing nothing) and settles the history the same way.
         SettleHistory(folder, false);
         fs::DeleteFile(journalPath);
     } catch (...) {
@@ -701,6 +752,8 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
             try {
                 for (const std::string& former : formers)
                     DeleteIfThere(former);
+                for (const std::string& next : nexts)
+                    DeleteIfThere(next);
                 DeleteIfThere(marker);
             } catch (const std::exception&) {
                 // The next start settles what is left.
@@ -864,8 +917,7 @@ std::vector<const HistoryRecord*> UninstallChain(const std::vector<HistoryRecord
             if (r.id == later)
                 chain.insert(chain.begin(), &r);   // newest first
     if (!chain.empty() && !withLater) {
-        std::string line = "Install " + Label(*it) + " cannot be taken back alone: later installs changed what it wrote"
-                           " or added to the same archives:";
+        std::string line = "Install " + Label(*it) + " cannot be taken back alone: later installs changed what it wrote:";
         for (auto r = chain.rbegin(); r != chain.rend(); ++r)
             line += " " + Label(**r);
         tell(line, true);
@@ -881,7 +933,7 @@ bool TakeBackChain(const LockedHistory& locked, const std::vector<const HistoryR
     std::vector<HistoryRecord> records;
     for (const HistoryRecord* r : chain)
         records.push_back(*r);
-    const auto problems = CheckUntouched(records);
+    const auto problems = CheckUntouched(records, locked.History());
     if (!problems.empty()) {
         for (const std::string& p : problems)
             tell(p, true);

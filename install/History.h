@@ -92,13 +92,15 @@ void SettleHistory(const std::string& historyFolder, std::optional<bool> journal
 // The installs of the folder, newest first (taken-back ones left out).
 std::vector<HistoryRecord> ReadHistory(const std::string& historyFolder);
 
-// Later installs that changed a file install id wrote, or added to an archive it added to
-// (they must be taken back first), oldest first.
+// Later installs that changed what install id wrote (the same stock file, a record it added or
+// renamed), and those that changed what they wrote in turn: they must be taken back first.
+// Oldest first.
 std::vector<int> LaterInstallsInTheWay(const std::vector<HistoryRecord>& history, int id);
 
 // What is not as the chain of installs (newest first) left it, each as a message naming the
-// file; empty when the chain can be taken back.
-std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain);
+// file; empty when the chain can be taken back. The archives' lengths are those the newest
+// install of history (all recorded installs; the chain when empty) left.
+std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain, const std::vector<HistoryRecord>& history = {});
 
 // The newest recorded install that wrote what a file would now replace: the stock file at path,
 // or (entryName given) the archive entry of that name in the archive whose base is path.
@@ -106,8 +108,10 @@ const HistoryRecord* LastWriter(const std::vector<HistoryRecord>& history, const
 // The newest recorded install of the package with these hashes of its .zpk and .dir.
 const HistoryRecord* EarlierInstallOf(const std::vector<HistoryRecord>& history, const std::string& zpkHash, const std::string& dirHash);
 
-// Takes back one install, the newest of what is left in its way, under the journal at
-// journalPath: all or nothing; a crash midway is finished by the next recovery.
+// Takes back one install that no later one is in the way of (its records leave the archives
+// while later installs' records stay, renumbered), under the journal at journalPath: all or
+// nothing; a crash midway is finished by the next recovery. The later installs' records and
+// stored journals follow the records' new positions.
 void TakeBack(const std::string& historyFolder, const std::string& journalPath, const HistoryRecord& record);
 
 // ---- What the console and the desktop program tell of the history, in the same words.
@@ -175,5 +179,13 @@ std::vector<const HistoryRecord*> UninstallChain(const std::vector<HistoryRecord
 // Takes back chain (newest first) after checking it whole, telling each install taken back;
 // true when all went (dryRun: when all could go).
 bool TakeBackChain(const LockedHistory& locked, const std::vector<const HistoryRecord*>& chain, bool dryRun, const HistoryTell& tell);
+
+// ---- Records that move: an uninstall's records leave an archive, compact moves data.
+// The new version of an install's record or stored journal waits beside it (".next") until the
+// change it follows is done: promoted by SettleHistory with the change, dropped without it.
+std::string HistoryFilePath(const std::string& historyFolder, int id, const char* state);
+void WriteHistoryRecord(const std::string& path, const HistoryRecord& record);
+// The archive a base names, as a key: its last two components, in lower case ("models/gta3").
+std::string ArchiveKey(const std::string& base);
 
 } // namespace tessera

@@ -21,30 +21,82 @@ using namespace tessera::test;
 namespace {
 
 // The starting game folder: one stock file already backed up by an earlier (unrecorded) install,
-// one stock file missing with its .old there.
-std::string MakeStart(const std::string& root)
+// one stock file missing with its .old there, and archives with unused blocks between, before
+// and after their entries' data (compacted: the same entries back to back).
+std::string MakeStart(const std::string& root, bool compacted = false)
 {
     fs::CreateFolders(root);
     const std::string game = MakeGameFolder(root);
     WriteFile(game + "data/default.dat.old", ToBytes("the game's default.dat"));
     fs::RenameFile(game + "text/american.gxt", game + "text/american.gxt.old");
+    if (!compacted) {
+        WriteFile(game + "models/gta3.dir", Concat({Record(0, 2, "car.dff"), Record(4, 1, "bike.dff")}));
+        WriteFile(game + "models/gta3.img", Concat({Blocks(Pattern(3000, 11)), Pattern(4096, 99), Blocks(Pattern(100, 12)), Pattern(2048, 98)}));
+        WriteFile(game + "models/txd.dir", Record(2, 3, "car.txd"));
+        WriteFile(game + "models/txd.img", Concat({Pattern(4096, 97), Blocks(Pattern(5000, 13))}));
+    }
     return game;
+}
+
+const char* const kArchives[] = {"models/gta3", "models/txd", "anim/cuts"};
+
+// The folder as the game reads it: stock files byte for byte; each archive as its records'
+// name and size fields and data, in record order, wherever the data lies in its .img.
+Snapshot AsTheGameReadsIt(Snapshot s)
+{
+    for (const char* base : kArchives) {
+        const Bytes dir = s[std::string(base) + ".dir"], img = s[std::string(base) + ".img"];
+        Bytes contents;
+        for (std::size_t at = 0; at + kRecordSize <= dir.size(); at += kRecordSize) {
+            const DirRecord r = DecodeRecord(std::span(dir).subspan(at, kRecordSize));
+            const Bytes fields = Slice(dir, at + 4, kRecordSize - 4);
+            const auto from = std::min<std::size_t>(img.size(), static_cast<std::size_t>(r.lOffset) * kBlockSize);
+            const Bytes data = Slice(img, from, std::min<std::size_t>(img.size() - from, static_cast<std::size_t>(r.lSize) * kBlockSize));
+            contents.insert(contents.end(), fields.begin(), fields.end());
+            contents.insert(contents.end(), data.begin(), data.end());
+        }
+        s.erase(std::string(base) + ".dir");
+        s.erase(std::string(base) + ".img");
+        s[std::string(base) + " as read"] = contents;
+    }
+    return s;
+}
+
+// Why an archive is not compact: its data not right after the record before's, or unused space.
+std::string NotCompact(const Snapshot& s)
+{
+    for (const char* base : kArchives) {
+        const Bytes& dir = s.at(std::string(base) + ".dir");
+        std::int64_t blocks = 0;
+        for (std::size_t at = 0; at + kRecordSize <= dir.size(); at += kRecordSize) {
+            const DirRecord r = DecodeRecord(std::span(dir).subspan(at, kRecordSize));
+            if (r.lOffset != blocks)
+                return std::string(base) + " record " + std::to_string(at / kRecordSize) + " at block " + std::to_string(r.lOffset);
+            blocks += r.lSize;
+        }
+        if (static_cast<std::int64_t>(s.at(std::string(base) + ".img").size()) != blocks * kBlockSize)
+            return std::string(base) + ".img holds unused space";
+    }
+    return {};
 }
 
 // Packages with overlapping names, letter cases, stock files with and without .old, refused files.
 struct Package {
     std::vector<PackageEntry> entries;
-    std::set<std::string> touches;   // the stock files and archives it writes
+    // What it writes: stock files, and archive entries by name (installed again, an entry's
+    // record is set aside, which changes it).
+    std::set<std::string> touches;
 };
 
 std::vector<Package> Pool()
 {
     return {
-        {{{"car.dff", Pattern(2500, 21)}, {"hud.txd", ToBytes("hud one")}}, {"gta3", "hud"}},
-        {{{"CAR.DFF", Pattern(100, 22)}, {"default.dat", ToBytes("default two")}, {"notes.txt", ToBytes("n")}}, {"gta3", "default"}},
-        {{{"scene.dat", Pattern(5000, 23)}, {"new.txd", Pattern(10, 24)}}, {"cuts", "txd"}},
+        {{{"car.dff", Pattern(2500, 21)}, {"hud.txd", ToBytes("hud one")}}, {"gta3 car.dff", "hud"}},
+        {{{"CAR.DFF", Pattern(100, 22)}, {"default.dat", ToBytes("default two")}, {"notes.txt", ToBytes("n")}}, {"gta3 car.dff", "default"}},
+        {{{"scene.dat", Pattern(5000, 23)}, {"new.txd", Pattern(10, 24)}}, {"cuts scene.dat", "txd new.txd"}},
         {{{"ped.ifp", ToBytes("ped four")}, {"american.gxt", ToBytes("gxt four")}}, {"ped", "gxt"}},
-        {{{"Car.TXD", Pattern(4097, 25)}, {"hud.txd", ToBytes("hud five")}}, {"txd", "hud"}},
+        {{{"Car.TXD", Pattern(4097, 25)}, {"hud.txd", ToBytes("hud five")}}, {"txd car.txd", "hud"}},
+        {{{"bike.dff", Pattern(6000, 26)}, {"intro.dat", Pattern(3, 27)}}, {"gta3 bike.dff", "cuts intro.dat"}},
     };
 }
 
@@ -112,30 +164,35 @@ TEST(Sha256, KnownAnswers)
     EXPECT_EQ(Sha256Hex(Bytes(1000000, std::byte{'a'})), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
-// Random installs (reinstalls included) and uninstalls (newest, out of order refused, out of
-// order with --with-later), the folder checked after every step against the start with the
-// remaining installs made afresh; restore then gives back the starting bytes.
+// Random installs (reinstalls included), uninstalls (newest; out of order, refused only when a
+// later install changed what it wrote; with --with-later) and compactions, the folder checked
+// after every step against the start with the remaining installs made afresh, as the game reads
+// it; restore then gives back the starting bytes (compacted, once a compaction ran).
 TEST_F(History, RandomSequencesFollowTheModelAndRestoreGivesBackTheStart)
 {
     const Snapshot start = TakeSnapshot(game);
+    TempDir compactedStart;
+    const Snapshot startCompacted = TakeSnapshot(MakeStart(compactedStart / "g", true));
+    ASSERT_EQ(NotCompact(startCompacted), "");
     std::mt19937 random(20261207);
     struct Installed {
         int id;
         std::size_t package;
     };
     std::vector<Installed> installed;
-    int nextId = 1, uninstalls = 0, refusals = 0;
-    for (int step = 0; step < 24; ++step) {
+    int nextId = 1, uninstalls = 0, refusals = 0, alone = 0, compactions = 0;
+    for (int step = 0; step < 30; ++step) {
         SCOPED_TRACE("step " + std::to_string(step));
-        if (installed.empty() || random() % 100 < 55) {
+        const unsigned roll = random() % 100;
+        if (installed.empty() || roll < 50) {
             const std::size_t p = random() % pool.size();
             const auto r = Cli({"install", Mod(p)});
             ASSERT_EQ(r.status, 0) << r.err;
             installed.push_back({nextId++, p});
-        } else {
+        } else if (roll < 85) {
             const std::size_t at = random() % installed.size();
             const bool withLater = random() % 2 == 0;
-            // The later installs in the way: those writing what it, or one in the way, writes.
+            // The later installs in the way: those writing what it, or one in the way, wrote.
             std::set<std::string> touched = pool[installed[at].package].touches;
             std::set<int> gone{installed[at].id};
             for (std::size_t j = at + 1; j < installed.size(); ++j) {
@@ -157,9 +214,17 @@ TEST_F(History, RandomSequencesFollowTheModelAndRestoreGivesBackTheStart)
                 ++refusals;
             } else {
                 ASSERT_EQ(r.status, 0) << r.err;
+                if (gone.size() == 1 && at + 1 < installed.size())
+                    ++alone;
                 std::erase_if(installed, [&](const Installed& i) { return gone.count(i.id) != 0; });
                 uninstalls += static_cast<int>(gone.size());
             }
+        } else {
+            const auto r = Cli({"compact"});
+            ASSERT_EQ(r.status, 0) << r.err;
+            ASSERT_NE(r.out.find(" bytes in all.\n"), std::string::npos) << r.out;
+            ASSERT_EQ(NotCompact(TakeSnapshot(game)), "");
+            ++compactions;
         }
         std::vector<std::size_t> packages;
         std::string ids;
@@ -167,18 +232,21 @@ TEST_F(History, RandomSequencesFollowTheModelAndRestoreGivesBackTheStart)
             ids += std::to_string(it->id) + " ";
         for (const Installed& i : installed)
             packages.push_back(i.package);
-        ASSERT_EQ(DescribeDifferences(Model(packages), TakeSnapshot(game)), "");
+        ASSERT_EQ(DescribeDifferences(AsTheGameReadsIt(Model(packages)), AsTheGameReadsIt(TakeSnapshot(game))), "");
         ASSERT_EQ(HistoryIds(), ids);
     }
-    std::cout << "[ model    ] " << nextId - 1 << " installs, " << uninstalls << " taken back, " << refusals << " refused\n";
+    std::cout << "[ model    ] " << nextId - 1 << " installs, " << uninstalls << " taken back (" << alone << " alone out of order), "
+              << refusals << " refused, " << compactions << " compactions\n";
     EXPECT_GT(uninstalls, 3);
     EXPECT_GT(refusals, 0);
+    EXPECT_GT(alone, 0);
+    EXPECT_GT(compactions, 0);
 
     const auto dry = Cli({"restore", "--dry-run"});
     ASSERT_EQ(dry.status, 0) << dry.err;
     const auto r = Cli({"restore"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
+    EXPECT_EQ(DescribeDifferences(compactions > 0 ? startCompacted : start, TakeSnapshot(game)), "");
     EXPECT_EQ(HistoryIds(), "");
     // Ids are never given again.
     ASSERT_EQ(Cli({"install", Mod(0)}).status, 0);

@@ -1,0 +1,406 @@
+// Records that move: an uninstall that takes an install's records out from among later ones, and
+// compaction. Both change the game folder under the journal and write the history's new
+// versions beside the old (".next"), which count only with the change (SettleHistory).
+#include "Compact.h"
+
+#include "Error.h"
+#include "FileSystem.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+
+namespace tessera {
+
+namespace {
+
+RecordBytes RawRecord(const std::vector<std::byte>& dir, std::size_t i)
+{
+    RecordBytes r{};
+    std::copy_n(dir.begin() + static_cast<std::ptrdiff_t>(i * kRecordSize), kRecordSize, r.begin());
+    return r;
+}
+
+// The record with another lOffset; its size and name bytes untouched.
+RecordBytes WithOffset(RecordBytes r, std::int64_t offset)
+{
+    const auto v = static_cast<std::uint32_t>(offset);
+    for (std::size_t i = 0; i < 4; ++i)
+        r[i] = static_cast<std::byte>((v >> (8 * i)) & 0xff);
+    return r;
+}
+
+void DeleteIfThere(const std::string& path)
+{
+    if (fs::FileExists(path))
+        fs::DeleteFile(path);
+}
+
+std::string NextPath(const std::string& folder, int id, const char* state) { return HistoryFilePath(folder, id, state) + ".next"; }
+
+// Writes an install's record and stored journal as they must be after the change, beside them.
+void WriteNexts(const std::string& folder, const HistoryRecord& record, const std::optional<Journal>& journal,
+                std::vector<std::string>& nexts)
+{
+    const std::string recordNext = NextPath(folder, record.id, "record");
+    nexts.push_back(recordNext);
+    WriteHistoryRecord(recordNext, record);
+    if (journal) {
+        const std::string journalNext = NextPath(folder, record.id, "journal");
+        DeleteIfThere(journalNext);
+        nexts.push_back(journalNext);
+        WriteJournal(journalNext, *journal);
+    }
+}
+
+// The name spelled as on disk, so a swap puts the file back under that very name.
+std::string AsOnDisk(const std::string& path)
+{
+    const std::string native = fs::NativePath(path);
+    const auto slash = native.find_last_of("\\/");
+    return FolderOf(path) + (slash == std::string::npos ? native : native.substr(slash + 1));
+}
+
+// Blocks before record count c of an archive, compacted: prefix holds the running sums.
+std::int64_t BytesBefore(const std::vector<std::int64_t>& prefix, std::int64_t count)
+{
+    const auto c = static_cast<std::size_t>(std::clamp<std::int64_t>(count, 0, static_cast<std::int64_t>(prefix.size()) - 1));
+    return prefix[c] * kBlockSize;
+}
+
+} // namespace
+
+Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRecord>& history, const HistoryRecord& record,
+                         std::vector<std::string>& nexts)
+{
+    const Journal stored = ReadJournal(HistoryFilePath(folder, record.id, "journal"));
+    Journal journal;
+    journal.gameFolder = stored.gameFolder;
+    journal.identity = stored.identity;
+    for (const JournalOp& op : stored.ops)
+        if (op.kind == JournalOp::Kind::Stock)
+            journal.ops.push_back(op);
+
+    // What leaves each archive, and where the later installs' data begins.
+    struct Leaving {
+        std::string key;
+        std::vector<std::int64_t> removed;   // record numbers, ascending
+        std::int64_t imgBefore = 0;          // where the install's data began
+        int heir = 0;                        // the next later install into the archive
+    };
+    std::vector<Leaving> leaving;
+    for (const HistoryArchive& a : record.archives) {
+        Leaving l;
+        l.key = ArchiveKey(a.base);
+        l.imgBefore = a.imgBefore;
+        std::map<std::int64_t, RecordBytes> renamed;
+        for (const HistoryFile& f : record.files) {
+            if (ArchiveKey(f.path) != l.key || f.kind == HistoryFile::Kind::Stock || f.kind == HistoryFile::Kind::Refused)
+                continue;
+            if (f.kind == HistoryFile::Kind::Added)
+                l.removed.push_back(f.position);
+            else
+                renamed[f.position] = f.before;
+        }
+        std::sort(l.removed.begin(), l.removed.end());
+        for (auto it = history.rbegin(); it != history.rend() && l.heir == 0; ++it)   // oldest first
+            if (it->id > record.id && std::any_of(it->archives.begin(), it->archives.end(), [&](const HistoryArchive& x) { return ArchiveKey(x.base) == l.key; }))
+                l.heir = it->id;
+
+        const std::vector<std::byte> dir = fs::ReadWholeFile(a.base + ".dir");
+        if (dir.size() % kRecordSize != 0)
+            throw TesseraError(ErrorKind::BadArchive, "The game archive " + DisplayPath(a.base) + ".dir is not whole records", a.base + ".dir");
+        const std::size_t count = dir.size() / kRecordSize;
+        std::vector<RecordBytes> kept;
+        kept.reserve(count);
+        for (std::size_t p = 0; p < count; ++p) {
+            if (std::binary_search(l.removed.begin(), l.removed.end(), static_cast<std::int64_t>(p)))
+                continue;
+            RecordBytes r = RawRecord(dir, p);
+            if (const auto it = renamed.find(static_cast<std::int64_t>(p)); it != renamed.end())
+                std::copy(it->second.begin() + 8, it->second.end(), r.begin() + 8);   // the exact former name bytes
+            kept.push_back(r);
+        }
+        JournalOp op;
+        op.kind = JournalOp::Kind::Archive;
+        op.path = a.base;
+        op.dirLength = static_cast<std::int64_t>(kept.size() * kRecordSize);
+        for (std::size_t p = 0; p < kept.size(); ++p)
+            if (kept[p] != RawRecord(dir, p))
+                op.records.emplace_back(static_cast<std::int64_t>(p * kRecordSize), kept[p]);
+        // Its data is cut off when it is the last; with later data after it, it stays unused.
+        op.imgLength = l.heir != 0 ? fs::FileLength(a.base + ".img") : a.imgBefore;
+        journal.ops.push_back(std::move(op));
+        leaving.push_back(std::move(l));
+    }
+
+    // The later installs' records move up; the next one into an archive now starts its data
+    // where this install's began, so taking it back in turn cuts the unused space off too.
+    for (auto it = history.rbegin(); it != history.rend(); ++it) {
+        if (it->id <= record.id)
+            continue;
+        HistoryRecord moved = *it;
+        std::optional<Journal> movedJournal;
+        bool changed = false;
+        auto newPosition = [](const Leaving& l, std::int64_t p) {
+            return p - (std::lower_bound(l.removed.begin(), l.removed.end(), p) - l.removed.begin());
+        };
+        auto newLength = [&](const Leaving& l, std::int64_t bytes) {
+            return bytes - static_cast<std::int64_t>(kRecordSize)
+                * (std::lower_bound(l.removed.begin(), l.removed.end(), bytes / static_cast<std::int64_t>(kRecordSize)) - l.removed.begin());
+        };
+        for (const Leaving& l : leaving) {
+            for (HistoryArchive& x : moved.archives) {
+                if (ArchiveKey(x.base) != l.key)
+                    continue;
+                x.dirBefore = newLength(l, x.dirBefore);
+                x.dirAfter = newLength(l, x.dirAfter);
+                if (moved.id == l.heir)
+                    x.imgBefore = l.imgBefore;
+                changed = true;
+            }
+            for (HistoryFile& f : moved.files)
+                if ((f.kind == HistoryFile::Kind::Added || f.kind == HistoryFile::Kind::Renamed) && ArchiveKey(f.path) == l.key)
+                    f.position = newPosition(l, f.position);
+        }
+        if (!changed)
+            continue;
+        movedJournal = ReadJournal(HistoryFilePath(folder, moved.id, "journal"));
+        for (JournalOp& op : movedJournal->ops) {
+            if (op.kind != JournalOp::Kind::Archive)
+                continue;
+            for (const Leaving& l : leaving) {
+                if (ArchiveKey(op.path) != l.key)
+                    continue;
+                op.dirLength = newLength(l, op.dirLength);
+                if (moved.id == l.heir)
+                    op.imgLength = l.imgBefore;
+                std::vector<std::pair<std::int64_t, RecordBytes>> records;
+                for (const auto& [position, bytes] : op.records) {
+                    const std::int64_t p = position / static_cast<std::int64_t>(kRecordSize);
+                    if (!std::binary_search(l.removed.begin(), l.removed.end(), p))
+                        records.emplace_back(newPosition(l, p) * static_cast<std::int64_t>(kRecordSize), bytes);
+                }
+                op.records = std::move(records);
+            }
+        }
+        WriteNexts(folder, moved, movedJournal, nexts);
+    }
+    if (!nexts.empty())
+        fs::FlushFolder(folder);
+    return journal;
+}
+
+std::vector<ArchiveCompaction> PlanCompaction(const std::string& game)
+{
+    std::vector<ArchiveCompaction> plan;
+    for (const auto& [folder, name] : {std::pair{"models", "gta3"}, std::pair{"models", "txd"}, std::pair{"anim", "cuts"}}) {
+        ArchiveCompaction a;
+        a.base = game + folder + fs::kSeparator + name;
+        a.relative = std::string(folder) + fs::kSeparator + name;
+        const bool img = fs::PathExists(a.base + ".img"), dir = fs::PathExists(a.base + ".dir");
+        if (!img && !dir)
+            continue;
+        if (!img || !dir) {
+            a.problem = std::string("its .") + (img ? "dir" : "img") + " is missing";
+            plan.push_back(a);
+            continue;
+        }
+        a.img = AsOnDisk(a.base + ".img");
+        a.dir = AsOnDisk(a.base + ".dir");
+        for (const std::string& path : {a.img, a.dir})
+            if (fs::Lookup(path) != fs::PathKind::File)
+                a.problem = DisplayPath(path) + " is not a plain file (a link, say)";
+        if (!a.problem.empty()) {
+            plan.push_back(a);
+            continue;
+        }
+        const std::vector<std::byte> bytes = fs::ReadWholeFile(a.dir);
+        a.imgLength = fs::FileLength(a.img);
+        if (bytes.size() % kRecordSize != 0) {
+            a.problem = "its .dir is not whole records";
+            plan.push_back(a);
+            continue;
+        }
+        a.records = ParseDirectory(bytes);
+        // Every record's data inside the .img, no two sharing a block: then the compacted
+        // archive holds each record's bytes once and is never longer.
+        std::vector<std::size_t> byOffset;
+        std::int64_t blocks = 0;
+        for (std::size_t i = 0; i < a.records.size() && a.problem.empty(); ++i) {
+            const DirRecord& r = a.records[i];
+            const std::string entry = "entry " + std::to_string(i) + " (" + PrintableName(TrimSpaces(RecordName(r.sName))) + ")";
+            if (r.lOffset < 0 || r.lSize < 0)
+                a.problem = entry + " has a negative offset or size";
+            else if ((static_cast<std::int64_t>(r.lOffset) + r.lSize) * kBlockSize > a.imgLength)
+                a.problem = entry + " runs past the end of the .img";
+            else if (r.lSize > 0)
+                byOffset.push_back(i);
+            if (r.lOffset != blocks)
+                a.needed = true;
+            blocks += r.lSize;
+        }
+        std::sort(byOffset.begin(), byOffset.end(), [&](std::size_t x, std::size_t y) { return a.records[x].lOffset < a.records[y].lOffset; });
+        for (std::size_t k = 1; k < byOffset.size() && a.problem.empty(); ++k) {
+            const DirRecord& before = a.records[byOffset[k - 1]];
+            if (static_cast<std::int64_t>(before.lOffset) + before.lSize > a.records[byOffset[k]].lOffset)
+                a.problem = "entries " + std::to_string(byOffset[k - 1]) + " and " + std::to_string(byOffset[k]) + " share data";
+        }
+        a.newImgLength = blocks * kBlockSize;
+        if (a.newImgLength != a.imgLength)
+            a.needed = true;
+        if (!a.problem.empty())
+            a.needed = false;
+        plan.push_back(a);
+    }
+    return plan;
+}
+
+void Compact(const std::string& folder, const std::string& journalPath, const std::string& game, const std::vector<ArchiveCompaction>& plan)
+{
+    std::vector<const ArchiveCompaction*> todo;
+    std::int64_t room = 0;
+    for (const ArchiveCompaction& a : plan) {
+        if (!a.problem.empty())
+            throw TesseraError(ErrorKind::BadArchive, "The game archive " + a.relative + " cannot be compacted: " + a.problem, a.base);
+        if (a.needed) {
+            todo.push_back(&a);
+            room += a.newImgLength + static_cast<std::int64_t>(a.records.size() * kRecordSize);
+        }
+    }
+    if (todo.empty())
+        return;
+    // The new files stand beside the old until they are swapped in.
+    const std::int64_t free = fs::FreeSpace(game);
+    if (free < room)
+        throw TesseraError(ErrorKind::DiskFull, "Compacting needs " + std::to_string(room) + " bytes free in " + DisplayPath(game) + ", which has "
+                               + std::to_string(free), game);
+
+    // Each file swapped whole: its undo puts the former one back until the commit.
+    Journal journal;
+    journal.gameFolder = game;
+    for (const ArchiveCompaction* a : todo)
+        for (const std::string& path : {a->img, a->dir}) {
+            JournalOp op;
+            op.path = path;
+            op.hadOld = true;
+            op.existed = true;
+            journal.ops.push_back(op);
+        }
+    bool placed = false;
+    std::vector<std::string> nexts;
+    try {
+        WriteJournal(journalPath, journal, &placed);
+        std::vector<std::byte> buffer(kTransferBufferSize);
+        std::map<std::string, std::vector<std::int64_t>> prefixes;   // by archive key
+        for (const ArchiveCompaction* a : todo) {
+            std::vector<std::int64_t>& prefix = prefixes[ArchiveKey(a->base)];
+            prefix.assign(1, 0);
+            std::vector<std::byte> dir;
+            dir.reserve(a->records.size() * kRecordSize);
+            {
+                const fs::File in(a->img, fs::OpenMode::Read);
+                fs::File out(NewFileName(a->img), fs::OpenMode::Replace);
+                std::int64_t at = 0;
+                for (const DirRecord& r : a->records) {
+                    DirRecord moved = r;
+                    moved.lOffset = static_cast<std::int32_t>(at / kBlockSize);
+                    const RecordBytes bytes = EncodeRecord(moved);
+                    dir.insert(dir.end(), bytes.begin(), bytes.end());
+                    const std::int64_t length = r.lSize * kBlockSize;
+                    if (length > 0 && fs::CopyRange(in, r.lOffset * kBlockSize, out, at, length, buffer) != length)
+                        throw TesseraError(ErrorKind::BadArchive, "The game archive " + DisplayPath(a->img) + " ended early", a->img);
+                    at += length;
+                    prefix.push_back(prefix.back() + r.lSize);
+                }
+                out.Flush();
+                out.Close();
+            }
+            {
+                fs::File out(NewFileName(a->dir), fs::OpenMode::Replace);
+                out.WriteAt(0, dir);
+                out.Flush();
+                out.Close();
+            }
+            for (const std::string& path : {a->img, a->dir}) {
+                fs::RenameFile(path, FormerFileName(path));
+                fs::RenameFile(NewFileName(path), path);
+            }
+            fs::FlushFolder(FolderOf(a->img));
+        }
+
+        // The history follows: every record keeps its number; offsets and lengths are those
+        // of the compacted archive.
+        for (HistoryRecord moved : ReadHistory(folder)) {
+            bool changed = false;
+            for (HistoryArchive& x : moved.archives) {
+                const auto p = prefixes.find(ArchiveKey(x.base));
+                if (p == prefixes.end())
+                    continue;
+                x.imgBefore = BytesBefore(p->second, x.dirBefore / static_cast<std::int64_t>(kRecordSize));
+                x.imgAfter = BytesBefore(p->second, x.dirAfter / static_cast<std::int64_t>(kRecordSize));
+                changed = true;
+            }
+            if (!changed)
+                continue;
+            for (HistoryFile& f : moved.files) {
+                if (f.kind != HistoryFile::Kind::Added && f.kind != HistoryFile::Kind::Renamed)
+                    continue;
+                const auto p = prefixes.find(ArchiveKey(f.path));
+                if (p == prefixes.end())
+                    continue;
+                const std::int64_t offset = BytesBefore(p->second, f.position) / kBlockSize;
+                f.after = WithOffset(f.after, offset);
+                if (f.kind == HistoryFile::Kind::Renamed)
+                    f.before = WithOffset(f.before, offset);
+            }
+            Journal movedJournal = ReadJournal(HistoryFilePath(folder, moved.id, "journal"));
+            for (JournalOp& op : movedJournal.ops) {
+                const auto p = op.kind == JournalOp::Kind::Archive ? prefixes.find(ArchiveKey(op.path)) : prefixes.end();
+                if (p == prefixes.end())
+                    continue;
+                op.imgLength = BytesBefore(p->second, op.dirLength / static_cast<std::int64_t>(kRecordSize));
+                for (auto& [position, bytes] : op.records)
+                    bytes = WithOffset(bytes, BytesBefore(p->second, position / static_cast<std::int64_t>(kRecordSize)) / kBlockSize);
+            }
+            WriteNexts(folder, moved, movedJournal, nexts);
+        }
+        if (!nexts.empty())
+            fs::FlushFolder(folder);
+        MarkCommitted(journalPath);
+    } catch (const UncertainCommit&) {
+        throw;   // the journal stays: recovery decides by what the disk holds
+    } catch (...) {
+        if (placed) {
+            try {
+                RollBack(journal);
+                SettleHistory(folder, false);
+                fs::DeleteFile(journalPath);
+            } catch (const std::exception&) {
+                // The journal stays; recovery finishes the rollback.
+            }
+        } else {
+            try {
+                for (const std::string& next : nexts)
+                    DeleteIfThere(next);
+            } catch (const std::exception&) {
+            }
+        }
+        throw;
+    }
+    // The compaction stands; a failure in the clean-up leaves the committed journal, whose
+    // recovery finishes it, history included.
+    try {
+        journal.committed = true;
+        FinishCommitted(journal);
+        SettleHistory(folder, true);
+        fs::DeleteFile(journalPath);
+        fs::FlushFolder(FolderOf(journalPath));
+    } catch (const TesseraError&) {
+    }
+}
+
+} // namespace tessera
