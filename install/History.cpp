@@ -553,6 +553,8 @@ void SettleHistory(const std::string& folder, std::optional<bool> journalCommitt
     const bool removing = std::any_of(names.begin(), names.end(), [](const std::string& n) { return IdOf(n) != 0 && EndsWith(n, ".removing"); });
     const bool follow = removing ? journalCommitted.has_value() && !*journalCommitted : journalCommitted.value_or(false);
     for (const std::string& name : names) {
+        if (IdOf(name) != 0 && EndsWith(name, ".next.new") && fs::Lookup(folder + name) == fs::PathKind::File)
+            fs::DeleteFile(folder + name);   // a stored journal's new version never put in place
         if (IdOf(name) == 0 || !EndsWith(name, ".next"))
             continue;
         if (follow)

@@ -1,6 +1,7 @@
 // The mod history: random sequences of installs and uninstalls checked against a model after
 // every step, restore giving back the exact starting bytes, hostile changes that stop an
 // uninstall, and every failure point of an install and of an uninstall.
+#include "Compact.h"
 #include "FileSystem.h"
 #include "History.h"
 #include "InstallPackage.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <iostream>
 #include <random>
 #include <set>
@@ -415,4 +417,118 @@ TEST_F(History, EveryFailurePointKeepsInstallAndRecordTogether)
     }
     std::cout << "[ faults   ] " << installPoints << " install and " << k << " uninstall failure points\n";
     EXPECT_GT(installPoints, 10);
+}
+
+// Every call of an out-of-order uninstall and of a compaction failing in turn, once and for good:
+// afterwards, with a fault-free recovery where the journal was kept, the game folder and the
+// history are exactly as before or exactly as after; and from after, restore gives back the start.
+TEST_F(History, EveryFailurePointOfAnOutOfOrderUninstallAndACompactionEndsWholeOrRecoverable)
+{
+    struct QuickFlushes {
+        QuickFlushes() { fs::faults::SkipFlushes(true); }
+        ~QuickFlushes()
+        {
+            fs::faults::Disarm();
+            fs::faults::SkipFlushes(false);
+        }
+    } quick;
+    MemorySettingsStore store;
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
+    modMain settings{store};
+    settings.LoadSettings();
+    RecordingWindowServices window;
+    InstallOptions options;
+    options.journalFolder = root / "journal/";
+    fs::CreateFolder(options.journalFolder);
+    const std::string journal = JournalPath(options.journalFolder, game);
+    const std::string folder = HistoryFolder(options.journalFolder, game);
+
+    // The game folder itself stays (its identity keys the journal): only what is in it goes.
+    using State = std::pair<Snapshot, Snapshot>;
+    auto take = [&] { return State{TakeSnapshot(game), TakeSnapshot(options.journalFolder)}; };
+    auto putBack = [&](const State& state) {
+        for (const auto& [where, snapshot] : {std::pair{game, state.first}, std::pair{options.journalFolder, state.second}}) {
+            for (const std::string& path : Tree(where))
+                if (std::count(path.begin(), path.end(), '/') <= (path.back() == '/' ? 1 : 0))
+                    fs::RemoveTree(where + path);
+            for (const auto& [path, bytes] : snapshot) {
+                if (path.back() == '/')
+                    fs::CreateFolders(where + path);
+                else
+                    WriteFile(where + path, bytes);
+            }
+        }
+    };
+    auto differences = [](const State& a, const State& b) {
+        return DescribeDifferences(a.first, b.first) + DescribeDifferences(a.second, b.second);
+    };
+    auto restore = [&] {
+        for (const HistoryRecord& r : ReadHistory(folder))
+            TakeBack(folder, journal, r);
+    };
+
+    const Snapshot start = TakeSnapshot(game);
+    TempDir compactedStart;
+    const Snapshot startCompacted = TakeSnapshot(MakeStart(compactedStart / "g", true));
+    // Install 1 adds to the cut-scene and texture archives, install 2 to the texture archive
+    // after it: taking 1 back takes its record from the middle of models/txd.
+    ASSERT_EQ(InstallPackage(Mod(2), settings, window, options), InstallResult::Installed);
+    ASSERT_EQ(InstallPackage(Mod(4), settings, window, options), InstallResult::Installed);
+    const State installed = take();
+    TakeBack(folder, journal, ReadHistory(folder).back());
+    const State uninstalled = take();
+    EXPECT_EQ(uninstalled.first.at("models/txd.img"), installed.first.at("models/txd.img"));   // its data stays, unused
+    EXPECT_LT(uninstalled.first.at("models/txd.dir").size(), installed.first.at("models/txd.dir").size());
+    EXPECT_LT(uninstalled.first.at("anim/cuts.img").size(), installed.first.at("anim/cuts.img").size());   // its data at the end is cut off
+    putBack(installed);
+    Compact(folder, journal, game, PlanCompaction(game));
+    const State compacted = take();
+    ASSERT_EQ(NotCompact(compacted.first), "");
+
+    std::map<std::string, long> points;
+    auto everyFailurePoint = [&](const std::string& what, const State& from, const State& done, const std::function<void()>& operation) {
+        for (const auto mode : {fs::faults::Mode::Once, fs::faults::Mode::Persistent}) {
+            const std::string modeName = mode == fs::faults::Mode::Once ? "once" : "for good";
+            for (long k = 1;; ++k) {
+                ASSERT_LT(k, 5000) << what << " never got through";
+                SCOPED_TRACE(what + ": call " + std::to_string(k) + " failing " + modeName);
+                putBack(from);
+                fs::faults::Arm(k, k % 2 ? ErrorKind::Io : ErrorKind::DiskFull, mode);
+                bool failed = false;
+                try {
+                    operation();
+                } catch (const std::exception&) {
+                    failed = true;
+                }
+                const bool fired = fs::faults::Fired();
+                fs::faults::Disarm();
+                if (!fired) {
+                    ASSERT_FALSE(failed);
+                    ASSERT_EQ(differences(done, take()), "");
+                    points[what + " " + modeName] = k - 1;
+                    break;
+                }
+                RecordingWindowServices quiet;
+                ASSERT_TRUE(RecoverInterruptedInstalls(quiet, game, options).Clean()) << (quiet.messages.empty() ? "" : quiet.messages.back().text);
+                const State now = take();
+                if (differences(done, now) != "") {
+                    ASSERT_EQ(differences(from, now), "") << "neither before nor after; after differs in " << differences(done, now);
+                }
+            }
+        }
+    };
+    everyFailurePoint("out-of-order uninstall", installed, uninstalled, [&] { TakeBack(folder, journal, ReadHistory(folder).back()); });
+    everyFailurePoint("compact", installed, compacted, [&] { Compact(folder, journal, game, PlanCompaction(game)); });
+
+    // The history followed the moved records: the rest comes out to the exact start.
+    putBack(uninstalled);
+    restore();
+    EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
+    putBack(compacted);
+    restore();
+    EXPECT_EQ(DescribeDifferences(startCompacted, TakeSnapshot(game)), "");
+    std::cout << "[ faults   ] out-of-order uninstall: " << points["out-of-order uninstall once"] << " calls failing once, "
+              << points["out-of-order uninstall for good"] << " for good; compact: " << points["compact once"] << " once, "
+              << points["compact for good"] << " for good; each ended before or after\n";
+    EXPECT_GT(points["compact once"], 20);
 }
