@@ -30,7 +30,7 @@ _tessera_cli()
     local IFS=$'\n'
     COMPREPLY=()
     if ((COMP_CWORD == 1)); then
-        COMPREPLY=($(compgen -W $'install\ncheck\nrecover\nhistory\nuninstall\nrestore\nlist\nextract\npack\n--help\n--version' -- "$cur"))
+        COMPREPLY=($(compgen -W $'install\ncheck\nrecover\nhistory\nuninstall\nrestore\ncompact\nlist\nextract\npack\n--help\n--version' -- "$cur"))
         return
     fi
     if [[ $prev == --game || $prev == --from ]]; then
@@ -45,7 +45,7 @@ _tessera_cli()
             recover) COMPREPLY=($(compgen -W $'--game\n--help' -- "$cur")) ;;
             history) COMPREPLY=($(compgen -W $'--game\n--json\n--help' -- "$cur")) ;;
             uninstall) COMPREPLY=($(compgen -W $'--game\n--with-later\n--dry-run\n--help' -- "$cur")) ;;
-            restore) COMPREPLY=($(compgen -W $'--game\n--dry-run\n--help' -- "$cur")) ;;
+            restore | compact) COMPREPLY=($(compgen -W $'--game\n--dry-run\n--help' -- "$cur")) ;;
             *) COMPREPLY=($(compgen -W '--help' -- "$cur")) ;;
         esac
         return
