@@ -195,3 +195,87 @@ TEST_F(Crash, KilledRestoresFinishOrLeaveTheInstall)
     std::cout << "[ crash    ] " << kRestoreKills << " kill points over a " << seconds << " s restore: " << restored
               << " restored, " << kept << " left installed\n";
 }
+
+// Compact killed at many points of its run over archives with unused space and a recorded
+// install: after recover the game folder is as before it or compacted, and restore then gives
+// back the start (compacted, when the compaction stood): the history followed the moved data.
+TEST_F(Crash, KilledCompactionsLeaveTheArchivesWholeAndTheHistoryTrue)
+{
+    constexpr int kCompactKills = 15;
+    fs::CreateFolder(root / "data");
+    fs::CreateFolder(root / "config");
+    TempDir source;
+    const std::string pristineGame = MakeGameFolder(source.Path());
+    Enlarge(pristineGame);
+    // A block of unused space after every entry of models/gta3.
+    {
+        const Bytes dir = ReadFile(pristineGame + "models/gta3.dir"), img = ReadFile(pristineGame + "models/gta3.img");
+        Bytes sparseDir, sparseImg;
+        for (std::size_t at = 0; at + kRecordSize <= dir.size(); at += kRecordSize) {
+            DirRecord r = DecodeRecord(std::span(dir).subspan(at, kRecordSize));
+            const Bytes data = Slice(img, static_cast<std::size_t>(r.lOffset) * kBlockSize, static_cast<std::size_t>(r.lSize) * kBlockSize);
+            r.lOffset = static_cast<std::int32_t>(sparseImg.size() / kBlockSize);
+            const RecordBytes bytes = EncodeRecord(r);
+            sparseDir.insert(sparseDir.end(), bytes.begin(), bytes.end());
+            sparseImg = Concat({sparseImg, data, Pattern(kBlockSize, static_cast<unsigned>(at))});
+        }
+        WriteFile(pristineGame + "models/gta3.dir", sparseDir);
+        WriteFile(pristineGame + "models/gta3.img", sparseImg);
+    }
+    WritePackage(root / "mod", LargePackage());
+    const Snapshot pristine = TakeSnapshot(pristineGame);
+    const std::vector<std::string> install = {"install", root / "mod.zpk", "--game", game};
+    const std::vector<std::string> compact = {"compact", "--game", game};
+    const std::vector<std::string> restore = {"restore", "--game", game};
+    auto installFresh = [&] {
+        Reset(pristine);
+        fs::RemoveTree(root / "data");
+        fs::CreateFolder(root / "data");
+        const auto r = RunCommand(TESSERA_CLI, install, Env());
+        ASSERT_EQ(r.status, 0) << r.err;
+    };
+
+    // The start compacted: what restore gives back once a compaction stood.
+    Reset(pristine);
+    ASSERT_EQ(RunCommand(TESSERA_CLI, compact, Env()).status, 0);
+    const Snapshot pristineCompacted = TakeSnapshot(game);
+    ASSERT_NE(pristineCompacted, pristine);
+
+    double seconds = 1e9;
+    Snapshot installed, compacted;
+    for (int run = 0; run < 2; ++run) {
+        installFresh();
+        installed = TakeSnapshot(game);
+        const auto start = std::chrono::steady_clock::now();
+        const auto full = RunCommand(TESSERA_CLI, compact, Env());
+        seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        ASSERT_EQ(full.status, 0) << full.err;
+        compacted = TakeSnapshot(game);
+    }
+    ASSERT_NE(compacted, installed);
+
+    int stood = 0, undone = 0;
+    for (int i = 0; i < kCompactKills; ++i) {
+        const double at = seconds * 1.1 * (i + 0.5) / kCompactKills;
+        SCOPED_TRACE("kill at " + std::to_string(at) + " s");
+        installFresh();
+        char delay[32];
+        std::snprintf(delay, sizeof delay, "%.4f", at);
+        std::vector<std::string> args = {"--foreground", "-s", "KILL", delay, TESSERA_CLI};
+        args.insert(args.end(), compact.begin(), compact.end());
+        RunCommand("timeout", args, Env());
+        const auto recover = RunCommand(TESSERA_CLI, {"recover", "--game", game}, Env());
+        ASSERT_EQ(recover.status, 0) << recover.err;
+        const Snapshot recovered = TakeSnapshot(game);
+        const bool isCompacted = recovered == compacted;
+        if (!isCompacted) {
+            ASSERT_EQ(DescribeDifferences(installed, recovered), "");
+        }
+        (isCompacted ? stood : undone)++;
+        const auto r = RunCommand(TESSERA_CLI, restore, Env());
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(DescribeDifferences(isCompacted ? pristineCompacted : pristine, TakeSnapshot(game)), "");
+    }
+    std::cout << "[ crash    ] " << kCompactKills << " kill points over a " << seconds << " s compact: " << stood << " compacted, "
+              << undone << " left as they were\n";
+}
