@@ -532,3 +532,38 @@ TEST_F(History, EveryFailurePointOfAnOutOfOrderUninstallAndACompactionEndsWholeO
               << points["compact for good"] << " for good; each ended before or after\n";
     EXPECT_GT(points["compact once"], 20);
 }
+
+// Archives compact cannot rewrite without losing or doubling data are refused by name, whole:
+// nothing of any archive changes.
+TEST_F(History, CompactRefusesArchivesItCannotRewriteAndChangesNothing)
+{
+    struct Case {
+        const char* what;
+        Bytes dir;
+        std::size_t imgBlocks;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"data past the end", Concat({Record(0, 1, "a.dff"), Record(2, 2, "b.dff")}), 3, "entry 1 (b.dff) runs past the end of the .img"},
+        {"shared data", Concat({Record(0, 2, "a.dff"), Record(1, 1, "b.dff")}), 3, "entries 0 and 1 share data"},
+        {"a negative offset", Concat({Record(-1, 1, "a.dff")}), 3, "entry 0 (a.dff) has a negative offset or size"},
+        {"a cut record", Slice(Record(0, 1, "a.dff"), 0, 20), 3, "its .dir is not whole records"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(game + "models/gta3.dir", c.dir);
+        WriteFile(game + "models/gta3.img", Pattern(c.imgBlocks * kBlockSize, 5));
+        WriteFile(game + "models/txd.img", Concat({ReadFile(game + "models/txd.img"), Zeros(kBlockSize)}));   // compactable
+        const Snapshot before = TakeSnapshot(game);
+        const auto r = Cli({"compact"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("The game archive models" + std::string(1, fs::kSeparator) + "gta3 cannot be compacted: " + c.said), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Nothing was changed."), std::string::npos) << r.err;
+        EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+    }
+    fs::DeleteFile(game + "models/gta3.img");
+    const auto r = Cli({"compact", "--dry-run"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("its .img is missing"), std::string::npos) << r.err;
+    EXPECT_EQ(Cli({"compact", "extra"}).status, 2);
+}
