@@ -486,8 +486,8 @@ TEST_F(Forms, InstalledModsListsDetailsAndTakesBackOnlyWhenConfirmed)
     mods.answers = {false};
     modsForm.cmdUninstall_Click();
     ASSERT_EQ(mods.questions.size(), 1u);
-    EXPECT_EQ(mods.questions[0], (RecordedMessage{"Take back install " + first + "?\r\n\r\nLater installs changed what it wrote or added to the "
-                                                  "same archives; they are taken back first, newest first:\r\n" + second,
+    EXPECT_EQ(mods.questions[0], (RecordedMessage{"Take back install " + first + "?\r\n\r\nLater installs changed what it wrote; they are taken "
+                                                  "back first, newest first:\r\n" + second,
                                                   "Uninstall"}));
     EXPECT_TRUE(mods.messages.empty());
     EXPECT_EQ(DescribeDifferences(installed, TakeSnapshot(game)), "");

@@ -151,8 +151,7 @@ void ModsForm::cmdUninstall_Click()
         if (!chain.empty()) {
             std::string question = "Take back install " + HistoryLabel(*chain.back()) + "?";
             if (chain.size() > 1) {
-                question += "\r\n\r\nLater installs changed what it wrote or added to the same archives; they are taken back "
-                            "first, newest first:";
+                question += "\r\n\r\nLater installs changed what it wrote; they are taken back first, newest first:";
                 for (std::size_t i = 0; i + 1 < chain.size(); ++i)
                     question += "\r\n" + HistoryLabel(*chain[i]);
             }
