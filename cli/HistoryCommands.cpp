@@ -62,13 +62,13 @@ std::optional<int> ParseId(const std::string& text)
 std::string GameFolder(const std::optional<std::string>& given)
 {
     if (given)
-        return fs::WithTrailingSeparator(*given);
+        return fs::WithTrailingSeparator(AbsoluteGameFolder(*given));
     UserSettingsStore stored;
     modMain settings(stored);
     settings.LoadSettings();
     if (settings.sGTA3Path == kNotFound)
         throw TesseraError(ErrorKind::PathNotFound, "No game folder is set: give one with --game FOLDER");
-    return settings.sGTA3Path;
+    return AbsoluteGameFolder(settings.sGTA3Path);
 }
 
 std::string Json(const std::string& s)

@@ -58,7 +58,7 @@ struct Settings {
     {
         ISettingsStore* store = &stored;
         if (game) {
-            given.SaveSetting(std::string(kProgramTitle), "Settings", "GTA3Path", fs::WithTrailingSeparator(*game));
+            given.SaveSetting(std::string(kProgramTitle), "Settings", "GTA3Path", fs::WithTrailingSeparator(AbsoluteGameFolder(*game)));
             store = &given;
         }
         main = std::make_unique<modMain>(*store);
@@ -229,14 +229,18 @@ int CmdRecover(const Args& args)
     }
     try {
         ConsoleWindowServices console;
-        const RecoveryReport report = RecoverInterruptedInstalls(console, o.game ? fs::WithTrailingSeparator(*o.game) : std::string());
+        const RecoveryReport report = RecoverInterruptedInstalls(console, o.game ? fs::WithTrailingSeparator(AbsoluteGameFolder(*o.game)) : std::string());
         if (report.rolledBack > 0)
             std::cout << "Interrupted installs rolled back: " << report.rolledBack << "\n";
+        if (report.compactionsRolledBack > 0)
+            std::cout << "Interrupted compactions rolled back: " << report.compactionsRolledBack << "\n";
+        if (report.finished > 0)
+            std::cout << "Interrupted uninstalls and compactions finished: " << report.finished << "\n";
         if (report.pending > 0)
             std::cout << "Game folders that still need recovery: " << report.pending << "\n";
         if (report.refused > 0)
             std::cout << "Damaged journals set aside unused: " << report.refused << "\n";
-        if (report.rolledBack == 0 && report.Clean())
+        if (report.rolledBack == 0 && report.compactionsRolledBack == 0 && report.finished == 0 && report.Clean())
             std::cout << "No interrupted install was found.\n";
         return report.Clean() ? kOk : kFailed;
     } catch (const std::exception& e) {

@@ -78,6 +78,8 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
 {
     const Journal stored = ReadJournal(HistoryFilePath(folder, record.id, "journal"));
     Journal journal;
+    journal.kind = Journal::Kind::Uninstall;
+    journal.installId = record.id;
     journal.gameFolder = stored.gameFolder;
     journal.identity = stored.identity;
     for (const JournalOp& op : stored.ops)
@@ -281,6 +283,7 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
 
     // Each file swapped whole: its undo puts the former one back until the commit.
     Journal journal;
+    journal.kind = Journal::Kind::Compaction;
     journal.gameFolder = game;
     for (const ArchiveCompaction* a : todo)
         for (const std::string& path : {a->img, a->dir}) {

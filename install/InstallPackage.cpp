@@ -101,7 +101,9 @@ std::vector<std::string> MissingFolders(const std::string& path, std::set<std::s
     return missing;
 }
 
-std::vector<PlannedFile> Route(const Package& package, const StockCollection& stock, const std::string& game)
+// stored: the game folder text the catalogue spells stock files under; game: that folder as the
+// install works on it (absolute).
+std::vector<PlannedFile> Route(const Package& package, const StockCollection& stock, const std::string& stored, const std::string& game)
 {
     const std::vector<DirRecord>& records = package.archive.Records();
     std::vector<PlannedFile> plan;
@@ -114,6 +116,8 @@ std::vector<PlannedFile> Route(const Package& package, const StockCollection& st
         if (IsInCollection(LowerAscii(f.name), stock)) {
             f.kind = PlannedFile::Kind::Stock;
             f.target = stock.Fetch(f.name)->sFullPath();
+            if (f.target.starts_with(stored))
+                f.target = game + f.target.substr(stored.size());
             // Once backed up, the file is written over in place, keeping its name on disk
             // (HANDLING.CFG from a CD), as a copy onto it does on Windows.
             if (fs::FileExists(f.target + ".old"))
@@ -323,10 +327,11 @@ void FlushChanges(const Journal& journal)
 
 // What recovering one journal came to, with what the user is told.
 struct Recovered {
-    enum class Outcome { Clean, RolledBack, Pending, Refused };
+    enum class Outcome { Clean, RolledBack, Finished, Pending, Refused };
     Outcome outcome = Outcome::Clean;
     std::string text;
     std::string title;
+    Journal::Kind kind = Journal::Kind::Install;   // what wrote the journal, when it was read
 };
 
 std::string StillNeedsRecovery(const std::string& game)
@@ -388,6 +393,16 @@ Recovered RecoverJournal(const std::string& path)
         return {Recovered::Outcome::Pending, Unreachable(journal.gameFolder, e.what()), "Recovery needed"};
     }
 
+    // What wrote the journal, named in what the user is told.
+    const std::string where = DisplayPath(journal.gameFolder);
+    std::string what = "An install into " + where;
+    if (journal.kind == Journal::Kind::Uninstall)
+        what = "An uninstall of install " + std::to_string(journal.installId) + " from " + where;
+    else if (journal.kind == Journal::Kind::Compaction)
+        what = "A compaction of the game archives in " + where;
+    // An uninstall is carried out by its journal's rollback: undoing it finishes it.
+    const bool finishes = journal.committed || journal.kind == Journal::Kind::Uninstall;
+
     try {
         if (journal.committed)
             FinishCommitted(journal);
@@ -396,9 +411,12 @@ Recovered RecoverJournal(const std::string& path)
         SettleHistory(HistoryFolderOfJournal(path), journal.committed);
         fs::DeleteFile(path);
     } catch (const TesseraError& e) {
-        return {Recovered::Outcome::Pending,
-                "An install into " + DisplayPath(journal.gameFolder) + (journal.committed ? " finished, but its clean-up stopped: " : " was interrupted, and undoing it stopped: ")
-                    + e.what() + "." + kCrLf + StillNeedsRecovery(journal.gameFolder),
+        std::string stopped = journal.committed ? " finished, but its clean-up stopped: " : " was interrupted, and undoing it stopped: ";
+        if (journal.kind == Journal::Kind::Uninstall)
+            stopped = " was interrupted, and finishing it stopped: ";
+        else if (journal.kind == Journal::Kind::Compaction && journal.committed)
+            stopped = " was interrupted after its new archives were in place, and finishing it stopped: ";
+        return {Recovered::Outcome::Pending, what + stopped + e.what() + "." + kCrLf + StillNeedsRecovery(journal.gameFolder),
                 "Recovery needed"};
     }
     try {
@@ -407,14 +425,29 @@ Recovered RecoverJournal(const std::string& path)
         // Every step is done; a journal that comes back after a power loss is applied again,
         // which changes nothing.
     }
-    if (journal.committed)
-        return {};
+    switch (journal.kind) {
+    case Journal::Kind::Install:
+        if (journal.committed)
+            return {};   // the install stood; only its clean-up was left
+        return {Recovered::Outcome::RolledBack,
+                what + " was interrupted." + kCrLf + "It has been rolled back: the game folder is as it was before that install.",
+                "Install rolled back"};
+    case Journal::Kind::Uninstall:
+        return {Recovered::Outcome::Finished,
+                what + " was interrupted." + kCrLf + "It has been finished: install " + std::to_string(journal.installId)
+                    + " is taken out of the game folder.",
+                "Uninstall finished"};
+    case Journal::Kind::Compaction:
+        break;
+    }
+    if (finishes)
+        return {Recovered::Outcome::Finished,
+                what + " was interrupted after its new archives were in place." + kCrLf + "It has been finished: the game archives are compacted.",
+                "Compaction finished"};
     return {Recovered::Outcome::RolledBack,
-            "An install into " + DisplayPath(journal.gameFolder) + " was interrupted." + kCrLf
-                + "It has been rolled back: the game folder is as it was before that install.",
-            "Install rolled back"};
+            what + " was interrupted." + kCrLf + "It has been rolled back: the game folder is as it was before that compaction.",
+            "Compaction rolled back", Journal::Kind::Compaction};
 }
-
 
 void BackToIdle(IWindowServices& window)
 {
@@ -437,12 +470,12 @@ std::string RefusedFileMessage(const std::string& name, const std::string& reaso
 
 InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
 {
-    const std::string game = settings.sGTA3Path;
+    const std::string game = settings.sGTA3Path == kNotFound ? settings.sGTA3Path : AbsoluteGameFolder(settings.sGTA3Path);
     settings.StockFiles();   // created empty on first use, then held for this run
     const std::shared_ptr<StockCollection> stock = settings.colStockFiles;
     Package package;
     OpenPackage(packagePath, package, nullptr);
-    InstallPlan plan{Route(package, *stock, game), {}};
+    InstallPlan plan{Route(package, *stock, settings.sGTA3Path, game), {}};
     try {
         CheckGameFolder(plan.files, game);
         CheckFreeSpace(plan.files, game, {}, 0);
@@ -461,8 +494,9 @@ InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
 InstallResult InstallPackage(const std::string& packagePath, modMain& settings, IWindowServices& window,
                              const InstallOptions& options)
 {
-    // One install works on one game folder: the folder and catalogue it starts with.
-    const std::string game = settings.sGTA3Path;
+    // One install works on one game folder: the folder and catalogue it starts with, the folder
+    // made absolute (below) so its journal and history name it for any later process.
+    std::string game = settings.sGTA3Path;
     settings.StockFiles();   // created empty on first use, then held for this run
     const std::shared_ptr<StockCollection> stock = settings.colStockFiles;
     const std::string journalFolder = JournalFolder(options.journalFolder);
@@ -487,6 +521,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     try {
         if (game == kNotFound)
             throw TesseraError(ErrorKind::PathNotFound, "No game folder is set");
+        game = AbsoluteGameFolder(game);
         if (!fs::FolderExists(game)) {
             std::string label = GameFolderLabel(game);
             label[0] = 'T';
@@ -501,7 +536,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             throw TesseraError(ErrorKind::AccessDenied, "Another install into " + DisplayPath(game) + " is running", game);
         if (fs::FileExists(journalPath)) {
             const Recovered earlier = RecoverJournal(journalPath);
-            if (earlier.outcome == Recovered::Outcome::RolledBack)
+            if (earlier.outcome == Recovered::Outcome::RolledBack || earlier.outcome == Recovered::Outcome::Finished)
                 window.MsgBox(earlier.text, earlier.title);
             else if (earlier.outcome != Recovered::Outcome::Clean) {
                 earlierPending = true;
@@ -512,7 +547,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
 
         Package package;
         OpenPackage(packagePath, package, &window);
-        std::vector<PlannedFile> plan = Route(package, *stock, game);
+        std::vector<PlannedFile> plan = Route(package, *stock, settings.sGTA3Path, game);
         CheckGameFolder(plan, game);
         for (PlannedFile& f : plan)
             if (f.kind == PlannedFile::Kind::Stock)
@@ -615,8 +650,15 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     return installed > 0 ? InstallResult::Installed : InstallResult::NothingInstalled;
 }
 
-RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameFolder, const InstallOptions& options)
+RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::string& givenFolder, const InstallOptions& options)
 {
+    // Journals keep their folders absolute; a folder whose absolute form cannot be had is
+    // matched by its identity, or by the text as given.
+    std::string gameFolder = givenFolder;
+    try {
+        gameFolder = AbsoluteGameFolder(givenFolder);
+    } catch (const TesseraError&) {
+    }
     const std::string folder = JournalFolder(options.journalFolder);
     RecoveryReport report;
     if (!fs::FolderExists(folder))
@@ -653,7 +695,10 @@ RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::st
         const Recovered r = RecoverJournal(path);
         switch (r.outcome) {
         case Recovered::Outcome::Clean: break;
-        case Recovered::Outcome::RolledBack: ++report.rolledBack; break;
+        case Recovered::Outcome::RolledBack:
+            ++(r.kind == Journal::Kind::Install ? report.rolledBack : report.compactionsRolledBack);
+            break;
+        case Recovered::Outcome::Finished: ++report.finished; break;
         case Recovered::Outcome::Pending: ++report.pending; break;
         case Recovered::Outcome::Refused: ++report.refused; break;
         }

@@ -34,6 +34,8 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
 // What a recovery did.
 struct RecoveryReport {
     int rolledBack = 0;   // installs undone: their game folders are as they were before them
+    int compactionsRolledBack = 0;   // compactions undone: their archives are as they were before them
+    int finished = 0;     // uninstalls and compactions carried through: their change stands
     int pending = 0;      // journals kept: a game folder still needs recovery (unreachable, a step failed)
     int refused = 0;      // damaged journals set aside unused
     bool Clean() const noexcept { return pending == 0 && refused == 0; }

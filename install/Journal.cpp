@@ -1,5 +1,6 @@
-// The install journal and rollback. On disk: a header (magic, format version, record count,
-// the game folder's identity and text) with its CRC-32C, then one framed record per change,
+// The install journal and rollback. On disk: a header (magic, format version, what wrote it,
+// record count, for an uninstall the install it takes back, the game folder's identity and
+// text) with its CRC-32C, then one framed record per change,
 // each with its own CRC-32C, then the commit mark, a record of its own that counts only whole.
 #include "Journal.h"
 
@@ -23,6 +24,10 @@ constexpr std::uint16_t kVersion = 2;
 constexpr std::uint8_t kStockRecord = 1;
 constexpr std::uint8_t kArchiveRecord = 2;
 constexpr std::uint8_t kCommitRecord = 3;
+// What wrote a journal; 0, an install, is what the header held before it said.
+constexpr std::uint16_t kInstallJournal = 0;
+constexpr std::uint16_t kUninstallJournal = 1;
+constexpr std::uint16_t kCompactionJournal = 2;
 constexpr std::size_t kCommitSize = 4 + 1 + 4 + 4;   // length, kind, header checksum, checksum
 constexpr std::size_t kMaxText = 4096;
 
@@ -144,8 +149,14 @@ std::vector<std::byte> Header(const Journal& journal)
     Writer h;
     h.Raw(kMagic);
     h.U16(kVersion);
-    h.U16(0);
+    switch (journal.kind) {
+    case Journal::Kind::Install: h.U16(kInstallJournal); break;
+    case Journal::Kind::Uninstall: h.U16(kUninstallJournal); break;
+    case Journal::Kind::Compaction: h.U16(kCompactionJournal); break;
+    }
     h.U32(static_cast<std::uint32_t>(journal.ops.size()));
+    if (journal.kind == Journal::Kind::Uninstall)
+        h.U32(static_cast<std::uint32_t>(journal.installId));
     h.Text(journal.identity);
     h.Text(journal.gameFolder);
     h.U32(Crc32c(h.bytes));
@@ -314,11 +325,17 @@ std::string DisplayPath(const std::string& path)
     return shown;
 }
 
+static bool OddFolderText(const std::string& folder)
+{
+    return folder.empty() || folder.front() == ' ' || folder.back() == ' '
+        || std::any_of(folder.begin(), folder.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+std::string AbsoluteGameFolder(const std::string& folder) { return OddFolderText(folder) ? folder : fs::AbsolutePath(folder); }
+
 std::string GameFolderLabel(const std::string& folder)
 {
-    const bool odd = folder.empty() || folder.front() == ' ' || folder.back() == ' '
-        || std::any_of(folder.begin(), folder.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
-    if (odd)
+    if (OddFolderText(folder))
         return "the stored game folder \"" + PrintableName(folder) + "\"";
     return "the game folder " + DisplayPath(folder);
 }
@@ -408,10 +425,20 @@ Journal ReadJournal(const std::string& path)
         throw damaged("it is not an install journal");
     if (in.U16() != kVersion)
         throw damaged("it was written in another format");
-    if (in.U16() != 0)
-        throw damaged("its header is not valid");
     Journal journal;
+    switch (in.U16()) {
+    case kInstallJournal: journal.kind = Journal::Kind::Install; break;
+    case kUninstallJournal: journal.kind = Journal::Kind::Uninstall; break;
+    case kCompactionJournal: journal.kind = Journal::Kind::Compaction; break;
+    default: throw damaged("its header is not valid");
+    }
     const std::uint32_t count = in.U32();
+    if (journal.kind == Journal::Kind::Uninstall) {
+        const std::uint32_t id = in.U32();
+        if (id == 0 || id > 999999999u)
+            throw damaged("its header is not valid");
+        journal.installId = static_cast<int>(id);
+    }
     journal.identity = in.Text();
     journal.gameFolder = in.Text();
     const std::size_t headerEnd = in.At();
@@ -497,7 +524,11 @@ void MarkCommitted(const std::string& path)
     header.resize(file.ReadAt(0, header));
     // The header's checksum binds the mark to this journal.
     Reader in(header, path);
-    in.Raw(kMagic.size() + 2 + 2 + 4);
+    in.Raw(kMagic.size() + 2);
+    const std::uint16_t kind = in.U16();
+    in.U32();
+    if (kind == kUninstallJournal)
+        in.U32();
     in.Text();
     in.Text();
     const std::uint32_t headerChecksum = Crc32c(std::span(header).first(in.At()));

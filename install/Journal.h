@@ -34,6 +34,12 @@ struct JournalOp {
 };
 
 struct Journal {
+    // What wrote it, so recovery names what was interrupted: an install (its rollback undoes
+    // it), an uninstall (its rollback is the uninstall itself) or a compaction (rolled back
+    // until committed, finished after).
+    enum class Kind { Install, Uninstall, Compaction };
+    Kind kind = Kind::Install;
+    int installId = 0;             // uninstall: the install it takes back
     std::string gameFolder;
     std::string identity;          // the game folder's FolderIdentity; filled in when written
     std::vector<JournalOp> ops;    // in the order the install makes them
@@ -74,6 +80,11 @@ std::string FolderOf(const std::string& path);
 // Whether two game folder texts name the same folder (separators, trailing separator and
 // letter case aside).
 bool SameFolder(const std::string& a, const std::string& b);
+
+// The game folder as installs, the history and recovery keep it: absolute, so a process started
+// in another folder finds the same one. An empty or odd text comes back as it is, for its
+// message.
+std::string AbsoluteGameFolder(const std::string& folder);
 
 // A path for messages: the platform's separators only.
 std::string DisplayPath(const std::string& path);

@@ -137,6 +137,10 @@ std::string MakeScratchFolder(const std::string& prefix, bool keepListing = fals
 
 // The text with a separator appended unless it already ends in one.
 std::string WithTrailingSeparator(const std::string& folder);
+// The path made absolute against the current folder (and drive), so it names the same place
+// for a process started elsewhere; "." parts dropped, links not resolved. An absolute path and
+// an empty text come back as they are.
+std::string AbsolutePath(const std::string& path);
 bool IsSeparator(char c);
 
 } // namespace tessera::fs

@@ -707,6 +707,31 @@ std::string DiskOf(const std::string& path)
     return std::to_string(static_cast<unsigned long long>(st.st_dev));
 }
 
+std::string AbsolutePath(const std::string& path)
+{
+    if (path.empty() || IsSeparator(path.front()))
+        return path;
+    std::string cwd(4096, '\0');
+    while (::getcwd(cwd.data(), cwd.size()) == nullptr) {
+        if (errno != ERANGE)
+            ThrowErrno("find the current folder for", path);
+        cwd.resize(cwd.size() * 2);
+    }
+    cwd.resize(std::strlen(cwd.c_str()));
+    std::string absolute = WithTrailingSeparator(cwd);
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = start;
+        while (end < path.size() && !IsSeparator(path[end]))
+            ++end;
+        const std::string part = path.substr(start, end - start);
+        if (!part.empty() && part != ".")
+            absolute += part + (end < path.size() ? std::string(1, path[end]) : std::string());
+        start = end + 1;
+    }
+    return absolute;
+}
+
 std::string TempFolder()
 {
     const char* tmp = std::getenv("TMPDIR");

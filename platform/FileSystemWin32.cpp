@@ -514,6 +514,29 @@ std::int64_t FreeSpace(const std::string& path)
     return static_cast<std::int64_t>(available.QuadPart);
 }
 
+std::string AbsolutePath(const std::string& path)
+{
+    const bool driveRooted = path.size() >= 3 && path[1] == ':' && IsSeparator(path[2]);
+    const bool unc = path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
+    if (path.empty() || driveRooted || unc)
+        return path;
+    // Relative, rooted on the current drive ("\\games") or relative to a drive's own current
+    // folder ("D:gta3"): the system knows them all.
+    const std::wstring wide = Wide(path);
+    const DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (n == 0)
+        ThrowLastError("find the full path of", path);
+    std::wstring full(n, L'\0');
+    const DWORD written = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+    if (written == 0 || written >= n)
+        ThrowLastError("find the full path of", path);
+    full.resize(written);
+    std::string absolute = Narrow(full);
+    if (IsSeparator(path.back()))
+        absolute = WithTrailingSeparator(absolute);
+    return absolute;
+}
+
 std::string TempFolder()
 {
     wchar_t buffer[MAX_PATH + 2] = {};

@@ -486,7 +486,10 @@ TEST_F(History, EveryFailurePointOfAnOutOfOrderUninstallAndACompactionEndsWholeO
     ASSERT_EQ(NotCompact(compacted.first), "");
 
     std::map<std::string, long> points;
-    auto everyFailurePoint = [&](const std::string& what, const State& from, const State& done, const std::function<void()>& operation) {
+    // A recovery that found the journal says what was interrupted and where it left the folder:
+    // doneText when the change now stands, fromText when the folder is as before it.
+    auto everyFailurePoint = [&](const std::string& what, const State& from, const State& done, const std::string& doneText,
+                                 const std::string& fromText, const std::function<void()>& operation) {
         for (const auto mode : {fs::faults::Mode::Once, fs::faults::Mode::Persistent}) {
             const std::string modeName = mode == fs::faults::Mode::Once ? "once" : "for good";
             for (long k = 1;; ++k) {
@@ -508,17 +511,30 @@ TEST_F(History, EveryFailurePointOfAnOutOfOrderUninstallAndACompactionEndsWholeO
                     points[what + " " + modeName] = k - 1;
                     break;
                 }
+                const bool kept = fs::FileExists(journal);
                 RecordingWindowServices quiet;
                 ASSERT_TRUE(RecoverInterruptedInstalls(quiet, game, options).Clean()) << (quiet.messages.empty() ? "" : quiet.messages.back().text);
                 const State now = take();
-                if (differences(done, now) != "") {
+                const bool stands = differences(done, now) == "";
+                if (!stands) {
                     ASSERT_EQ(differences(from, now), "") << "neither before nor after; after differs in " << differences(done, now);
+                }
+                if (kept) {
+                    ASSERT_EQ(quiet.messages.size(), 1u);
+                    EXPECT_EQ(quiet.messages[0].text, stands ? doneText : fromText);
                 }
             }
         }
     };
-    everyFailurePoint("out-of-order uninstall", installed, uninstalled, [&] { TakeBack(folder, journal, ReadHistory(folder).back()); });
-    everyFailurePoint("compact", installed, compacted, [&] { Compact(folder, journal, game, PlanCompaction(game)); });
+    const std::string uninstallText = "An uninstall of install 1 from " + DisplayPath(game) + " was interrupted.\r\n"
+        + "It has been finished: install 1 is taken out of the game folder.";
+    const std::string compactText = "A compaction of the game archives in " + DisplayPath(game);
+    everyFailurePoint("out-of-order uninstall", installed, uninstalled, uninstallText, "(never rolled back)",
+                      [&] { TakeBack(folder, journal, ReadHistory(folder).back()); });
+    everyFailurePoint("compact", installed, compacted,
+                      compactText + " was interrupted after its new archives were in place.\r\nIt has been finished: the game archives are compacted.",
+                      compactText + " was interrupted.\r\nIt has been rolled back: the game folder is as it was before that compaction.",
+                      [&] { Compact(folder, journal, game, PlanCompaction(game)); });
 
     // The history followed the moved records: the rest comes out to the exact start.
     putBack(uninstalled);

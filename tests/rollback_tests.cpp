@@ -4,6 +4,7 @@
 // links planted where the install or extract writes. After each, the game folder is exactly as
 // before or as after the install, or the journal is kept and a recovery then makes it so.
 #include "FileSystem.h"
+#include "History.h"
 #include "InstallPackage.h"
 #include "Journal.h"
 #include "RecordingServices.h"
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 using namespace tessera;
@@ -458,4 +460,43 @@ TEST_F(Rollback, FirstBackupNeverReplacesAnOriginal)
     }
     EXPECT_EQ(ReadText(root / "a.old"), "original");
     EXPECT_EQ(ReadText(root / "a"), "game");
+}
+
+// A game folder given relative to the working folder: the journal and the history hold it
+// absolute, so an install interrupted there is recovered exactly by a program started elsewhere.
+TEST_F(Rollback, ARelativeGameFolderIsRecoveredFromAnotherWorkingFolder)
+{
+    struct WorkingFolder {
+        std::filesystem::path saved = std::filesystem::current_path();
+        ~WorkingFolder() { std::filesystem::current_path(saved); }
+    } working;
+    WriteRepresentativePackage();
+    std::filesystem::current_path(root.Path());
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", "game/");
+    settings.LoadSettings();
+    Interrupted();
+    const Journal kept = ReadJournal(JournalFile());
+    ASSERT_TRUE(fs::IsSeparator(kept.gameFolder.front())) << kept.gameFolder;
+    EXPECT_EQ(fs::FolderIdentity(kept.gameFolder), fs::FolderIdentity(game));
+
+    fs::CreateFolder(root / "elsewhere");
+    std::filesystem::current_path(root / "elsewhere");
+    RecordingWindowServices window;
+    EXPECT_EQ(RecoverInterruptedInstalls(window, {}, options).rolledBack, 1);
+    EXPECT_EQ(DescribeDifferences(pristine, TakeSnapshot(game)), "");
+    EXPECT_FALSE(JournalKept());
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0].text, "An install into " + DisplayPath(kept.gameFolder) + " was interrupted.\r\n"
+                  + "It has been rolled back: the game folder is as it was before that install.");
+
+    // A finished install from there records its files under the absolute folder too.
+    std::filesystem::current_path(root.Path());
+    ASSERT_EQ(Install(window), InstallResult::Installed);
+    const auto history = ReadHistory(HistoryFolder(options.journalFolder, game));
+    ASSERT_FALSE(history.empty());
+    for (const HistoryFile& f : history.front().files) {
+        if (f.kind != HistoryFile::Kind::Refused) {
+            EXPECT_EQ(f.path.rfind(kept.gameFolder, 0), 0u) << f.path;
+        }
+    }
 }
