@@ -14,7 +14,7 @@ void Usage(std::ostream& out)
            "Commands:\n"
            "  install SOURCE [--game FOLDER] [--dry-run] [--from FOLDER]  install a package (.zpk), a .zip, .7z or .rar download, or a folder\n"
            "  check FOLDER                 check a game folder's three archives\n"
-           "  recover [--game FOLDER]      roll back an install that was interrupted\n"
+           "  recover [--game FOLDER]      roll back an install (finish an uninstall) that was interrupted\n"
            "  history [N] [--game FOLDER] [--json]  installed mods, newest first; with N, what install N did\n"
            "  uninstall N [--game FOLDER] [--with-later] [--dry-run]  take install N back out\n"
            "  restore [--game FOLDER] [--dry-run]  take back every recorded install\n"
