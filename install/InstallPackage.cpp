@@ -376,11 +376,16 @@ Recovered RecoverJournal(const std::string& path)
         VerifyGameFolder(path, journal);
     } catch (const DamagedJournal& e) {
         const std::string game = read ? GameFolderLabel(journal.gameFolder) : "the game folder it names";
+        std::string interrupted = "install";
+        if (read && journal.kind == Journal::Kind::Uninstall)
+            interrupted = "uninstall of install " + std::to_string(journal.installId);
+        else if (read && journal.kind == Journal::Kind::Compaction)
+            interrupted = "compaction of its game archives";
         try {
             const std::string aside = SetAside(path);
             return {Recovered::Outcome::Refused,
                     std::string(e.what()) + "." + kCrLf + "It was not applied and was kept as " + DisplayPath(aside) + ". Nothing was changed; "
-                        + game + " may still hold part of an interrupted install.",
+                        + game + " may still hold part of an interrupted " + interrupted + ".",
                     "Journal refused"};
         } catch (const TesseraError& again) {
             return {Recovered::Outcome::Pending, std::string(e.what()) + "." + kCrLf + "It was not applied, and could not be set aside: "
