@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <vector>
 
 namespace tessera::win32ui {
@@ -85,6 +86,41 @@ void Dispatch(MSG& message)
         return;
     ::TranslateMessage(&message);
     ::DispatchMessageA(&message);
+}
+
+// Shows window modal over owner, the focus on focus, and runs messages until closed is set.
+// Returns the quit code when the program was asked to end meanwhile, for EndModal to pass on.
+std::optional<int> RunModal(HWND window, HWND owner, HWND focus, const bool& closed)
+{
+    Centre(window, owner && ::IsWindowVisible(owner) ? owner : nullptr);
+    if (owner)
+        ::EnableWindow(owner, FALSE);
+    ::ShowWindow(window, SW_SHOW);
+    ::SetForegroundWindow(window);
+    ::SetFocus(focus);
+
+    MSG message{};
+    std::optional<int> quit;
+    while (!closed) {
+        if (::GetMessageA(&message, nullptr, 0, 0) <= 0) {
+            quit = static_cast<int>(message.wParam);
+            break;
+        }
+        Dispatch(message);
+    }
+    if (owner) {
+        ::EnableWindow(owner, TRUE);
+        ::SetActiveWindow(owner);
+    }
+    return quit;
+}
+
+// Destroys a modal window once its view has let go of its form, and passes on a quit request.
+void EndModal(HWND window, std::optional<int> quit)
+{
+    ::DestroyWindow(window);
+    if (quit)
+        ::PostQuitMessage(*quit);
 }
 
 // The program folder's open-file dialog: the 76-byte OPENFILENAME record of the design (its
@@ -370,30 +406,9 @@ bool frmOptionView::ShowModal(modMain& settings, HWND owner)
     view.form_ = &form;
     RunHandler(owner, [&] { form.Form_Load(); });
 
-    Centre(view.hwnd_, owner && ::IsWindowVisible(owner) ? owner : nullptr);
-    if (owner)
-        ::EnableWindow(owner, FALSE);
-    ::ShowWindow(view.hwnd_, SW_SHOW);
-    ::SetForegroundWindow(view.hwnd_);
-    ::SetFocus(cancel);
-
-    MSG message{};
-    bool quit = false;
-    while (!view.closed_) {
-        if (::GetMessageA(&message, nullptr, 0, 0) <= 0) {
-            quit = true;
-            break;
-        }
-        Dispatch(message);
-    }
-    if (owner) {
-        ::EnableWindow(owner, TRUE);
-        ::SetActiveWindow(owner);
-    }
+    const std::optional<int> quit = RunModal(view.hwnd_, owner, cancel, view.closed_);
     view.form_ = nullptr;
-    ::DestroyWindow(view.hwnd_);
-    if (quit)
-        ::PostQuitMessage(static_cast<int>(message.wParam));
+    EndModal(view.hwnd_, quit);
     return form.Saved();
 }
 
@@ -488,30 +503,9 @@ void frmModsView::ShowModal(modMain& settings, HWND owner)
     view.form_ = &form;
     RunHandler(owner, [&] { form.Form_Load(); });
 
-    Centre(view.hwnd_, owner && ::IsWindowVisible(owner) ? owner : nullptr);
-    if (owner)
-        ::EnableWindow(owner, FALSE);
-    ::ShowWindow(view.hwnd_, SW_SHOW);
-    ::SetForegroundWindow(view.hwnd_);
-    ::SetFocus(list);
-
-    MSG message{};
-    bool quit = false;
-    while (!view.closed_) {
-        if (::GetMessageA(&message, nullptr, 0, 0) <= 0) {
-            quit = true;
-            break;
-        }
-        Dispatch(message);
-    }
-    if (owner) {
-        ::EnableWindow(owner, TRUE);
-        ::SetActiveWindow(owner);
-    }
+    const std::optional<int> quit = RunModal(view.hwnd_, owner, list, view.closed_);
     view.form_ = nullptr;
-    ::DestroyWindow(view.hwnd_);
-    if (quit)
-        ::PostQuitMessage(static_cast<int>(message.wParam));
+    EndModal(view.hwnd_, quit);
 }
 
 void frmModsView::ShowMessage(const std::string& text, const std::string& title)
