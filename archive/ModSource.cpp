@@ -571,6 +571,54 @@ ModListing ListModSource(const std::string& source, const std::string& from)
     return listing;
 }
 
+namespace {
+
+// Puts a whole new package (base.zpk and base.dir with ".tessera-new" appended) in place of
+// the one there. Two renames cannot be one step: the former .zpk is kept aside until the new
+// .dir has its name, and put back when it cannot get it, so the pair is never mixed.
+void PlaceModPackage(const std::string& base, const std::function<void()>& removeNew)
+{
+    const std::string zpkPath = base + ".zpk";
+    const std::string dirPath = base + ".dir";
+    const std::string former = zpkPath + ".tessera-former";
+    bool aside = false;
+    try {
+        // Left by a pack that died midway, it may be the only copy of a former package.
+        if (fs::Lookup(former) != fs::PathKind::Missing)
+            throw TesseraError(ErrorKind::AlreadyExists, PrintableName(former) + " is left from a pack that did not finish: move it away or "
+                                   "remove it, then pack again", former);
+        if (fs::FileExists(zpkPath)) {
+            fs::RenameNoReplace(zpkPath, former);
+            aside = true;
+        }
+        fs::RenameFile(zpkPath + ".tessera-new", zpkPath);
+        fs::RenameFile(dirPath + ".tessera-new", dirPath);
+    } catch (const TesseraError& e) {
+        if (aside) {
+            try {
+                fs::RenameFile(former, zpkPath);
+            } catch (const TesseraError&) {
+                removeNew();
+                throw TesseraError(e.Kind(), std::string(e.what()) + "; the former " + PrintableName(zpkPath) + " is kept as "
+                                       + PrintableName(former) + ", and " + PrintableName(dirPath) + " belongs to it",
+                                   zpkPath);
+            }
+        }
+        removeNew();
+        throw;
+    }
+    if (aside) {
+        try {
+            fs::DeleteFile(former);
+        } catch (const TesseraError& e) {
+            throw TesseraError(e.Kind(), "The package " + PrintableName(zpkPath) + " was written, but its former version "
+                                   + PrintableName(former) + " could not be removed: " + e.what(), former);
+        }
+    }
+}
+
+} // namespace
+
 void WriteModPackage(const ModListing& listing, const std::string& base, const std::function<void()>& yield)
 {
     const std::string zpkPath = base + ".zpk";
@@ -584,8 +632,20 @@ void WriteModPackage(const ModListing& listing, const std::string& base, const s
                 + ShownSource(listing.source) + ": " + std::to_string(needed) + " bytes are needed, " + std::to_string(free) + " are free",
             folder);
 
-    // Made before the try: when it cannot be created, nothing has changed yet.
-    fs::File zpk(zpkPath, fs::OpenMode::Create);
+    // Written beside the outputs, which take the new files' names only when both are whole: a
+    // failure (a full disk) keeps the package being replaced. Made anew, never through a link.
+    const std::string zpkNew = zpkPath + ".tessera-new";
+    const std::string dirNew = dirPath + ".tessera-new";
+    auto removeNew = [&] {
+        for (const std::string& path : {zpkNew, dirNew}) {
+            try {
+                if (fs::Lookup(path) == fs::PathKind::File)
+                    fs::DeleteFile(path);
+            } catch (const TesseraError&) {
+            }
+        }
+    };
+    fs::File zpk(zpkNew, fs::OpenMode::Replace);
     try {
         std::vector<DirRecord> records(listing.members.size());
         std::vector<std::byte> buffer(kChunk);
@@ -633,6 +693,7 @@ void WriteModPackage(const ModListing& listing, const std::string& base, const s
             }
 #endif
         }
+        zpk.Flush();
         zpk.Close();
         std::vector<std::byte> directory;
         directory.reserve(records.size() * kRecordSize);
@@ -640,19 +701,17 @@ void WriteModPackage(const ModListing& listing, const std::string& base, const s
             const RecordBytes encoded = EncodeRecord(r);
             directory.insert(directory.end(), encoded.begin(), encoded.end());
         }
-        fs::WriteWholeFile(dirPath, directory);
+        fs::File dir(dirNew, fs::OpenMode::Replace);
+        dir.WriteAt(0, directory);
+        dir.Flush();
+        dir.Close();
     } catch (...) {
         // A half-written package would be taken for a whole one.
         zpk.Close();
-        for (const std::string& path : {zpkPath, dirPath}) {
-            try {
-                if (fs::FileExists(path))
-                    fs::DeleteFile(path);
-            } catch (const TesseraError&) {
-            }
-        }
+        removeNew();
         throw;
     }
+    PlaceModPackage(base, removeNew);
 }
 
 std::string SkippedText(const ModListing& listing)

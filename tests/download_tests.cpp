@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <random>
 
@@ -358,6 +359,84 @@ TEST_F(Download, EveryFailurePointWhileUnpackingLeavesEverythingAsItWas)
     std::cout << "[ faults   ] " << k - 1 << " failure points of a download's install rolled back\n";
     EXPECT_EQ(window.messages.back(), (RecordedMessage{"Skipped, not game files: readme.txt", "Skipped files"}));
     EXPECT_EQ(ReadFile(game + "models/hud.txd"), Pattern(20, 5));
+}
+
+// A pack over an existing package, each call failing once or for good (a full disk, a drive
+// that goes): the former package stays byte for byte, or the new one is whole; never a mixed
+// pair, nothing beside it, and a former .zpk that cannot go back is named where it is kept.
+TEST_F(Download, EveryFailurePointOfAPackKeepsTheFormerPackageOrWritesTheNewWhole)
+{
+    for (const char* folder : {"new", "old", "former", "whole"})
+        fs::CreateFolder(root / folder);
+    for (const auto& [name, bytes] : std::vector<std::pair<std::string, Bytes>>{{"car.dff", Pattern(3000, 2)}, {"hud.txd", Pattern(20, 5)}})
+        WriteFile(root / "new/" + name, bytes);
+    WriteFile(root / "old/default.dat", ToBytes("former package"));
+    auto pack = [&](const std::string& from, const std::string& base) { WriteModPackage(ListModSource(from), base); };
+    pack(root / "old", root / "former/pkg");
+    pack(root / "new", root / "whole/pkg");
+    const Bytes formerZpk = ReadFile(root / "former/pkg.zpk"), formerDir = ReadFile(root / "former/pkg.dir");
+    const Bytes newZpk = ReadFile(root / "whole/pkg.zpk"), newDir = ReadFile(root / "whole/pkg.dir");
+    const std::string out = root / "out/";
+    std::map<std::string, int> outcomes;
+    for (const auto mode : {fs::faults::Mode::Once, fs::faults::Mode::Persistent}) {
+        for (long k = 1;; ++k) {
+            ASSERT_LT(k, 1000) << "the pack never got through";
+            SCOPED_TRACE((mode == fs::faults::Mode::Once ? "once at " : "for good from ") + std::to_string(k));
+            fs::RemoveTree(out);
+            fs::CreateFolder(out);
+            WriteFile(out + "pkg.zpk", formerZpk);
+            WriteFile(out + "pkg.dir", formerDir);
+            std::string failure;
+            fs::faults::Arm(k, k % 2 ? ErrorKind::DiskFull : ErrorKind::Io, mode);
+            try {
+                pack(root / "new", out + "pkg");
+            } catch (const TesseraError& e) {
+                failure = e.what();
+            }
+            const bool fired = fs::faults::Fired();
+            fs::faults::Disarm();
+            // A drive that went keeps a pack from removing its new files; the next pack does.
+            std::vector<std::string> files;
+            for (const std::string& file : fs::ListFiles(out))
+                if (mode == fs::faults::Mode::Once || !EndsWith(file, ".tessera-new"))
+                    files.push_back(file);
+            const auto holds = [&](const char* file, const Bytes& bytes) { return fs::FileExists(out + file) && ReadFile(out + file) == bytes; };
+            if (!fired) {
+                ASSERT_EQ(failure, "");
+                ASSERT_EQ(files, (std::vector<std::string>{"pkg.dir", "pkg.zpk"}));
+                ASSERT_TRUE(holds("pkg.zpk", newZpk) && holds("pkg.dir", newDir));
+                outcomes["failure points"] += static_cast<int>(k - 1);
+                break;
+            }
+            if (holds("pkg.zpk", newZpk) && holds("pkg.dir", newDir)) {
+                // Written whole; only a former version that could not be removed is left, and said.
+                ASSERT_TRUE(files.size() == 2 || (files.size() == 3 && failure.find("could not be removed") != std::string::npos)) << failure;
+                ++outcomes["new package whole"];
+                continue;
+            }
+            ASSERT_NE(failure, "");
+            if (holds("pkg.zpk.tessera-former", formerZpk)) {
+                // The drive went between the two renames and the former .zpk could not go back.
+                ASSERT_EQ(mode, fs::faults::Mode::Persistent);
+                ASSERT_TRUE(holds("pkg.dir", formerDir));
+                ASSERT_NE(failure.find("is kept as " + out + "pkg.zpk.tessera-former"), std::string::npos) << failure;
+                ++outcomes["former .zpk kept aside, named"];
+                continue;
+            }
+            ASSERT_EQ(files, (std::vector<std::string>{"pkg.dir", "pkg.zpk"})) << failure;
+            ASSERT_TRUE(holds("pkg.zpk", formerZpk) && holds("pkg.dir", formerDir)) << failure;
+            ++outcomes["former package kept"];
+            pack(root / "new", out + "pkg");
+            ASSERT_EQ(fs::ListFiles(out), (std::vector<std::string>{"pkg.dir", "pkg.zpk"}));
+            ASSERT_TRUE(holds("pkg.zpk", newZpk) && holds("pkg.dir", newDir));
+        }
+    }
+    std::cout << "[ faults   ] " << outcomes["failure points"] << " failure points of a pack over a package:";
+    for (const auto& [what, count] : outcomes)
+        if (what != "failure points")
+            std::cout << " " << what << " " << count << ";";
+    std::cout << "\n";
+    EXPECT_GT(outcomes["former package kept"], 10);
 }
 
 // Links, devices and folders are never read; the files of one folder are picked with from;
