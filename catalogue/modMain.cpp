@@ -2,6 +2,7 @@
 #include "modMain.h"
 
 #include "Error.h"
+#include "FileSystem.h"
 #include "Text.h"
 
 #include <cstdint>
@@ -47,6 +48,10 @@ void modMain::LoadSettings()
     colStockFiles = std::make_shared<StockCollection>();
     sGTA3Path = store_.GetSetting(std::string(kProgramTitle), std::string(kSettingsSection), std::string(kGTA3PathKey),
                                   std::string(kNotFound));
+    // The game's paths are the folder with a name appended: a folder stored without its
+    // trailing separator would put them beside it. An empty one stays empty (it is no folder).
+    if (!sGTA3Path.empty() && sGTA3Path != kNotFound)
+        sGTA3Path = fs::WithTrailingSeparator(sGTA3Path);
     LoadStockList();
 }
 

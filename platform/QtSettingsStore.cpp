@@ -2,9 +2,11 @@
 #include "QtSettingsStore.h"
 
 #include "Error.h"
+#include "FileSystem.h"
 
 #include <QByteArray>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 #include <QVariant>
 
@@ -24,13 +26,32 @@ std::string ToBytes(const QString& s)
 
 QString KeyPath(const std::string& section, const std::string& key) { return FromBytes(section) + '/' + FromBytes(key); }
 
+// QSettings reads its files as it is made, and would wait for ever on a pipe or read a device:
+// only regular files (or links to them) may stand where it looks; anything else is an error
+// naming it. It looks for the program's file and the organization's, per user then system-wide.
+void CheckSettingsFiles(const std::string& appName)
+{
+    for (const QString& folder : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation)) {
+        for (const QString& file : {folder + '/' + kOrganization + '/' + FromBytes(appName) + ".conf", folder + '/' + kOrganization + ".conf"}) {
+            const std::string path = ToBytes(file);
+            if (fs::PathExists(path) && !fs::FileExists(path))
+                throw TesseraError(ErrorKind::AccessDenied, "The settings file " + path + " is not a regular file", path);
+        }
+    }
+}
+
 } // namespace
 
 std::string QtSettingsStore::GetSetting(const std::string& appName, const std::string& section, const std::string& key,
                                         const std::string& defaultValue)
 {
+    CheckSettingsFiles(appName);
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kOrganization, FromBytes(appName));
     const QVariant value = settings.value(KeyPath(section, key));
+    // A file that cannot be read is not a missing setting.
+    if (settings.status() != QSettings::NoError)
+        throw TesseraError(ErrorKind::AccessDenied, "The settings file " + ToBytes(settings.fileName()) + " cannot be read",
+                           ToBytes(settings.fileName()));
     if (!value.isValid())
         return defaultValue;
     // Texts that the local encoding cannot carry were stored as raw bytes.
@@ -44,6 +65,7 @@ std::string QtSettingsStore::GetSetting(const std::string& appName, const std::s
 void QtSettingsStore::SaveSetting(const std::string& appName, const std::string& section, const std::string& key,
                                   const std::string& value)
 {
+    CheckSettingsFiles(appName);
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kOrganization, FromBytes(appName));
     const QString text = FromBytes(value);
     if (ToBytes(text) == value)

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 using namespace tessera;
@@ -81,6 +83,28 @@ TEST_F(Cli, InstallUsesTheStoredFolderOrSaysThereIsNone)
     r = Run({"install", root / "mod.zpk"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadText(game + "data/default.dat"), "dat");
+
+    // A settings file that is no regular file is an error naming it, never a wait on a pipe.
+    const std::string conf = root / "config/Tessera/Tessera.conf";
+    for (const char* kind : {"pipe", "folder"}) {
+        SCOPED_TRACE(kind);
+        fs::DeleteFile(conf);
+        if (std::string(kind) == "pipe")
+            ASSERT_EQ(::mkfifo(conf.c_str(), 0600), 0);
+        else
+            fs::CreateFolder(conf);
+        r = Run({"install", root / "mod.zpk"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("The settings file " + conf + " is not a regular file"), std::string::npos) << r.err;
+        if (std::string(kind) == "folder")
+            fs::RemoveFolder(conf);
+    }
+    // A stored folder without its trailing separator is the same folder.
+    WriteFile(conf, ToBytes("[Settings]\nGTA3Path=" + game.substr(0, game.size() - 1) + "\n"));
+    WritePackage(root / "mod", {{"default.dat", ToBytes("dat 2")}});
+    r = Run({"install", root / "mod.zpk"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadText(game + "data/default.dat"), "dat 2") << r.out << r.err;
 }
 
 TEST_F(Cli, UsageErrorsExitTwo)

@@ -12,6 +12,7 @@
 
 #include <set>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -221,6 +222,37 @@ TEST(QtSettingsStore, SaveThatCannotBeWrittenFails)
     } catch (const TesseraError& e) {
         EXPECT_EQ(e.Kind(), ErrorKind::AccessDenied);
         EXPECT_NE(std::string(e.what()).find("Blocked.conf"), std::string::npos) << e.what();
+    }
+}
+
+// A settings file that is a pipe or a folder is an error naming it, for reads and saves alike:
+// QSettings would wait for ever on a pipe.
+TEST(QtSettingsStore, SettingsFileThatIsNoRegularFileIsAnErrorNamingIt)
+{
+    fs::CreateFolders(ConfigFolder());
+    const std::string conf = ConfigFolder() + "Odd.conf";
+    for (const char* kind : {"pipe", "folder"}) {
+        SCOPED_TRACE(kind);
+        if (std::string(kind) == "pipe")
+            ASSERT_EQ(::mkfifo(conf.c_str(), 0600), 0);
+        else
+            fs::CreateFolder(conf);
+        QtSettingsStore store;
+        for (const bool save : {false, true}) {
+            try {
+                if (save)
+                    store.SaveSetting("Odd", "Settings", "GTA3Path", "C:\\x\\");
+                else
+                    store.GetSetting("Odd", "Settings", "GTA3Path", "none");
+                FAIL() << (save ? "the save" : "the read") << " reported no failure";
+            } catch (const TesseraError& e) {
+                EXPECT_EQ(std::string(e.what()), "The settings file " + conf + " is not a regular file");
+            }
+        }
+        if (std::string(kind) == "pipe")
+            fs::DeleteFile(conf);
+        else
+            fs::RemoveFolder(conf);
     }
 }
 
