@@ -898,9 +898,9 @@ LockedHistory::LockedHistory(const std::string& game, IWindowServices& window)
     fs::CreateFolders(JournalFolder({}));
     lock_.emplace(journalPath_ + ".lock");
     if (!lock_->Held())
-        throw TesseraError(ErrorKind::AccessDenied, "Another install into " + game + " is running", game);
+        throw TesseraError(ErrorKind::AccessDenied, "Another install into " + DisplayPath(game) + " is running", game);
     if (fs::FileExists(journalPath_))
-        throw TesseraError(ErrorKind::Io, "An install into " + game + " still needs recovery: run tessera-cli recover", game);
+        throw TesseraError(ErrorKind::Io, "An install into " + DisplayPath(game) + " still needs recovery: run tessera-cli recover", game);
     SettleHistory(folder_, std::nullopt);
     history_ = ReadHistory(folder_);
 }
@@ -910,7 +910,7 @@ std::vector<const HistoryRecord*> UninstallChain(const std::vector<HistoryRecord
 {
     const auto it = std::find_if(history.begin(), history.end(), [&](const HistoryRecord& r) { return r.id == id; });
     if (it == history.end()) {
-        tell("No install " + std::to_string(id) + " is recorded for " + game, true);
+        tell("No install " + std::to_string(id) + " is recorded for " + DisplayPath(game), true);
         return {};
     }
     std::vector<const HistoryRecord*> chain;

@@ -148,8 +148,11 @@ void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& ga
 {
     if (game == kNotFound)
         throw TesseraError(ErrorKind::PathNotFound, "No game folder is set");
-    if (!fs::FolderExists(game))
-        throw TesseraError(ErrorKind::PathNotFound, "The game folder " + game + " was not found", game);
+    if (!fs::FolderExists(game)) {
+        std::string label = GameFolderLabel(game);
+        label[0] = 'T';
+        throw TesseraError(ErrorKind::PathNotFound, label + " was not found", game);
+    }
 
     std::map<std::string, std::int64_t> growth;   // archive base -> bytes it will grow by at most
     for (const PlannedFile& f : plan)
@@ -606,7 +609,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     } catch (const std::bad_alloc&) {
         failure = "There is not enough memory.";
     } catch (const std::exception& e) {
-        failure = DisplayPath(e.what());
+        failure = DisplayMessage(e.what());
     }
 
     if (!failure.empty()) {

@@ -9,6 +9,7 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <cstring>
 #include <iomanip>
@@ -332,6 +333,22 @@ static bool OddFolderText(const std::string& folder)
 }
 
 std::string AbsoluteGameFolder(const std::string& folder) { return OddFolderText(folder) ? folder : fs::AbsolutePath(folder); }
+
+std::string DisplayMessage(const std::string& text)
+{
+    std::string shown = text;
+    const auto hex = [&](std::size_t i) { return i < shown.size() && std::isxdigit(static_cast<unsigned char>(shown[i])); };
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (!fs::IsSeparator(shown[i]))
+            continue;
+        if (shown[i] == '\\' && i + 1 < shown.size() && shown[i + 1] == 'x' && hex(i + 2) && hex(i + 3)) {
+            i += 3;
+            continue;
+        }
+        shown[i] = fs::kSeparator;
+    }
+    return shown;
+}
 
 std::string GameFolderLabel(const std::string& folder)
 {

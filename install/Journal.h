@@ -88,6 +88,9 @@ std::string AbsoluteGameFolder(const std::string& folder);
 
 // A path for messages: the platform's separators only.
 std::string DisplayPath(const std::string& path);
+// A message whose paths take the platform's separators; the backslash of a "\xHH" escape of an
+// unprintable byte stays.
+std::string DisplayMessage(const std::string& text);
 // "the game folder X", or "the stored game folder "X"" when the text is empty or odd.
 std::string GameFolderLabel(const std::string& folder);
 

@@ -626,7 +626,7 @@ TEST_F(Forms, UnreadableHistoryIsSaidNotShownAsEmpty)
         {"record not a record", [&] { WriteFile(record, ToBytes("tessera-history 1\nid 1\nstock zz\nend\n")); },
          "The history record " + record + " is damaged"},
         {"another install holds the folder", [&] { otherInstall.emplace(JournalPath(JournalFolder({}), game) + ".lock"); },
-         "Another install into " + game + " is running"},
+         "Another install into " + DisplayPath(game) + " is running"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

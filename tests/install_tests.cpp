@@ -185,6 +185,41 @@ TEST_F(Install, EntriesOfOneNameInAnyCaseInstallOnceWithTheLastBytes)
     EXPECT_EQ(window.captions, (std::vector<std::string>{"Installing mod.zpk", "Installing New.dff", "Mod installed!"}));
 }
 
+// The game folder as the messages name it: with the platform's separators, and in quotes as
+// "the stored game folder" when the text is empty or odd; one without its trailing separator
+// is the same folder.
+TEST_F(Install, StoredGameFolderAsMessagesNameIt)
+{
+    const std::string bare = game.substr(0, game.size() - 1);
+    const struct {
+        std::string stored;
+        std::string message;   // empty: installs
+    } rows[] = {
+        {"", "The stored game folder \"\" was not found"},
+        {" " + game, "The stored game folder \" " + DisplayPath(game) + "\" was not found"},
+        {game + "\tx", "The stored game folder \"" + DisplayPath(game) + "\\x09x" + fs::kSeparator + "\" was not found"},
+        {root / "gone/", "The game folder " + DisplayPath(root / "gone/") + " was not found"},
+        {bare, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored);
+        store.SaveSetting("Tessera", "Settings", "GTA3Path", row.stored);
+        settings.LoadSettings();
+        window = RecordingWindowServices();
+        const Snapshot before = TakeSnapshot(game);
+        const InstallResult result = Run({{"default.dat", ToBytes("new " + row.stored)}});
+        if (row.message.empty()) {
+            EXPECT_EQ(result, InstallResult::Installed);
+            EXPECT_EQ(ReadText(game + "data/default.dat"), "new " + row.stored);
+            continue;
+        }
+        EXPECT_EQ(result, InstallResult::Failed);
+        ASSERT_FALSE(window.messages.empty());
+        EXPECT_NE(window.messages.back().text.find(row.message), std::string::npos) << window.messages.back().text;
+        EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+    }
+}
+
 TEST_F(Install, RefusedWhileAnotherInstallIntoTheFolderRuns)
 {
     fs::CreateFolders(options.journalFolder);
