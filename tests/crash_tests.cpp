@@ -80,6 +80,11 @@ TEST_F(Crash, KilledInstallsRollBackAndInstallAgain)
     const std::string pristineGame = MakeGameFolder(source.Path());
     Enlarge(pristineGame);
     fs::WriteWholeFile(pristineGame + "models/hud.txd.old", ToBytes("earlier backup"));
+    // Names in capitals, as CD installs leave them: every recovery gives back these very names.
+    // (The services' own rename would find the lower-case name as the target, so the system's.)
+    for (const auto& [from, to] : {std::pair{"data/default.dat", "data/DEFAULT.DAT"}, std::pair{"anim/ped.ifp", "anim/PED.IFP"},
+                                   std::pair{"text", "TEXT"}})
+        ASSERT_EQ(std::rename((pristineGame + from).c_str(), (pristineGame + to).c_str()), 0);
     WritePackage(root / "mod", LargePackage());
     const Snapshot pristine = TakeSnapshot(pristineGame);
     const std::vector<std::string> install = {"install", root / "mod.zpk", "--game", game};
@@ -97,6 +102,8 @@ TEST_F(Crash, KilledInstallsRollBackAndInstallAgain)
         installed = TakeSnapshot(game);
     }
     ASSERT_NE(installed, pristine);
+    for (const char* path : {"data/DEFAULT.DAT", "data/DEFAULT.DAT.old", "anim/PED.IFP", "anim/PED.IFP.old", "TEXT/american.gxt", "TEXT/american.gxt.old"})
+        EXPECT_EQ(installed.count(path), 1u) << path;
 
     int midway = 0, before = 0, after = 0;
     for (int i = 0; i < kKillPoints; ++i) {
