@@ -361,15 +361,19 @@ TEST(Settings, NothingStoredGivesTheMarkerAndStillBuildsTheCatalogue)
 TEST(Settings, StoredTextIsTakenUnchanged)
 {
     // Only the exact marker means "no folder": an empty text and other letter cases are folders.
-    for (const std::string stored : {"C:\\Games\\GTA3\\", "", "[not found]", "[NOT FOUND] ", "D:\\no\\such"}) {
+    // A folder without its trailing separator gets one, so its files are inside it.
+    const std::string sep(1, fs::kSeparator);
+    for (const auto& [stored, folder] : std::vector<std::pair<std::string, std::string>>{
+             {"C:\\Games\\GTA3\\", "C:\\Games\\GTA3\\"}, {"", ""}, {"[not found]", "[not found]" + sep},
+             {"[NOT FOUND] ", "[NOT FOUND] " + sep}, {"D:\\no\\such", "D:\\no\\such" + sep}, {"/games/gta3/", "/games/gta3/"}}) {
         SCOPED_TRACE(stored);
         MemorySettingsStore store;
         store.values[{"Tessera", "Settings", "GTA3Path"}] = stored;
         modMain m(store);
         m.LoadSettings();
-        EXPECT_EQ(m.sGTA3Path, stored);
+        EXPECT_EQ(m.sGTA3Path, folder);
         EXPECT_FALSE(m.sGTA3Path == kNotFound);
-        EXPECT_EQ(m.colStockFiles->Fetch("gta3.dat")->sFullPath(), stored + "data\\gta3.dat");
+        EXPECT_EQ(m.colStockFiles->Fetch("gta3.dat")->sFullPath(), folder + "data\\gta3.dat");
     }
 }
 
