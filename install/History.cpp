@@ -8,22 +8,67 @@
 #include "FileSystem.h"
 #include "Text.h"
 
+#ifdef TESSERA_WITH_LIBCRYPTO
+#include <openssl/evp.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <new>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 namespace tessera {
 
 namespace {
 
-// ---- SHA-256 (FIPS 180-4). Small enough to keep here rather than pull a crypto library into
-// every build, the Windows one included.
+// ---- SHA-256 (FIPS 180-4): libcrypto's where the build has it, else a portable one, small
+// enough to keep here for the Windows build.
 
+#ifdef TESSERA_WITH_LIBCRYPTO
+class Sha256 {
+public:
+    Sha256() : context_(EVP_MD_CTX_new())
+    {
+        if (!context_)
+            throw std::bad_alloc();
+        Check(EVP_DigestInit_ex(context_, EVP_sha256(), nullptr));
+    }
+    ~Sha256() { EVP_MD_CTX_free(context_); }
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    void Update(std::span<const std::byte> data) { Check(EVP_DigestUpdate(context_, data.data(), data.size())); }
+
+    std::string HexDigest()
+    {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        Check(EVP_DigestFinal_ex(context_, digest, &length));
+        static constexpr char kDigits[] = "0123456789abcdef";
+        std::string r;
+        for (unsigned int i = 0; i < length; ++i) {
+            r += kDigits[digest[i] >> 4];
+            r += kDigits[digest[i] & 15];
+        }
+        return r;
+    }
+
+private:
+    static void Check(int ok)
+    {
+        if (ok != 1)
+            throw std::runtime_error("SHA-256 could not be computed (libcrypto failed)");
+    }
+
+    EVP_MD_CTX* context_;
+};
+#else
 class Sha256 {
 public:
     void Update(std::span<const std::byte> data)
@@ -109,6 +154,7 @@ private:
     std::size_t used_ = 0;
     std::uint64_t length_ = 0;
 };
+#endif
 
 // SHA-256 of length bytes at offset of a file; a file shorter than that hashes what it has.
 std::string Sha256Range(const fs::File& file, std::int64_t offset, std::int64_t length)
