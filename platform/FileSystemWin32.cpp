@@ -5,20 +5,12 @@
 #include "FileSystem.h"
 #include "FileSystemInternal.h"
 #include "Text.h"
+#include "Win32Text.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <random>
-
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-// windows.h maps these names onto its own functions; ours keep theirs.
-#undef CopyFile
-#undef DeleteFile
 
 namespace tessera::fs {
 
@@ -26,25 +18,8 @@ const char kSeparator = '\\';
 
 namespace {
 
-std::wstring Wide(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), w.data(), n);
-    return w;
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), s.data(), n, nullptr, nullptr);
-    return s;
-}
+using win32::Narrow;
+using win32::Wide;
 
 [[noreturn]] void ThrowLastError(const char* what, const std::string& path, DWORD err = ::GetLastError())
 {
