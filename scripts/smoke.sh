@@ -3,7 +3,9 @@
 # (the "Options" window must come up, and Space there must give "Need path"), then with one
 # stored (the main window must come up), and with a package lacking its .dir as the argument
 # (the "File not found" message must come up).
-# Saves a screenshot of each window to build/smoke/.
+# Runs on a private D-Bus session with accessibility on: the main window's accessibility tree is
+# read over D-Bus as a screen reader or gdbus introspect reads it, and the program must live on.
+# Saves a screenshot of each window, and that tree, to build/smoke/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -18,8 +20,15 @@ if [ "${1:-}" != "--inside-xvfb" ]; then
     cmake --build "$build" --target tessera
   fi
   mkdir -p "$shots"
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-xvfb
+  exec xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- "$0" --inside-xvfb
 fi
+
+# Accessibility on: the session bus starts the accessibility bus, and Qt connects its windows
+# to it.
+gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
+  --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null
+a11y_bus=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus --method org.a11y.Bus.GetAddress |
+  sed -E "s/^\('(.*)',\)$/\1/")
 
 scratch=$(mktemp -d)
 pid=""
@@ -66,6 +75,64 @@ wait_window() {
   echo "$window"
 }
 
+# Calls method $2 (with arguments $3...) of the accessible object at path $1 of the program.
+a11y_call() {
+  local path=$1 method=$2
+  shift 2
+  timeout "$wait_seconds" gdbus call --address "$a11y_bus" --dest "$a11y_name" --object-path "$path" --method "$method" "$@"
+}
+
+# Prints the accessible object at path $1 and those below it, one a line: role and "name",
+# indented by depth $2.
+print_accessible() {
+  local path=$1 depth=$2 name role child
+  name=$(a11y_call "$path" org.freedesktop.DBus.Properties.Get org.a11y.atspi.Accessible Name |
+    sed -E "s/^\(<['\"](.*)['\"]>,\)$/\1/")
+  role=$(a11y_call "$path" org.a11y.atspi.Accessible.GetRoleName | sed -E "s/^\('(.*)',\)$/\1/")
+  printf '%*s%s "%s"\n' $((depth * 2)) '' "$role" "$name"
+  for child in $(a11y_call "$path" org.a11y.atspi.Accessible.GetChildren | grep -o "'/org/a11y/atspi/accessible/[0-9]*'" | tr -d "'"); do
+    print_accessible "$child" $((depth + 1))
+  done
+}
+
+# Reads the running program's accessibility tree over D-Bus into $1, first as gdbus introspect
+# does (which asks for all properties at once), then object by object; the program must still
+# run 2 s later and its tree must hold the main window's controls by name.
+read_accessibility_tree() {
+  local tree=$1 name
+  a11y_name=""
+  for name in $(gdbus call --address "$a11y_bus" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+                  --method org.freedesktop.DBus.ListNames | grep -o "':[0-9.]*'" | tr -d "'"); do
+    if gdbus call --address "$a11y_bus" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+         --method org.freedesktop.DBus.GetConnectionUnixProcessID "$name" 2>/dev/null | grep -q "(uint32 $pid,)"; then
+      a11y_name=$name
+    fi
+  done
+  if [ -z "$a11y_name" ]; then
+    echo "smoke: the program is not on the accessibility bus" >&2
+    return 1
+  fi
+  timeout "$wait_seconds" gdbus introspect --address "$a11y_bus" --dest "$a11y_name" \
+    --object-path /org/a11y/atspi/accessible/root --recurse >"$tree.introspect" 2>&1 || true
+  print_accessible /org/a11y/atspi/accessible/root 0 >"$tree"
+  sleep 2
+  if ! kill -0 "$pid" 2>/dev/null; then
+    echo "smoke: the program ended while its accessibility tree was read" >&2
+    cat "$tree" >&2
+    return 1
+  fi
+  local expected
+  for expected in 'frame "Orlen'"'"'s Tessera"' 'push button "Browse..."' 'label "Source :"' \
+                  'push button "Install the MOD"' 'menu item "Installed mods..."'; do
+    if ! grep -qF "$expected" "$tree"; then
+      echo "smoke: the accessibility tree lacks $expected" >&2
+      cat "$tree" >&2
+      return 1
+    fi
+  done
+  echo "smoke: accessibility tree read over D-Bus; $tree" >&2
+}
+
 # First start: nothing stored, so the options dialog asks for the game folder. Its focus is on
 # Cancel, so Space leaves it and the program says goodbye.
 start "$scratch/first"
@@ -87,6 +154,7 @@ mkdir -p "$scratch/second/config/Tessera"
 printf '[Settings]\nGTA3Path=%s/\n' "$game" >"$scratch/second/config/Tessera/Tessera.conf"
 start "$scratch/second"
 wait_window "Orlen's Tessera" "$shots/main.png" "$scratch/second" >/dev/null
+read_accessibility_tree "$shots/accessibility.txt"
 stop
 
 # A package given as the argument is checked as Browse checks it: without its .dir, the

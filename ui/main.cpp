@@ -1,5 +1,6 @@
 // tessera, the desktop program: loads the main window, whose load event runs the start-up; a
 // package path given as the argument is then taken as if chosen with Browse.
+#include "AtSpiGuard.h"
 #include "frmMain.h"
 #include "Handlers.h"
 #include "QtSettingsStore.h"
@@ -38,6 +39,8 @@ int main(int argc, char** argv)
     }
     // Qt takes its own options (such as -platform) out of argv here.
     QApplication application(argc, argv);
+    // Before the first window: from then on screen readers may read the windows.
+    tessera::GuardAtSpiBridge();
     std::vector<std::string> arguments;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
