@@ -13,6 +13,9 @@ inline constexpr int kOk = 0;
 inline constexpr int kFailed = 1;
 inline constexpr int kUsage = 2;
 
+// A text as a JSON string: quotes and backslashes escaped, other bytes outside printable ASCII as \u00XX.
+std::string Json(const std::string& s);
+
 int CmdList(const Args& args);
 int CmdExtract(const Args& args);
 int CmdPack(const Args& args);

@@ -71,24 +71,6 @@ std::string GameFolder(const std::optional<std::string>& given)
     return AbsoluteGameFolder(settings.sGTA3Path);
 }
 
-std::string Json(const std::string& s)
-{
-    std::string r = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            r += '\\';
-            r += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04x", c);
-            r += hex;
-        } else {
-            r += static_cast<char>(c);
-        }
-    }
-    return r + "\"";
-}
-
 const char* KindWord(HistoryFile::Kind kind)
 {
     switch (kind) {
@@ -157,6 +139,24 @@ void PrintOne(const std::vector<HistoryRecord>& history, const HistoryRecord& r,
 void Tell(const std::string& line, bool problem) { (problem ? std::cerr : std::cout) << line << "\n"; }
 
 } // namespace
+
+std::string Json(const std::string& s)
+{
+    std::string r = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            r += '\\';
+            r += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", c);
+            r += hex;
+        } else {
+            r += static_cast<char>(c);
+        }
+    }
+    return r + "\"";
+}
 
 int CmdHistory(const Args& args)
 {

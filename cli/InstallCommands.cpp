@@ -4,6 +4,7 @@
 #include "Archive.h"
 #include "ConsoleServices.h"
 #include "FileSystem.h"
+#include "GameRules.h"
 #include "History.h"
 #include "InstallDownload.h"
 #include "InstallPackage.h"
@@ -102,38 +103,6 @@ std::string LinesOf(std::string text)
     return text;
 }
 
-// Problems of one game archive, each as a line; none when it is sound.
-std::vector<std::string> CheckArchive(const std::string& base)
-{
-    std::vector<std::string> problems;
-    for (const char* ext : {".dir", ".img"})
-        if (!fs::FileExists(base + ext))
-            problems.push_back(base + ext + ": missing");
-    if (!problems.empty())
-        return problems;
-    const std::int64_t imgLength = fs::FileLength(base + ".img");
-    if (imgLength % kBlockSize != 0)
-        problems.push_back(base + ".img: its length (" + std::to_string(imgLength) + " bytes) is not a whole number of 2048-byte blocks");
-    const auto bytes = fs::ReadWholeFile(base + ".dir");
-    if (bytes.size() % kRecordSize != 0)
-        problems.push_back(base + ".dir: its length (" + std::to_string(bytes.size()) + " bytes) is not a whole number of 32-byte records");
-    const auto records = ParseDirectory(bytes);
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const DirRecord& r = records[i];
-        const std::string name = RecordName(r.sName);
-        const std::string label = base + ".dir, entry " + std::to_string(i) + " (" + PrintableName(TrimSpaces(name)) + ")";
-        if (r.lOffset < 0 || r.lSize < 0 || (static_cast<std::int64_t>(r.lOffset) + r.lSize) * kBlockSize > imgLength)
-            problems.push_back(label + ": its data (block " + std::to_string(r.lOffset) + ", " + std::to_string(r.lSize)
-                               + " blocks) does not lie within the .img");
-        const std::string trimmed = TrimSpaces(name);
-        if (trimmed.empty())
-            problems.push_back(label + ": the name is empty");
-        else if (auto reason = UnsafeNameReason(trimmed); reason && trimmed.find(' ') == std::string::npos)
-            problems.push_back(label + ": " + *reason);
-    }
-    return problems;
-}
-
 } // namespace
 
 int CmdInstall(const Args& args)
@@ -193,27 +162,63 @@ int CmdInstall(const Args& args)
 
 int CmdCheck(const Args& args)
 {
-    const Options o = Parse(args, false);
-    if (!o.ok || o.positional.size() != 1 || o.game) {
-        std::cerr << "Usage: tessera-cli check FOLDER\n";
+    bool json = false, ok = true;
+    std::vector<std::string> positional;
+    for (const std::string& a : args) {
+        if (a == "--json")
+            json = true;
+        else if (a.starts_with("--"))
+            ok = false;
+        else
+            positional.push_back(a);
+    }
+    if (!ok || positional.size() != 1 || positional[0].empty()) {
+        std::cerr << "Usage: tessera-cli check FOLDER [--json]\n";
         return kUsage;
     }
     try {
-        const std::string game = fs::WithTrailingSeparator(o.positional[0]);
-        bool sound = true;
-        for (const char* archive : {"models\\gta3", "models\\txd", "anim\\cuts"}) {
-            const std::string base = game + archive;
-            const auto problems = CheckArchive(base);
-            if (problems.empty()) {
-                std::cout << archive << ": " << RecordCount(fs::FileLength(base + ".dir")) << " records, "
-                          << fs::FileLength(base + ".img") / kBlockSize << " blocks: ok\n";
-                continue;
+        const std::string game = fs::WithTrailingSeparator(positional[0]);
+        std::size_t errors = 0, warnings = 0;
+        std::string jsonArchives;
+        for (const GameArchive& archive : kGameArchives) {
+            const std::vector<RuleFinding> findings = CheckGameArchive(game, archive);
+            const std::string base = game + std::string(archive.relative);
+            std::string counts;
+            std::string jsonCounts;
+            if (fs::FileExists(base + ".dir") && fs::FileExists(base + ".img")) {
+                const std::int64_t records = RecordCount(fs::FileLength(base + ".dir"));
+                const std::int64_t blocks = fs::FileLength(base + ".img") / kBlockSize;
+                counts = std::to_string(records) + " records, " + std::to_string(blocks) + " blocks: ";
+                jsonCounts = ", \"records\": " + std::to_string(records) + ", \"blocks\": " + std::to_string(blocks);
             }
-            sound = false;
-            for (const std::string& p : problems)
-                std::cout << p << "\n";
+            std::size_t archiveErrors = 0;
+            std::string jsonFindings;
+            for (const RuleFinding& f : findings) {
+                const bool error = f.severity == RuleFinding::Severity::Error;
+                ++(error ? archiveErrors : warnings);
+                if (!json)
+                    std::cout << (error ? "error: " : "warning: ") << f.text << "\n";
+                jsonFindings += std::string(jsonFindings.empty() ? "" : ", ") + "{\"severity\": \"" + (error ? "error" : "warning")
+                    + "\", \"rule\": " + Json(f.rule) + (f.record < 0 ? std::string() : ", \"record\": " + std::to_string(f.record) + ", \"name\": " + Json(f.name))
+                    + ", \"message\": " + Json(f.text) + "}";
+            }
+            errors += archiveErrors;
+            const std::size_t archiveWarnings = findings.size() - archiveErrors;
+            if (!json) {
+                std::cout << archive.relative << ": " << counts;
+                if (findings.empty())
+                    std::cout << "ok\n";
+                else
+                    std::cout << archiveErrors << (archiveErrors == 1 ? " error, " : " errors, ") << archiveWarnings
+                              << (archiveWarnings == 1 ? " warning\n" : " warnings\n");
+            }
+            jsonArchives += std::string(jsonArchives.empty() ? "" : ",\n  ") + "{\"archive\": " + Json(std::string(archive.relative)) + jsonCounts
+                + ", \"findings\": [" + jsonFindings + "]}";
         }
-        return sound ? kOk : kFailed;
+        if (json)
+            std::cout << "{\"folder\": " << Json(game) << ", \"errors\": " << errors << ", \"warnings\": " << warnings << ",\n \"archives\": [" << jsonArchives
+                      << "]}\n";
+        return errors == 0 ? kOk : kFailed;
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return kFailed;

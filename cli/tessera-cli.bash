@@ -44,6 +44,7 @@ _tessera_cli()
             pack) COMPREPLY=($(compgen -W $'--from\n--help' -- "$cur")) ;;
             recover) COMPREPLY=($(compgen -W $'--game\n--help' -- "$cur")) ;;
             history) COMPREPLY=($(compgen -W $'--game\n--json\n--help' -- "$cur")) ;;
+            check) COMPREPLY=($(compgen -W $'--json\n--help' -- "$cur")) ;;
             uninstall) COMPREPLY=($(compgen -W $'--game\n--with-later\n--dry-run\n--help' -- "$cur")) ;;
             restore | compact) COMPREPLY=($(compgen -W $'--game\n--dry-run\n--help' -- "$cur")) ;;
             *) COMPREPLY=($(compgen -W '--help' -- "$cur")) ;;

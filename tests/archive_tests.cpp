@@ -2,6 +2,7 @@
 // a damaged or hostile package gets.
 #include "Archive.h"
 #include "FileSystem.h"
+#include "GameRules.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -517,13 +518,13 @@ TEST(RenameEntry, LongNamesLoseTheSuffixToTheCut)
 
 namespace {
 
-struct GameArchive {
+struct ArchiveFixture {
     TempDir dir;
     std::string base = dir / "txd";
     Bytes img;
     Bytes directory = Record(0, 1, "old.txd");
 
-    explicit GameArchive(std::size_t imgLength) : img(Pattern(imgLength, 5))
+    explicit ArchiveFixture(std::size_t imgLength) : img(Pattern(imgLength, 5))
     {
         WriteFile(base + ".img", img);
         WriteFile(base + ".dir", directory);
@@ -547,7 +548,7 @@ TEST(AddFile, AppendsWholeBlocksAndOneNulFilledRecord)
     };
     for (const Row& row : kRows) {
         SCOPED_TRACE("file " + std::to_string(row.fileLength) + ", img " + std::to_string(row.imgLength));
-        GameArchive archiveFiles(row.imgLength);
+        ArchiveFixture archiveFiles(row.imgLength);
         const Bytes file = Pattern(row.fileLength, 9);
         WriteFile(archiveFiles.dir / "car.dff", file);
         modArchive archive;
@@ -579,7 +580,7 @@ TEST(AddFile, NameFieldIsCutAndNulFilledWithSpacesAsNul)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.entryName);
-        GameArchive archiveFiles(2048);
+        ArchiveFixture archiveFiles(2048);
         WriteFile(archiveFiles.dir / "file", Pattern(3));
         modArchive archive;
         archive.ReadDirectory(archiveFiles.base);
@@ -606,7 +607,7 @@ TEST(AddFile, RefusalsWriteNothing)
     };
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.why);
-        GameArchive archiveFiles(4096);
+        ArchiveFixture archiveFiles(4096);
         modArchive archive;
         archive.ReadDirectory(archiveFiles.base);
         if (row.fileLength != kMissing)
@@ -698,4 +699,89 @@ TEST(GameArchiveUpdate, InstallingTwiceKeepsEveryVersionUnderOld)
         EXPECT_EQ(archive.colImgFiles()[row.names.size() - 1]->sId(), std::to_string(row.names.size() - 1));
         EXPECT_EQ(archive.colImgFiles()[row.names.size() - 1]->lOffset(), 3);   // 2 blocks, then the first copy
     }
+}
+
+// ---- The game's reading rules ------------------------------------------------------------------
+
+// One table of directories the game reads wrong or partly, each with the findings it must give,
+// as rule@record, in record order.
+TEST(GameRules, EveryBrokenRuleIsNamedWithItsRecord)
+{
+    struct Case {
+        const char* why;
+        std::size_t archive;   // into kGameArchives
+        std::vector<Bytes> records;
+        std::int64_t imgBlocks;
+        std::vector<std::string> expected;
+    };
+    const std::size_t gta3 = 0, txd = 1, cuts = 2;
+    const Case cases[] = {
+        {"back to back: sound", gta3, {Record(0, 2, "car.dff"), Record(2, 1, "bike.dff"), Record(3, 4, "car.txd")}, 7, {}},
+        {"stock layout with a set-aside entry between", gta3,
+         {Record(0, 2, "car.dff"), Record(2, 1, "car.dff.old", ' '), Record(5, 1, "bike.dff"), Record(6, 1, "car.dff")}, 7,
+         {"skipped@1", "ignored@3"}},
+        {"a hole between chained records", gta3, {Record(0, 2, "car.dff"), Record(4, 1, "bike.dff")}, 5, {"chain-hole@1"}},
+        {"chained records out of order", gta3, {Record(2, 1, "car.dff"), Record(0, 2, "bike.dff")}, 3, {"chain-hole@1"}},
+        {"a skipped record breaks the chain", gta3, {Record(0, 2, "car.dff"), Record(9, 1, "x.col"), Record(4, 1, "bike.dff")}, 10,
+         {"skipped@1"}},
+        {"an ignored record breaks the chain", gta3, {Record(0, 2, "car.dff"), Record(9, 1, "CAR.DFF"), Record(4, 1, "bike.dff")}, 10,
+         {"ignored@1"}},
+        {"a record after an ignored one is chained to nothing", gta3,
+         {Record(0, 1, "a.dff"), Record(1, 1, "A.dff"), Record(7, 1, "b.dff"), Record(8, 1, "c.dff")}, 9, {"ignored@1"}},
+        {"extension forms the game skips", gta3,
+         {Record(0, 1, "Car.Dff"), Record(1, 1, "car.dff.old"), Record(2, 1, "a.b.dff"), Record(3, 1, "noext"), Record(4, 1, "car.DFF")}, 5,
+         {"skipped@0", "skipped@1", "skipped@2", "skipped@3"}},
+        {"types are looked up apart", gta3, {Record(0, 1, "car.dff"), Record(1, 1, "car.txd"), Record(2, 1, "CAR.TXD")}, 3, {"ignored@2"}},
+        {"data outside the .img", gta3, {Record(0, 2, "car.dff"), Record(2, 3, "bike.dff"), Record(-1, 1, "neg.dff")}, 4,
+         {"outside@1", "outside@2", "chain-hole@2"}},
+        {"records over each other's data", gta3, {Record(0, 3, "car.dff"), Record(9, 1, "x.col"), Record(1, 1, "bike.dff")}, 10,
+         {"skipped@1", "overlap@2"}},
+        {"texture names of 20 characters or more", txd,
+         {Record(0, 1, "abcdefghijklmnopqrs.txd"), Record(1, 1, "abcdefghijklmnopqrst.txd"), Record(2, 1, "abcdefghijklmnopqrstuvwx")}, 3,
+         {"texture-name@1", "unreadable-name@1", "unreadable-name@2"}},
+        {"a model name of 24 characters is unreadable, no overflow", gta3, {Record(0, 1, "abcdefghijklmnopqrs.dff"), Record(1, 1, "abcdefghijklmnopqrst.dff")},
+         2, {"unreadable-name@1"}},
+        {"cut scenes: any extension, first of a name wins, no chains", cuts,
+         {Record(0, 1, "intro.dat"), Record(5, 1, "end.ifp"), Record(2, 1, "INTRO.DAT"), Record(3, 1, "x.txt")}, 6, {"ignored@2"}},
+        {"cut scenes: outside and overlapping", cuts, {Record(0, 2, "intro.dat"), Record(1, 1, "end.ifp"), Record(3, 1, "x.ifp")}, 3,
+         {"overlap@1", "outside@2"}},
+        {"empty records overlap nothing", gta3, {Record(0, 1, "a.dff"), Record(1, 0, "b.dff"), Record(1, 1, "c.dff")}, 2, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Bytes dir;
+        for (const Bytes& r : c.records)
+            dir.insert(dir.end(), r.begin(), r.end());
+        const GameArchive& archive = kGameArchives[c.archive];
+        const auto findings = CheckGameRules(archive, ParseDirectory(dir), c.imgBlocks * kBlockSize);
+        std::vector<std::string> got;
+        for (const RuleFinding& f : findings) {
+            got.push_back(f.rule + "@" + std::to_string(f.record));
+            // Every report names the archive, the record and its name.
+            EXPECT_TRUE(f.text.starts_with(std::string(archive.relative) + ".dir, record " + std::to_string(f.record) + " (" + f.name + "): "))
+                << f.text;
+            const bool error = f.rule == "outside" || f.rule == "overlap" || f.rule == "chain-hole" || f.rule == "texture-name";
+            EXPECT_EQ(f.severity == RuleFinding::Severity::Error, error) << f.text;
+        }
+        EXPECT_EQ(got, c.expected);
+    }
+
+    // An archive of 2 GiB is read wrong whatever its records.
+    const auto big = CheckGameRules(kGameArchives[0], {}, std::int64_t{1} << 31);
+    ASSERT_EQ(big.size(), 1u);
+    EXPECT_EQ(big[0].rule, "size");
+    EXPECT_EQ(big[0].severity, RuleFinding::Severity::Warning);
+    EXPECT_TRUE(CheckGameRules(kGameArchives[0], {}, (std::int64_t{1} << 31) - kBlockSize).empty());
+}
+
+TEST(GameRules, RoutingTableSendsEachExtensionToOneArchive)
+{
+    EXPECT_EQ(GameArchiveForFile("CAR.TXD")->relative, "models\\txd");
+    EXPECT_EQ(GameArchiveForFile("car.dff")->relative, "models\\gta3");
+    for (const char* name : {"a.anm", "a.DAT", "a.ifp"})
+        EXPECT_EQ(GameArchiveForFile(name)->relative, "anim\\cuts") << name;
+    for (const char* name : {"abc", "notes.txt", "dff", ".tx"})
+        EXPECT_EQ(GameArchiveForFile(name), nullptr) << name;
+    EXPECT_EQ(GameArchiveNamed("Models/GTA3"), &kGameArchives[0]);
+    EXPECT_EQ(GameArchiveNamed("models\\gta3.img"), nullptr);
 }

@@ -167,13 +167,35 @@ TEST_F(Cli, CheckFindsBrokenArchives)
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "models\\gta3: 2 records, 3 blocks: ok\nmodels\\txd: 1 records, 3 blocks: ok\nanim\\cuts: 1 records, 1 blocks: ok\n");
 
-    WriteFile(game + "models/txd.dir", Concat({Record(0, 3, "car.txd"), Record(2, 5, "far.txd"), Record(0, 1, "bad|name.txd")}));
+    // Warnings only: the game skips or ignores a record, and it still exits 0.
+    WriteFile(game + "models/gta3.dir", Concat({Record(0, 2, "car.dff"), Record(2, 1, "Bike.Dff")}));
+    r = Run({"check", game});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "warning: models\\gta3.dir, record 1 (Bike.Dff): the game skips it: it reads only the extensions dff, DFF, txd and TXD, not \"Dff\"\n"
+                     "models\\gta3: 2 records, 3 blocks: 0 errors, 1 warning\n"
+                     "models\\txd: 1 records, 3 blocks: ok\nanim\\cuts: 1 records, 1 blocks: ok\n");
+
+    WriteFile(game + "models/gta3.dir", Concat({Record(0, 1, "car.dff"), Record(2, 1, "bike.dff"), Record(0, 1, "car.col")}));
+    WriteFile(game + "models/txd.dir", Concat({Record(0, 3, "car.txd"), Record(2, 5, "far.txd")}));
     WriteFile(game + "anim/cuts.img", Zeros(100));
     r = Run({"check", game});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("entry 1 (far.txd): its data (block 2, 5 blocks) does not lie within the .img"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("entry 2 (bad|name.txd): the name contains the character |"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("cuts.img: its length (100 bytes) is not a whole number of 2048-byte blocks"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("error: models\\gta3.dir, record 1 (bike.dff): the game reads it in one go with record 0 (car.dff)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("error: models\\txd.dir, record 1 (far.txd): its data (block 2, 5 blocks) does not lie within the .img"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("error: models\\gta3.dir, record 2 (car.col): its data (blocks 0 to 0) lies over that of record 0 (car.dff, blocks 0 to 0)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("error: anim\\cuts.img: its length (100 bytes) is not a whole number of 2048-byte blocks"), std::string::npos) << r.out;
+
+    r = Run({"check", game, "--json"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("{\"severity\": \"error\", \"rule\": \"chain-hole\", \"record\": 1, \"name\": \"bike.dff\", \"message\": \"models\\\\gta3.dir, record 1"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"errors\": 6, \"warnings\": 1"), std::string::npos) << r.out;
+
+    fs::DeleteFile(game + "models/txd.img");
+    r = Run({"check", game});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("error: models\\txd.img: missing\nmodels\\txd: 1 error, 0 warnings\n"), std::string::npos) << r.out;
+    EXPECT_EQ(Run({"check", game, "--bogus"}).status, 2);
 }
 
 TEST_F(Cli, RecoverRollsBackAnInterruptedInstall)

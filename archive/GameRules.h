@@ -1,0 +1,61 @@
+// How the game itself reads its archives, and where an archive breaks those rules. The game
+// reads a .dir record by record: a name ends at its first NUL, and in the streamed archives
+// (models\gta3, models\txd) only a .dff or .txd extension (in one letter case) is read, the first
+// record of a name wins, and up to four consecutive records are read in one go, which takes
+// for granted that each one's data starts where the one before it ends.
+#pragma once
+
+#include "Archive.h"
+#include "GameArchives.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tessera {
+
+// What the game makes of one record.
+struct RecordReading {
+    enum class Kind {
+        Read,      // the game reads it under key
+        Skipped,   // the game never reads it (why says how)
+        Unreadable,   // a name of 24 characters: the game reads on past it into the next record
+        Ignored,   // an earlier record of the same key wins (firstOf)
+    };
+    Kind kind = Kind::Read;
+    std::string key;          // "dff:car" (streamed) or "intro.dat" (cut scenes), lower case
+    std::string why;          // skipped: the reason
+    std::int64_t firstOf = -1;   // ignored: the record that wins
+};
+
+// How the game reads every record of a directory, in record order.
+std::vector<RecordReading> ReadAsTheGame(const GameArchive& archive, std::span<const DirRecord> records);
+
+// The name the game reads from a record: its bytes up to the first NUL (all 24 when there is none).
+std::string GameName(const DirRecord& record);
+
+struct RuleFinding {
+    enum class Severity { Error, Warning };
+    Severity severity = Severity::Error;
+    std::string rule;           // "outside", "overlap", "chain-hole", "texture-name", "skipped",
+                                // "ignored", "unreadable-name", "size", "damaged"
+    std::int64_t record = -1;   // -1: the archive as a whole
+    std::string name;           // the record's name, printable
+    std::string text;           // the whole report: archive, record number, name and problem
+};
+
+// Where a directory breaks the game's rules, given the length of its .img in bytes. Errors: data
+// outside the .img, records over each other's data, chained records whose data is not back to
+// back, texture names the game's 20-byte slot cannot hold. Warnings: names the game skips or
+// cannot read, records behind an earlier one of the same name, an archive of 2 GiB or more.
+std::vector<RuleFinding> CheckGameRules(const GameArchive& archive, std::span<const DirRecord> records, std::int64_t imgLength);
+
+// CheckGameRules of the archive in the game folder (ending in a separator), read from disk, with
+// the files' own soundness: both present, whole blocks and whole records.
+std::vector<RuleFinding> CheckGameArchive(const std::string& gameFolder, const GameArchive& archive);
+
+// Whether any finding is an error.
+bool HasErrors(std::span<const RuleFinding> findings);
+
+} // namespace tessera
