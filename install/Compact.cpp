@@ -17,13 +17,6 @@ namespace tessera {
 
 namespace {
 
-RecordBytes RawRecord(const std::vector<std::byte>& dir, std::size_t i)
-{
-    RecordBytes r{};
-    std::copy_n(dir.begin() + static_cast<std::ptrdiff_t>(i * kRecordSize), kRecordSize, r.begin());
-    return r;
-}
-
 // The record with another lOffset; its size and name bytes untouched.
 RecordBytes WithOffset(RecordBytes r, std::int64_t offset)
 {
@@ -31,12 +24,6 @@ RecordBytes WithOffset(RecordBytes r, std::int64_t offset)
     for (std::size_t i = 0; i < 4; ++i)
         r[i] = static_cast<std::byte>((v >> (8 * i)) & 0xff);
     return r;
-}
-
-void DeleteIfThere(const std::string& path)
-{
-    if (fs::FileExists(path))
-        fs::DeleteFile(path);
 }
 
 std::string NextPath(const std::string& folder, int id, const char* state) { return HistoryFilePath(folder, id, state) + ".next"; }
@@ -121,7 +108,7 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
         for (std::size_t p = 0; p < count; ++p) {
             if (std::binary_search(l.removed.begin(), l.removed.end(), static_cast<std::int64_t>(p)))
                 continue;
-            RecordBytes r = RawRecord(dir, p);
+            RecordBytes r = DirRecordAt(dir, p);
             if (const auto it = renamed.find(static_cast<std::int64_t>(p)); it != renamed.end())
                 std::copy(it->second.begin() + 8, it->second.end(), r.begin() + 8);   // the exact former name bytes
             kept.push_back(r);
@@ -131,7 +118,7 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
         op.path = a.base;
         op.dirLength = static_cast<std::int64_t>(kept.size() * kRecordSize);
         for (std::size_t p = 0; p < kept.size(); ++p)
-            if (kept[p] != RawRecord(dir, p))
+            if (kept[p] != DirRecordAt(dir, p))
                 op.records.emplace_back(static_cast<std::int64_t>(p * kRecordSize), kept[p]);
         // Its data is cut off when it is the last; with later data after it, it stays unused.
         op.imgLength = l.heir != 0 ? fs::FileLength(a.base + ".img") : a.imgBefore;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "Archive.h"
-#include "History.h"
+#include "HistoryStore.h"
 #include "Journal.h"
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 // nothing.
 #pragma once
 
+#include "Recovery.h"
 #include "Services.h"
 #include "modMain.h"
 
@@ -18,34 +19,10 @@ enum class InstallResult {
                         // folder is as it was or still needs recovery
 };
 
-struct InstallOptions {
-    // Where the install journal lives; empty means the user's data folder.
-    std::string journalFolder;
-    // What the user chose, named in the caption and the failure message in place of the package
-    // path: the download that a package was made from. Empty: the package path.
-    std::string sourceName;
-};
-
 // Installs the package whose data file is packagePath (ending in ".zpk") into the game folder
 // and catalogue that settings hold when it starts. Never throws for a failed install.
 InstallResult InstallPackage(const std::string& packagePath, modMain& settings, IWindowServices& window,
                              const InstallOptions& options = {});
-
-// What a recovery did.
-struct RecoveryReport {
-    int rolledBack = 0;   // installs undone: their game folders are as they were before them
-    int compactionsRolledBack = 0;   // compactions undone: their archives are as they were before them
-    int finished = 0;     // uninstalls and compactions carried through: their change stands
-    int pending = 0;      // journals kept: a game folder still needs recovery (unreachable, a step failed)
-    int refused = 0;      // damaged journals set aside unused
-    bool Clean() const noexcept { return pending == 0 && refused == 0; }
-};
-
-// Rolls back every install that was interrupted (a journal left behind), and finishes the
-// clean-up of every finished one, telling the user through window for each. With a game folder
-// given, only installs into that folder. Lock files of installs that are gone are removed.
-RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameFolder = {},
-                                          const InstallOptions& options = {});
 
 } // namespace tessera
 

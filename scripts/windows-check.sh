@@ -15,7 +15,8 @@ mkdir "$out/include"
 cp /usr/include/archive.h /usr/include/archive_entry.h "$out/include/"
 for f in platform/Error.cpp platform/FileSystemCommon.cpp platform/FileSystemWin32.cpp platform/LargeBuffer.cpp platform/ResData.cpp platform/Timing.cpp \
          platform/TextLocale.cpp archive/Archive.cpp archive/GameRules.cpp archive/ModSource.cpp catalogue/modMain.cpp install/InstallPackage.cpp \
-         install/InstallDownload.cpp install/Journal.cpp install/History.cpp install/Compact.cpp; do
+         install/InstallDownload.cpp install/Journal.cpp install/History.cpp install/HistoryStore.cpp install/Recovery.cpp \
+         install/Uninstall.cpp install/Compact.cpp; do
   x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -Wpedantic -Werror \
     -Iplatform -Iarchive -Icatalogue -Iinstall -Ibuild/catalogue -Ibuild/platform -isystem "$out/include" -c "$f" -o "$out/$(basename "$f").o"
 done

@@ -1,0 +1,634 @@
+// The history store: records written as part of an install's commit, read back, and brought in
+// line with the journal's outcome.
+#include "HistoryStore.h"
+
+#include "Error.h"
+#include "FileSystem.h"
+#include "Text.h"
+
+#ifdef TESSERA_WITH_LIBCRYPTO
+#include <openssl/evp.h>
+#endif
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+namespace tessera {
+
+namespace {
+
+// enough to keep here for the Windows build.
+
+#ifdef TESSERA_WITH_LIBCRYPTO
+class Sha256 {
+public:
+    Sha256() : context_(EVP_MD_CTX_new())
+    {
+        if (!context_)
+            throw std::bad_alloc();
+        Check(EVP_DigestInit_ex(context_, EVP_sha256(), nullptr));
+    }
+    ~Sha256() { EVP_MD_CTX_free(context_); }
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    void Update(std::span<const std::byte> data) { Check(EVP_DigestUpdate(context_, data.data(), data.size())); }
+
+    std::string HexDigest()
+    {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        Check(EVP_DigestFinal_ex(context_, digest, &length));
+        static constexpr char kDigits[] = "0123456789abcdef";
+        std::string r;
+        for (unsigned int i = 0; i < length; ++i) {
+            r += kDigits[digest[i] >> 4];
+            r += kDigits[digest[i] & 15];
+        }
+        return r;
+    }
+
+private:
+    static void Check(int ok)
+    {
+        if (ok != 1)
+            throw std::runtime_error("SHA-256 could not be computed (libcrypto failed)");
+    }
+
+    EVP_MD_CTX* context_;
+};
+#else
+class Sha256 {
+public:
+    void Update(std::span<const std::byte> data)
+    {
+        length_ += data.size();
+        std::size_t at = 0;
+        while (at < data.size()) {
+            const std::size_t n = std::min<std::size_t>(64 - used_, data.size() - at);
+            std::memcpy(block_.data() + used_, data.data() + at, n);
+            used_ += n;
+            at += n;
+            if (used_ == 64) {
+                Compress();
+                used_ = 0;
+            }
+        }
+    }
+
+    std::string HexDigest()
+    {
+        const std::uint64_t bits = length_ * 8;
+        const std::byte pad{0x80};
+        Update(std::span(&pad, 1));
+        const std::byte zero{0};
+        while (used_ != 56)
+            Update(std::span(&zero, 1));
+        for (int i = 7; i >= 0; --i) {
+            const auto b = static_cast<std::byte>((bits >> (8 * i)) & 0xff);
+            Update(std::span(&b, 1));
+        }
+        static constexpr char kDigits[] = "0123456789abcdef";
+        std::string r;
+        for (std::uint32_t h : state_)
+            for (int i = 28; i >= 0; i -= 4)
+                r += kDigits[(h >> i) & 15];
+        return r;
+    }
+
+private:
+    static std::uint32_t Rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+    void Compress()
+    {
+        static constexpr std::uint32_t k[64] = {
+            0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+            0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+            0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+            0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+            0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+            0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+            0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+            0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+        std::uint32_t w[64];
+        for (int i = 0; i < 16; ++i)
+            w[i] = std::uint32_t(block_[4 * i]) << 24 | std::uint32_t(block_[4 * i + 1]) << 16
+                | std::uint32_t(block_[4 * i + 2]) << 8 | std::uint32_t(block_[4 * i + 3]);
+        for (int i = 16; i < 64; ++i) {
+            const std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+            const std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+            w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+        }
+        std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3], e = state_[4], f = state_[5],
+                      g = state_[6], h = state_[7];
+        for (int i = 0; i < 64; ++i) {
+            const std::uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
+            const std::uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+            h = g;
+            g = f;
+            f = e;
+            e = d + t1;
+            d = c;
+            c = b;
+            b = a;
+            a = t1 + t2;
+        }
+        state_[0] += a, state_[1] += b, state_[2] += c, state_[3] += d;
+        state_[4] += e, state_[5] += f, state_[6] += g, state_[7] += h;
+    }
+
+    std::array<std::uint32_t, 8> state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    std::array<std::uint8_t, 64> block_{};
+    std::size_t used_ = 0;
+    std::uint64_t length_ = 0;
+};
+#endif
+
+// SHA-256 of length bytes at offset of a file; a file shorter than that hashes what it has.
+std::string Sha256Range(const fs::File& file, std::int64_t offset, std::int64_t length)
+{
+    Sha256 sha;
+    std::vector<std::byte> buffer(1 << 20);
+    while (length > 0) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length, static_cast<std::int64_t>(buffer.size())));
+        const std::size_t got = file.ReadAt(offset, std::span(buffer.data(), want));
+        if (got == 0)
+            break;
+        sha.Update(std::span(buffer.data(), got));
+        offset += static_cast<std::int64_t>(got);
+        length -= static_cast<std::int64_t>(got);
+    }
+    return sha.HexDigest();
+}
+
+// ---- The record file: one line per fact, texts in hex so any byte of a name survives.
+
+constexpr const char* kMagic = "tessera-history 1";
+
+std::string Hex(const void* data, std::size_t size)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    const auto* p = static_cast<const unsigned char*>(data);
+    std::string r;
+    for (std::size_t i = 0; i < size; ++i) {
+        r += kDigits[p[i] >> 4];
+        r += kDigits[p[i] & 15];
+    }
+    return r.empty() ? "-" : r;
+}
+std::string Hex(const std::string& s) { return Hex(s.data(), s.size()); }
+
+std::string Unhex(const std::string& s, const std::string& path)
+{
+    if (s == "-")
+        return {};
+    auto damaged = [&] { return TesseraError(ErrorKind::Io, "The history record " + path + " is damaged", path); };
+    if (s.size() % 2 != 0)
+        throw damaged();
+    auto value = [&](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        throw damaged();
+    };
+    std::string r(s.size() / 2, '\0');
+    for (std::size_t i = 0; i < r.size(); ++i)
+        r[i] = static_cast<char>(value(s[2 * i]) * 16 + value(s[2 * i + 1]));
+    return r;
+}
+
+RecordBytes UnhexRecord(const std::string& s, const std::string& path)
+{
+    const std::string raw = Unhex(s, path);
+    if (raw.size() != kRecordSize)
+        throw TesseraError(ErrorKind::Io, "The history record " + path + " is damaged", path);
+    RecordBytes r;
+    std::memcpy(r.data(), raw.data(), kRecordSize);
+    return r;
+}
+
+std::string Format(const HistoryRecord& r)
+{
+    std::ostringstream out;
+    out << kMagic << "\n"
+        << "id " << r.id << "\n"
+        << "package " << Hex(r.package) << "\n"
+        << "zpk " << r.zpkHash << "\n"
+        << "dir " << r.dirHash << "\n"
+        << "date " << Hex(r.date) << "\n";
+    for (const HistoryArchive& a : r.archives)
+        out << "archive " << Hex(a.base) << " " << a.imgBefore << " " << a.dirBefore << " " << a.imgAfter << " " << a.dirAfter << "\n";
+    for (const HistoryFile& f : r.files) {
+        switch (f.kind) {
+        case HistoryFile::Kind::Stock:
+            out << "stock " << Hex(f.path) << " " << f.madeOld << " " << f.created << " " << f.hash << " " << Hex(f.replacedCopy) << "\n";
+            break;
+        case HistoryFile::Kind::Added:
+            out << "added " << Hex(f.path) << " " << Hex(f.name) << " " << f.position << " " << f.hash << " "
+                << Hex(f.after.data(), f.after.size()) << "\n";
+            break;
+        case HistoryFile::Kind::Renamed:
+            out << "renamed " << Hex(f.path) << " " << f.position << " " << Hex(f.before.data(), f.before.size()) << " "
+                << Hex(f.after.data(), f.after.size()) << "\n";
+            break;
+        case HistoryFile::Kind::Refused:
+            out << "refused " << Hex(f.name) << " " << Hex(f.reason) << "\n";
+            break;
+        }
+    }
+    out << "end\n";
+    return out.str();
+}
+
+HistoryRecord Parse(const std::string& text, const std::string& path)
+{
+    auto damaged = [&] { return TesseraError(ErrorKind::Io, "The history record " + path + " is damaged", path); };
+    std::istringstream in(text);
+    std::string line;
+    if (!std::getline(in, line) || line != kMagic)
+        throw damaged();
+    HistoryRecord r;
+    bool end = false;
+    while (!end && std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string word, a, b, c, d;
+        fields >> word;
+        if (word == "id") {
+            if (!(fields >> r.id))
+                throw damaged();
+        } else if (word == "package" || word == "date") {
+            if (!(fields >> a))
+                throw damaged();
+            (word == "package" ? r.package : r.date) = Unhex(a, path);
+        } else if (word == "zpk") {
+            fields >> r.zpkHash;
+        } else if (word == "dir") {
+            fields >> r.dirHash;
+        } else if (word == "archive") {
+            HistoryArchive x;
+            if (!(fields >> a >> x.imgBefore >> x.dirBefore >> x.imgAfter >> x.dirAfter))
+                throw damaged();
+            x.base = Unhex(a, path);
+            r.archives.push_back(x);
+        } else if (word == "stock") {
+            HistoryFile f;
+            if (!(fields >> a >> f.madeOld >> f.created >> f.hash >> b))
+                throw damaged();
+            f.path = Unhex(a, path);
+            f.replacedCopy = Unhex(b, path);
+            r.files.push_back(f);
+        } else if (word == "added") {
+            HistoryFile f;
+            f.kind = HistoryFile::Kind::Added;
+            if (!(fields >> a >> b >> f.position >> f.hash >> c))
+                throw damaged();
+            f.path = Unhex(a, path);
+            f.name = Unhex(b, path);
+            f.after = UnhexRecord(c, path);
+            r.files.push_back(f);
+        } else if (word == "renamed") {
+            HistoryFile f;
+            f.kind = HistoryFile::Kind::Renamed;
+            if (!(fields >> a >> f.position >> b >> c))
+                throw damaged();
+            f.path = Unhex(a, path);
+            f.before = UnhexRecord(b, path);
+            f.after = UnhexRecord(c, path);
+            r.files.push_back(f);
+        } else if (word == "refused") {
+            HistoryFile f;
+            f.kind = HistoryFile::Kind::Refused;
+            if (!(fields >> a >> b))
+                throw damaged();
+            f.name = Unhex(a, path);
+            f.reason = Unhex(b, path);
+            r.files.push_back(f);
+        } else if (word == "end") {
+            end = true;
+        } else {
+            throw damaged();
+        }
+    }
+    if (!end || r.id <= 0)
+        throw damaged();
+    return r;
+}
+
+HistoryRecord ReadRecord(const std::string& path)
+{
+    const auto bytes = fs::ReadWholeFile(path);
+    return Parse(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
+}
+
+std::string Now()
+{
+    const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    const std::tm* tm = std::gmtime(&t);   // one thread: its shared result is safe here
+    char text[32] = "unknown date";
+    if (tm)
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", tm);
+    return text;
+}
+
+// The id a history file belongs to (its leading digits), or 0.
+int IdOf(const std::string& name)
+{
+    int id = 0;
+    std::size_t i = 0;
+    for (; i < name.size() && name[i] >= '0' && name[i] <= '9' && i < 9; ++i)
+        id = id * 10 + (name[i] - '0');
+    return i == 0 || i >= name.size() || (name[i] != '.' && name[i] != '-') ? 0 : id;
+}
+
+std::string RecordPath(const std::string& folder, int id, const char* state)
+{
+    return folder + std::to_string(id) + "." + state;
+}
+
+// Everything an install left in the history folder under its id.
+void DeleteInstallFiles(const std::string& folder, int id, const char* state)
+{
+    for (const std::string& name : fs::ListFiles(folder))
+        if (IdOf(name) == id && (EndsWith(name, ".journal") || EndsWith(name, ".bytes") || EndsWith(name, state)))
+            fs::DeleteFile(folder + name);
+}
+
+} // namespace
+
+std::string PathKey(const std::string& path)
+{
+    std::string key = LowerAscii(path);
+    std::replace(key.begin(), key.end(), '\\', '/');
+    return key;
+}
+
+std::string ShownPath(std::string path)
+{
+    for (char& c : path)
+        if (fs::IsSeparator(c))
+            c = fs::kSeparator;
+    return path;
+}
+
+std::string HistoryLabel(const HistoryRecord& r) { return std::to_string(r.id) + " (" + r.package + ", " + r.date + ")"; }
+
+void WriteHistoryFile(const std::string& path, const std::string& text)
+{
+    fs::File file(path, fs::OpenMode::Create);
+    file.WriteAt(0, std::as_bytes(std::span(text.data(), text.size())));
+    file.Flush();
+}
+
+void DeleteIfThere(const std::string& path)
+{
+    if (fs::FileExists(path))
+        fs::DeleteFile(path);
+}
+
+RecordBytes DirRecordAt(const std::vector<std::byte>& dir, std::size_t i)
+{
+    RecordBytes r{};
+    std::copy_n(dir.begin() + static_cast<std::ptrdiff_t>(i * kRecordSize), kRecordSize, r.begin());
+    return r;
+}
+
+std::string EntryDataHash(const std::string& base, const RecordBytes& record)
+{
+    const DirRecord r = DecodeRecord(record);
+    if (r.lOffset < 0 || r.lSize < 0)
+        return {};
+    fs::File img(base + ".img", fs::OpenMode::Read);
+    return Sha256Range(img, r.lOffset * kBlockSize, r.lSize * kBlockSize);
+}
+
+std::string HistoryFilePath(const std::string& folder, int id, const char* state) { return RecordPath(folder, id, state); }
+
+void WriteHistoryRecord(const std::string& path, const HistoryRecord& record) { WriteHistoryFile(path, Format(record)); }
+
+std::string ArchiveKey(const std::string& base)
+{
+    std::string key = PathKey(base);
+    const auto last = key.find_last_of('/');
+    if (last == std::string::npos || last == 0)
+        return key;
+    const auto before = key.find_last_of('/', last - 1);
+    return before == std::string::npos ? key : key.substr(before + 1);
+}
+
+std::string Sha256Hex(std::span<const std::byte> data)
+{
+    Sha256 sha;
+    sha.Update(data);
+    return sha.HexDigest();
+}
+
+std::string Sha256File(const std::string& path)
+{
+    const fs::File file(path, fs::OpenMode::Read);
+    return Sha256Range(file, 0, file.Length());
+}
+
+int HistoryRecord::Added() const
+{
+    int n = 0;
+    for (const HistoryFile& f : files)
+        if ((f.kind == HistoryFile::Kind::Stock && f.created) || f.kind == HistoryFile::Kind::Added)
+            ++n;
+    for (const HistoryFile& f : files)
+        if (f.kind == HistoryFile::Kind::Stock && !f.created)
+            ++n;
+    return n - Replaced();
+}
+
+int HistoryRecord::Replaced() const
+{
+    // An added entry replaces when this install set aside an entry of its name.
+    std::set<std::pair<std::string, std::string>> setAside;
+    for (const HistoryFile& f : files)
+        if (f.kind == HistoryFile::Kind::Renamed)
+            setAside.insert({PathKey(f.path), LowerAscii(TrimSpaces(RecordName(DecodeRecord(f.before).sName)))});
+    int n = 0;
+    for (const HistoryFile& f : files)
+        if ((f.kind == HistoryFile::Kind::Stock && !f.created)
+            || (f.kind == HistoryFile::Kind::Added && setAside.count({PathKey(f.path), LowerAscii(f.name)})))
+            ++n;
+    return n;
+}
+
+int HistoryRecord::Refused() const
+{
+    return static_cast<int>(std::count_if(files.begin(), files.end(), [](const HistoryFile& f) { return f.kind == HistoryFile::Kind::Refused; }));
+}
+
+std::string HistoryFolderOfJournal(const std::string& journalPath)
+{
+    std::string base = journalPath;
+    if (EndsWith(base, ".journal"))
+        base.resize(base.size() - 8);
+    return base + ".history" + fs::kSeparator;
+}
+
+std::string HistoryFolder(const std::string& journalFolder, const std::string& gameFolder)
+{
+    return HistoryFolderOfJournal(JournalPath(journalFolder, gameFolder));
+}
+
+std::string WritePendingRecord(const std::string& folder, const Journal& journal, const std::string& packagePath,
+                               const std::string& shownName, const std::vector<RefusedFile>& refused)
+{
+    fs::CreateFolders(folder);
+    int id = 0;
+    for (const std::string& name : fs::ListFiles(folder))
+        id = std::max(id, IdOf(name));
+    HistoryRecord r;
+    r.id = id + 1;
+    r.package = BaseName(shownName.empty() ? packagePath : shownName);
+    r.zpkHash = Sha256File(packagePath);
+    r.dirHash = Sha256File(packagePath.substr(0, packagePath.size() - 4) + ".dir");
+    r.date = Now();
+    try {
+        std::vector<std::string> written;
+        int copies = 0;
+        for (const JournalOp& op : journal.ops) {
+            if (op.kind == JournalOp::Kind::Stock) {
+                HistoryFile f;
+                f.path = op.path;
+                f.created = !op.existed;
+                f.madeOld = !op.hadOld && op.existed;
+                f.hash = Sha256File(op.path);
+                if (op.hadOld && op.existed) {
+                    // The .old holds the game's original; what this install replaced lives only here.
+                    f.replacedCopy = std::to_string(r.id) + "-" + std::to_string(++copies) + ".bytes";
+                    fs::CopyFile(FormerFileName(op.path), folder + f.replacedCopy);
+                    written.push_back(folder + f.replacedCopy);
+                }
+                r.files.push_back(f);
+                continue;
+            }
+            const std::vector<std::byte> dir = fs::ReadWholeFile(op.path + ".dir");
+            r.archives.push_back({op.path, op.imgLength, op.dirLength, fs::FileLength(op.path + ".img"), static_cast<std::int64_t>(dir.size())});
+            for (const auto& [position, before] : op.records) {
+                const auto at = static_cast<std::size_t>(position);
+                if (at + kRecordSize > dir.size() || DirRecordAt(dir, at / kRecordSize) == before)
+                    continue;
+                HistoryFile f;
+                f.kind = HistoryFile::Kind::Renamed;
+                f.path = op.path;
+                f.position = position / static_cast<std::int64_t>(kRecordSize);
+                f.before = before;
+                f.after = DirRecordAt(dir, at / kRecordSize);
+                r.files.push_back(f);
+            }
+            for (std::size_t i = static_cast<std::size_t>(op.dirLength) / kRecordSize; i < dir.size() / kRecordSize; ++i) {
+                HistoryFile f;
+                f.kind = HistoryFile::Kind::Added;
+                f.path = op.path;
+                f.position = static_cast<std::int64_t>(i);
+                f.after = DirRecordAt(dir, i);
+                f.name = TrimSpaces(RecordName(DecodeRecord(f.after).sName));
+                f.hash = EntryDataHash(op.path, f.after);
+                r.files.push_back(f);
+            }
+        }
+        for (const RefusedFile& x : refused) {
+            HistoryFile f;
+            f.kind = HistoryFile::Kind::Refused;
+            f.name = x.name;
+            f.reason = x.reason.empty() ? "not supported by Tessera" : x.reason;
+            r.files.push_back(f);
+        }
+
+        Journal undo = journal;
+        undo.committed = false;
+        WriteJournal(RecordPath(folder, r.id, "journal"), undo);
+        const std::string pending = RecordPath(folder, r.id, "pending");
+        WriteHistoryFile(pending, Format(r));
+        fs::FlushFiles(written);
+        fs::FlushFolder(folder);
+        return pending;
+    } catch (...) {
+        // Nothing of a record that never counted may stay behind; what cannot go now is
+        // removed by the settling after the install's rollback or recovery.
+        try {
+            DeleteInstallFiles(folder, r.id, ".pending");
+        } catch (const std::exception&) {
+            // Left for the next settling; ids are taken past it.
+        }
+        throw;
+    }
+}
+
+void PromoteRecord(const std::string& pendingPath)
+{
+    fs::RenameFile(pendingPath, pendingPath.substr(0, pendingPath.size() - 7) + "record");
+    fs::FlushFolder(FolderOf(pendingPath));
+}
+
+void SettleHistory(const std::string& folder, std::optional<bool> journalCommitted)
+{
+    if (!fs::FolderExists(folder))
+        return;
+    // The new versions of records that an uninstall or a compaction moved count with it: an
+    // uninstall is done when its journal was rolled back, a compaction when its was committed.
+    const std::vector<std::string> names = fs::ListFiles(folder);
+    const bool removing = std::any_of(names.begin(), names.end(), [](const std::string& n) { return IdOf(n) != 0 && EndsWith(n, ".removing"); });
+    const bool follow = removing ? journalCommitted.has_value() && !*journalCommitted : journalCommitted.value_or(false);
+    for (const std::string& name : names) {
+        if (IdOf(name) != 0 && EndsWith(name, ".next.new") && fs::Lookup(folder + name) == fs::PathKind::File)
+            fs::DeleteFile(folder + name);   // a stored journal's new version never put in place
+        if (IdOf(name) == 0 || !EndsWith(name, ".next"))
+            continue;
+        if (follow)
+            fs::RenameFile(folder + name, folder + name.substr(0, name.size() - 5));
+        else
+            fs::DeleteFile(folder + name);
+    }
+    for (const std::string& name : names) {
+        const int id = IdOf(name);
+        if (id == 0)
+            continue;
+        if (EndsWith(name, ".pending")) {
+            if (journalCommitted.value_or(false))
+                PromoteRecord(folder + name);
+            else
+                DeleteInstallFiles(folder, id, ".pending");   // its install never stood
+        } else if (EndsWith(name, ".removing")) {
+            const std::string record = RecordPath(folder, id, "record");
+            if (journalCommitted.has_value() && !*journalCommitted) {
+                // The uninstall's rollback is done: the install is gone.
+                if (fs::FileExists(record))
+                    fs::RenameFile(record, RecordPath(folder, id, "removed"));
+            } else if (fs::FileExists(record)) {
+                // It stopped before its journal: only the copies put beside stock files remain.
+                for (const HistoryFile& f : ReadRecord(record).files)
+                    if (f.kind == HistoryFile::Kind::Stock && !f.replacedCopy.empty())
+                        DeleteIfThere(FormerFileName(f.path));
+            }
+            fs::DeleteFile(folder + name);
+        }
+    }
+    fs::FlushFolder(folder);
+}
+
+std::vector<HistoryRecord> ReadHistory(const std::string& folder)
+{
+    std::vector<HistoryRecord> history;
+    if (!fs::FolderExists(folder))
+        return history;
+    for (const std::string& name : fs::ListFiles(folder)) {
+        if (IdOf(name) == 0 || !EndsWith(name, ".record"))
+            continue;
+        history.push_back(ReadRecord(folder + name));
+    }
+    std::sort(history.begin(), history.end(), [](const HistoryRecord& a, const HistoryRecord& b) { return a.id > b.id; });
+    return history;
+}
+
+} // namespace tessera

@@ -1,0 +1,119 @@
+// The mod history store: what every finished install did to one game folder, kept in the user's
+// data folder beside the install journal, so that an install can be seen and taken back again.
+//
+// One folder per game folder (the journal's name with ".history" for ".journal"). Install N
+// keeps there:
+//   N.record    what it did, file by file (N.pending until the install's commit mark is on disk;
+//               N.removed once it was taken back, so its id is never given again)
+//   N.journal   the install's own journal, whose rollback takes it back
+//   N-K.bytes   the bytes a stock file held before install N replaced it, when its .old was
+//               already there (the .old keeps the game's original)
+//   N.removing  while install N is being taken back
+#pragma once
+
+#include "Archive.h"
+#include "Journal.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tessera {
+
+// SHA-256 of bytes, of a whole file, and of a run of a file, as 64 lower-case hex digits.
+std::string Sha256Hex(std::span<const std::byte> data);
+std::string Sha256File(const std::string& path);
+
+// One thing an install did with one file of its package.
+struct HistoryFile {
+    enum class Kind { Stock, Added, Renamed, Refused };
+    Kind kind = Kind::Stock;
+    std::string path;            // stock: full path; added, renamed: the game archive base
+    std::string name;            // added: the entry's name; refused: the file's name
+    std::string reason;          // refused: why
+    bool madeOld = false;        // stock: this install made its .old
+    bool created = false;        // stock: neither it nor its .old existed; this install made it
+    std::string hash;            // stock: SHA-256 of the bytes written; added: of its data blocks
+    std::string replacedCopy;    // stock: name of the copy of the bytes it replaced, or empty
+    std::int64_t position = 0;   // added, renamed: the record's number in the .dir
+    RecordBytes before{};        // renamed: the record before the install
+    RecordBytes after{};         // added, renamed: the record as the install left it
+};
+
+// A game archive's lengths before and after one install.
+struct HistoryArchive {
+    std::string base;
+    std::int64_t imgBefore = 0, dirBefore = 0, imgAfter = 0, dirAfter = 0;
+};
+
+struct HistoryRecord {
+    int id = 0;
+    std::string package;         // the package's file name (or the download's it was made from)
+    std::string zpkHash, dirHash;
+    std::string date;            // "YYYY-MM-DD hh:mm:ss UTC"
+    std::vector<HistoryArchive> archives;
+    std::vector<HistoryFile> files;
+
+    int Added() const;           // new entries and stock files created
+    int Replaced() const;        // stock files replaced and entries that set one aside
+    int Refused() const;
+};
+
+// The history folder of a game folder, ending in a separator.
+std::string HistoryFolder(const std::string& journalFolder, const std::string& gameFolder);
+// The history folder that belongs to a journal path.
+std::string HistoryFolderOfJournal(const std::string& journalPath);
+
+// The files of a package the install refused, with why (empty reason: not supported).
+struct RefusedFile {
+    std::string name;
+    std::string reason;
+};
+
+// Writes install's record as pending, with its journal and the copies an uninstall needs;
+// flushed. Called after every change is flushed and before the journal's commit mark.
+// Returns the pending record's path. shownName names what the user chose (a download made into
+// the package); empty: the package.
+std::string WritePendingRecord(const std::string& historyFolder, const Journal& journal, const std::string& packagePath,
+                               const std::string& shownName, const std::vector<RefusedFile>& refused);
+// The commit mark is on disk: the pending record counts.
+void PromoteRecord(const std::string& pendingPath);
+
+// Brings the history in line with the journal's outcome after a recovery (committed: the
+// pending record counts; rolled back: it goes, and an uninstall under way is done), or with
+// no journal at all (nullopt: nothing under way had changed anything). The caller holds the lock.
+void SettleHistory(const std::string& historyFolder, std::optional<bool> journalCommitted);
+
+// The installs of the folder, newest first (taken-back ones left out).
+std::vector<HistoryRecord> ReadHistory(const std::string& historyFolder);
+
+// ---- Records that move: an uninstall's records leave an archive, compact moves data.
+// The new version of an install's record or stored journal waits beside it (".next") until the
+// change it follows is done: promoted by SettleHistory with the change, dropped without it.
+std::string HistoryFilePath(const std::string& historyFolder, int id, const char* state);
+void WriteHistoryRecord(const std::string& path, const HistoryRecord& record);
+
+// ---- Paths and names.
+
+// The one key a path of the history is compared by: letter case and separators ignored.
+std::string PathKey(const std::string& path);
+// The archive a base names, as a key: its last two components ("models/gta3").
+std::string ArchiveKey(const std::string& base);
+// A path with the platform's separators only.
+std::string ShownPath(std::string path);
+// "N (package, date)".
+std::string HistoryLabel(const HistoryRecord& record);
+
+// ---- Small steps shared by the history's writers.
+
+// Writes text as the whole of the file at path, flushed.
+void WriteHistoryFile(const std::string& path, const std::string& text);
+void DeleteIfThere(const std::string& path);
+// Record i of a .dir's bytes.
+RecordBytes DirRecordAt(const std::vector<std::byte>& dir, std::size_t i);
+// SHA-256 of the data blocks a record names in the archive's .img.
+std::string EntryDataHash(const std::string& base, const RecordBytes& record);
+
+} // namespace tessera

@@ -1,0 +1,51 @@
+// Recovery of interrupted installs, uninstalls and compactions from their journals.
+#pragma once
+
+#include "Journal.h"
+#include "Services.h"
+
+#include <string>
+
+namespace tessera {
+
+struct InstallOptions {
+    // Where the install journal lives; empty means the user's data folder.
+    std::string journalFolder;
+    // What the user chose, named in the caption and the failure message in place of the package
+    // path: the download that a package was made from. Empty: the package path.
+    std::string sourceName;
+};
+
+// What a recovery did.
+struct RecoveryReport {
+    int rolledBack = 0;   // installs undone: their game folders are as they were before them
+    int compactionsRolledBack = 0;   // compactions undone: their archives are as they were before them
+    int finished = 0;     // uninstalls and compactions carried through: their change stands
+    int pending = 0;      // journals kept: a game folder still needs recovery (unreachable, a step failed)
+    int refused = 0;      // damaged journals set aside unused
+    bool Clean() const noexcept { return pending == 0 && refused == 0; }
+};
+
+// Rolls back every install that was interrupted (a journal left behind), and finishes the
+// clean-up of every finished one, telling the user through window for each. With a game folder
+// given, only installs into that folder. Lock files of installs that are gone are removed.
+RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameFolder = {},
+                                          const InstallOptions& options = {});
+
+// What recovering one journal came to, with what the user is told.
+struct Recovered {
+    enum class Outcome { Clean, RolledBack, Finished, Pending, Refused };
+    Outcome outcome = Outcome::Clean;
+    std::string text;
+    std::string title;
+    Journal::Kind kind = Journal::Kind::Install;   // what wrote the journal, when it was read
+};
+
+// Rolls back the install whose journal is at path, or finishes its clean-up when it had
+// committed; the caller holds its lock. The journal goes only when every step is known done.
+Recovered RecoverJournal(const std::string& path);
+
+// "The game folder ... still needs recovery: ...".
+std::string StillNeedsRecovery(const std::string& gameFolder);
+
+} // namespace tessera

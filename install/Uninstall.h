@@ -1,0 +1,60 @@
+// Taking installs back, for the console and the desktop program alike.
+#pragma once
+
+#include "FileSystem.h"
+#include "HistoryStore.h"
+#include "Services.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessera {
+
+// Later installs that changed what install id wrote (the same stock file, a record it added or
+// renamed), and those that changed what they wrote in turn: they must be taken back first.
+// Oldest first.
+std::vector<int> LaterInstallsInTheWay(const std::vector<HistoryRecord>& history, int id);
+
+// What is not as the chain of installs (newest first) left it, each as a message naming the
+// file; empty when the chain can be taken back. The archives' lengths are those the newest
+// install of history (all recorded installs; the chain when empty) left.
+std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain, const std::vector<HistoryRecord>& history = {});
+
+// Takes back one install that no later one is in the way of (its records leave the archives
+// while later installs' records stay, renumbered), under the journal at journalPath: all or
+// nothing; a crash midway is finished by the next recovery. The later installs' records and
+// stored journals follow the records' new positions.
+void TakeBack(const std::string& historyFolder, const std::string& journalPath, const HistoryRecord& record);
+
+// Tells the user one line: problem lines are what the console prints to standard error.
+using HistoryTell = std::function<void(const std::string& line, bool problem)>;
+
+// The history of a game folder held under its lock while this lives, with every interrupted
+// install or uninstall of the folder finished first (told through window). Throws when another
+// install holds the folder or the history cannot be read.
+class LockedHistory {
+public:
+    LockedHistory(const std::string& gameFolder, IWindowServices& window);
+
+    const std::vector<HistoryRecord>& History() const noexcept { return history_; }
+    const std::string& Folder() const noexcept { return folder_; }
+    const std::string& JournalPathText() const noexcept { return journalPath_; }
+
+private:
+    std::string journalPath_, folder_;
+    std::optional<fs::ExclusiveLock> lock_;
+    std::vector<HistoryRecord> history_;
+};
+
+// What taking back install id takes back, newest first and ending with it. Later installs in
+// its way come first when withLater; otherwise they are told and nothing is returned, as when
+// no install id is recorded.
+std::vector<const HistoryRecord*> UninstallChain(const std::vector<HistoryRecord>& history, int id, bool withLater,
+                                                 const std::string& gameFolder, const HistoryTell& tell);
+// Takes back chain (newest first) after checking it whole, telling each install taken back;
+// true when all went (dryRun: when all could go).
+bool TakeBackChain(const LockedHistory& locked, const std::vector<const HistoryRecord*>& chain, bool dryRun, const HistoryTell& tell);
+
+} // namespace tessera
