@@ -11,7 +11,7 @@ esac
 export LC_ALL=C
 
 scripts/deps.sh
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSERA_WERROR="${TESSERA_WERROR:-OFF}" \
   -DTESSERA_FUZZ=ON -DTESSERA_WITH_UI=OFF >/dev/null
 cmake --build build-fuzz --target package_fuzzer
 
