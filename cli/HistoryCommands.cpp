@@ -8,7 +8,6 @@
 #include "InstallPackage.h"
 #include "Journal.h"
 #include "UserSettingsStore.h"
-#include "RecordingServices.h"
 #include "Text.h"
 
 #include <algorithm>

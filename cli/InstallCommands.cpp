@@ -10,7 +10,6 @@
 #include "InstallPackage.h"
 #include "ModSource.h"
 #include "UserSettingsStore.h"
-#include "RecordingServices.h"
 #include "Text.h"
 
 #include <iostream>
@@ -50,20 +49,19 @@ Options Parse(const Args& args, bool allowDryRun)
 }
 
 // The settings the command works with: the folder given with --game, or the stored setting.
+// A folder given is used as it stands and never stored.
 struct Settings {
-    MemorySettingsStore given;
     UserSettingsStore stored;
     std::unique_ptr<modMain> main;
 
-    explicit Settings(const std::optional<std::string>& game)
+    explicit Settings(const std::optional<std::string>& game) : main(std::make_unique<modMain>(stored))
     {
-        ISettingsStore* store = &stored;
         if (game) {
-            given.SaveSetting(std::string(kProgramTitle), "Settings", "GTA3Path", fs::WithTrailingSeparator(AbsoluteGameFolder(*game)));
-            store = &given;
+            main->sGTA3Path = fs::WithTrailingSeparator(AbsoluteGameFolder(*game));
+            main->LoadStockList();
+        } else {
+            main->LoadSettings();
         }
-        main = std::make_unique<modMain>(*store);
-        main->LoadSettings();
     }
 };
 

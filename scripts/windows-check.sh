@@ -13,11 +13,11 @@ trap 'rm -rf "$out"' EXIT
 # libarchive's headers are the same for every platform; Debian ships no MinGW build to link.
 mkdir "$out/include"
 cp /usr/include/archive.h /usr/include/archive_entry.h "$out/include/"
-for f in platform/Error.cpp platform/FileSystemCommon.cpp platform/FileSystemWin32.cpp platform/LargeBuffer.cpp platform/ResData.cpp platform/Timing.cpp \
+for f in platform/Error.cpp platform/FileSystemCommon.cpp platform/win32/FileSystemWin32.cpp platform/win32/RegistrySettingsStore.cpp platform/LargeBuffer.cpp platform/ResData.cpp platform/Timing.cpp \
          platform/TextLocale.cpp archive/Archive.cpp archive/GameRules.cpp archive/ModSource.cpp catalogue/modMain.cpp install/InstallPackage.cpp \
          install/InstallDownload.cpp install/Journal.cpp install/History.cpp install/HistoryStore.cpp install/Recovery.cpp \
          install/Uninstall.cpp install/Compact.cpp; do
   x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -Wpedantic -Werror \
-    -Iplatform -Iarchive -Icatalogue -Iinstall -Ibuild/catalogue -Ibuild/platform -isystem "$out/include" -c "$f" -o "$out/$(basename "$f").o"
+    -Iplatform -Iplatform/win32 -Iarchive -Icatalogue -Iinstall -Ibuild/catalogue -Ibuild/platform -isystem "$out/include" -c "$f" -o "$out/$(basename "$f").o"
 done
 echo "windows-check: the logic and the Windows file-system services compile for Windows"

@@ -2,7 +2,9 @@
 #include "TestSupport.h"
 
 #include "FileSystem.h"
+#ifdef _WIN32
 #include "Win32Text.h"
+#endif
 
 #include <algorithm>
 #include <cstdlib>

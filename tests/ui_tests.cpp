@@ -1,7 +1,6 @@
 // The desktop windows driven as a user would: widgets found by name and clicked, every modal
 // window (message box, open-file dialog, options dialog) answered at once by a scripted double.
 #include "Archive.h"
-#include "Dialogs.h"
 #include "DownloadSupport.h"
 #include "FileSystem.h"
 #include "Handlers.h"

@@ -1,7 +1,7 @@
 // The report of a failure that no routine handles.
 #include "Handlers.h"
 
-#include "Dialogs.h"
+#include "QtDialogs.h"
 #include "FormLogic.h"
 #include "Error.h"
 #include "Services.h"

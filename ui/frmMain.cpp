@@ -1,7 +1,7 @@
 // The main window in Qt: its controls and menus, mapped onto MainForm.
 #include "frmMain.h"
 
-#include "Dialogs.h"
+#include "QtDialogs.h"
 #include "FileSystem.h"
 #include "Handlers.h"
 #include "InstallDownload.h"

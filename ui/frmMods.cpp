@@ -1,7 +1,7 @@
 // The "Installed mods" window in Qt: its controls, mapped onto ModsForm.
 #include "frmMods.h"
 
-#include "Dialogs.h"
+#include "QtDialogs.h"
 #include "Handlers.h"
 
 #include <QFontDatabase>

@@ -3,7 +3,7 @@
 
 #include "FileSystem.h"
 #include "Handlers.h"
-#include "Dialogs.h"
+#include "QtDialogs.h"
 #include "Text.h"
 
 #include <QCloseEvent>

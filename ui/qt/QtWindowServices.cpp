@@ -1,7 +1,7 @@
 // The main window's services on Qt Widgets.
 #include "QtWindowServices.h"
 
-#include "Dialogs.h"
+#include "QtDialogs.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
