@@ -20,12 +20,6 @@ namespace tessera::cli {
 
 namespace {
 
-int UsageError(const char* usage)
-{
-    std::cerr << "Usage: tessera-cli " << usage << "\n";
-    return kUsage;
-}
-
 // Runs a command body; any failure becomes its message on standard error and status 1.
 int Run(const char* command, const std::function<void()>& body)
 {
@@ -85,10 +79,11 @@ std::string CrLfToLf(std::string s)
 
 } // namespace
 
-int CmdList(const Args& args)
+int CmdList(const Options& o)
 {
+    const std::vector<std::string>& args = o.positional;
     if (args.size() != 1)
-        return UsageError("list ARCHIVE");
+        return kUsage;
     return Run("list", [&] {
         modArchive archive;
         archive.ReadDirectory(WithoutExtension(args[0], {".dir", ".img", ".zpk"}));
@@ -102,10 +97,11 @@ int CmdList(const Args& args)
     });
 }
 
-int CmdExtract(const Args& args)
+int CmdExtract(const Options& o)
 {
+    const std::vector<std::string>& args = o.positional;
     if (args.size() != 2 || !HasExtension(args[0], ".zpk"))
-        return UsageError("extract PACKAGE.zpk FOLDER");
+        return kUsage;
     return Run("extract", [&] {
         const std::string base = WithoutExtension(args[0], {".zpk"});
         const std::string folder = fs::WithTrailingSeparator(args[1]);
@@ -135,20 +131,12 @@ int CmdExtract(const Args& args)
     });
 }
 
-int CmdPack(const Args& args)
+int CmdPack(const Options& o)
 {
-    std::vector<std::string> positional;
-    std::string from;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--from" && i + 1 < args.size())
-            from = args[++i];
-        else if (args[i].starts_with("--"))
-            return UsageError("pack SOURCE BASE [--from FOLDER]");
-        else
-            positional.push_back(args[i]);
-    }
+    const std::vector<std::string>& positional = o.positional;
+    const std::string from = o.from.value_or(std::string());
     if (positional.size() != 2)
-        return UsageError("pack SOURCE BASE [--from FOLDER]");
+        return kUsage;
     return Run("pack", [&] {
         const std::string& source = positional[0];
         const std::string base = WithoutExtension(positional[1], {".zpk", ".dir"});

@@ -1,30 +1,40 @@
-// The commands of tessera-cli. Each takes its arguments (after the command word) and returns
-// the exit status: 0 success, 1 failure (message on standard error), 2 usage error.
+// The commands of tessera-cli. Each takes the options of its command line, parsed, and returns
+// the exit status: 0 success, 1 failure (message on standard error), 2 usage error (the caller
+// prints the command's usage).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tessera::cli {
 
-using Args = std::vector<std::string>;
+// What the command line gave; a command is only handed the options it takes.
+struct Options {
+    std::vector<std::string> positional;
+    std::optional<std::string> game;
+    std::optional<std::string> from;
+    bool dryRun = false;
+    bool json = false;
+    bool withLater = false;
+};
 
 inline constexpr int kOk = 0;
 inline constexpr int kFailed = 1;
 inline constexpr int kUsage = 2;
 
-// A text as a JSON string: quotes and backslashes escaped, other bytes outside printable ASCII as \u00XX.
+// A name or path as a JSON string, in UTF-8 (converted once, here), quoted and escaped.
 std::string Json(const std::string& s);
 
-int CmdList(const Args& args);
-int CmdExtract(const Args& args);
-int CmdPack(const Args& args);
-int CmdInstall(const Args& args);
-int CmdCheck(const Args& args);
-int CmdRecover(const Args& args);
-int CmdHistory(const Args& args);
-int CmdUninstall(const Args& args);
-int CmdRestore(const Args& args);
-int CmdCompact(const Args& args);
+int CmdList(const Options& o);
+int CmdExtract(const Options& o);
+int CmdPack(const Options& o);
+int CmdInstall(const Options& o);
+int CmdCheck(const Options& o);
+int CmdRecover(const Options& o);
+int CmdHistory(const Options& o);
+int CmdUninstall(const Options& o);
+int CmdRestore(const Options& o);
+int CmdCompact(const Options& o);
 
 } // namespace tessera::cli

@@ -9,9 +9,11 @@
 #include "Journal.h"
 #include "UserSettingsStore.h"
 #include "Text.h"
+#include "TextLocale.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -19,34 +21,6 @@
 namespace tessera::cli {
 
 namespace {
-
-struct Options {
-    std::vector<std::string> positional;
-    std::optional<std::string> game;
-    bool json = false, withLater = false, dryRun = false;
-    bool ok = true;
-};
-
-Options Parse(const Args& args, const std::set<std::string>& flags)
-{
-    Options o;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--game" && i + 1 < args.size())
-            o.game = args[++i];
-        else if (flags.count(a) && a == "--json")
-            o.json = true;
-        else if (flags.count(a) && a == "--with-later")
-            o.withLater = true;
-        else if (flags.count(a) && a == "--dry-run")
-            o.dryRun = true;
-        else if (a.starts_with("-"))
-            o.ok = false;
-        else
-            o.positional.push_back(a);
-    }
-    return o;
-}
 
 // An install id: digits only, not zero.
 std::optional<int> ParseId(const std::string& text)
@@ -81,17 +55,24 @@ const char* KindWord(HistoryFile::Kind kind)
     return "";
 }
 
+// A record's summary as JSON; names are UTF-8 strings.
+nlohmann::ordered_json RecordJson(const HistoryRecord& r)
+{
+    return {{"id", r.id}, {"package", ToUtf8(r.package)}, {"date", ToUtf8(r.date)}, {"zpk_sha256", r.zpkHash}, {"dir_sha256", r.dirHash}};
+}
+
 void PrintList(const std::vector<HistoryRecord>& history, bool json)
 {
     if (json) {
-        std::cout << "[";
-        for (std::size_t i = 0; i < history.size(); ++i) {
-            const HistoryRecord& r = history[i];
-            std::cout << (i ? ",\n " : "") << "{\"id\": " << r.id << ", \"package\": " << Json(r.package) << ", \"date\": " << Json(r.date)
-                      << ", \"zpk_sha256\": " << Json(r.zpkHash) << ", \"dir_sha256\": " << Json(r.dirHash) << ", \"added\": " << r.Added()
-                      << ", \"replaced\": " << r.Replaced() << ", \"refused\": " << r.Refused() << "}";
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const HistoryRecord& r : history) {
+            nlohmann::ordered_json j = RecordJson(r);
+            j["added"] = r.Added();
+            j["replaced"] = r.Replaced();
+            j["refused"] = r.Refused();
+            list.push_back(std::move(j));
         }
-        std::cout << "]\n";
+        std::cout << list.dump(1) << "\n";
         return;
     }
     if (history.empty()) {
@@ -106,28 +87,36 @@ void PrintOne(const std::vector<HistoryRecord>& history, const HistoryRecord& r,
 {
     const auto later = ChangedSince(history, r);
     if (json) {
-        std::cout << "{\"id\": " << r.id << ", \"package\": " << Json(r.package) << ", \"date\": " << Json(r.date)
-                  << ", \"zpk_sha256\": " << Json(r.zpkHash) << ", \"dir_sha256\": " << Json(r.dirHash) << ", \"files\": [";
-        for (std::size_t i = 0; i < r.files.size(); ++i) {
-            const HistoryFile& f = r.files[i];
-            std::cout << (i ? ",\n  " : "\n  ") << "{\"kind\": \"" << KindWord(f.kind) << "\"";
-            if (f.kind == HistoryFile::Kind::Stock)
-                std::cout << ", \"path\": " << Json(ShownPath(f.path)) << ", \"made_old\": " << (f.madeOld ? "true" : "false")
-                          << ", \"created\": " << (f.created ? "true" : "false") << ", \"sha256\": " << Json(f.hash);
-            else if (f.kind == HistoryFile::Kind::Added)
-                std::cout << ", \"archive\": " << Json(GameRelativePath(f.path, game)) << ", \"name\": " << Json(f.name) << ", \"entry\": " << f.position
-                          << ", \"sha256\": " << Json(f.hash);
-            else if (f.kind == HistoryFile::Kind::Renamed)
-                std::cout << ", \"archive\": " << Json(GameRelativePath(f.path, game)) << ", \"entry\": " << f.position
-                          << ", \"name_before\": " << Json(RecordNameText(f.before)) << ", \"name_after\": " << Json(RecordNameText(f.after));
-            else
-                std::cout << ", \"name\": " << Json(f.name) << ", \"reason\": " << Json(f.reason);
-            std::cout << "}";
+        nlohmann::ordered_json j = RecordJson(r);
+        nlohmann::ordered_json files = nlohmann::ordered_json::array();
+        for (const HistoryFile& f : r.files) {
+            nlohmann::ordered_json file = {{"kind", KindWord(f.kind)}};
+            if (f.kind == HistoryFile::Kind::Stock) {
+                file["path"] = ToUtf8(ShownPath(f.path));
+                file["made_old"] = f.madeOld;
+                file["created"] = f.created;
+                file["sha256"] = f.hash;
+            } else if (f.kind == HistoryFile::Kind::Added) {
+                file["archive"] = ToUtf8(GameRelativePath(f.path, game));
+                file["name"] = ToUtf8(f.name);
+                file["entry"] = f.position;
+                file["sha256"] = f.hash;
+            } else if (f.kind == HistoryFile::Kind::Renamed) {
+                file["archive"] = ToUtf8(GameRelativePath(f.path, game));
+                file["entry"] = f.position;
+                file["name_before"] = ToUtf8(RecordNameText(f.before));
+                file["name_after"] = ToUtf8(RecordNameText(f.after));
+            } else {
+                file["name"] = ToUtf8(f.name);
+                file["reason"] = ToUtf8(f.reason);
+            }
+            files.push_back(std::move(file));
         }
-        std::cout << "], \"changed_since_by\": [";
-        for (std::size_t i = 0; i < later.size(); ++i)
-            std::cout << (i ? ", " : "") << later[i]->id;
-        std::cout << "]}\n";
+        j["files"] = std::move(files);
+        j["changed_since_by"] = nlohmann::ordered_json::array();
+        for (const HistoryRecord* l : later)
+            j["changed_since_by"].push_back(l->id);
+        std::cout << j.dump(1) << "\n";
         return;
     }
     for (const std::string& line : HistoryDetails(history, r, game))
@@ -139,34 +128,15 @@ void Tell(const std::string& line, bool problem) { (problem ? std::cerr : std::c
 
 } // namespace
 
-std::string Json(const std::string& s)
-{
-    std::string r = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            r += '\\';
-            r += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04x", c);
-            r += hex;
-        } else {
-            r += static_cast<char>(c);
-        }
-    }
-    return r + "\"";
-}
+std::string Json(const std::string& s) { return nlohmann::json(ToUtf8(s)).dump(); }
 
-int CmdHistory(const Args& args)
+int CmdHistory(const Options& o)
 {
-    const Options o = Parse(args, {"--json"});
     std::optional<int> id;
-    if (o.ok && o.positional.size() == 1)
+    if (o.positional.size() == 1)
         id = ParseId(o.positional[0]);
-    if (!o.ok || o.positional.size() > 1 || (o.positional.size() == 1 && !id)) {
-        std::cerr << "Usage: tessera-cli history [N] [--game FOLDER] [--json]\n";
+    if (o.positional.size() > 1 || (o.positional.size() == 1 && !id))
         return kUsage;
-    }
     try {
         const std::string game = GameFolder(o.game);
         ConsoleWindowServices console;
@@ -189,14 +159,11 @@ int CmdHistory(const Args& args)
     }
 }
 
-int CmdUninstall(const Args& args)
+int CmdUninstall(const Options& o)
 {
-    const Options o = Parse(args, {"--with-later", "--dry-run"});
     const std::optional<int> id = o.positional.size() == 1 ? ParseId(o.positional[0]) : std::nullopt;
-    if (!o.ok || !id) {
-        std::cerr << "Usage: tessera-cli uninstall N [--game FOLDER] [--with-later] [--dry-run]\n";
+    if (!id)
         return kUsage;
-    }
     try {
         const std::string game = GameFolder(o.game);
         ConsoleWindowServices console;
@@ -211,13 +178,10 @@ int CmdUninstall(const Args& args)
     }
 }
 
-int CmdRestore(const Args& args)
+int CmdRestore(const Options& o)
 {
-    const Options o = Parse(args, {"--dry-run"});
-    if (!o.ok || !o.positional.empty()) {
-        std::cerr << "Usage: tessera-cli restore [--game FOLDER] [--dry-run]\n";
+    if (!o.positional.empty())
         return kUsage;
-    }
     try {
         const std::string game = GameFolder(o.game);
         ConsoleWindowServices console;
@@ -240,13 +204,10 @@ int CmdRestore(const Args& args)
     }
 }
 
-int CmdCompact(const Args& args)
+int CmdCompact(const Options& o)
 {
-    const Options o = Parse(args, {"--dry-run"});
-    if (!o.ok || !o.positional.empty()) {
-        std::cerr << "Usage: tessera-cli compact [--game FOLDER] [--dry-run]\n";
+    if (!o.positional.empty())
         return kUsage;
-    }
     try {
         const std::string game = GameFolder(o.game);
         ConsoleWindowServices console;

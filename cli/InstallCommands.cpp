@@ -22,32 +22,6 @@ namespace {
 
 constexpr const char* kFromAdvice = " Choose the folder to install from with --from FOLDER.";
 
-struct Options {
-    std::vector<std::string> positional;
-    std::optional<std::string> game;
-    std::optional<std::string> from;
-    bool dryRun = false;
-    bool ok = true;
-};
-
-Options Parse(const Args& args, bool allowDryRun)
-{
-    Options o;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--game" && i + 1 < args.size())
-            o.game = args[++i];
-        else if (allowDryRun && args[i] == "--dry-run")
-            o.dryRun = true;
-        else if (allowDryRun && args[i] == "--from" && i + 1 < args.size())
-            o.from = args[++i];
-        else if (args[i].starts_with("--"))
-            o.ok = false;
-        else
-            o.positional.push_back(args[i]);
-    }
-    return o;
-}
-
 // The settings the command works with: the folder given with --game, or the stored setting.
 // A folder given is used as it stands and never stored.
 struct Settings {
@@ -103,16 +77,12 @@ std::string LinesOf(std::string text)
 
 } // namespace
 
-int CmdInstall(const Args& args)
+int CmdInstall(const Options& o)
 {
-    const Options o = Parse(args, true);
     // A package is installed as it is; anything else is a download to take the game files from.
     const bool package = o.positional.size() == 1 && EndsWith(LowerAscii(o.positional[0]), ".zpk");
-    if (!o.ok || o.positional.size() != 1 || (package && o.from)) {
-        std::cerr << "Usage: tessera-cli install SOURCE [--game FOLDER] [--dry-run] [--from FOLDER]\n"
-                     "SOURCE: a package (.zpk), a .zip, .7z or .rar archive, or a folder\n";
+    if (o.positional.size() != 1 || (package && o.from))
         return kUsage;
-    }
     const std::string& source = o.positional[0];
     const std::string from = o.from.value_or(std::string());
     try {
@@ -158,22 +128,12 @@ int CmdInstall(const Args& args)
     }
 }
 
-int CmdCheck(const Args& args)
+int CmdCheck(const Options& o)
 {
-    bool json = false, ok = true;
-    std::vector<std::string> positional;
-    for (const std::string& a : args) {
-        if (a == "--json")
-            json = true;
-        else if (a.starts_with("--"))
-            ok = false;
-        else
-            positional.push_back(a);
-    }
-    if (!ok || positional.size() != 1 || positional[0].empty()) {
-        std::cerr << "Usage: tessera-cli check FOLDER [--json]\n";
+    const bool json = o.json;
+    const std::vector<std::string>& positional = o.positional;
+    if (positional.size() != 1 || positional[0].empty())
         return kUsage;
-    }
     try {
         const std::string game = fs::WithTrailingSeparator(positional[0]);
         std::size_t errors = 0, warnings = 0;
@@ -223,13 +183,10 @@ int CmdCheck(const Args& args)
     }
 }
 
-int CmdRecover(const Args& args)
+int CmdRecover(const Options& o)
 {
-    const Options o = Parse(args, false);
-    if (!o.ok || !o.positional.empty()) {
-        std::cerr << "Usage: tessera-cli recover [--game FOLDER]\n";
+    if (!o.positional.empty())
         return kUsage;
-    }
     try {
         ConsoleWindowServices console;
         const RecoveryReport report = RecoverInterruptedInstalls(console, o.game ? fs::WithTrailingSeparator(AbsoluteGameFolder(*o.game)) : std::string());

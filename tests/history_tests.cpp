@@ -11,6 +11,7 @@
 #include "Text.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <iostream>
@@ -145,8 +146,8 @@ protected:
         const auto r = Cli({"history", "--json"});
         EXPECT_EQ(r.status, 0) << r.err;
         std::string ids;
-        for (std::size_t at = r.out.find("\"id\": "); at != std::string::npos; at = r.out.find("\"id\": ", at + 1))
-            ids += r.out.substr(at + 6, r.out.find(',', at) - at - 6) + " ";
+        for (const auto& record : nlohmann::json::parse(r.out))
+            ids += std::to_string(record.at("id").get<int>()) + " ";
         return ids;
     }
 
@@ -287,6 +288,15 @@ TEST_F(History, ListsAndDetailsWhatEachInstallDid)
     EXPECT_EQ(other.out.find("reinstall"), std::string::npos) << other.out;
     EXPECT_NE(other.out.find("Car.TXD: goes into the archive models\\txd (the entry of that name is set aside as Car.TXD.old)"), std::string::npos)
         << other.out;
+
+    // As JSON, names are UTF-8 strings: a package named in UTF-8 comes out as it is named.
+    const auto details = nlohmann::json::parse(Cli({"history", "1", "--json"}).out);
+    EXPECT_EQ(details.at("files").at(3), nlohmann::json({{"kind", "refused"}, {"name", "notes.txt"}, {"reason", "not supported by Tessera"}}))
+        << details.dump();
+    EXPECT_EQ(details.at("changed_since_by"), nlohmann::json::array({2}));
+    WritePackage(root / "mod\xC3\xA9", pool[5].entries);
+    ASSERT_EQ(Cli({"install", root / "mod\xC3\xA9.zpk"}).status, 0);
+    EXPECT_EQ(nlohmann::json::parse(Cli({"history", "--json"}).out).at(0).at("package"), "mod\xC3\xA9.zpk");
 
     EXPECT_EQ(Cli({"history", "0"}).status, 2);
     EXPECT_EQ(Cli({"history", "7"}).status, 1);
