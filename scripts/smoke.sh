@@ -122,7 +122,7 @@ read_accessibility_tree() {
     return 1
   fi
   local expected
-  for expected in 'frame "Orlen'"'"'s Tessera"' 'push button "Browse..."' 'label "Source :"' \
+  for expected in 'frame "Orlen'"'"'s Tessera"' 'text "Source"' 'push button "Browse..."' 'label "Source :"' \
                   'push button "Install the MOD"' 'menu item "Installed mods..."'; do
     if ! grep -qF "$expected" "$tree"; then
       echo "smoke: the accessibility tree lacks $expected" >&2

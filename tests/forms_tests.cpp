@@ -3,6 +3,7 @@
 #include "FileSystem.h"
 #include "FormLogic.h"
 #include "InstallPackage.h"
+#include "Layouts.h"
 #include "ModSource.h"
 #include "RecordingServices.h"
 #include "TestSupport.h"
@@ -12,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <set>
 
 using namespace tessera;
 using namespace tessera::test;
@@ -656,4 +658,49 @@ TEST_F(Forms, UnreadableHistoryIsSaidNotShownAsEmpty)
                                           " is damaged\r\n\r\nInstall it anyway?");
     EXPECT_EQ(view.caption, "(before)");
     EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+}
+
+// What both toolkits build the windows from: each control once by name and id, the rows in tab
+// order (the Win32 view makes them in that order, which Tab follows), the default button one of
+// the window's buttons, every control inside the client area, and a name for screen readers on
+// every control that has no caption of its own to be read by.
+TEST(Layouts, EveryWindowTableIsWhole)
+{
+    std::set<int> ids;
+    for (const WindowLayout* layout : {&kMainLayout, &kOptionLayout, &kModsLayout}) {
+        SCOPED_TRACE(std::string(layout->objectName));
+        std::set<std::string_view> names;
+        int lastTab = -1;
+        for (const ControlLayout& row : layout->controls) {
+            SCOPED_TRACE(std::string(row.objectName));
+            EXPECT_TRUE(names.insert(row.objectName).second);
+            EXPECT_TRUE(row.id == kNoId || ids.insert(row.id).second);
+            EXPECT_GT(row.tabOrder, lastTab);
+            lastTab = row.tabOrder;
+            EXPECT_GE(row.rect.left, 0);
+            EXPECT_GE(row.rect.top, 0);
+            EXPECT_LE(row.rect.left + row.rect.width, layout->width);
+            EXPECT_LE(row.rect.top + row.rect.height, layout->height);
+            const bool captioned = row.kind == ControlKind::Button || row.kind == ControlKind::Label;
+            EXPECT_EQ(row.accessibleName.empty(), captioned);
+            EXPECT_EQ(row.role == AccessibleRole::PushButton, row.kind == ControlKind::Button);
+            EXPECT_EQ(row.role == AccessibleRole::StaticText, row.kind == ControlKind::Label);
+        }
+        const ControlLayout& defaultButton = ControlNamed(*layout, [&] {
+            for (const ControlLayout& row : layout->controls)
+                if (row.id == layout->defaultButton)
+                    return row.objectName;
+            return std::string_view("(none)");
+        }());
+        EXPECT_EQ(defaultButton.kind, ControlKind::Button);
+    }
+    EXPECT_THROW(ControlNamed(kMainLayout, "cmdDone"), std::logic_error);
+    // The menu: a menu first; every item has a handler and an id of its own.
+    ASSERT_FALSE(kMainMenu.empty());
+    EXPECT_EQ(kMainMenu.front().id, kNoId);
+    for (const MenuLayout& row : kMainMenu) {
+        SCOPED_TRACE(std::string(row.objectName));
+        EXPECT_EQ(row.id == kNoId, row.click == nullptr);
+        EXPECT_TRUE(row.id == kNoId || ids.insert(row.id).second);
+    }
 }

@@ -1,24 +1,29 @@
 // The desktop windows driven as a user would: widgets found by name and clicked, every modal
 // window (message box, open-file dialog, options dialog) answered at once by a scripted double.
 #include "Archive.h"
+#include "AtSpiGuard.h"
 #include "DownloadSupport.h"
 #include "FileSystem.h"
 #include "Handlers.h"
 #include "InstallPackage.h"
 #include "Journal.h"
+#include "Layouts.h"
 #include "QtDialogs.h"
 #include "QtSettingsStore.h"
 #include "RecordingServices.h"
 #include "TestSupport.h"
 #include "Text.h"
 #include "frmMain.h"
+#include "frmMods.h"
 #include "frmOption.h"
 #include "modBrowseDir.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDBusMessage>
 #include <QDialog>
 #include <QFileDialog>
 #include <QLabel>
@@ -39,6 +44,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -256,6 +262,100 @@ bool DropFiles(QWidget& target, const std::vector<std::string>& paths)
     return drop.isAccepted();
 }
 
+
+// One accessible object as an assistive tool reads it.
+struct Accessible {
+    QString objectName;
+    QAccessible::Role role;
+    QString name;
+    QString text;   // what its text interface holds
+    QRect rect;     // its place in its window's client area
+};
+
+// Walks the accessibility tree of window as a screen reader does, child by child from the
+// window down; checks that every child is valid and knows its parent and its index there, and
+// that every one has a name but the containers (the client area, menu bar and menus, which are
+// read by their items) and the scroll bars of lists and text panes (read by their direction). Returns the objects found by their widgets' names.
+std::map<QString, Accessible> WalkAccessibilityTree(QWidget& window)
+{
+    std::map<QString, Accessible> found;
+    std::function<void(QAccessibleInterface*, int)> walk = [&](QAccessibleInterface* node, int depth) {
+        QVERIFY(node && node->isValid());
+        QVERIFY(depth < 10);
+        const QString objectName = node->object() ? node->object()->objectName() : QString();
+        const QAccessible::Role role = node->role();
+        const QString name = node->text(QAccessible::Name);
+        const bool unnamed = role == QAccessible::Client || role == QAccessible::MenuBar || role == QAccessible::PopupMenu ||
+                               role == QAccessible::Window || role == QAccessible::Dialog || role == QAccessible::ScrollBar;
+        if (!unnamed && name.isEmpty())
+            QFAIL(qPrintable(QStringLiteral("no accessible name: %1 (role %2)").arg(objectName).arg(int(role))));
+        QString text;
+        if (QAccessibleTextInterface* textInterface = node->textInterface())
+            text = textInterface->text(0, textInterface->characterCount());
+        QRect rect;
+        if (auto* widget = qobject_cast<QWidget*>(node->object()))
+            rect = widget->geometry();
+        if (!objectName.isEmpty())
+            found[objectName] = {objectName, role, name, text, rect};
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface* child = node->child(i);
+            QVERIFY(child);
+            QCOMPARE(child->parent(), node);
+            QCOMPARE(node->indexOfChild(child), i);
+            walk(child, depth + 1);
+        }
+    };
+    walk(QAccessible::queryAccessibleInterface(&window), 0);
+    return found;
+}
+
+QAccessible::Role QtRole(AccessibleRole role)
+{
+    switch (role) {
+    case AccessibleRole::Text:
+        return QAccessible::EditableText;
+    case AccessibleRole::PushButton:
+        return QAccessible::Button;
+    case AccessibleRole::StaticText:
+        return QAccessible::StaticText;
+    case AccessibleRole::List:
+        return QAccessible::List;
+    }
+    return QAccessible::NoRole;
+}
+
+// Every control of layout in window's tree: its role, its name (the table's, or else its caption
+// or text), its text, and its place.
+void CheckAccessibleControls(QWidget& window, const WindowLayout& layout)
+{
+    const std::map<QString, Accessible> found = WalkAccessibilityTree(window);
+    if (QTest::currentTestFailed())
+        return;
+    for (const ControlLayout& row : layout.controls) {
+        const QString objectName = QString::fromLatin1(row.objectName.data(), static_cast<qsizetype>(row.objectName.size()));
+        const auto it = found.find(objectName);
+        if (it == found.end())
+            QFAIL(qPrintable(QStringLiteral("not in the accessibility tree: ") + objectName));
+        const Accessible& control = it->second;
+        auto* widget = window.findChild<QWidget*>(objectName);
+        QString shown;
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            shown = label->text();
+        else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            shown = button->text();
+        else if (auto* field = qobject_cast<QLineEdit*>(widget))
+            shown = field->text();
+        else if (auto* pane = qobject_cast<QPlainTextEdit*>(widget))
+            shown = pane->toPlainText();
+        const QString name = row.accessibleName.empty() ? shown : QString::fromLatin1(row.accessibleName.data(), static_cast<qsizetype>(row.accessibleName.size()));
+        QCOMPARE(control.role, QtRole(row.role));
+        QCOMPARE(control.name, name);
+        if (row.kind == ControlKind::Field || row.kind == ControlKind::TextPane)
+            QCOMPARE(control.text, shown);
+        if (row.kind != ControlKind::HiddenList)
+            QCOMPARE(control.rect, QRect(row.rect.left, row.rect.top, row.rect.width, row.rect.height));
+    }
+}
 } // namespace
 
 class UiTests : public QObject {
@@ -1016,6 +1116,71 @@ private slots:
 
         Child<QAction>(w, "mnuQuit")->trigger();
         QVERIFY(!w.isVisible());
+    }
+
+    // Each window's accessibility tree, walked as a screen reader walks it: every control of its
+    // layout table there with its role, name, text and place; the menu's items by their captions.
+    void accessibilityTrees()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        auto window = LoadedWindow(store, game.path);
+        frmMain& w = *window;
+        CheckAccessibleControls(w, kMainLayout);
+        const std::map<QString, Accessible> main = WalkAccessibilityTree(w);
+        for (const MenuLayout& row : kMainMenu) {
+            // A menu is read by its item in the menu bar.
+            if (row.id == kNoId)
+                continue;
+            const auto it = main.find(QString::fromLatin1(row.objectName.data(), static_cast<qsizetype>(row.objectName.size())));
+            QVERIFY(it != main.end());
+            QCOMPARE(it->second.name, QString::fromLatin1(row.text.data(), static_cast<qsizetype>(row.text.size())).remove(QLatin1Char('&')));
+        }
+
+        frmOption options(w.Settings(), &w);
+        options.show();
+        CheckAccessibleControls(options, kOptionLayout);
+        options.reject();
+
+        frmMods mods(w.Settings(), &w);
+        mods.show();
+        CheckAccessibleControls(mods, kModsLayout);
+        mods.reject();
+    }
+
+    // Calls to accessible objects reach Qt's AT-SPI bridge with as many arguments as it may read
+    // (a GetAll has one, and the bridge reads two); what they had comes first, unchanged. Other
+    // calls and signals pass as they came.
+    void atSpiCallsPadded()
+    {
+        struct Row {
+            const char* path;
+            const char* interface;
+            const char* member;
+            QList<QVariant> arguments;
+            bool signal;
+            qsizetype count;
+        };
+        const Row rows[] = {
+            {"/org/a11y/atspi/accessible/root", "org.freedesktop.DBus.Properties", "GetAll", {QStringLiteral("org.a11y.atspi.Accessible")}, false, 8},
+            {"/org/a11y/atspi/accessible/2147483654", "org.a11y.atspi.Accessible", "GetChildAtIndex", {}, false, 8},
+            {"/org/a11y/atspi/accessible/2147483654", "org.freedesktop.DBus.Properties", "Get",
+             {QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("Name")}, false, 8},
+            {"/org/freedesktop/portal/desktop", "org.freedesktop.DBus.Properties", "GetAll", {QStringLiteral("x")}, false, 1},
+            {"/org/a11y/atspi/accessible/root", "org.a11y.atspi.Event.Object", "StateChanged", {QStringLiteral("active")}, true, 1},
+        };
+        for (const Row& row : rows) {
+            QDBusMessage message = row.signal ? QDBusMessage::createSignal(QLatin1String(row.path), QLatin1String(row.interface), QLatin1String(row.member))
+                                              : QDBusMessage::createMethodCall(QStringLiteral(":1.0"), QLatin1String(row.path),
+                                                                               QLatin1String(row.interface), QLatin1String(row.member));
+            message.setArguments(row.arguments);
+            PadAccessibleCall(message);
+            const QList<QVariant> arguments = message.arguments();
+            QCOMPARE(arguments.size(), row.count);
+            QCOMPARE(arguments.mid(0, row.arguments.size()), row.arguments);
+            for (qsizetype i = row.arguments.size(); i < arguments.size(); ++i)
+                QCOMPARE(arguments[i].toString(), QString());
+        }
     }
 
     // The Qt message box: no icon, one OK button, the title and text as given.

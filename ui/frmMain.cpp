@@ -10,6 +10,7 @@
 #include "Text.h"
 #include "frmMods.h"
 #include "frmOption.h"
+#include "QtLayout.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -17,10 +18,8 @@
 #include <QDropEvent>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMimeData>
 #include <QMenu>
 #include <QMenuBar>
@@ -47,59 +46,33 @@ std::string DroppedFile(const QMimeData* data)
 
 frmMain::frmMain(ISettingsStore& store, QWidget* parent) : QMainWindow(parent), settings_(store), form_(settings_, *this)
 {
-    setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QString::fromLatin1(kMainCaption.data(), static_cast<qsizetype>(kMainCaption.size())));
+    setObjectName(FromLayout(kMainLayout.objectName));
+    setWindowTitle(FromLayout(kMainLayout.caption));
     setWindowIcon(QIcon(QStringLiteral(":/tessera.png")));
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
-    client->setFixedSize(544, 79);
+    client->setFixedSize(kMainLayout.width, kMainLayout.height);
     setCentralWidget(client);
-
-    lblSource = new QLineEdit(QStringLiteral("[Select a .zpk]"), client);
-    lblSource->setObjectName(QStringLiteral("lblSource"));
-    lblSource->setGeometry(4, 20, 437, 21);
-    lblSource->setReadOnly(true);
-
-    cmdBrowseSource = new QPushButton(QStringLiteral("Browse..."), client);
-    cmdBrowseSource->setObjectName(QStringLiteral("cmdBrowseSource"));
-    cmdBrowseSource->setGeometry(444, 20, 97, 23);
-
-    Label3 = new QLabel(QStringLiteral("Source :"), client);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->setGeometry(4, 4, 137, 13);
-
-    cmdInstall = new QPushButton(QStringLiteral("Install the MOD"), client);
-    cmdInstall->setObjectName(QStringLiteral("cmdInstall"));
-    cmdInstall->setGeometry(224, 52, 97, 23);
+    BuildControls(*client, kMainLayout);
+    lblSource = &Control<QLineEdit>(*client, "lblSource");
+    cmdBrowseSource = &Control<QPushButton>(*client, "cmdBrowseSource");
+    cmdInstall = &Control<QPushButton>(*client, "cmdInstall");
     cmdInstall->setEnabled(false);
     // The window's default button (see keyPressEvent); a focused Browse takes Enter itself.
-    cmdInstall->setDefault(true);
     cmdBrowseSource->setAutoDefault(true);
 
-    // Never shown: the install lists the scratch folder itself.
-    fileList = new QListWidget(client);
-    fileList->setObjectName(QStringLiteral("fileList"));
-    fileList->setFocusPolicy(Qt::NoFocus);
-    fileList->hide();
-
-    setTabOrder(lblSource, cmdBrowseSource);
-    setTabOrder(cmdBrowseSource, cmdInstall);
-
-    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
-    mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    mnuQuit = mnuFile->addAction(QStringLiteral("&Quit"));
-    mnuQuit->setObjectName(QStringLiteral("mnuQuit"));
-    mnuSetup = menuBar()->addMenu(QStringLiteral("&Setup"));
-    mnuSetup->setObjectName(QStringLiteral("mnuSetup"));
-    mnuOption = mnuSetup->addAction(QStringLiteral("&Options..."));
-    mnuOption->setObjectName(QStringLiteral("mnuOption"));
-    mnuMods = mnuSetup->addAction(QStringLiteral("Installed &mods..."));
-    mnuMods->setObjectName(QStringLiteral("mnuMods"));
-    mnuQuestion = menuBar()->addMenu(QStringLiteral("&?"));
-    mnuQuestion->setObjectName(QStringLiteral("mnuQuestion"));
-    mnuAbout = mnuQuestion->addAction(QStringLiteral("&About..."));
-    mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+    QMenu* menu = nullptr;
+    for (const MenuLayout& row : kMainMenu) {
+        if (row.id == kNoId) {
+            menu = menuBar()->addMenu(FromLayout(row.text));
+            menu->setObjectName(FromLayout(row.objectName));
+        } else {
+            QAction* item = menu->addAction(FromLayout(row.text));
+            item->setObjectName(FromLayout(row.objectName));
+            connect(item, &QAction::triggered, this, [this, click = row.click] { RunHandler(this, [this, click] { (form_.*click)(); }); });
+        }
+    }
 
     // The window keeps the size of its client area and menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -111,10 +84,6 @@ frmMain::frmMain(ISettingsStore& store, QWidget* parent) : QMainWindow(parent), 
     // lblSource's change is raised by the form logic, which alone sets the text.
     connect(cmdBrowseSource, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdBrowseSource_Click(); }); });
     connect(cmdInstall, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdInstall_Click(); }); });
-    connect(mnuQuit, &QAction::triggered, this, [this] { RunHandler(this, [this] { form_.mnuQuit_Click(); }); });
-    connect(mnuOption, &QAction::triggered, this, [this] { RunHandler(this, [this] { form_.mnuOption_Click(); }); });
-    connect(mnuMods, &QAction::triggered, this, [this] { RunHandler(this, [this] { form_.mnuMods_Click(); }); });
-    connect(mnuAbout, &QAction::triggered, this, [this] { RunHandler(this, [this] { form_.mnuAbout_Click(); }); });
 }
 
 frmMain::~frmMain() = default;

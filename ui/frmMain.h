@@ -12,15 +12,11 @@
 #include <string>
 #include <vector>
 
-class QAction;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
 class QKeyEvent;
-class QLabel;
 class QLineEdit;
-class QListWidget;
-class QMenu;
 class QPushButton;
 
 namespace tessera {
@@ -75,16 +71,7 @@ private:
 
     QLineEdit* lblSource;
     QPushButton* cmdBrowseSource;
-    QLabel* Label3;
     QPushButton* cmdInstall;
-    QListWidget* fileList;
-    QMenu* mnuFile;
-    QAction* mnuQuit;
-    QMenu* mnuSetup;
-    QAction* mnuOption;
-    QAction* mnuMods;
-    QMenu* mnuQuestion;
-    QAction* mnuAbout;
 
     std::unique_ptr<QtWindowServices> windowServices_;
 };

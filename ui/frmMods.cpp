@@ -3,6 +3,7 @@
 
 #include "QtDialogs.h"
 #include "Handlers.h"
+#include "QtLayout.h"
 
 #include <QFontDatabase>
 #include <QIcon>
@@ -20,46 +21,25 @@ QString FromBytes(const std::string& text) { return QString::fromLocal8Bit(text.
 
 frmMods::frmMods(modMain& settings, QWidget* owner) : QDialog(owner), form_(settings, *this)
 {
-    setObjectName(QStringLiteral("frmMods"));
-    setWindowTitle(FromBytes(std::string(kModsCaption)));
+    setObjectName(FromLayout(kModsLayout.objectName));
+    setWindowTitle(FromLayout(kModsLayout.caption));
     setWindowIcon(QIcon(QStringLiteral(":/tessera.png")));
     setModal(true);
-    setFixedSize(600, 360);
+    setFixedSize(kModsLayout.width, kModsLayout.height);
     setSizeGripEnabled(false);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
-    lstMods = new QListWidget(this);
-    lstMods->setObjectName(QStringLiteral("lstMods"));
-    lstMods->setGeometry(4, 4, 592, 150);
-    lstMods->setSelectionMode(QAbstractItemView::SingleSelection);
-
+    BuildControls(*this, kModsLayout);
+    lstMods = &Control<QListWidget>(*this, "lstMods");
+    txtDetails = &Control<QPlainTextEdit>(*this, "txtDetails");
+    cmdDetails = &Control<QPushButton>(*this, "cmdDetails");
+    cmdUninstall = &Control<QPushButton>(*this, "cmdUninstall");
+    cmdClose = &Control<QPushButton>(*this, "cmdClose");
     // Paths and names line up in a fixed-pitch font, as the console shows them.
-    txtDetails = new QPlainTextEdit(this);
-    txtDetails->setObjectName(QStringLiteral("txtDetails"));
-    txtDetails->setGeometry(4, 160, 592, 160);
-    txtDetails->setReadOnly(true);
-    txtDetails->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtDetails->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-
-    cmdDetails = new QPushButton(QStringLiteral("Details"), this);
-    cmdDetails->setObjectName(QStringLiteral("cmdDetails"));
-    cmdDetails->setGeometry(353, 326, 77, 29);
+    // Enter presses Close even while Details or Uninstall has the focus.
     cmdDetails->setAutoDefault(false);
-
-    cmdUninstall = new QPushButton(QStringLiteral("Uninstall"), this);
-    cmdUninstall->setObjectName(QStringLiteral("cmdUninstall"));
-    cmdUninstall->setGeometry(436, 326, 77, 29);
     cmdUninstall->setAutoDefault(false);
-
-    cmdClose = new QPushButton(QStringLiteral("Close"), this);
-    cmdClose->setObjectName(QStringLiteral("cmdClose"));
-    cmdClose->setGeometry(519, 326, 77, 29);
-    cmdClose->setDefault(true);
-
-    setTabOrder(lstMods, cmdDetails);
-    setTabOrder(cmdDetails, cmdUninstall);
-    setTabOrder(cmdUninstall, cmdClose);
-    setTabOrder(cmdClose, txtDetails);
 
     connect(lstMods, &QListWidget::currentRowChanged, this, [this](int row) {
         if (!listing_)

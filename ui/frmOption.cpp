@@ -4,6 +4,7 @@
 #include "FileSystem.h"
 #include "Handlers.h"
 #include "QtDialogs.h"
+#include "QtLayout.h"
 #include "Text.h"
 
 #include <QCloseEvent>
@@ -17,42 +18,22 @@ namespace tessera {
 
 frmOption::frmOption(modMain& settings, QWidget* owner) : QDialog(owner), form_(settings, *this)
 {
-    setObjectName(QStringLiteral("frmOption"));
-    setWindowTitle(QStringLiteral("Options"));
+    setObjectName(FromLayout(kOptionLayout.objectName));
+    setWindowTitle(FromLayout(kOptionLayout.caption));
     setWindowIcon(QIcon(QStringLiteral(":/tessera.png")));
     setModal(true);
-    setFixedSize(493, 88);
+    setFixedSize(kOptionLayout.width, kOptionLayout.height);
     setSizeGripEnabled(false);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
-    cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setGeometry(164, 56, 77, 29);
+    BuildControls(*this, kOptionLayout);
+    auto* cmdCancel = &Control<QPushButton>(*this, "cmdCancel");
+    auto* cmdDone = &Control<QPushButton>(*this, "cmdDone");
+    auto* cmdGTA3Browse = &Control<QPushButton>(*this, "cmdGTA3Browse");
+    lblGTA3Path = &Control<QLabel>(*this, "lblGTA3Path");
     // Focused first, Cancel takes Space; Enter still goes to OK, which a focused auto-default
     // button would take over.
     cmdCancel->setAutoDefault(false);
-
-    cmdDone = new QPushButton(QStringLiteral("OK"), this);
-    cmdDone->setObjectName(QStringLiteral("cmdDone"));
-    cmdDone->setGeometry(252, 56, 77, 29);
-    cmdDone->setDefault(true);
-
-    lblGTA3Path = new QLabel(this);
-    lblGTA3Path->setObjectName(QStringLiteral("lblGTA3Path"));
-    lblGTA3Path->setGeometry(4, 24, 417, 21);
-    lblGTA3Path->setTextFormat(Qt::PlainText);
-    lblGTA3Path->setFrameShape(QFrame::NoFrame);
-
-    cmdGTA3Browse = new QPushButton(QStringLiteral("Browse"), this);
-    cmdGTA3Browse->setObjectName(QStringLiteral("cmdGTA3Browse"));
-    cmdGTA3Browse->setGeometry(428, 24, 57, 21);
-
-    Label1 = new QLabel(QStringLiteral("GTA3 Path :"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(4, 8, 121, 17);
-
-    setTabOrder(cmdCancel, cmdDone);
-    setTabOrder(cmdDone, cmdGTA3Browse);
     // The first in tab order has the focus; unasked, Qt would move it to the default button.
     cmdCancel->setFocus();
 

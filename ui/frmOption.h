@@ -40,11 +40,7 @@ private:
     OptionForm form_;
     bool closing_ = false;
 
-    QPushButton* cmdCancel;
-    QPushButton* cmdDone;
     QLabel* lblGTA3Path;
-    QPushButton* cmdGTA3Browse;
-    QLabel* Label1;
 };
 
 } // namespace tessera

@@ -4,6 +4,7 @@
 #include "Win32Forms.h"
 
 #include <commdlg.h>
+#include <oleacc.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -16,9 +17,7 @@ namespace tessera::win32ui {
 
 namespace {
 
-constexpr const char* kMainClass = "TesseraMain";
-constexpr const char* kOptionClass = "TesseraOptions";
-constexpr const char* kModsClass = "TesseraMods";
+constexpr const char* kWindowClass = "TesseraWindow";
 constexpr int kIconId = 1;
 // Posted after a drop, so the file is taken once the program it came from is free again.
 constexpr UINT kTakeDroppedFile = WM_APP + 1;
@@ -42,24 +41,56 @@ void RunHandler(HWND owner, Handler&& handler)
     }
 }
 
-HWND MakeControl(HWND parent, const char* windowClass, const char* text, DWORD style, DWORD exStyle, int id, int left, int top,
-                 int width, int height)
+// The window class, styles and extended styles of a control of kind; the layout's default
+// button is a default push button.
+struct ControlClass {
+    const char* windowClass;
+    DWORD style;
+    DWORD exStyle;
+};
+
+ControlClass ClassOf(ControlKind kind, bool isDefault)
 {
-    const HWND control = ::CreateWindowExA(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, Scale(left), Scale(top),
-                                           Scale(width), Scale(height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                           gInstance, nullptr);
-    ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(gFont), FALSE);
-    return control;
+    switch (kind) {
+    case ControlKind::Field:
+        return {"EDIT", WS_TABSTOP | ES_READONLY | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+    case ControlKind::Button:
+        return {"BUTTON", static_cast<DWORD>(WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON)), 0};
+    case ControlKind::Label:
+        return {"STATIC", SS_LEFT | SS_NOPREFIX, 0};
+    case ControlKind::List:
+        return {"LISTBOX", WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE};
+    case ControlKind::TextPane:
+        return {"EDIT", WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+                WS_EX_CLIENTEDGE};
+    case ControlKind::HiddenList:
+        break;
+    }
+    return {nullptr, 0, 0};
 }
 
-// A fixed-size window whose client area is width x height at 96 dpi.
-HWND MakeWindow(const char* windowClass, const char* caption, HWND owner, HMENU menu, int width, int height, void* self)
+// Gives control the name a screen reader reads for it, where it has no caption of its own to be
+// read by (dynamic annotation). Without the system's annotation service it keeps none.
+void NameForScreenReaders(HWND control, std::string_view name)
 {
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-    RECT frame{0, 0, Scale(width), Scale(height)};
-    ::AdjustWindowRectEx(&frame, style, menu != nullptr, 0);
-    return ::CreateWindowExA(0, windowClass, caption, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                             frame.bottom - frame.top, owner, menu, gInstance, self);
+    IAccPropServices* services = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                                  reinterpret_cast<void**>(&services))))
+        return;
+    const std::wstring wide = win32::Wide(std::string(name));
+    services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_NAME, wide.c_str());
+    services->Release();
+}
+
+void ForgetScreenReaderName(HWND control)
+{
+    IAccPropServices* services = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                                  reinterpret_cast<void**>(&services))))
+        return;
+    MSAAPROPID name = PROPID_ACC_NAME;
+    services->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &name, 1);
+    services->Release();
 }
 
 // Centres window over owner, or over the screen's work area when owner is null.
@@ -171,6 +202,8 @@ std::string OpenFileDialog(HWND owner, const std::string& title, const std::stri
 void Initialise(HINSTANCE instance)
 {
     gInstance = instance;
+    // The screen readers' name service is a COM object; the open-file dialog wants COM too.
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     ::SetProcessDPIAware();
     const HDC screen = ::GetDC(nullptr);
     gDpi = ::GetDeviceCaps(screen, LOGPIXELSY);
@@ -190,14 +223,8 @@ void Initialise(HINSTANCE instance)
     windowClass.hIconSm = icon;
     windowClass.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));   // IDC_ARROW
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpfnWndProc = &frmMainView::WndProc;
-    windowClass.lpszClassName = kMainClass;
-    ::RegisterClassExA(&windowClass);
-    windowClass.lpfnWndProc = &frmOptionView::WndProc;
-    windowClass.lpszClassName = kOptionClass;
-    ::RegisterClassExA(&windowClass);
-    windowClass.lpfnWndProc = &frmModsView::WndProc;
-    windowClass.lpszClassName = kModsClass;
+    windowClass.lpfnWndProc = &WindowView::WndProc;
+    windowClass.lpszClassName = kWindowClass;
     ::RegisterClassExA(&windowClass);
 }
 
@@ -209,40 +236,99 @@ int RunMessageLoop()
     return static_cast<int>(message.wParam);
 }
 
-// --- frmMain ---------------------------------------------------------------------------------
+// --- what the windows share ------------------------------------------------------------------
 
-frmMainView::frmMainView()
-{
-    const HMENU bar = ::CreateMenu();
-    const HMENU file = ::CreatePopupMenu();
-    ::AppendMenuA(file, MF_STRING, kMnuQuit, "&Quit");
-    ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "&File");
-    const HMENU setup = ::CreatePopupMenu();
-    ::AppendMenuA(setup, MF_STRING, kMnuOption, "&Options...");
-    ::AppendMenuA(setup, MF_STRING, kMnuMods, "Installed &mods...");
-    ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(setup), "&Setup");
-    const HMENU question = ::CreatePopupMenu();
-    ::AppendMenuA(question, MF_STRING, kMnuAbout, "&About...");
-    ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(question), "&?");
-
-    hwnd_ = MakeWindow(kMainClass, std::string(kMainCaption).c_str(), nullptr, bar, 544, 79, this);
-    // In tab order: creation order, static texts taking no focus.
-    MakeControl(hwnd_, "EDIT", std::string(kNoPackageText).c_str(), WS_TABSTOP | ES_READONLY | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
-                kLblSource, 4, 20, 437, 21);
-    MakeControl(hwnd_, "BUTTON", "Browse...", WS_TABSTOP | BS_PUSHBUTTON, 0, kCmdBrowseSource, 444, 20, 97, 23);
-    MakeControl(hwnd_, "STATIC", "Source :", SS_LEFT, 0, kLabel3, 4, 4, 137, 13);
-    const HWND install = MakeControl(hwnd_, "BUTTON", "Install the MOD", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, kCmdInstall, 224, 52, 97, 23);
-    ::EnableWindow(install, FALSE);
-    ::DragAcceptFiles(hwnd_, TRUE);
-}
-
-frmMainView::~frmMainView()
+WindowView::~WindowView()
 {
     if (hwnd_ && ::IsWindow(hwnd_)) {
         ::SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
         ::DestroyWindow(hwnd_);
     }
 }
+
+void WindowView::Create(HWND owner, HMENU menu)
+{
+    // A fixed-size window whose client area has the layout's size at 96 dpi.
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    RECT frame{0, 0, Scale(layout_.width), Scale(layout_.height)};
+    ::AdjustWindowRectEx(&frame, style, menu != nullptr, 0);
+    ::CreateWindowExA(0, kWindowClass, std::string(layout_.caption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                      frame.right - frame.left, frame.bottom - frame.top, owner, menu, gInstance, this);
+    // Made in tab order, which Tab follows; static texts take no focus.
+    for (const ControlLayout& row : layout_.controls) {
+        const ControlClass made = ClassOf(row.kind, row.id == layout_.defaultButton);
+        if (!made.windowClass || row.id == kNoId)
+            continue;
+        const HWND control = ::CreateWindowExA(made.exStyle, made.windowClass, std::string(row.text).c_str(), WS_CHILD | WS_VISIBLE | made.style,
+                                               Scale(row.rect.left), Scale(row.rect.top), Scale(row.rect.width), Scale(row.rect.height),
+                                               hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), gInstance, nullptr);
+        ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(gFont), FALSE);
+        if (!row.accessibleName.empty())
+            NameForScreenReaders(control, row.accessibleName);
+    }
+}
+
+LRESULT CALLBACK WindowView::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<WindowView*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<WindowView*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    return self ? self->OnMessage(message, wParam, lParam) : ::DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+LRESULT WindowView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case DM_GETDEFID:
+        return MAKELRESULT(layout_.defaultButton, DC_HASDEFID);
+    case WM_COMMAND:
+        Command(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_CLOSE:
+        CloseRequested();
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        // A read-only field keeps a white background like an editable one.
+        for (const ControlLayout& row : layout_.controls)
+            if (row.kind == ControlKind::Field && reinterpret_cast<HWND>(lParam) == Item(row.id))
+                return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+        break;
+    case WM_DESTROY:
+        for (const ControlLayout& row : layout_.controls)
+            if (!row.accessibleName.empty() && row.id != kNoId)
+                ForgetScreenReaderName(Item(row.id));
+        break;
+    default:
+        break;
+    }
+    if (const std::optional<LRESULT> handled = Message(message, wParam, lParam))
+        return *handled;
+    return ::DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+// --- frmMain ---------------------------------------------------------------------------------
+
+frmMainView::frmMainView() : WindowView(kMainLayout)
+{
+    const HMENU bar = ::CreateMenu();
+    HMENU menu = nullptr;
+    for (const MenuLayout& row : kMainMenu) {
+        if (row.id == kNoId) {
+            menu = ::CreatePopupMenu();
+            ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(menu), std::string(row.text).c_str());
+        } else {
+            ::AppendMenuA(menu, MF_STRING, static_cast<UINT_PTR>(row.id), std::string(row.text).c_str());
+        }
+    }
+    Create(nullptr, bar);
+    ::EnableWindow(Item(kCmdInstall), FALSE);
+    ::DragAcceptFiles(hwnd_, TRUE);
+}
+
+frmMainView::~frmMainView() = default;
 
 void frmMainView::ShowMessage(const std::string& text, const std::string& title)
 {
@@ -277,7 +363,7 @@ void frmMainView::SetPointer(Pointer pointer)
 
 void frmMainView::SetButtonEnabled(Button button, bool enabled)
 {
-    ::EnableWindow(::GetDlgItem(hwnd_, button == Button::Install ? kCmdInstall : kCmdBrowseSource), enabled ? TRUE : FALSE);
+    ::EnableWindow(Item(button == Button::Install ? kCmdInstall : kCmdBrowseSource), enabled ? TRUE : FALSE);
 }
 
 void frmMainView::SetSourceText(const std::string& text) { ::SetDlgItemTextA(hwnd_, kLblSource, text.c_str()); }
@@ -299,7 +385,7 @@ void frmMainView::ShowWindow()
     Centre(hwnd_, nullptr);
     ::ShowWindow(hwnd_, SW_SHOW);
     ::SetForegroundWindow(hwnd_);
-    ::SetFocus(::GetDlgItem(hwnd_, kLblSource));
+    ::SetFocus(Item(kLblSource));
 }
 
 void frmMainView::CloseWindow()
@@ -308,55 +394,37 @@ void frmMainView::CloseWindow()
         ::DestroyWindow(hwnd_);
 }
 
-LRESULT CALLBACK frmMainView::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void frmMainView::Command(int id, int code)
 {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<frmMainView*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        self->hwnd_ = hwnd;
-        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    if (!form_ || (code != BN_CLICKED && code != 0))
+        return;
+    MainForm& form = *form_;
+    // Enter comes as IDOK: the default button, when it takes clicks.
+    if ((id == kCmdInstall || id == IDOK) && ::IsWindowEnabled(Item(kCmdInstall))) {
+        RunHandler(hwnd_, [&] { form.cmdInstall_Click(); });
+    } else if (id == kCmdBrowseSource && ::IsWindowEnabled(Item(kCmdBrowseSource))) {
+        RunHandler(hwnd_, [&] { form.cmdBrowseSource_Click(); });
+    } else {
+        for (const MenuLayout& row : kMainMenu)
+            if (row.id != kNoId && row.id == id)
+                RunHandler(hwnd_, [&] { (form.*row.click)(); });
     }
-    auto* self = reinterpret_cast<frmMainView*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    return self ? self->Handle(message, wParam, lParam) : ::DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-LRESULT frmMainView::Handle(UINT message, WPARAM wParam, LPARAM lParam)
+void frmMainView::CloseRequested()
+{
+    if (!form_ || form_->QueryClose())
+        ::DestroyWindow(hwnd_);
+}
+
+std::optional<LRESULT> frmMainView::Message(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case DM_GETDEFID:
-        return MAKELRESULT(kCmdInstall, DC_HASDEFID);
-    case WM_COMMAND: {
-        if (!form_)
-            break;
-        const int id = LOWORD(wParam);
-        const bool clicked = HIWORD(wParam) == BN_CLICKED || HIWORD(wParam) == 0;
-        MainForm& form = *form_;
-        if (!clicked)
-            break;
-        // Enter comes as IDOK: the default button, when it takes clicks.
-        if ((id == kCmdInstall || id == IDOK) && ::IsWindowEnabled(::GetDlgItem(hwnd_, kCmdInstall)))
-            RunHandler(hwnd_, [&] { form.cmdInstall_Click(); });
-        else if (id == kCmdBrowseSource && ::IsWindowEnabled(::GetDlgItem(hwnd_, kCmdBrowseSource)))
-            RunHandler(hwnd_, [&] { form.cmdBrowseSource_Click(); });
-        else if (id == kMnuQuit)
-            RunHandler(hwnd_, [&] { form.mnuQuit_Click(); });
-        else if (id == kMnuOption)
-            RunHandler(hwnd_, [&] { form.mnuOption_Click(); });
-        else if (id == kMnuMods)
-            RunHandler(hwnd_, [&] { form.mnuMods_Click(); });
-        else if (id == kMnuAbout)
-            RunHandler(hwnd_, [&] { form.mnuAbout_Click(); });
-        return 0;
-    }
     case WM_SETCURSOR:
         if (hourglass_ && LOWORD(lParam) == HTCLIENT) {
             ::SetCursor(::LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));
             return TRUE;
         }
-        break;
-    case WM_CTLCOLORSTATIC:
-        // The read-only field keeps a white background like an editable one.
-        if (reinterpret_cast<HWND>(lParam) == ::GetDlgItem(hwnd_, kLblSource))
-            return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
         break;
     case WM_DROPFILES: {
         // One file, taken as if chosen with Browse; nothing is taken while an install runs.
@@ -377,17 +445,13 @@ LRESULT frmMainView::Handle(UINT message, WPARAM wParam, LPARAM lParam)
             RunHandler(hwnd_, [&] { form_->TakePackage(dropped); });
         }
         return 0;
-    case WM_CLOSE:
-        if (!form_ || form_->QueryClose())
-            ::DestroyWindow(hwnd_);
-        return 0;
     case WM_DESTROY:
         ::PostQuitMessage(0);
         return 0;
     default:
         break;
     }
-    return ::DefWindowProcA(hwnd_, message, wParam, lParam);
+    return std::nullopt;
 }
 
 // --- frmOption -------------------------------------------------------------------------------
@@ -395,18 +459,12 @@ LRESULT frmMainView::Handle(UINT message, WPARAM wParam, LPARAM lParam)
 bool frmOptionView::ShowModal(modMain& settings, HWND owner)
 {
     frmOptionView view;
-    view.hwnd_ = MakeWindow(kOptionClass, "Options", owner, nullptr, 493, 88, &view);
-    const HWND cancel = MakeControl(view.hwnd_, "BUTTON", "Cancel", WS_TABSTOP | BS_PUSHBUTTON, 0, kCmdCancel, 164, 56, 77, 29);
-    MakeControl(view.hwnd_, "BUTTON", "OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, kCmdDone, 252, 56, 77, 29);
-    MakeControl(view.hwnd_, "STATIC", "", SS_LEFT | SS_NOPREFIX, 0, kLblGTA3Path, 4, 24, 417, 21);
-    MakeControl(view.hwnd_, "BUTTON", "Browse", WS_TABSTOP | BS_PUSHBUTTON, 0, kCmdGTA3Browse, 428, 24, 57, 21);
-    MakeControl(view.hwnd_, "STATIC", "GTA3 Path :", SS_LEFT, 0, kLabel1, 4, 8, 121, 17);
-
+    view.Create(owner, nullptr);
     OptionForm form(settings, view);
     view.form_ = &form;
     RunHandler(owner, [&] { form.Form_Load(); });
 
-    const std::optional<int> quit = RunModal(view.hwnd_, owner, cancel, view.closed_);
+    const std::optional<int> quit = RunModal(view.hwnd_, owner, view.Item(kCmdCancel), view.closed_);
     view.form_ = nullptr;
     EndModal(view.hwnd_, quit);
     return form.Saved();
@@ -431,53 +489,34 @@ void frmOptionView::CloseDialog(bool)
     ::ShowWindow(hwnd_, SW_HIDE);
 }
 
-LRESULT CALLBACK frmOptionView::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void frmOptionView::Command(int id, int)
 {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<frmOptionView*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        self->hwnd_ = hwnd;
-        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<frmOptionView*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    return self ? self->Handle(message, wParam, lParam) : ::DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
-LRESULT frmOptionView::Handle(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case DM_GETDEFID:
-        return MAKELRESULT(kCmdDone, DC_HASDEFID);
-    case WM_COMMAND: {
-        if (!form_ || closed_)
-            return 0;
-        OptionForm& form = *form_;
-        switch (LOWORD(wParam)) {
-        case kCmdDone:
-        case IDOK:
-            RunHandler(hwnd_, [&] { form.cmdDone_Click(); });
-            break;
-        case IDCANCEL:   // Esc: the dialog's cancel button is OK
-            RunHandler(hwnd_, [&] { form.Escape_Pressed(); });
-            break;
-        case kCmdCancel:
-            RunHandler(hwnd_, [&] { form.cmdCancel_Click(); });
-            break;
-        case kCmdGTA3Browse:
-            RunHandler(hwnd_, [&] { form.cmdGTA3Browse_Click(); });
-            break;
-        default:
-            break;
-        }
-        return 0;
-    }
-    case WM_CLOSE:
-        if (form_ && !closed_)
-            RunHandler(hwnd_, [&] { form_->Frame_Closed(); });
-        return 0;
+    if (!form_ || closed_)
+        return;
+    OptionForm& form = *form_;
+    switch (id) {
+    case kCmdDone:
+    case IDOK:
+        RunHandler(hwnd_, [&] { form.cmdDone_Click(); });
+        break;
+    case IDCANCEL:   // Esc: the dialog's cancel button is OK
+        RunHandler(hwnd_, [&] { form.Escape_Pressed(); });
+        break;
+    case kCmdCancel:
+        RunHandler(hwnd_, [&] { form.cmdCancel_Click(); });
+        break;
+    case kCmdGTA3Browse:
+        RunHandler(hwnd_, [&] { form.cmdGTA3Browse_Click(); });
+        break;
     default:
         break;
     }
-    return ::DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+void frmOptionView::CloseRequested()
+{
+    if (form_ && !closed_)
+        RunHandler(hwnd_, [&] { form_->Frame_Closed(); });
 }
 
 // --- frmMods ---------------------------------------------------------------------------------
@@ -485,25 +524,17 @@ LRESULT frmOptionView::Handle(UINT message, WPARAM wParam, LPARAM lParam)
 void frmModsView::ShowModal(modMain& settings, HWND owner)
 {
     frmModsView view;
-    view.hwnd_ = MakeWindow(kModsClass, std::string(kModsCaption).c_str(), owner, nullptr, 600, 360, &view);
-    const HWND list = MakeControl(view.hwnd_, "LISTBOX", "", WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
-                                  WS_EX_CLIENTEDGE, kLstMods, 4, 4, 592, 150);
+    view.Create(owner, nullptr);
     // Wide enough for its longest line to scroll into view.
-    ::SendMessageA(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(Scale(1200)), 0);
-    MakeControl(view.hwnd_, "BUTTON", "Details", WS_TABSTOP | BS_PUSHBUTTON, 0, kCmdDetails, 353, 326, 77, 29);
-    MakeControl(view.hwnd_, "BUTTON", "Uninstall", WS_TABSTOP | BS_PUSHBUTTON, 0, kCmdUninstall, 436, 326, 77, 29);
-    MakeControl(view.hwnd_, "BUTTON", "Close", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, kCmdClose, 519, 326, 77, 29);
-    const HWND details = MakeControl(view.hwnd_, "EDIT", "",
-                                     WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
-                                     WS_EX_CLIENTEDGE, kTxtDetails, 4, 160, 592, 160);
+    ::SendMessageA(view.Item(kLstMods), LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(Scale(1200)), 0);
     // Paths and names line up in a fixed-pitch font, as the console shows them.
-    ::SendMessageA(details, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(ANSI_FIXED_FONT)), FALSE);
+    ::SendMessageA(view.Item(kTxtDetails), WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(ANSI_FIXED_FONT)), FALSE);
 
     ModsForm form(settings, view);
     view.form_ = &form;
     RunHandler(owner, [&] { form.Form_Load(); });
 
-    const std::optional<int> quit = RunModal(view.hwnd_, owner, list, view.closed_);
+    const std::optional<int> quit = RunModal(view.hwnd_, owner, view.Item(kLstMods), view.closed_);
     view.form_ = nullptr;
     EndModal(view.hwnd_, quit);
 }
@@ -521,7 +552,7 @@ std::string frmModsView::AskFile(const std::string& title, const std::string& fi
 
 void frmModsView::SetListLines(const std::vector<std::string>& lines, int selected)
 {
-    const HWND list = ::GetDlgItem(hwnd_, kLstMods);
+    const HWND list = Item(kLstMods);
     ::SendMessageA(list, LB_RESETCONTENT, 0, 0);
     for (const std::string& line : lines)
         ::SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
@@ -533,8 +564,8 @@ void frmModsView::SetDetailsText(const std::string& text) { ::SetDlgItemTextA(hw
 
 void frmModsView::SetCommandsEnabled(bool enabled)
 {
-    ::EnableWindow(::GetDlgItem(hwnd_, kCmdDetails), enabled ? TRUE : FALSE);
-    ::EnableWindow(::GetDlgItem(hwnd_, kCmdUninstall), enabled ? TRUE : FALSE);
+    ::EnableWindow(Item(kCmdDetails), enabled ? TRUE : FALSE);
+    ::EnableWindow(Item(kCmdUninstall), enabled ? TRUE : FALSE);
 }
 
 bool frmModsView::AskYesNo(const std::string& text, const std::string& title)
@@ -548,59 +579,38 @@ void frmModsView::CloseDialog()
     ::ShowWindow(hwnd_, SW_HIDE);
 }
 
-LRESULT CALLBACK frmModsView::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void frmModsView::Command(int id, int code)
 {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<frmModsView*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        self->hwnd_ = hwnd;
-        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<frmModsView*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    return self ? self->Handle(message, wParam, lParam) : ::DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
-LRESULT frmModsView::Handle(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case DM_GETDEFID:
-        return MAKELRESULT(kCmdClose, DC_HASDEFID);
-    case WM_COMMAND: {
-        if (!form_ || closed_)
-            return 0;
-        ModsForm& form = *form_;
-        const int id = LOWORD(wParam);
-        if (id == kLstMods) {
-            if (HIWORD(wParam) == LBN_SELCHANGE) {
-                const auto index = static_cast<int>(::SendMessageA(::GetDlgItem(hwnd_, kLstMods), LB_GETCURSEL, 0, 0));
-                RunHandler(hwnd_, [&] { form.lstMods_Click(index); });
-            }
-            return 0;
+    if (!form_ || closed_)
+        return;
+    ModsForm& form = *form_;
+    switch (id) {
+    case kLstMods:
+        if (code == LBN_SELCHANGE) {
+            const auto index = static_cast<int>(::SendMessageA(Item(kLstMods), LB_GETCURSEL, 0, 0));
+            RunHandler(hwnd_, [&] { form.lstMods_Click(index); });
         }
-        switch (id) {
-        case kCmdDetails:
-            RunHandler(hwnd_, [&] { form.cmdDetails_Click(); });
-            break;
-        case kCmdUninstall:
-            RunHandler(hwnd_, [&] { form.cmdUninstall_Click(); });
-            break;
-        case kCmdClose:
-        case IDOK:
-        case IDCANCEL:   // Esc
-            RunHandler(hwnd_, [&] { form.cmdClose_Click(); });
-            break;
-        default:
-            break;
-        }
-        return 0;
-    }
-    case WM_CLOSE:
-        if (form_ && !closed_)
-            RunHandler(hwnd_, [&] { form_->cmdClose_Click(); });
-        return 0;
+        break;
+    case kCmdDetails:
+        RunHandler(hwnd_, [&] { form.cmdDetails_Click(); });
+        break;
+    case kCmdUninstall:
+        RunHandler(hwnd_, [&] { form.cmdUninstall_Click(); });
+        break;
+    case kCmdClose:
+    case IDOK:
+    case IDCANCEL:   // Esc
+        RunHandler(hwnd_, [&] { form.cmdClose_Click(); });
+        break;
     default:
         break;
     }
-    return ::DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+void frmModsView::CloseRequested()
+{
+    if (form_ && !closed_)
+        RunHandler(hwnd_, [&] { form_->cmdClose_Click(); });
 }
 
 } // namespace tessera::win32ui

@@ -5,47 +5,61 @@
 #ifdef _WIN32
 
 #include "FormLogic.h"
+#include "Layouts.h"
 #include "Win32Text.h"
 
+#include <optional>
 #include <string>
 
 namespace tessera::win32ui {
 
-// Control identifiers; they also let tests and scripts find the controls.
-enum ControlId : int {
-    kLblSource = 101,
-    kCmdBrowseSource = 102,
-    kLabel3 = 103,
-    kCmdInstall = 104,
-    kMnuQuit = 201,
-    kMnuOption = 202,
-    kMnuAbout = 203,
-    kMnuMods = 204,
-    kCmdCancel = 301,
-    kCmdDone = 302,
-    kLblGTA3Path = 303,
-    kCmdGTA3Browse = 304,
-    kLabel1 = 305,
-    kLstMods = 401,
-    kTxtDetails = 402,
-    kCmdDetails = 403,
-    kCmdUninstall = 404,
-    kCmdClose = 405,
-};
-
-// Registers the window classes and reads the system's dpi; call once before any window.
+// Registers the window class and reads the system's dpi; call once before any window.
 void Initialise(HINSTANCE instance);
 
 // Runs the message loop until the last window has closed; returns the program's exit code.
 int RunMessageLoop();
 
+// What the three windows share: a window made from its layout table (buttons and static texts
+// named for screen readers by their captions, the other controls by the table), and the one
+// window procedure, which finds the view in the window's user data and hands it the messages.
+class WindowView {
+public:
+    WindowView(const WindowView&) = delete;
+    WindowView& operator=(const WindowView&) = delete;
+    HWND Handle() const noexcept { return hwnd_; }
+
+    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+protected:
+    explicit WindowView(const WindowLayout& layout) : layout_(layout) {}
+    ~WindowView();
+
+    // Makes the window, owned by owner, with menu (or none) and the layout's controls.
+    void Create(HWND owner, HMENU menu);
+    HWND Item(ControlId id) const { return ::GetDlgItem(hwnd_, id); }
+
+    // A click or notification code from control or menu item id; Enter comes as IDOK, Esc as
+    // IDCANCEL.
+    virtual void Command(int id, int code) = 0;
+    // The frame's close button or Alt+F4.
+    virtual void CloseRequested() = 0;
+    // What a window handles beyond those; nothing: the system's default.
+    virtual std::optional<LRESULT> Message(UINT, WPARAM, LPARAM) { return std::nullopt; }
+
+    HWND hwnd_ = nullptr;
+
+private:
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    const WindowLayout& layout_;
+};
+
 // The main window's view. Its form logic is made by the caller and given with Attach.
-class frmMainView : public IMainView {
+class frmMainView : public WindowView, public IMainView {
 public:
     frmMainView();
     ~frmMainView() override;
     void Attach(MainForm& form) { form_ = &form; }
-    HWND Handle() const noexcept { return hwnd_; }
 
     // IFormView
     void ShowMessage(const std::string& text, const std::string& title) override;
@@ -66,20 +80,18 @@ public:
     // A failure report ends the process at once.
     bool Ending() const override { return false; }
 
-    // The window procedure of the window class; forwards to the view the window belongs to.
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-
 private:
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void Command(int id, int code) override;
+    void CloseRequested() override;
+    std::optional<LRESULT> Message(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    HWND hwnd_ = nullptr;
     MainForm* form_ = nullptr;
     bool hourglass_ = false;
     std::string droppedFile_;
 };
 
 // The options dialog's view, shown modally by ShowModal.
-class frmOptionView : public IOptionView {
+class frmOptionView : public WindowView, public IOptionView {
 public:
     // Shows the dialog for settings modally over owner (centred on the screen when owner is
     // null) and returns whether it stored a new game folder.
@@ -91,19 +103,17 @@ public:
     void SetPathText(const std::string& text) override;
     void CloseDialog(bool confirmed) override;
 
-    // The window procedure of the window class; forwards to the view the window belongs to.
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-
 private:
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    frmOptionView() : WindowView(kOptionLayout) {}
+    void Command(int id, int code) override;
+    void CloseRequested() override;
 
-    HWND hwnd_ = nullptr;
     OptionForm* form_ = nullptr;
     bool closed_ = false;
 };
 
 // The "Installed mods" window's view, shown modally by ShowModal.
-class frmModsView : public IModsView {
+class frmModsView : public WindowView, public IModsView {
 public:
     static void ShowModal(modMain& settings, HWND owner);
 
@@ -116,13 +126,11 @@ public:
     bool AskYesNo(const std::string& text, const std::string& title) override;
     void CloseDialog() override;
 
-    // The window procedure of the window class; forwards to the view the window belongs to.
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-
 private:
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    frmModsView() : WindowView(kModsLayout) {}
+    void Command(int id, int code) override;
+    void CloseRequested() override;
 
-    HWND hwnd_ = nullptr;
     ModsForm* form_ = nullptr;
     bool closed_ = false;
 };

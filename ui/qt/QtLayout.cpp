@@ -1,0 +1,77 @@
+// Builds the Qt widgets of a window from its layout table.
+#include "QtLayout.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <vector>
+
+namespace tessera {
+
+namespace {
+
+QWidget* MakeWidget(QWidget& parent, const ControlLayout& row, bool isDefault)
+{
+    const QString text = FromLayout(row.text);
+    switch (row.kind) {
+    case ControlKind::Field: {
+        auto* field = new QLineEdit(text, &parent);
+        field->setReadOnly(true);
+        return field;
+    }
+    case ControlKind::Button: {
+        auto* button = new QPushButton(text, &parent);
+        button->setDefault(isDefault);
+        return button;
+    }
+    case ControlKind::Label: {
+        auto* label = new QLabel(text, &parent);
+        label->setTextFormat(Qt::PlainText);
+        return label;
+    }
+    case ControlKind::List: {
+        auto* list = new QListWidget(&parent);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        return list;
+    }
+    case ControlKind::TextPane: {
+        auto* pane = new QPlainTextEdit(text, &parent);
+        pane->setReadOnly(true);
+        pane->setLineWrapMode(QPlainTextEdit::NoWrap);
+        return pane;
+    }
+    case ControlKind::HiddenList: {
+        auto* list = new QListWidget(&parent);
+        list->setFocusPolicy(Qt::NoFocus);
+        list->hide();
+        return list;
+    }
+    }
+    throw std::logic_error("unknown control kind");
+}
+
+} // namespace
+
+void BuildControls(QWidget& parent, const WindowLayout& layout)
+{
+    std::vector<std::pair<int, QWidget*>> focusable;
+    for (const ControlLayout& row : layout.controls) {
+        QWidget* widget = MakeWidget(parent, row, row.id == layout.defaultButton);
+        widget->setObjectName(FromLayout(row.objectName));
+        if (row.kind != ControlKind::HiddenList)
+            widget->setGeometry(row.rect.left, row.rect.top, row.rect.width, row.rect.height);
+        if (!row.accessibleName.empty())
+            widget->setAccessibleName(FromLayout(row.accessibleName));
+        if (TakesFocus(row.kind))
+            focusable.emplace_back(row.tabOrder, widget);
+    }
+    std::stable_sort(focusable.begin(), focusable.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < focusable.size(); ++i)
+        QWidget::setTabOrder(focusable[i - 1].second, focusable[i].second);
+}
+
+} // namespace tessera
