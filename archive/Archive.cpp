@@ -48,7 +48,7 @@ std::string EntryLabel(const std::string& dirName, std::size_t index, std::strin
 std::size_t ReadFrom(const fs::File& file, std::int64_t offset, std::span<std::byte> out) { return file.ReadAt(offset, out); }
 
 void ReadRecordsInto(const fs::File& file, std::int64_t from, std::int64_t length, std::span<std::byte> buffer,
-                     std::vector<DirRecord>& records)
+                     std::vector<DirRecord>& records, const ByteSink& seen)
 {
     const auto count = static_cast<std::size_t>(RecordCount(length));
     // Storage of its own size and no more, even for a moment: what an earlier read left is given
@@ -64,6 +64,8 @@ void ReadRecordsInto(const fs::File& file, std::int64_t from, std::int64_t lengt
     for (std::int64_t at = 0; index < count;) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - at, static_cast<std::int64_t>(piece)));
         const std::size_t got = want == 0 ? 0 : file.ReadAt(from + at, buffer.first(want));
+        if (seen && got > 0)
+            seen(buffer.first(got));
         const std::size_t whole = std::min(got / kRecordSize, count - index);
         const std::byte* bytes = buffer.data();
         for (std::size_t i = 0; i < whole; ++i, ++index, bytes += kRecordSize) {
@@ -353,39 +355,68 @@ std::span<std::byte> modArchive::Buffer() { return {buffer_.Reserve(kTransferBuf
 void modArchive::ReadDirectory(const std::string& base)
 {
     const timing::Scoped timed(timing::Phase::ReadDirectory);
+    Forget(base);
+    const fs::File dir(base + ".dir", fs::OpenMode::Read);
+    ReadDirectoryOf(dir, dir.Length(), {});
+}
+
+void modArchive::Forget(const std::string& base)
+{
     records_.clear();
     entries_ = KeyedCollection<clsImgFile>();
     entriesBuilt_ = false;
     sArchiveBase = base;
-    // Read in pieces through the transfer buffer into records of the directory's own size; its
-    // length is checked first so a hostile one fails before anything is read.
-    fs::File dir(base + ".dir", fs::OpenMode::Read);
-    const std::int64_t length = dir.Length();
-    RecordCount(length);
-    ReadRecordsInto(dir, 0, length, Buffer(), records_);
-    dir.Close();
 }
 
-std::vector<PackageFile> modArchive::ReadPackage(const std::string& base)
+void modArchive::ReadDirectoryOf(const fs::File& dir, std::int64_t length, const ByteSink& seen)
+{
+    // Read in pieces through the transfer buffer into records of the directory's own size; its
+    // length is checked first so a hostile one fails before anything is read.
+    RecordCount(length);
+    ReadRecordsInto(dir, 0, length, Buffer(), records_, seen);
+}
+
+namespace {
+
+// A part of a package, opened for reading; a missing one is named as such.
+fs::File OpenPackagePart(const std::string& path, const char* what)
+{
+    try {
+        return fs::File(path, fs::OpenMode::Read);
+    } catch (const TesseraError& e) {
+        if (e.Kind() == ErrorKind::FileNotFound || e.Kind() == ErrorKind::PathNotFound)
+            throw TesseraError(ErrorKind::FileNotFound, std::string(what) + path + " was not found", path);
+        throw;
+    }
+}
+
+} // namespace
+
+std::vector<PackageFile> modArchive::ReadPackage(const std::string& base, std::optional<fs::File>* data, const ByteSink& dirBytes)
 {
     const std::string dirPath = base + ".dir";
     const std::string zpkPath = base + ".zpk";
-    if (!fs::FileExists(dirPath))
-        throw TesseraError(ErrorKind::FileNotFound, "The package directory " + dirPath + " was not found", dirPath);
-    if (!fs::FileExists(zpkPath))
-        throw TesseraError(ErrorKind::FileNotFound, "The package data " + zpkPath + " was not found", zpkPath);
+    const timing::Scoped timed(timing::Phase::ReadDirectory);
+    Forget(base);
+    // Lengths and bytes come from the open files: each is looked up once.
+    const fs::File dir = OpenPackagePart(dirPath, "The package directory ");
+    fs::File zpk = OpenPackagePart(zpkPath, "The package data ");
     // A game archive's directory is read whole records and a rounded piece; a package's must be
     // whole records, or it was cut short and would lose entries without a word.
-    const std::int64_t dirLength = fs::FileLength(dirPath);
+    const std::int64_t dirLength = dir.Length();
     if (dirLength % static_cast<std::int64_t>(kRecordSize) != 0)
         throw TesseraError(ErrorKind::BadPackage, "The package directory " + dirPath + " is damaged: its length (" + std::to_string(dirLength)
                 + " bytes) is not a whole number of " + std::to_string(kRecordSize) + "-byte records", dirPath);
-    ReadDirectory(base);
+    ReadDirectoryOf(dir, dirLength, dirBytes);
+    std::vector<PackageFile> files;
     try {
-        return CheckPackageRecords(records_, fs::FileLength(zpkPath), BaseName(dirPath), BaseName(zpkPath));
+        files = CheckPackageRecords(records_, zpk.Length(), BaseName(dirPath), BaseName(zpkPath));
     } catch (const TesseraError& e) {
         throw TesseraError(e.Kind(), e.what(), dirPath);
     }
+    if (data)
+        data->emplace(std::move(zpk));
+    return files;
 }
 
 void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder)

@@ -10,6 +10,7 @@
 #include <memory>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -101,8 +102,10 @@ std::vector<PackageFile> PackageFiles(std::span<const DirRecord> records);
 // bytes as 0). The record count follows from length as for a directory file.
 template <typename Visit>
 void ForEachRecord(const fs::File& file, std::int64_t from, std::int64_t length, std::span<std::byte> buffer, Visit&& visit);
+// Bytes as they are read, for whoever wants them too (a hash over the same pass).
+using ByteSink = std::function<void(std::span<const std::byte>)>;
 void ReadRecordsInto(const fs::File& file, std::int64_t from, std::int64_t length, std::span<std::byte> buffer,
-                     std::vector<DirRecord>& records);
+                     std::vector<DirRecord>& records, const ByteSink& seen = {});
 
 // Why a file name must not be written into a folder; nothing when it is safe.
 std::optional<std::string> UnsafeNameReason(std::string_view fileName);
@@ -135,8 +138,9 @@ public:
                   const std::string& label);
 
     // ReadDirectory of a package: its .dir and .zpk must exist, and CheckPackageRecords must pass.
-    // Returns the files it unpacks to.
-    std::vector<PackageFile> ReadPackage(const std::string& base);
+    // Returns the files it unpacks to. Each file is opened once: data, when given, takes the open
+    // .zpk; dirBytes sees every byte of the .dir as it is read.
+    std::vector<PackageFile> ReadPackage(const std::string& base, std::optional<fs::File>* data = nullptr, const ByteSink& dirBytes = {});
 
     // The records of the directory read last, in record order.
     const std::vector<DirRecord>& Records() const noexcept { return records_; }
@@ -148,6 +152,10 @@ public:
     bool HasEntry(std::string_view name) const;
 
 private:
+    // The state of no directory read yet, for base: what a failed read leaves.
+    void Forget(const std::string& base);
+    void ReadDirectoryOf(const fs::File& dir, std::int64_t length, const ByteSink& seen);
+
     std::vector<DirRecord> records_;
     KeyedCollection<clsImgFile> entries_;
     bool entriesBuilt_ = false;

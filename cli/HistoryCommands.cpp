@@ -58,7 +58,7 @@ const char* KindWord(HistoryFile::Kind kind)
 // A record's summary as JSON; names are UTF-8 strings.
 nlohmann::ordered_json RecordJson(const HistoryRecord& r)
 {
-    return {{"id", r.id}, {"package", ToUtf8(r.package)}, {"date", ToUtf8(r.date)}, {"zpk_sha256", r.zpkHash}, {"dir_sha256", r.dirHash}};
+    return {{"id", r.id}, {"package", ToUtf8(r.package)}, {"date", ToUtf8(r.date)}, {"hash_name", r.hashName}, {"zpk_hash", r.zpkHash}, {"dir_hash", r.dirHash}};
 }
 
 void PrintList(const std::vector<HistoryRecord>& history, bool json)
@@ -95,12 +95,12 @@ void PrintOne(const std::vector<HistoryRecord>& history, const HistoryRecord& r,
                 file["path"] = ToUtf8(ShownPath(f.path));
                 file["made_old"] = f.madeOld;
                 file["created"] = f.created;
-                file["sha256"] = f.hash;
+                file["hash"] = f.hash;
             } else if (f.kind == HistoryFile::Kind::Added) {
                 file["archive"] = ToUtf8(GameRelativePath(f.path, game));
                 file["name"] = ToUtf8(f.name);
                 file["entry"] = f.position;
-                file["sha256"] = f.hash;
+                file["hash"] = f.hash;
             } else if (f.kind == HistoryFile::Kind::Renamed) {
                 file["archive"] = ToUtf8(GameRelativePath(f.path, game));
                 file["entry"] = f.position;

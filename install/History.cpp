@@ -2,9 +2,11 @@
 #include "History.h"
 
 #include "FileSystem.h"
+#include "Hash.h"
 #include "Text.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace tessera {
@@ -105,9 +107,17 @@ std::vector<std::string> HistoryDetails(const std::vector<HistoryRecord>& histor
 
 const HistoryRecord* EarlierInstallOfPackage(const std::vector<HistoryRecord>& history, const std::string& packagePath)
 {
-    if (history.empty())
-        return nullptr;
-    return EarlierInstallOf(history, Sha256File(packagePath), Sha256File(packagePath.substr(0, packagePath.size() - 4) + ".dir"));
+    // Hashed by the names the history uses, each once.
+    std::map<std::string, std::pair<std::string, std::string>> hashes;
+    for (const HistoryRecord& r : history) {
+        auto known = hashes.find(r.hashName);
+        if (known == hashes.end())
+            known = hashes.emplace(r.hashName, std::pair(HashFileAs(r.hashName, packagePath),
+                                                         HashFileAs(r.hashName, packagePath.substr(0, packagePath.size() - 4) + ".dir"))).first;
+        if (r.zpkHash == known->second.first && r.dirHash == known->second.second)
+            return &r;
+    }
+    return nullptr;
 }
 
 const HistoryRecord* WriterOf(const std::vector<HistoryRecord>& history, const PlannedFile& f)

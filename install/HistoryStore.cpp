@@ -4,11 +4,8 @@
 
 #include "Error.h"
 #include "FileSystem.h"
+#include "Hash.h"
 #include "Text.h"
-
-#ifdef TESSERA_WITH_LIBCRYPTO
-#include <openssl/evp.h>
-#endif
 
 #include <algorithm>
 #include <array>
@@ -23,151 +20,6 @@
 namespace tessera {
 
 namespace {
-
-// enough to keep here for the Windows build.
-
-#ifdef TESSERA_WITH_LIBCRYPTO
-class Sha256 {
-public:
-    Sha256() : context_(EVP_MD_CTX_new())
-    {
-        if (!context_)
-            throw std::bad_alloc();
-        Check(EVP_DigestInit_ex(context_, EVP_sha256(), nullptr));
-    }
-    ~Sha256() { EVP_MD_CTX_free(context_); }
-    Sha256(const Sha256&) = delete;
-    Sha256& operator=(const Sha256&) = delete;
-
-    void Update(std::span<const std::byte> data) { Check(EVP_DigestUpdate(context_, data.data(), data.size())); }
-
-    std::string HexDigest()
-    {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        Check(EVP_DigestFinal_ex(context_, digest, &length));
-        static constexpr char kDigits[] = "0123456789abcdef";
-        std::string r;
-        for (unsigned int i = 0; i < length; ++i) {
-            r += kDigits[digest[i] >> 4];
-            r += kDigits[digest[i] & 15];
-        }
-        return r;
-    }
-
-private:
-    static void Check(int ok)
-    {
-        if (ok != 1)
-            throw std::runtime_error("SHA-256 could not be computed (libcrypto failed)");
-    }
-
-    EVP_MD_CTX* context_;
-};
-#else
-class Sha256 {
-public:
-    void Update(std::span<const std::byte> data)
-    {
-        length_ += data.size();
-        std::size_t at = 0;
-        while (at < data.size()) {
-            const std::size_t n = std::min<std::size_t>(64 - used_, data.size() - at);
-            std::memcpy(block_.data() + used_, data.data() + at, n);
-            used_ += n;
-            at += n;
-            if (used_ == 64) {
-                Compress();
-                used_ = 0;
-            }
-        }
-    }
-
-    std::string HexDigest()
-    {
-        const std::uint64_t bits = length_ * 8;
-        const std::byte pad{0x80};
-        Update(std::span(&pad, 1));
-        const std::byte zero{0};
-        while (used_ != 56)
-            Update(std::span(&zero, 1));
-        for (int i = 7; i >= 0; --i) {
-            const auto b = static_cast<std::byte>((bits >> (8 * i)) & 0xff);
-            Update(std::span(&b, 1));
-        }
-        static constexpr char kDigits[] = "0123456789abcdef";
-        std::string r;
-        for (std::uint32_t h : state_)
-            for (int i = 28; i >= 0; i -= 4)
-                r += kDigits[(h >> i) & 15];
-        return r;
-    }
-
-private:
-    static std::uint32_t Rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-
-    void Compress()
-    {
-        static constexpr std::uint32_t k[64] = {
-            0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-            0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-            0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-            0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-            0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-            0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-            0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-            0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-        std::uint32_t w[64];
-        for (int i = 0; i < 16; ++i)
-            w[i] = std::uint32_t(block_[4 * i]) << 24 | std::uint32_t(block_[4 * i + 1]) << 16
-                | std::uint32_t(block_[4 * i + 2]) << 8 | std::uint32_t(block_[4 * i + 3]);
-        for (int i = 16; i < 64; ++i) {
-            const std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-            const std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-            w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-        }
-        std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3], e = state_[4], f = state_[5],
-                      g = state_[6], h = state_[7];
-        for (int i = 0; i < 64; ++i) {
-            const std::uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
-            const std::uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-            h = g;
-            g = f;
-            f = e;
-            e = d + t1;
-            d = c;
-            c = b;
-            b = a;
-            a = t1 + t2;
-        }
-        state_[0] += a, state_[1] += b, state_[2] += c, state_[3] += d;
-        state_[4] += e, state_[5] += f, state_[6] += g, state_[7] += h;
-    }
-
-    std::array<std::uint32_t, 8> state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    std::array<std::uint8_t, 64> block_{};
-    std::size_t used_ = 0;
-    std::uint64_t length_ = 0;
-};
-#endif
-
-// SHA-256 of length bytes at offset of a file; a file shorter than that hashes what it has.
-std::string Sha256Range(const fs::File& file, std::int64_t offset, std::int64_t length)
-{
-    Sha256 sha;
-    std::vector<std::byte> buffer(1 << 20);
-    while (length > 0) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length, static_cast<std::int64_t>(buffer.size())));
-        const std::size_t got = file.ReadAt(offset, std::span(buffer.data(), want));
-        if (got == 0)
-            break;
-        sha.Update(std::span(buffer.data(), got));
-        offset += static_cast<std::int64_t>(got);
-        length -= static_cast<std::int64_t>(got);
-    }
-    return sha.HexDigest();
-}
 
 // ---- The record file: one line per fact, texts in hex so any byte of a name survives.
 
@@ -219,6 +71,7 @@ std::string Format(const HistoryRecord& r)
     std::ostringstream out;
     out << kMagic << "\n"
         << "id " << r.id << "\n"
+        << "hash " << r.hashName << "\n"
         << "package " << Hex(r.package) << "\n"
         << "zpk " << r.zpkHash << "\n"
         << "dir " << r.dirHash << "\n"
@@ -255,6 +108,7 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
     if (!std::getline(in, line) || line != kMagic)
         throw damaged();
     HistoryRecord r;
+    r.hashName = kLegacyHashName;   // records of 1.2.0 do not name theirs
     bool end = false;
     while (!end && std::getline(in, line)) {
         std::istringstream fields(line);
@@ -262,6 +116,9 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
         fields >> word;
         if (word == "id") {
             if (!(fields >> r.id))
+                throw damaged();
+        } else if (word == "hash") {
+            if (!(fields >> r.hashName) || !CanHash(r.hashName))
                 throw damaged();
         } else if (word == "package" || word == "date") {
             if (!(fields >> a))
@@ -399,13 +256,13 @@ RecordBytes DirRecordAt(const std::vector<std::byte>& dir, std::size_t i)
     return r;
 }
 
-std::string EntryDataHash(const std::string& base, const RecordBytes& record)
+std::string EntryDataHash(std::string_view hashName, const std::string& base, const RecordBytes& record)
 {
     const DirRecord r = DecodeRecord(record);
     if (r.lOffset < 0 || r.lSize < 0)
         return {};
     fs::File img(base + ".img", fs::OpenMode::Read);
-    return Sha256Range(img, r.lOffset * kBlockSize, r.lSize * kBlockSize);
+    return HashRangeAs(hashName, img, r.lOffset * kBlockSize, r.lSize * kBlockSize);
 }
 
 std::string HistoryFilePath(const std::string& folder, int id, const char* state) { return RecordPath(folder, id, state); }
@@ -420,19 +277,6 @@ std::string ArchiveKey(const std::string& base)
         return key;
     const auto before = key.find_last_of('/', last - 1);
     return before == std::string::npos ? key : key.substr(before + 1);
-}
-
-std::string Sha256Hex(std::span<const std::byte> data)
-{
-    Sha256 sha;
-    sha.Update(data);
-    return sha.HexDigest();
-}
-
-std::string Sha256File(const std::string& path)
-{
-    const fs::File file(path, fs::OpenMode::Read);
-    return Sha256Range(file, 0, file.Length());
 }
 
 int HistoryRecord::Added() const
@@ -481,7 +325,7 @@ std::string HistoryFolder(const std::string& journalFolder, const std::string& g
 }
 
 std::string WritePendingRecord(const std::string& folder, const Journal& journal, const std::string& packagePath,
-                               const std::string& shownName, const std::vector<RefusedFile>& refused)
+                               const std::string& shownName, const std::vector<RefusedFile>& refused, const InstallHashes& hashes)
 {
     fs::CreateFolders(folder);
     int id = 0;
@@ -490,8 +334,9 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
     HistoryRecord r;
     r.id = id + 1;
     r.package = BaseName(shownName.empty() ? packagePath : shownName);
-    r.zpkHash = Sha256File(packagePath);
-    r.dirHash = Sha256File(packagePath.substr(0, packagePath.size() - 4) + ".dir");
+    r.hashName = kHashName;
+    r.zpkHash = hashes.zpk;
+    r.dirHash = hashes.dir;
     r.date = Now();
     try {
         std::vector<std::string> written;
@@ -502,7 +347,8 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
                 f.path = op.path;
                 f.created = !op.existed;
                 f.madeOld = !op.hadOld && op.existed;
-                f.hash = Sha256File(op.path);
+                const auto hash = hashes.stock.find(op.path);
+                f.hash = hash != hashes.stock.end() ? hash->second : HashFile(op.path);
                 if (op.hadOld && op.existed) {
                     // The .old holds the game's original; what this install replaced lives only here.
                     f.replacedCopy = std::to_string(r.id) + "-" + std::to_string(++copies) + ".bytes";
@@ -533,7 +379,8 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
                 f.position = static_cast<std::int64_t>(i);
                 f.after = DirRecordAt(dir, i);
                 f.name = TrimSpaces(RecordName(DecodeRecord(f.after).sName));
-                f.hash = EntryDataHash(op.path, f.after);
+                const auto hash = hashes.added.find({op.path, f.position});
+                f.hash = hash != hashes.added.end() ? hash->second : EntryDataHash(kHashName, op.path, f.after);
                 r.files.push_back(f);
             }
         }

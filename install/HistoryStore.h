@@ -15,16 +15,14 @@
 #include "Journal.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessera {
-
-// SHA-256 of bytes, of a whole file, and of a run of a file, as 64 lower-case hex digits.
-std::string Sha256Hex(std::span<const std::byte> data);
-std::string Sha256File(const std::string& path);
 
 // One thing an install did with one file of its package.
 struct HistoryFile {
@@ -35,7 +33,7 @@ struct HistoryFile {
     std::string reason;          // refused: why
     bool madeOld = false;        // stock: this install made its .old
     bool created = false;        // stock: neither it nor its .old existed; this install made it
-    std::string hash;            // stock: SHA-256 of the bytes written; added: of its data blocks
+    std::string hash;            // stock: hash of the bytes written; added: of its data blocks
     std::string replacedCopy;    // stock: name of the copy of the bytes it replaced, or empty
     std::int64_t position = 0;   // added, renamed: the record's number in the .dir
     RecordBytes before{};        // renamed: the record before the install
@@ -51,6 +49,7 @@ struct HistoryArchive {
 struct HistoryRecord {
     int id = 0;
     std::string package;         // the package's file name (or the download's it was made from)
+    std::string hashName;        // what its hashes are (Hash.h): kHashName, or kLegacyHashName for 1.2.0's
     std::string zpkHash, dirHash;
     std::string date;            // "YYYY-MM-DD hh:mm:ss UTC"
     std::vector<HistoryArchive> archives;
@@ -72,12 +71,20 @@ struct RefusedFile {
     std::string reason;
 };
 
+// The hashes (kHashName) an install took in its one pass over the package: of its .zpk and .dir,
+// and of the bytes each file wrote, so that nothing written is read back to be hashed.
+struct InstallHashes {
+    std::string zpk, dir;
+    std::map<std::string, std::string> stock;                            // stock file path -> its new bytes
+    std::map<std::pair<std::string, std::int64_t>, std::string> added;   // (archive base, record number) -> its data blocks
+};
+
 // Writes install's record as pending, with its journal and the copies an uninstall needs;
 // flushed. Called after every change is flushed and before the journal's commit mark.
 // Returns the pending record's path. shownName names what the user chose (a download made into
 // the package); empty: the package.
 std::string WritePendingRecord(const std::string& historyFolder, const Journal& journal, const std::string& packagePath,
-                               const std::string& shownName, const std::vector<RefusedFile>& refused);
+                               const std::string& shownName, const std::vector<RefusedFile>& refused, const InstallHashes& hashes);
 // The commit mark is on disk: the pending record counts.
 void PromoteRecord(const std::string& pendingPath);
 
@@ -113,7 +120,7 @@ void WriteHistoryFile(const std::string& path, const std::string& text);
 void DeleteIfThere(const std::string& path);
 // Record i of a .dir's bytes.
 RecordBytes DirRecordAt(const std::vector<std::byte>& dir, std::size_t i);
-// SHA-256 of the data blocks a record names in the archive's .img.
-std::string EntryDataHash(const std::string& base, const RecordBytes& record);
+// The hash named hashName of the data blocks a record names in the archive's .img.
+std::string EntryDataHash(std::string_view hashName, const std::string& base, const RecordBytes& record);
 
 } // namespace tessera

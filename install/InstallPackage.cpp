@@ -5,6 +5,7 @@
 
 #include "Archive.h"
 #include "FileSystem.h"
+#include "Hash.h"
 #include "HistoryStore.h"
 #include "Journal.h"
 #include "Text.h"
@@ -45,6 +46,7 @@ struct Package {
     std::vector<PackageFile> files;
     std::string zpkPath;
     std::optional<fs::File> data;
+    std::string dirHash;
 };
 
 void OpenPackage(const std::string& packagePath, Package& package, IWindowServices* window)
@@ -52,13 +54,14 @@ void OpenPackage(const std::string& packagePath, Package& package, IWindowServic
     if (packagePath.size() < 4 || LowerAscii(packagePath.substr(packagePath.size() - 4)) != ".zpk")
         throw TesseraError(ErrorKind::InvalidArgument, "The package " + packagePath + " is not a .zpk file", packagePath);
     const std::string base = packagePath.substr(0, packagePath.size() - 4);
-    package.files = package.archive.ReadPackage(base);
+    ContentHash dirHash;
+    package.files = package.archive.ReadPackage(base, &package.data, [&](std::span<const std::byte> bytes) { dirHash.Update(bytes); });
+    package.dirHash = dirHash.HexDigest();
     package.zpkPath = base + ".zpk";
     // The window stays live over a large package, a yield for each entry as when each was unpacked.
     if (window)
         for (std::size_t i = 0; i < package.archive.Records().size(); ++i)
             window->DoEvents();
-    package.data.emplace(package.zpkPath, fs::OpenMode::Read);
 }
 
 // The path of an existing file as its folder spells it; the path itself when it is spelt so,
@@ -142,6 +145,61 @@ std::vector<PlannedFile> Route(const Package& package, const StockCollection& st
 }
 
 std::int64_t BlockBytes(std::int64_t size) { return (size + kBlockSize - 1) / kBlockSize * kBlockSize; }
+
+// The hash of the package's .zpk and, from the same bytes, of what every planned file writes
+// (an archive entry's data with its last block filled up with zeros, as it lies in the .img):
+// one read of the .zpk, from its start to its end, so nothing written is read back. The copies
+// then go from file to file inside the kernel.
+std::vector<std::string> HashPackage(Package& package, const std::vector<PlannedFile>& plan, std::string& zpkHash)
+{
+    struct Range {
+        std::int64_t begin = 0, end = 0;
+        std::size_t file = 0;
+    };
+    std::vector<Range> ranges;
+    for (std::size_t i = 0; i < plan.size(); ++i)
+        if (plan[i].kind != PlannedFile::Kind::Refused)
+            ranges.push_back({plan[i].offset, plan[i].offset + plan[i].size, i});
+    std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.begin < b.begin; });
+
+    std::vector<std::string> hashes(plan.size());
+    std::vector<std::pair<Range, ContentHash>> open;   // ranges the read has reached and not passed
+    auto finish = [&](std::pair<Range, ContentHash>& r) {
+        const PlannedFile& f = plan[r.first.file];
+        static constexpr std::array<std::byte, kBlockSize> kZeros{};
+        if (f.kind == PlannedFile::Kind::Archive)
+            r.second.Update(std::span(kZeros).first(static_cast<std::size_t>(BlockBytes(f.size) - f.size)));
+        hashes[r.first.file] = r.second.HexDigest();
+    };
+    ContentHash whole;
+    const std::span<std::byte> buffer = package.archive.Buffer();
+    const std::int64_t length = package.data->Length();
+    std::size_t next = 0;
+    for (std::int64_t at = 0; at < length;) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - at, static_cast<std::int64_t>(buffer.size())));
+        const std::size_t got = package.data->ReadAt(at, buffer.first(want));
+        if (got == 0)
+            break;   // cut short meanwhile: the copy that needs the missing bytes says so
+        const std::int64_t end = at + static_cast<std::int64_t>(got);
+        whole.Update(buffer.first(got));
+        for (; next < ranges.size() && ranges[next].begin < end; ++next)
+            open.emplace_back(ranges[next], ContentHash());
+        for (auto& r : open) {
+            const std::int64_t from = std::max(r.first.begin, at), to = std::min(r.first.end, end);
+            if (to > from)
+                r.second.Update(buffer.subspan(static_cast<std::size_t>(from - at), static_cast<std::size_t>(to - from)));
+        }
+        const auto done = std::partition(open.begin(), open.end(), [&](const auto& r) { return r.first.end > end; });
+        std::for_each(done, open.end(), finish);
+        open.erase(done, open.end());
+        at = end;
+    }
+    for (; next < ranges.size(); ++next)
+        open.emplace_back(ranges[next], ContentHash());
+    std::for_each(open.begin(), open.end(), finish);
+    zpkHash = whole.HexDigest();
+    return hashes;
+}
 
 // Everything that can be checked before the first change to the game folder.
 void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& game)
@@ -437,11 +495,16 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             throw TesseraError(ErrorKind::AccessDenied, DisplayPath(*link) + " is a link; Tessera installs nothing through links", *link);
         CheckFreeSpace(plan, game, journal.ops.empty() ? std::string() : journalFolder, JournalBytes(journal));
         modArchive& archive = package.archive;
+        InstallHashes hashes;
+        std::vector<std::string> fileHashes;
         if (!journal.ops.empty()) {
+            fileHashes = HashPackage(package, plan, hashes.zpk);
+            hashes.dir = package.dirHash;
             WriteJournal(journalPath, journal, &journalWritten);
         }
 
-        for (const PlannedFile& f : plan) {
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            const PlannedFile& f = plan[i];
             window.DoEvents();
             window.SetCaption("Installing " + f.name);
             if (f.kind != PlannedFile::Kind::Refused)
@@ -449,11 +512,15 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             switch (f.kind) {
             case PlannedFile::Kind::Stock:
                 ReplaceStockFile(package, f);
+                if (!fileHashes.empty())
+                    hashes.stock[f.target] = fileHashes[i];
                 break;
             case PlannedFile::Kind::Archive:
                 // The new entry goes in before the old one is set aside, so the archive always
                 // holds an entry of this name.
                 archive.ReadDirectory(f.target);
+                if (!fileHashes.empty())
+                    hashes.added[{f.target, static_cast<std::int64_t>(archive.Records().size())}] = fileHashes[i];
                 archive.AddRange(*package.data, f.offset, f.size, f.name, "the entry " + f.name + " of " + package.zpkPath);
                 archive.RenameEntry(f.name, f.name + ".old");
                 break;
@@ -470,7 +537,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             for (const PlannedFile& f : plan)
                 if (f.kind == PlannedFile::Kind::Refused)
                     refused.push_back({f.name, f.reason});
-            pendingRecord = WritePendingRecord(HistoryFolderOfJournal(journalPath), journal, packagePath, options.sourceName, refused);
+            pendingRecord = WritePendingRecord(HistoryFolderOfJournal(journalPath), journal, packagePath, options.sourceName, refused, hashes);
             MarkCommitted(journalPath);
             journal.committed = true;   // only now: from here on the install stands
         }

@@ -5,6 +5,7 @@
 #include "Compact.h"
 #include "Error.h"
 #include "FileSystem.h"
+#include "Hash.h"
 #include "Recovery.h"
 #include "Text.h"
 
@@ -83,7 +84,7 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain,
         const auto& [f, r] = writer;
         if (!fs::FileExists(f->path))
             problems.push_back("The game file " + ShownPath(f->path) + " is missing; install " + HistoryLabel(*r) + " wrote it.");
-        else if (Sha256File(f->path) != f->hash)
+        else if (HashFileAs(r->hashName, f->path) != f->hash)
             outside("The game file " + ShownPath(f->path), *r);
     }
     for (const HistoryRecord& r : chain)
@@ -117,7 +118,7 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain,
     }
     for (const HistoryRecord& r : chain)
         for (const HistoryFile& f : r.files)
-            if (f.kind == HistoryFile::Kind::Added && fs::FileExists(f.path + ".img") && EntryDataHash(f.path, f.after) != f.hash)
+            if (f.kind == HistoryFile::Kind::Added && fs::FileExists(f.path + ".img") && EntryDataHash(r.hashName, f.path, f.after) != f.hash)
                 outside("The data of " + f.name + " in " + ShownPath(f.path) + ".img", r);
     return problems;
 }

@@ -11,6 +11,7 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-6
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 [ -d /usr/include/CLI ] || need+=(libcli11-dev)
 [ -d /usr/include/nlohmann ] || need+=(nlohmann-json3-dev)
+[ -f /usr/include/xxhash.h ] || need+=(libxxhash-dev)   # its header, compiled inline
 apt_install "${need[@]}"
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTESSERA_WERROR="${TESSERA_WERROR:-OFF}" \
         -DCMAKE_BUILD_TYPE=Release -DTESSERA_WITH_QT=OFF -DTESSERA_WITH_LIBARCHIVE=OFF >/dev/null

@@ -1,0 +1,167 @@
+// The history's hashes: known answers, the hashes an install records in its one pass over the
+// package against what the game folder then holds, and records of 1.2.0 (SHA-256) still checked.
+#include "FileSystem.h"
+#include "Hash.h"
+#include "History.h"
+#include "InstallPackage.h"
+#include "Journal.h"
+#include "RecordingServices.h"
+#include "TestSupport.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace tessera;
+using namespace tessera::test;
+
+TEST(Hash, KnownAnswersPiecesAndNames)
+{
+    EXPECT_EQ(kHashName, "xxh3-128");
+    EXPECT_EQ(HashHex({}), "99aa06d3014798d86001c324468d497f");
+    EXPECT_EQ(HashHexAs(kLegacyHashName, {}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(HashHexAs(kLegacyHashName, ToBytes("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(HashHexAs(kLegacyHashName, ToBytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(HashHexAs(kLegacyHashName, Bytes(1000000, std::byte{'a'})), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_THROW(HashHexAs("md5", {}), TesseraError);
+    EXPECT_FALSE(CanHash("sha-1"));
+
+    // Given in pieces of any size, the same hash as given whole.
+    const Bytes data = Pattern(300'000, 7);
+    const std::string whole = HashHex(data);
+    EXPECT_EQ(whole.size(), 32u);
+    std::mt19937 random(24);
+    for (int round = 0; round < 20; ++round) {
+        ContentHash hash;
+        for (std::size_t at = 0; at < data.size();) {
+            const std::size_t n = std::min<std::size_t>(data.size() - at, random() % (round < 10 ? 64 : 70'000));
+            hash.Update(std::span(data).subspan(at, n));
+            at += n;
+        }
+        EXPECT_EQ(hash.HexDigest(), whole) << "round " << round;
+    }
+    TempDir dir;
+    WriteFile(dir / "f", data);
+    EXPECT_EQ(HashFile(dir / "f"), whole);
+    EXPECT_EQ(HashFileAs(kLegacyHashName, dir / "f"), HashHexAs(kLegacyHashName, data));
+    const fs::File file(dir / "f", fs::OpenMode::Read);
+    Bytes buffer(1000);
+    EXPECT_EQ(HashRange(file, 5, 200'000, buffer), HashHex(Slice(data, 5, 200'000)));
+    EXPECT_EQ(HashRange(file, 299'000, 5000, buffer), HashHex(Slice(data, 299'000, 1000)));   // past the end: what is there
+}
+
+namespace {
+
+class HashInstall : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        game = MakeGameFolder(root.Path());
+        store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
+        settings.LoadSettings();
+        options.journalFolder = root / "journal/";
+    }
+
+    std::string RecordPath(int id) { return HistoryFolder(options.journalFolder, fs::AbsolutePath(game)) + std::to_string(id) + ".record"; }
+
+    // Every hash of the record against what the game folder and the package hold now.
+    void ExpectRecordMatches(const HistoryRecord& r, const std::string& base)
+    {
+        EXPECT_EQ(r.zpkHash, HashFileAs(r.hashName, base + ".zpk"));
+        EXPECT_EQ(r.dirHash, HashFileAs(r.hashName, base + ".dir"));
+        int stock = 0, added = 0;
+        for (const HistoryFile& f : r.files) {
+            if (f.kind == HistoryFile::Kind::Stock) {
+                ++stock;
+                EXPECT_EQ(f.hash, HashFileAs(r.hashName, f.path)) << f.path;
+            } else if (f.kind == HistoryFile::Kind::Added) {
+                ++added;
+                const DirRecord d = DecodeRecord(f.after);
+                const fs::File img(f.path + ".img", fs::OpenMode::Read);
+                EXPECT_EQ(f.hash, HashRangeAs(r.hashName, img, d.lOffset * kBlockSize, d.lSize * kBlockSize)) << f.name;
+            }
+        }
+        EXPECT_EQ(stock, 2);
+        EXPECT_EQ(added, 3);
+        EXPECT_TRUE(CheckUntouched({r}).empty());
+    }
+
+    TempDir root;
+    std::string game;
+    MemorySettingsStore store;
+    modMain settings{store};
+    RecordingWindowServices window;
+    InstallOptions options;
+};
+
+} // namespace
+
+// Entries out of order, overlapping, sharing bytes with refused ones, one spanning two pieces of
+// the transfer buffer and one empty stock file: the hashes taken in the one pass over the .zpk
+// are those of what the game folder holds afterwards.
+TEST_F(HashInstall, RecordedHashesAreThoseOfWhatWasWritten)
+{
+    const std::int64_t piece = static_cast<std::int64_t>(kTransferBufferSize);
+    const Bytes zpk = Pattern(static_cast<std::size_t>(piece + 600'000), 31);
+    const std::string base = root / "mod";
+    WriteFile(base + ".zpk", zpk);
+    WriteFile(base + ".dir", Concat({Record(static_cast<std::int32_t>(piece - 100'000), 300'000, "big.txd"),
+                                     Record(10, 5000, "notes.txt"),
+                                     Record(0, 4097, "car.dff"),
+                                     Record(4000, 2048, "hud.txd"),
+                                     Record(4000, 1, "scene.dat"),
+                                     Record(static_cast<std::int32_t>(piece + 599'000), 0, "default.dat"),
+                                     Record(7, 3, "CAR.DFF")}));
+    ASSERT_EQ(InstallPackage(base + ".zpk", settings, window, options), InstallResult::Installed);
+    const std::vector<HistoryRecord> history = ReadHistory(FolderOf(RecordPath(1)));
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].hashName, kHashName);
+    EXPECT_NE(ReadText(RecordPath(1)).find("\nhash xxh3-128\n"), std::string::npos);
+    ExpectRecordMatches(history[0], base);
+}
+
+// A record written by 1.2.0 names no hash and holds SHA-256: it reads, its hashes are checked as
+// SHA-256, a change is still found, and the same package is still known as a reinstall.
+TEST_F(HashInstall, RecordsOfOneTwoZeroStillCheck)
+{
+    const std::string base = root / "mod";
+    WritePackage(base, {{"car.dff", Pattern(3000, 1)}, {"hud.txd", ToBytes("new hud")}, {"new.txd", Pattern(10, 2)},
+                        {"default.dat", ToBytes("new default")}, {"intro.dat", Pattern(70, 3)}});
+    ASSERT_EQ(InstallPackage(base + ".zpk", settings, window, options), InstallResult::Installed);
+    const std::string folder = FolderOf(RecordPath(1));
+    HistoryRecord r = ReadHistory(folder).at(0);
+
+    // The record as 1.2.0 wrote it: SHA-256 throughout, and no hash line.
+    r.hashName = kLegacyHashName;
+    r.zpkHash = HashFileAs(kLegacyHashName, base + ".zpk");
+    r.dirHash = HashFileAs(kLegacyHashName, base + ".dir");
+    for (HistoryFile& f : r.files) {
+        if (f.kind == HistoryFile::Kind::Stock) {
+            f.hash = HashFileAs(kLegacyHashName, f.path);
+        } else if (f.kind == HistoryFile::Kind::Added) {
+            const DirRecord d = DecodeRecord(f.after);
+            const fs::File img(f.path + ".img", fs::OpenMode::Read);
+            f.hash = HashRangeAs(kLegacyHashName, img, d.lOffset * kBlockSize, d.lSize * kBlockSize);
+        }
+    }
+    WriteHistoryRecord(RecordPath(1), r);
+    std::string text = ReadText(RecordPath(1));
+    const auto line = text.find("hash sha-256\n");
+    ASSERT_NE(line, std::string::npos);
+    text.erase(line, 13);
+    WriteFile(RecordPath(1), ToBytes(text));
+
+    const std::vector<HistoryRecord> history = ReadHistory(folder);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].hashName, kLegacyHashName);
+    EXPECT_EQ(history[0].zpkHash.size(), 64u);
+    ExpectRecordMatches(history[0], base);
+    EXPECT_EQ(EarlierInstallOfPackage(history, base + ".zpk"), &history[0]);
+
+    WriteFile(game + "models/hud.txd", ToBytes("new hut"));
+    const std::vector<std::string> problems = CheckUntouched(history);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("hud.txd"), std::string::npos) << problems[0];
+}
