@@ -242,11 +242,15 @@ void CheckFreeSpace(const std::vector<PlannedFile>& plan, const std::string& gam
         std::int64_t needed = 0;
     };
     std::map<std::string, Disk> disks;
+    std::map<std::string, std::string> diskOf;   // each folder looked up once, not once per file in it
     const std::string gameDisk = fs::DiskOf(game);
     auto add = [&](const std::string& folder, std::int64_t bytes) {
         if (bytes <= 0)
             return;
-        const std::string disk = fs::DiskOf(folder);
+        auto known = diskOf.find(folder);
+        if (known == diskOf.end())
+            known = diskOf.emplace(folder, fs::DiskOf(folder)).first;
+        const std::string& disk = known->second;
         Disk& d = disks[disk];
         if (d.folder.empty())
             d.folder = disk == gameDisk ? game : folder;
