@@ -281,6 +281,15 @@ std::int64_t JournalBytes(const Journal& journal)
     return bytes;
 }
 
+// The stock file's path with its name spelled as it is on disk, so that an undo puts the
+// game's version back under that very name.
+std::string AsOnDisk(const std::string& target)
+{
+    const std::string native = fs::NativePath(target);
+    const auto slash = native.find_last_of("\\/");
+    return FolderOf(target) + (slash == std::string::npos ? native : native.substr(slash + 1));
+}
+
 // The journal of the planned changes: for a game archive, its state before the first file goes
 // into it (after a stock file of this install replaced its .img or .dir, the state from then on,
 // read from the package).
@@ -294,7 +303,9 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
     for (const PlannedFile& f : plan) {
         if (f.kind == PlannedFile::Kind::Stock) {
             JournalOp op;
-            op.path = f.target;
+            // The install writes the list's names (file.old, then file) as a rename and a copy
+            // on Windows do; an undo puts the game's version back under its own.
+            op.path = AsOnDisk(f.target);
             op.hadOld = fs::FileExists(f.target + ".old");
             op.existed = fs::FileExists(f.target);
             if (!op.hadOld && !op.existed)
@@ -332,15 +343,6 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
         }
     }
     return journal;
-}
-
-// The stock file's path with its name spelled as it is on disk, so that an undo puts the
-// game's version back under that very name.
-std::string AsOnDisk(const std::string& target)
-{
-    const std::string native = fs::NativePath(target);
-    const auto slash = native.find_last_of("\\/");
-    return FolderOf(target) + (slash == std::string::npos ? native : native.substr(slash + 1));
 }
 
 // A stock file: the package's version is copied beside the target and only then renamed into
@@ -490,9 +492,6 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         OpenPackage(packagePath, package, &window);
         std::vector<PlannedFile> plan = Route(package, *stock, settings.sGTA3Path, game);
         CheckGameFolder(plan, game);
-        for (PlannedFile& f : plan)
-            if (f.kind == PlannedFile::Kind::Stock)
-                f.target = AsOnDisk(f.target);
 
         journal = MakeJournal(plan, game, package);
         if (const auto link = LinkOnTheWay(journal))
