@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
 
 namespace tessera {
 
@@ -27,8 +28,21 @@ const char* KindName(ErrorKind kind)
     return "Error";
 }
 
+namespace {
+
+// what() is read up to its first NUL: one inside a name (a setting, a path) is shown, not
+// allowed to cut the message off.
+std::string NulsShown(std::string message)
+{
+    for (std::size_t at = message.find('\0'); at != std::string::npos; at = message.find('\0', at + 4))
+        message.replace(at, 1, "\\x00");
+    return message;
+}
+
+} // namespace
+
 TesseraError::TesseraError(ErrorKind kind, const std::string& message, std::string path)
-    : std::runtime_error(message), kind_(kind), path_(std::move(path))
+    : std::runtime_error(NulsShown(message)), kind_(kind), path_(std::move(path))
 {
 }
 

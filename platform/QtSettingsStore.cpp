@@ -5,6 +5,7 @@
 #include "FileSystem.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QString>
@@ -40,6 +41,38 @@ void CheckSettingsFiles(const std::string& appName)
     }
 }
 
+// The text of a value as the file holds it. QSettings splits an unquoted value at its commas
+// (one written by hand: C:\Games\GTA3, Steam\) and drops the spaces around them, so such a value
+// is read here instead: quotes around it dropped, and the escapes Qt writes undone.
+std::string RawValue(const QString& file, const std::string& section, const std::string& key)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        throw TesseraError(ErrorKind::AccessDenied, "The settings file " + ToBytes(file) + " cannot be read", ToBytes(file));
+    bool inSection = false;
+    std::string value;
+    while (!f.atEnd()) {
+        const QByteArray line = f.readLine().trimmed();
+        const auto equals = line.indexOf('=');
+        if (line.startsWith('['))
+            inSection = line == QByteArray::fromStdString("[" + section + "]");
+        else if (inSection && equals > 0 && line.left(equals).trimmed() == QByteArray::fromStdString(key))
+            value = line.mid(equals + 1).trimmed().toStdString();
+    }
+    std::string text;
+    bool quoted = false;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '"')
+            quoted = !quoted;
+        else if (c == '\\' && i + 1 < value.size())
+            text += value[++i] == '0' ? '\0' : value[i];
+        else
+            text += c;
+    }
+    return text;
+}
+
 } // namespace
 
 std::string QtSettingsStore::GetSetting(const std::string& appName, const std::string& section, const std::string& key,
@@ -59,6 +92,8 @@ std::string QtSettingsStore::GetSetting(const std::string& appName, const std::s
         const QByteArray b = value.toByteArray();
         return std::string(b.constData(), static_cast<std::size_t>(b.size()));
     }
+    if (value.typeId() == QMetaType::QStringList)
+        return RawValue(settings.fileName(), section, key);
     return ToBytes(value.toString());
 }
 

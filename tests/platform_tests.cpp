@@ -198,6 +198,20 @@ TEST(QtSettingsStore, TextsComeBackByteForByte)
     }
 }
 
+// Values written by hand: one with commas (QSettings would split it into a list) comes back as
+// the file has it; an escaped NUL stays in the text, and a message naming it shows it.
+TEST(QtSettingsStore, HandWrittenValuesComeBackAsWritten)
+{
+    fs::CreateFolders(ConfigFolder());
+    test::WriteFile(ConfigFolder() + "Hand.conf", test::ToBytes("[Other]\nGTA3Path=no\n[Settings]\nGTA3Path = C:\\\\Games\\\\GTA3,  Steam ,x\\\\\nQuoted=\"a, b\"\nNul=/g\\0x/\n"));
+    QtSettingsStore store;
+    EXPECT_EQ(store.GetSetting("Hand", "Settings", "GTA3Path", "missing"), "C:\\Games\\GTA3,  Steam ,x\\");
+    EXPECT_EQ(store.GetSetting("Hand", "Settings", "Quoted", "missing"), "a, b");
+    const std::string nul = store.GetSetting("Hand", "Settings", "Nul", "missing");
+    EXPECT_EQ(nul, std::string("/g\0x/", 5));
+    EXPECT_STREQ(TesseraError(ErrorKind::PathNotFound, "The folder " + nul + " was not found").what(), "The folder /g\\x00x/ was not found");
+}
+
 TEST(QtSettingsStore, ApplicationsAndSectionsAreSeparate)
 {
     QtSettingsStore store;
