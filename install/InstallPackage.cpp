@@ -455,6 +455,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     std::optional<fs::ExclusiveLock> lock;   // held until the install has returned
     std::string journalPath;
     Journal journal;
+    std::optional<JournalFile> journalFile;   // held from its writing to the end of the install
     bool journalWritten = false;
     std::string pendingRecord;
     std::size_t installed = 0;
@@ -503,7 +504,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         if (!journal.ops.empty()) {
             fileHashes = HashPackage(package, plan, hashes.zpk);
             hashes.dir = package.dirHash;
-            WriteJournal(journalPath, journal, &journalWritten);
+            journalFile.emplace(journalPath, journal, &journalWritten);
         }
 
         for (std::size_t i = 0; i < plan.size(); ++i) {
@@ -541,7 +542,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
                 if (f.kind == PlannedFile::Kind::Refused)
                     refused.push_back({f.name, f.reason});
             pendingRecord = WritePendingRecord(HistoryFolderOfJournal(journalPath), journal, packagePath, options.sourceName, refused, hashes);
-            MarkCommitted(journalPath);
+            journalFile->MarkCommitted();
             journal.committed = true;   // only now: from here on the install stands
         }
     } catch (const UncertainCommit& e) {
@@ -566,7 +567,10 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
                 SettleHistory(HistoryFolderOfJournal(journalPath), false);
                 text += "The game folder was left as it was.";
                 try {
-                    fs::DeleteFile(journalPath);
+                    if (journalFile)
+                        journalFile->Remove();
+                    else
+                        fs::DeleteFile(journalPath);
                 } catch (const TesseraError&) {
                     // Undone and checked; a journal left behind is undone again, changing nothing.
                 }
@@ -587,7 +591,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         try {
             FinishCommitted(journal);
             PromoteRecord(pendingRecord);
-            fs::DeleteFile(journalPath);
+            journalFile->Remove();
         } catch (const TesseraError&) {
             // The install stands; the committed journal left behind has the next install,
             // recovery or start finish its clean-up, which also promotes the record.

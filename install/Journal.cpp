@@ -375,13 +375,14 @@ std::string JournalPath(const std::string& journalFolder, const std::string& gam
     return fs::WithTrailingSeparator(journalFolder) + name.str();
 }
 
-void WriteJournal(const std::string& path, const Journal& given, bool* placed)
+namespace {
+
+// The journal's bytes and the checksum of its header, which binds the commit mark to it.
+std::vector<std::byte> JournalBytes(const Journal& journal, std::uint32_t& headerChecksum)
 {
-    Journal journal = given;
-    if (journal.identity.empty())
-        journal.identity = fs::FolderIdentity(journal.gameFolder);
     Writer out;
     const std::vector<std::byte> header = Header(journal);
+    headerChecksum = Crc32c(std::span(header).first(header.size() - 4));
     out.Raw(header);
     for (const JournalOp& op : journal.ops) {
         Writer payload;
@@ -408,29 +409,76 @@ void WriteJournal(const std::string& path, const Journal& given, bool* placed)
         AppendRecord(out, payload.bytes);
     }
     if (journal.committed)
-        out.Raw(CommitMark(Crc32c(std::span(header).first(header.size() - 4))));
+        out.Raw(CommitMark(headerChecksum));
+    return std::move(out.bytes);
+}
+
+// Appends the commit mark at length and flushes it; takes it back when that fails.
+void AppendCommitMark(fs::File& file, std::int64_t length, std::uint32_t headerChecksum)
+{
+    try {
+        file.WriteAt(length, CommitMark(headerChecksum));
+        file.Flush();
+    } catch (const TesseraError& e) {
+        // Until it is on the disk the install did not happen: the mark goes before any undo.
+        try {
+            file.Truncate(length);
+            file.Flush();
+        } catch (const TesseraError& again) {
+            throw UncertainCommit(e.Kind(), std::string(e.what()) + "; the mark could not be taken back either: " + again.what(), e.Path());
+        }
+        throw;
+    }
+}
+
+} // namespace
+
+JournalFile::JournalFile(const std::string& path, const Journal& given, bool* placed) : path_(path)
+{
+    Journal journal = given;
+    if (journal.identity.empty())
+        journal.identity = fs::FolderIdentity(journal.gameFolder);
+    const std::vector<std::byte> bytes = JournalBytes(journal, headerChecksum_);
+    length_ = static_cast<std::int64_t>(bytes.size());
 
     // Whole and on the disk under a name of its own before it takes the journal's name.
     const std::string fresh = path + ".new";
     try {
-        fs::File file(fresh, fs::OpenMode::Replace);
-        file.WriteAt(0, out.bytes);
-        file.Flush();
-        file.Close();
-        fs::RenameNoReplace(fresh, path);
+        file_.emplace(fresh, fs::OpenMode::Held);
+        file_->WriteAt(0, bytes);
+        file_->Flush();
+        file_->RenameNoReplace(path);
         if (placed)
             *placed = true;
     } catch (const TesseraError&) {
-        try {
-            if (fs::Lookup(fresh) == fs::PathKind::File)
-                fs::DeleteFile(fresh);
-        } catch (const TesseraError&) {
-            // Never taken for a journal; the next install or recovery removes it.
+        const bool renamed = file_ && file_->PathText() == path;
+        file_.reset();
+        if (!renamed) {
+            try {
+                if (fs::Lookup(fresh) == fs::PathKind::File)
+                    fs::DeleteFile(fresh);
+            } catch (const TesseraError&) {
+                // Never taken for a journal; the next install or recovery removes it.
+            }
         }
         throw;
     }
     fs::FlushFolder(FolderOf(path));
 }
+
+void JournalFile::MarkCommitted()
+{
+    AppendCommitMark(*file_, length_, headerChecksum_);
+    length_ += static_cast<std::int64_t>(kCommitSize);
+}
+
+void JournalFile::Remove()
+{
+    file_->Remove();
+    file_.reset();
+}
+
+void WriteJournal(const std::string& path, const Journal& journal, bool* placed) { JournalFile(path, journal, placed); }
 
 Journal ReadJournal(const std::string& path)
 {
@@ -548,20 +596,7 @@ void MarkCommitted(const std::string& path)
         in.U32();
     in.Text();
     in.Text();
-    const std::uint32_t headerChecksum = Crc32c(std::span(header).first(in.At()));
-    try {
-        file.WriteAt(length, CommitMark(headerChecksum));
-        file.Flush();
-    } catch (const TesseraError& e) {
-        // Until it is on the disk the install did not happen: the mark goes before any undo.
-        try {
-            file.Truncate(length);
-            file.Flush();
-        } catch (const TesseraError& again) {
-            throw UncertainCommit(e.Kind(), std::string(e.what()) + "; the mark could not be taken back either: " + again.what(), e.Path());
-        }
-        throw;
-    }
+    AppendCommitMark(file, length, Crc32c(std::span(header).first(in.At())));
 }
 
 std::optional<std::string> LinkOnTheWay(const Journal& journal)

@@ -4,6 +4,7 @@
 
 #include "Archive.h"
 #include "Error.h"
+#include "FileSystem.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -98,6 +99,25 @@ std::string GameFolderLabel(const std::string& folder);
 // journal at its name is always whole.
 // placed, when given, tells whether it took its name (also when a later step failed).
 void WriteJournal(const std::string& path, const Journal& journal, bool* placed = nullptr);
+
+// A journal written as WriteJournal does and held open until the install ends: the commit mark
+// and the removal go through the handle that wrote it, which shares no writing, so a program
+// that reads the journal meanwhile (a backup, a virus scanner) can never hold it against them.
+class JournalFile {
+public:
+    JournalFile(const std::string& path, const Journal& journal, bool* placed = nullptr);
+    const std::string& Path() const noexcept { return path_; }
+    // As MarkCommitted.
+    void MarkCommitted();
+    // Removes the journal and lets go of it.
+    void Remove();
+
+private:
+    std::string path_;
+    std::optional<fs::File> file_;
+    std::int64_t length_ = 0;
+    std::uint32_t headerChecksum_ = 0;
+};
 // Throws DamagedJournal when its bytes or names fail a check, TesseraError when it cannot be read.
 Journal ReadJournal(const std::string& path);
 // Appends the mark that every change is done and flushed, and flushes it. When that fails the

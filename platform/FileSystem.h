@@ -23,6 +23,9 @@ extern const char kSeparator;
 std::string NativePath(const std::string& path);
 
 bool FileExists(const std::string& path);   // a regular file (or a link to one)
+// A regular file that is neither hidden nor a system file: the test the dialogs make for a
+// package's .dir and for gta3.exe. Files here carry no such marks on Linux: there it is FileExists.
+bool VisibleFileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 bool PathExists(const std::string& path);   // anything at all
 std::int64_t FileLength(const std::string& path);
@@ -42,6 +45,8 @@ enum class OpenMode {
     CreateNew,   // made here and now: fails when anything has the name, never through a link
     Replace,     // made anew: a plain file of that name (its spelling kept) is removed first;
                  // a link or folder there is an error, and nothing is written through a link
+    Held,        // made anew as Replace, for a file kept open while it is renamed and removed
+                 // (File::RenameNoReplace, File::Remove): others may read it, never write it
 };
 
 // An open file. No file stays open between operations, so holders close it before returning.
@@ -61,6 +66,9 @@ public:
     void Truncate(std::int64_t length);
     // Puts the file's data and length on the disk (not its times, which nothing relies on).
     void Flush();
+    // A file opened Held, renamed or removed while it stays open; as the functions of that name.
+    void RenameNoReplace(const std::string& to);
+    void Remove();
     void Close();
     const std::string& PathText() const noexcept { return path_; }
 

@@ -54,6 +54,14 @@ std::string WithTrailingSeparator(const std::string& folder)
 
 File::~File() { Close(); }
 
+void File::RenameNoReplace(const std::string& to)
+{
+    fs::RenameNoReplace(path_, to);
+    path_ = to;
+}
+
+void File::Remove() { DeleteFile(path_); }
+
 File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_) { other.handle_ = -1; }
 
 File& File::operator=(File&& other) noexcept

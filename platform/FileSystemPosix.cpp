@@ -211,6 +211,8 @@ bool FileExists(const std::string& path)
     return StatOf(path, st) && S_ISREG(st.st_mode);
 }
 
+bool VisibleFileExists(const std::string& path) { return FileExists(path); }
+
 bool FolderExists(const std::string& path)
 {
     detail::CountOperation("look for", path);
@@ -281,11 +283,15 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
         break;
     case OpenMode::CreateNew:
     case OpenMode::Replace:
+    case OpenMode::Held:
         flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
         what = "create";
         break;
     }
     detail::CountOperation(what, path);
+    // Renaming or removing a file does not depend on who holds it open here: Held is Replace.
+    if (mode == OpenMode::Held)
+        mode = OpenMode::Replace;
     const bool creates = mode == OpenMode::Create || mode == OpenMode::CreateNew || mode == OpenMode::Replace;
     // An existing file spelled as it is on disk opens at once; only a miss needs the letter
     // case resolved, and a new file always does, so that it takes an existing file's place.

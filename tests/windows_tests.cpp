@@ -1,6 +1,8 @@
-// The Windows services under Windows (or Wine): the registry settings store, and the file
-// services' sharing, which decides whether a reader elsewhere can make an install fail.
+// The Windows services under Windows (or Wine): the registry settings store, the file
+// services' sharing, which decides whether a reader elsewhere can make an install fail, and the
+// dialogs' file tests, which do not see hidden and system files.
 #include "FileSystem.h"
+#include "FormLogic.h"
 #include "InstallPackage.h"
 #include "RecordingServices.h"
 #include "RegistrySettingsStore.h"
@@ -208,17 +210,42 @@ TEST_F(SharingInstall, AReaderOfTheJournalDoesNotUndoTheInstall)
     EXPECT_TRUE(window.messages.empty()) << window.messages.front().text;
 }
 
+// A program that reads the journal without sharing writing (a backup or a virus scanner) tries
+// it before every file and, once in, would hold it past the commit, longer than any retry: it
+// never gets in, and the install commits and removes its journal.
+TEST_F(SharingInstall, AReaderThatSharesNoWritingCannotHoldTheJournalAgainstTheCommit)
+{
+    std::unique_ptr<ForeignHandle> reader;
+    int refused = 0;
+    window.onDoEvents = [&] {
+        const std::string journal = JournalFile();
+        if (reader || journal.empty())
+            return;
+        reader = std::make_unique<ForeignHandle>(journal, GENERIC_READ, FILE_SHARE_READ);
+        if (reader->h == INVALID_HANDLE_VALUE) {
+            EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+            reader.reset();
+            ++refused;
+        }
+    };
+    EXPECT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Installed)
+        << (window.messages.empty() ? "" : window.messages.back().text);
+    EXPECT_FALSE(reader) << "a reader that shares no writing opened the journal";
+    EXPECT_GE(refused, 1);
+    reader.reset();
+    EXPECT_EQ(JournalFile(), "");
+    EXPECT_EQ(ReadFile(game + "data\\default.dat"), ToBytes("new default"));
+    EXPECT_EQ(window.LastCaption(), "Mod installed!");
+}
+
 // Recovery started while an install is writing: it says the install is running and leaves it.
 TEST_F(SharingInstall, RecoveryDuringAnInstallSaysItIsStillRunning)
 {
     std::optional<RecoveryReport> recovered;
     RecordingWindowServices other;
     window.onDoEvents = [&] {
-        if (!recovered && !JournalFile().empty()) {
-            // As if the install were writing it at this moment.
-            fs::File writer(JournalFile(), fs::OpenMode::ReadWrite);
+        if (!recovered && !JournalFile().empty())
             recovered = RecoverInterruptedInstalls(other, game, options);
-        }
     };
     EXPECT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Installed);
     ASSERT_TRUE(recovered.has_value());
@@ -227,6 +254,73 @@ TEST_F(SharingInstall, RecoveryDuringAnInstallSaysItIsStillRunning)
     EXPECT_EQ(other.messages[0].title, "Install running");
     EXPECT_NE(other.messages[0].text.find("still running"), std::string::npos) << other.messages[0].text;
     EXPECT_EQ(ReadFile(game + "data\\default.dat"), ToBytes("new default"));
+}
+
+// --- The dialogs' file tests ---------------------------------------------------------------
+
+// The options dialog, whose file dialog gives chosen, recording its messages and whether it
+// closed.
+class OptionView : public IOptionView {
+public:
+    void ShowMessage(const std::string& text, const std::string&) override { messages.push_back(text); }
+    std::string AskFile(const std::string&, const std::string&, const std::string&, const std::string&,
+                        const std::vector<FileFilter>&) override
+    {
+        return chosen;
+    }
+    std::string chosen;
+    void SetPathText(const std::string&) override {}
+    void CloseDialog(bool) override { closed = true; }
+    std::vector<std::string> messages;
+    bool closed = false;
+};
+
+// A hidden or system gta3.exe, or .dir beside a package, is not there for the dialogs, whatever
+// else the file is; the install's own tests still see it.
+TEST(DialogFileTests, HiddenAndSystemFilesAreNotThere)
+{
+    const struct {
+        const char* what;
+        DWORD attributes;
+        bool seen;
+    } rows[] = {
+        {"a plain file", FILE_ATTRIBUTE_NORMAL, true},
+        {"a read-only file", FILE_ATTRIBUTE_READONLY, true},
+        {"an archived file", FILE_ATTRIBUTE_ARCHIVE, true},
+        {"a hidden file", FILE_ATTRIBUTE_HIDDEN, false},
+        {"a system file", FILE_ATTRIBUTE_SYSTEM, false},
+        {"a hidden read-only system file", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        const std::string game = dir / "game\\";
+        fs::CreateFolder(game);
+        WriteFile(game + "gta3.exe", ToBytes("exe"));
+        WriteFile(dir / "car.dir", {});
+        for (const std::string& path : {game + "gta3.exe", dir / "car.dir"})
+            ASSERT_TRUE(::SetFileAttributesW(win32::Wide(path).c_str(), row.attributes));
+        EXPECT_EQ(fs::VisibleFileExists(dir / "car.dir"), row.seen);
+        EXPECT_TRUE(fs::FileExists(dir / "car.dir"));
+
+        // OK in the options dialog stores the folder only when it sees gta3.exe there.
+        MemorySettingsStore store;
+        modMain settings(store);
+        settings.LoadSettings();
+        OptionView view;
+        view.chosen = game + "gta3.exe";
+        OptionForm form(settings, view);
+        form.Form_Load();
+        form.cmdGTA3Browse_Click();
+        form.cmdDone_Click();
+        EXPECT_EQ(form.Saved(), row.seen);
+        EXPECT_EQ(view.closed, row.seen);
+        EXPECT_EQ(settings.sGTA3Path, row.seen ? game : std::string("[NOT FOUND]"));
+        EXPECT_EQ(view.messages, row.seen ? std::vector<std::string>{} : std::vector<std::string>{"Please select your GTA3 directory"});
+        for (const std::string& path : {game + "gta3.exe", dir / "car.dir"})
+            ::SetFileAttributesW(win32::Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    EXPECT_FALSE(fs::VisibleFileExists(TempDir().Path()));   // a folder is no file
 }
 
 } // namespace

@@ -143,6 +143,13 @@ bool FileExists(const std::string& path)
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool VisibleFileExists(const std::string& path)
+{
+    detail::CountOperation("look for", path);
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+}
+
 bool FolderExists(const std::string& path)
 {
     detail::CountOperation("look for", path);
@@ -211,6 +218,7 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
         break;
     case OpenMode::CreateNew:
     case OpenMode::Replace:
+    case OpenMode::Held:
         // CREATE_NEW fails on any name already there, a link included: nothing goes through one.
         access |= GENERIC_WRITE;
         disposition = CREATE_NEW;
@@ -218,8 +226,10 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
         break;
     }
     detail::CountOperation(what, path);
-    const std::wstring native = Wide(mode == OpenMode::Replace ? ClearForNew(path) : path);
-    const DWORD sharing = mode == OpenMode::Read ? kReaderSharing : kWriterSharing;
+    const std::wstring native = Wide(mode == OpenMode::Replace || mode == OpenMode::Held ? ClearForNew(path) : path);
+    // A held file shares deleting, so that its holder can rename and remove it by name; a
+    // reader that does not share writing cannot open it at all, so it never holds it against us.
+    const DWORD sharing = mode == OpenMode::Read ? kReaderSharing : mode == OpenMode::Held ? kWriterSharing | FILE_SHARE_DELETE : kWriterSharing;
     HANDLE h = INVALID_HANDLE_VALUE;
     if (!RetryWhileInUse([&] {
             h = ::CreateFileW(native.c_str(), access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
