@@ -79,7 +79,7 @@ void OptionForm::cmdDone_Click()
         return;
     }
     // The folder text ends in a separator already; the doubled one reads as one.
-    if (!fs::FileExists(pathText_ + "\\gta3.exe")) {
+    if (!fs::VisibleFileExists(pathText_ + "\\gta3.exe")) {
         view_.ShowMessage("Please select your GTA3 directory", "Error");
         return;
     }
@@ -221,7 +221,7 @@ void MainForm::TakePackage(const std::string& chosen)
     if (chosen.size() < 4 || !EqualsIgnoreCase(std::string_view(chosen).substr(chosen.size() - 4), ".zpk"))
         return;
     const std::string directory = chosen.substr(0, chosen.size() - 4) + ".dir";
-    if (!fs::FileExists(directory)) {
+    if (!fs::VisibleFileExists(directory)) {
         view_.ShowMessage("The associated .dir was not found.\r\n"
                           "Please specify a .zpk with a .dir of the same name in the same folder.",
                           "File not found");

@@ -109,10 +109,22 @@ void Centre(HWND window, HWND owner)
                    0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Whether window is the options dialog, where Enter presses OK whichever button has the focus.
+bool EnterPressesOk(HWND window)
+{
+    char name[32] = {};
+    return ::GetClassNameA(window, name, sizeof name) > 0 && std::strcmp(name, kOptionClass) == 0;
+}
+
 // One message: Tab, Enter and Esc work as in dialogs in whichever window is active.
 void Dispatch(MSG& message)
 {
     const HWND active = ::GetActiveWindow();
+    // The dialog manager would press a focused Cancel.
+    if (active && message.message == WM_KEYDOWN && message.wParam == VK_RETURN && EnterPressesOk(active)) {
+        ::SendMessageA(active, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return;
+    }
     if (active && ::IsDialogMessageA(active, &message))
         return;
     ::TranslateMessage(&message);
