@@ -11,6 +11,7 @@
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 namespace tessera::win32ui {
@@ -112,8 +113,9 @@ void Centre(HWND window, HWND owner)
 // Whether window is the options dialog, where Enter presses OK whichever button has the focus.
 bool EnterPressesOk(HWND window)
 {
-    char name[32] = {};
-    return ::GetClassNameA(window, name, sizeof name) > 0 && std::strcmp(name, kOptionClass) == 0;
+    // Its caption never changes; every window shares one class.
+    char caption[32] = {};
+    return ::GetWindowTextA(window, caption, sizeof caption) > 0 && std::string_view(caption) == kOptionLayout.caption;
 }
 
 // One message: Tab, Enter and Esc work as in dialogs in whichever window is active.
