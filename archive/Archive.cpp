@@ -130,6 +130,23 @@ std::string SpacesToNuls(std::string_view s)
     return r;
 }
 
+std::array<char, kNameSize> AddedNameField(std::string_view name)
+{
+    std::array<char, kNameSize> field{};
+    const std::string text = SpacesToNuls(name.substr(0, kNameSize));
+    std::copy(text.begin(), text.end(), field.begin());
+    return field;
+}
+
+std::array<char, kNameSize> RenamedNameField(std::string_view name)
+{
+    std::array<char, kNameSize> field;
+    field.fill(' ');
+    const std::string_view text = name.substr(0, kNameSize);
+    std::copy(text.begin(), text.end(), field.begin());
+    return field;
+}
+
 std::string RecordName(const std::array<char, kNameSize>& field)
 {
     const std::string_view all(field.data(), field.size());
@@ -450,10 +467,7 @@ void modArchive::RenameEntry(const std::string& name, const std::string& newName
         DirRecord& record = records_[i];
         if (!RecordNameMatches(record.sName, name))
             continue;
-        // The stored name: newName cut or filled up with spaces to 24 characters.
-        clsImgFile renamed;
-        renamed.sName(newName);
-        std::memcpy(record.sName.data(), renamed.sName().data(), kNameSize);
+        record.sName = RenamedNameField(newName);
         if (entriesBuilt_)
             entries_[i]->sName(newName);
 
@@ -503,10 +517,7 @@ void modArchive::AddRange(const fs::File& source, std::int64_t from, std::int64_
     DirRecord record;
     record.lOffset = offset;
     record.lSize = static_cast<std::int32_t>(blocks);
-    std::string field(entryName.substr(0, std::min(entryName.size(), kNameSize)));
-    field.resize(kNameSize, ' ');
-    field = SpacesToNuls(field);
-    std::memcpy(record.sName.data(), field.data(), kNameSize);
+    record.sName = AddedNameField(entryName);
 
     // The fill up to the block boundary, the bytes straight from the source, zeros to the last
     // block's end; then the record.

@@ -71,6 +71,11 @@ std::string CleanName(std::string_view s);
 // Turns every space into a NUL; same length.
 std::string SpacesToNuls(std::string_view s);
 
+// The name field AddFile writes: the name cut to 24 characters, the fill and every space as NUL.
+std::array<char, kNameSize> AddedNameField(std::string_view name);
+// The name field RenameEntry writes: the new name cut to 24 characters, filled up with spaces.
+std::array<char, kNameSize> RenamedNameField(std::string_view name);
+
 // The name a record's 24-byte field holds: its bytes up to the first NUL, cleaned.
 std::string RecordName(const std::array<char, kNameSize>& field);
 

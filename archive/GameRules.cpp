@@ -242,6 +242,31 @@ std::vector<RuleFinding> CheckGameArchive(const std::string& gameFolder, const G
     return findings;
 }
 
+std::string NameTheGameReads(std::string_view fileName)
+{
+    std::string name(fileName);
+    const auto dot = name.find('.');
+    if (dot == std::string::npos || dot + 4 != name.size() || !SplitStreamed(name).type.empty())
+        return name;
+    const std::string lower = LowerAscii(name.substr(dot + 1));
+    if (lower == "dff" || lower == "txd")
+        name.replace(dot + 1, 3, lower);
+    return name;
+}
+
+std::optional<std::string> UnreadableNameReason(const GameArchive& archive, std::string_view fileName)
+{
+    if (archive.streamed && fileName.size() >= 4 && LowerAscii(fileName.substr(fileName.size() - 4)) == ".txd"
+        && fileName.size() - 4 >= kTextureSlot)
+        return "the game holds a texture dictionary's name in " + std::to_string(kTextureSlot) + " bytes, and this one has "
+            + std::to_string(fileName.size() - 4) + " characters before .txd, which would overwrite the game's memory. Give it a name of at most "
+            + std::to_string(kTextureSlot - 1) + " characters before .txd (and the same name where the mod's other files name it)";
+    if (fileName.size() >= kNameSize)
+        return "the game cannot read a name of " + std::to_string(kNameSize) + " characters or more in its archives (this one has "
+            + std::to_string(fileName.size()) + "). Give it a name of at most " + std::to_string(kNameSize - 1) + " characters";
+    return std::nullopt;
+}
+
 bool HasErrors(std::span<const RuleFinding> findings)
 {
     return std::any_of(findings.begin(), findings.end(), [](const RuleFinding& f) { return f.severity == RuleFinding::Severity::Error; });

@@ -9,6 +9,7 @@
 #include "GameArchives.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -54,6 +55,15 @@ std::vector<RuleFinding> CheckGameRules(const GameArchive& archive, std::span<co
 // CheckGameRules of the archive in the game folder (ending in a separator), read from disk, with
 // the files' own soundness: both present, whole blocks and whole records.
 std::vector<RuleFinding> CheckGameArchive(const std::string& gameFolder, const GameArchive& archive);
+
+// The name a file routed to a streamed archive gets in it: its extension lower-cased when the game
+// would skip it as spelt (Car.Dff -> Car.dff); any other name unchanged.
+std::string NameTheGameReads(std::string_view fileName);
+
+// Why an archive-bound file of this name cannot be installed so that the game reads it right;
+// nothing when it can. Names of 24 characters or more, and texture dictionaries whose name
+// before .txd has 20 or more.
+std::optional<std::string> UnreadableNameReason(const GameArchive& archive, std::string_view fileName);
 
 // Whether any finding is an error.
 bool HasErrors(std::span<const RuleFinding> findings);

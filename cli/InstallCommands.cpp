@@ -56,8 +56,8 @@ void PrintPlan(const std::vector<PlannedFile>& plan, const std::vector<HistoryRe
                 std::cout << "becomes the stock file " << f.target << " (the game folder has none, so nothing is kept)";
             break;
         case PlannedFile::Kind::Archive:
-            std::cout << "goes into the archive " << f.archive
-                      << (f.setsAside ? " (the entry of that name is set aside as " + f.name + ".old" + WrittenBy(WriterOf(history, f)) + ")"
+            std::cout << "goes into the archive " << f.archive << (f.entryName != f.name ? " as " + f.entryName : std::string())
+                      << (f.setsAside ? " (the entry of that name is set aside as " + f.entryName + ".old" + WrittenBy(WriterOf(history, f)) + ")"
                                       : " (new entry)");
             break;
         case PlannedFile::Kind::Refused:
@@ -107,6 +107,11 @@ int CmdInstall(const Options& o)
                 if (const HistoryRecord* r = EarlierInstallOfPackage(history, source))
                     std::cout << ReinstallText(*r) << "\n";
             PrintPlan(plan.files, history);
+            if (!plan.gameReading.empty()) {
+                std::cout << "After the install, the game would not read everything as meant:\n";
+                for (const std::string& line : plan.gameReading)
+                    std::cout << "  " << line << "\n";
+            }
             if (!skipped.empty())
                 std::cout << LinesOf(skipped) << "\n";
             if (plan.problem.empty())

@@ -5,6 +5,7 @@
 
 #include "Archive.h"
 #include "FileSystem.h"
+#include "GameRules.h"
 #include "Hash.h"
 #include "HistoryStore.h"
 #include "Journal.h"
@@ -25,19 +26,6 @@ namespace {
 constexpr const char* kBadFileTitle = "Bad file";
 constexpr const char* kFailedTitle = "Install failed";
 constexpr const char* kCrLf = "\r\n";
-
-// The game archive a file goes to by its extension; empty for an unsupported type.
-std::string ArchiveFor(const std::string& name)
-{
-    const std::string ext = LowerAscii(name.size() < 4 ? name : name.substr(name.size() - 4));
-    if (ext == ".txd")
-        return "models\\txd";
-    if (ext == ".dff")
-        return "models\\gta3";
-    if (ext == ".anm" || ext == ".dat" || ext == ".ifp")
-        return "anim\\cuts";
-    return {};
-}
 
 // The package, read and checked: its directory, the files it unpacks to and its open data file,
 // from which each file's bytes go straight to their place.
@@ -125,15 +113,16 @@ std::vector<PlannedFile> Route(const Package& package, const StockCollection& st
             // (HANDLING.CFG from a CD), as a copy onto it does on Windows.
             if (fs::FileExists(f.target + ".old"))
                 f.target = NameOnDisk(f.target);
-        } else if (std::string archive = ArchiveFor(f.name); !archive.empty()) {
+        } else if (const GameArchive* archive = GameArchiveForFile(f.name)) {
             f.kind = PlannedFile::Kind::Archive;
-            f.archive = archive;
-            f.target = game + archive;
-            // A 24-character name would keep its name when set aside, leaving two entries of one name.
-            if (f.name.size() >= kNameSize) {
+            f.archive = std::string(archive->relative);
+            f.target = game + f.archive;
+            // An extension the game skips as spelt would leave it without this model or texture,
+            // once the entry it replaces is set aside.
+            f.entryName = archive->streamed ? NameTheGameReads(f.name) : f.name;
+            if (auto reason = UnreadableNameReason(*archive, f.name)) {
                 f.kind = PlannedFile::Kind::Refused;
-                f.reason = "its name has " + std::to_string(f.name.size())
-                    + " characters, so the entry it replaces could not be kept under a .old name";
+                f.reason = *reason;
             } else if (f.size == 0) {
                 f.kind = PlannedFile::Kind::Refused;
                 f.reason = "the file is empty";
@@ -325,7 +314,7 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
             std::unordered_set<std::string> names;
             for (const PlannedFile& other : plan)
                 if (other.kind == PlannedFile::Kind::Archive && EqualsIgnoreCase(other.target, f.target))
-                    names.insert(LowerAscii(other.name));
+                    names.insert(LowerAscii(other.entryName));
             auto keep = [&](std::int64_t i, const DirRecord& record) {
                 if (names.count(RecordKey(record.sName)))
                     op.records.emplace_back(i * static_cast<std::int64_t>(kRecordSize), EncodeRecord(record));
@@ -392,6 +381,45 @@ void FlushChanges(const Journal& journal)
         fs::FlushFolder(folder);
 }
 
+// The install's appends and renames done on each archive's records in memory, and what the game
+// would make of the result: every finding about a record it adds, and every error it brings.
+std::vector<std::string> GameReadingAfter(const std::vector<PlannedFile>& plan, modArchive& reader)
+{
+    std::vector<std::string> lines;
+    std::set<std::string> done;
+    for (const PlannedFile& first : plan) {
+        if (first.kind != PlannedFile::Kind::Archive || !done.insert(LowerAscii(first.target)).second)
+            continue;
+        const GameArchive* archive = GameArchiveNamed(first.archive);
+        reader.ReadDirectory(first.target);
+        std::vector<DirRecord> records = reader.Records();
+        const std::size_t stock = records.size();
+        std::int64_t imgLength = fs::FileLength(first.target + ".img");
+        std::set<std::pair<std::string, std::int64_t>> before;
+        for (const RuleFinding& finding : CheckGameRules(*archive, records, imgLength))
+            before.emplace(finding.rule, finding.record);
+        for (const PlannedFile& f : plan) {
+            if (f.kind != PlannedFile::Kind::Archive || !EqualsIgnoreCase(f.target, first.target))
+                continue;
+            const std::size_t earlier = records.size();
+            DirRecord added;
+            added.lOffset = static_cast<std::int32_t>(BlockBytes(imgLength) / kBlockSize);
+            added.lSize = static_cast<std::int32_t>(BlockBytes(f.size) / kBlockSize);
+            added.sName = AddedNameField(f.entryName);
+            records.push_back(added);
+            imgLength = BlockBytes(imgLength) + BlockBytes(f.size);
+            for (std::size_t i = 0; i < earlier; ++i)
+                if (RecordNameMatches(records[i].sName, f.entryName))
+                    records[i].sName = RenamedNameField(f.entryName + ".old");
+        }
+        for (const RuleFinding& finding : CheckGameRules(*archive, records, imgLength))
+            if (finding.record >= static_cast<std::int64_t>(stock)
+                || (finding.severity == RuleFinding::Severity::Error && !before.count({finding.rule, finding.record})))
+                lines.push_back(finding.text);
+    }
+    return lines;
+}
+
 void BackToIdle(IWindowServices& window)
 {
     window.SetButtonEnabled(Button::Install, true);
@@ -418,7 +446,7 @@ InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
     const std::shared_ptr<StockCollection> stock = settings.colStockFiles;
     Package package;
     OpenPackage(packagePath, package, nullptr);
-    InstallPlan plan{Route(package, *stock, settings.sGTA3Path, game), {}};
+    InstallPlan plan{Route(package, *stock, settings.sGTA3Path, game), {}, {}};
     try {
         CheckGameFolder(plan.files, game);
         CheckFreeSpace(plan.files, game, {}, 0);
@@ -429,8 +457,10 @@ InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
         if (f.kind != PlannedFile::Kind::Archive || !fs::FileExists(f.target + ".dir"))
             continue;
         package.archive.ReadDirectory(f.target);
-        f.setsAside = package.archive.HasEntry(f.name);
+        f.setsAside = package.archive.HasEntry(f.entryName);
     }
+    if (plan.problem.empty())
+        plan.gameReading = GameReadingAfter(plan.files, package.archive);
     return plan;
 }
 
@@ -525,8 +555,8 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
                 archive.ReadDirectory(f.target);
                 if (!fileHashes.empty())
                     hashes.added[{f.target, static_cast<std::int64_t>(archive.Records().size())}] = fileHashes[i];
-                archive.AddRange(*package.data, f.offset, f.size, f.name, "the entry " + f.name + " of " + package.zpkPath);
-                archive.RenameEntry(f.name, f.name + ".old");
+                archive.AddRange(*package.data, f.offset, f.size, f.entryName, "the entry " + f.name + " of " + package.zpkPath);
+                archive.RenameEntry(f.entryName, f.entryName + ".old");
                 break;
             case PlannedFile::Kind::Refused:
                 window.MsgBox(f.reason.empty() ? BadFileMessage(f.name) : RefusedFileMessage(f.name, f.reason), kBadFileTitle);

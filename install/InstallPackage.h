@@ -35,6 +35,7 @@ struct PlannedFile {
     std::string name;          // the file name its package entries unpack to
     std::string target;        // stock file: its full path; archive: the game archive base
     std::string archive;       // archive: "models\txd", "models\gta3" or "anim\cuts"
+    std::string entryName;     // archive: the name its record gets, which the game reads (Car.Dff -> Car.dff)
     bool setsAside = false;    // archive: an entry of this name is kept under name.old
     std::string reason;        // refused: why, when the type is supported but the file is not
     std::int64_t offset = 0;   // where its bytes start in the package's .zpk
@@ -44,6 +45,9 @@ struct PlannedFile {
 struct InstallPlan {
     std::vector<PlannedFile> files;   // in the order the install takes them
     std::string problem;              // why the install would fail before its first change; empty when it would not
+    // What the game would skip, ignore or read wrong in the archives after the install, of the
+    // records it adds or anything newly broken, each naming archive, record and name.
+    std::vector<std::string> gameReading;
 };
 
 // What InstallPackage would do with every file of the package, changing nothing in the game

@@ -146,12 +146,25 @@ TEST_F(Cli, DryRunSaysWhereEveryFileGoesAndChangesNothing)
     const Snapshot before = TakeSnapshot(game);
     const auto r = Run({"install", "--dry-run", root / "mod.zpk", "--game", game});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "abcdefghijklmnopqrst.dff: refused: its name has 24 characters, so the entry it replaces could not be kept under a .old name\n"
+    EXPECT_EQ(r.out, "abcdefghijklmnopqrst.dff: refused: the game cannot read a name of 24 characters or more in its archives (this one has 24). "
+                     "Give it a name of at most 23 characters\n"
                      "car.dff: goes into the archive models\\gta3 (the entry of that name is set aside as car.dff.old)\n"
                      "hud.txd: replaces the stock file " + game + "models\\hud.txd (the game's version is kept as .old)\n"
                      "new.txd: goes into the archive models\\txd (new entry)\n"
                      "notes.txt: refused: not supported by Tessera\n"
                      "readme.txt: becomes the stock file " + game + "readme\\readme.txt (the game folder has none, so nothing is kept)\n");
+    EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+
+    // What the game would skip or ignore once installed; an extension only in the wrong case is mended.
+    WritePackage(root / "odd", {{"Car.Dff", ToBytes("c")}, {"a.b.dff", ToBytes("a")}, {"x.y.txd", ToBytes("x")}});
+    const auto odd = Run({"install", "--dry-run", root / "odd.zpk", "--game", game});
+    EXPECT_EQ(odd.status, 0) << odd.err;
+    EXPECT_EQ(odd.out, "a.b.dff: goes into the archive models\\gta3 (new entry)\n"
+                       "Car.Dff: goes into the archive models\\gta3 as Car.dff (the entry of that name is set aside as Car.dff.old)\n"
+                       "x.y.txd: goes into the archive models\\txd (new entry)\n"
+                       "After the install, the game would not read everything as meant:\n"
+                       "  models\\gta3.dir, record 2 (a.b.dff): the game skips it: it reads only the extensions dff, DFF, txd and TXD, not \"b.dff\"\n"
+                       "  models\\txd.dir, record 1 (x.y.txd): the game skips it: it reads only the extensions dff, DFF, txd and TXD, not \"y.txd\"\n");
     EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
 
     fs::DeleteFile(game + "models/txd.img");

@@ -1,6 +1,7 @@
 // The install procedure end to end on a small game folder: what reaches the game folder, byte
 // for byte, what the window shows, and that a failing install leaves the game folder as it was.
 #include "FileSystem.h"
+#include "GameRules.h"
 #include "InstallPackage.h"
 #include "Journal.h"
 #include "RecordingServices.h"
@@ -231,17 +232,42 @@ TEST_F(Install, RefusedWhileAnotherInstallIntoTheFolderRuns)
     EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
 }
 
-TEST_F(Install, RefusesArchiveFilesThatCannotBeSetAsideOrAreEmpty)
+TEST_F(Install, RefusesArchiveFilesTheGameCannotReadOrThatAreEmpty)
 {
     const std::string longName = "abcdefghijklmnopqrst.dff";   // 24 characters
-    ASSERT_EQ(Run({{longName, ToBytes("x")}, {"empty.txd", {}}, {"ok.dff", ToBytes("y")}}), InstallResult::Installed);
-    ASSERT_EQ(window.messages.size(), 2u);
-    EXPECT_EQ(window.messages[0].title, "Bad file");
-    EXPECT_NE(window.messages[0].text.find(longName), std::string::npos);
-    EXPECT_NE(window.messages[0].text.find("24 characters"), std::string::npos);
-    EXPECT_NE(window.messages[1].text.find("empty.txd"), std::string::npos);
+    const std::string longTexture = "abcdefghijklmnopqrst.txd";   // 20 before .txd
+    ASSERT_EQ(Run({{longName, ToBytes("x")}, {longTexture, ToBytes("t")}, {"empty.txd", {}}, {"ok.dff", ToBytes("y")}}), InstallResult::Installed);
+    ASSERT_EQ(window.messages.size(), 3u);
+    EXPECT_EQ(Titles(), (std::vector<std::string>{"Bad file", "Bad file", "Bad file"}));
+    EXPECT_EQ(window.messages[0].text, "The file " + longName + " cannot be installed: the game cannot read a name of 24 characters or more in its "
+                                       "archives (this one has 24). Give it a name of at most 23 characters.");
+    EXPECT_EQ(window.messages[1].text, "The file " + longTexture + " cannot be installed: the game holds a texture dictionary's name in 20 bytes, "
+                                       "and this one has 20 characters before .txd, which would overwrite the game's memory. Give it a name of at "
+                                       "most 19 characters before .txd (and the same name where the mod's other files name it).");
+    EXPECT_NE(window.messages[2].text.find("empty.txd"), std::string::npos);
     EXPECT_EQ(Records("models/gta3").size(), 3u) << "only ok.dff went in";
     EXPECT_EQ(Records("models/txd").size(), 1u);
+}
+
+// An extension the game skips as spelt (it reads dff, DFF, txd and TXD) goes in lower-cased, so
+// the game keeps the model once the entry it replaces is set aside; the rest keep their case.
+TEST_F(Install, ExtensionsTheGameSkipsAreLowerCased)
+{
+    ASSERT_EQ(Run({{"Car.Dff", Pattern(10, 1)}, {"BIKE.DFF", Pattern(10, 2)}, {"Tex.tXd", Pattern(10, 3)}, {"Scene.Dat", Pattern(10, 4)}}),
+              InstallResult::Installed);
+    std::vector<std::string> names;
+    for (const char* archive : {"models/gta3", "models/txd", "anim/cuts"})
+        for (const DirRecord& r : Records(archive))
+            names.push_back(TrimSpaces(RecordName(r.sName)));
+    EXPECT_EQ(names, (std::vector<std::string>{"Car.dff.old", "BIKE.DFF.old", "BIKE.DFF", "Car.dff", "car.txd", "Tex.txd", "intro.dat", "Scene.Dat"}));
+    for (const GameArchive& archive : kGameArchives) {
+        const auto records = Records(std::string(archive.relative));
+        const auto readings = ReadAsTheGame(archive, records);
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const bool setAside = EndsWith(TrimSpaces(RecordName(records[i].sName)), ".old");
+            EXPECT_EQ(readings[i].kind == RecordReading::Kind::Read, !setAside) << RecordName(records[i].sName);
+        }
+    }
 }
 
 // Run after run on one window, the caption names the package from the start until the first
