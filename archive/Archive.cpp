@@ -24,11 +24,19 @@ std::int32_t ReadInt32(std::span<const std::byte> b, std::size_t at)
     return static_cast<std::int32_t>(v);
 }
 
-void WriteInt32(RecordBytes& b, std::size_t at, std::int32_t value)
+void WriteInt32(std::span<std::byte> b, std::size_t at, std::int32_t value)
 {
     const auto v = static_cast<std::uint32_t>(value);
     for (std::size_t i = 0; i < 4; ++i)
         b[at + i] = static_cast<std::byte>((v >> (8 * i)) & 0xFF);
+}
+
+// Decodes 32 bytes into a record in place: every directory read goes through here.
+void DecodeWholeRecord(std::span<const std::byte> b, DirRecord& record)
+{
+    record.lOffset = ReadInt32(b, kOffsetField);
+    record.lSize = ReadInt32(b, kSizeField);
+    std::memcpy(record.sName.data(), b.data() + kNameField, kNameSize);
 }
 
 // Walks of a text count in a signed 16-bit counter.
@@ -68,13 +76,8 @@ void ReadRecordsInto(const fs::File& file, std::int64_t from, std::int64_t lengt
             seen(buffer.first(got));
         const std::size_t whole = std::min(got / kRecordSize, count - index);
         const std::byte* bytes = buffer.data();
-        for (std::size_t i = 0; i < whole; ++i, ++index, bytes += kRecordSize) {
-            DirRecord& r = records[index];
-            const std::span<const std::byte> b(bytes, kRecordSize);
-            r.lOffset = ReadInt32(b, 0);
-            r.lSize = ReadInt32(b, 4);
-            std::memcpy(r.sName.data(), bytes + 8, kNameSize);
-        }
+        for (std::size_t i = 0; i < whole; ++i, ++index, bytes += kRecordSize)
+            DecodeWholeRecord(std::span<const std::byte>(bytes, kRecordSize), records[index]);
         at += static_cast<std::int64_t>(got);
         if (got < want || at >= length) {
             if (index < count && got % kRecordSize != 0)   // a trailing record the file holds only in part
@@ -88,9 +91,9 @@ void ReadRecordsInto(const fs::File& file, std::int64_t from, std::int64_t lengt
 RecordBytes EncodeRecord(const DirRecord& record)
 {
     RecordBytes b{};
-    WriteInt32(b, 0, record.lOffset);
-    WriteInt32(b, 4, record.lSize);
-    std::memcpy(b.data() + 8, record.sName.data(), kNameSize);
+    WriteInt32(b, kOffsetField, record.lOffset);
+    WriteInt32(b, kSizeField, record.lSize);
+    std::memcpy(b.data() + kNameField, record.sName.data(), kNameSize);
     return b;
 }
 
@@ -99,9 +102,19 @@ DirRecord DecodeRecord(std::span<const std::byte> bytes)
     RecordBytes full{};
     std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize), full.begin());
     DirRecord record;
-    record.lOffset = ReadInt32(full, 0);
-    record.lSize = ReadInt32(full, 4);
-    std::memcpy(record.sName.data(), full.data() + 8, kNameSize);
+    DecodeWholeRecord(full, record);
+    return record;
+}
+
+RecordBytes WithOffset(RecordBytes record, std::int32_t offsetBlocks)
+{
+    WriteInt32(record, kOffsetField, offsetBlocks);
+    return record;
+}
+
+RecordBytes WithNameOf(RecordBytes record, const RecordBytes& named)
+{
+    std::copy_n(named.begin() + kNameField, kNameSize, record.begin() + kNameField);
     return record;
 }
 
@@ -172,13 +185,8 @@ void ParseDirectory(std::span<const std::byte> bytes, std::vector<DirRecord>& re
     const auto count = static_cast<std::size_t>(RecordCount(static_cast<std::int64_t>(bytes.size())));
     records.resize(count);
     const std::size_t whole = std::min(count, bytes.size() / kRecordSize);
-    for (std::size_t i = 0; i < whole; ++i) {
-        const std::size_t start = i * kRecordSize;
-        DirRecord& r = records[i];
-        r.lOffset = ReadInt32(bytes, start);
-        r.lSize = ReadInt32(bytes, start + 4);
-        std::memcpy(r.sName.data(), bytes.data() + start + 8, kNameSize);
-    }
+    for (std::size_t i = 0; i < whole; ++i)
+        DecodeWholeRecord(bytes.subspan(i * kRecordSize, kRecordSize), records[i]);
     if (whole < count)   // a trailing record the file holds only in part
         records[whole] = DecodeRecord(bytes.subspan(whole * kRecordSize));
 }

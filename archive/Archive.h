@@ -2,6 +2,7 @@
 // (.img + .dir), reading a directory, extracting package entries, renaming and appending entries.
 #pragma once
 
+#include "DirRecord.h"
 #include "KeyedCollection.h"
 #include "LargeBuffer.h"
 
@@ -19,9 +20,6 @@
 
 namespace tessera {
 
-inline constexpr std::int64_t kBlockSize = 2048;    // game archive unit of lOffset and lSize
-inline constexpr std::size_t kRecordSize = 32;      // one DirRecord on disk
-inline constexpr std::size_t kNameSize = 24;        // the sName field
 inline constexpr std::int64_t kMaxRecords = 67'108'864;   // record starts beyond this overflow 32 bits
 // The one transfer buffer's size: every read and copy goes through it in pieces of at most this
 // many bytes, whatever an entry or directory holds. A whole number of records.
@@ -32,19 +30,8 @@ namespace fs {
 class File;
 }
 
-// One 32-byte directory record: lOffset, lSize (little-endian signed 32-bit), 24 name bytes.
-struct DirRecord {
-    std::int32_t lOffset = 0;
-    std::int32_t lSize = 0;
-    std::array<char, kNameSize> sName{};
-};
-using RecordBytes = std::array<std::byte, kRecordSize>;
-static_assert(sizeof(RecordBytes) == kRecordSize);
-
-RecordBytes EncodeRecord(const DirRecord& record);
 // File::ReadAt, for the templates here that see only a declaration of File.
 std::size_t ReadFrom(const fs::File& file, std::int64_t offset, std::span<std::byte> out);
-DirRecord DecodeRecord(std::span<const std::byte> bytes);   // missing bytes read as 0
 
 // One directory entry in memory.
 class clsImgFile {
@@ -70,11 +57,6 @@ private:
 std::string CleanName(std::string_view s);
 // Turns every space into a NUL; same length.
 std::string SpacesToNuls(std::string_view s);
-
-// The name field AddFile writes: the name cut to 24 characters, the fill and every space as NUL.
-std::array<char, kNameSize> AddedNameField(std::string_view name);
-// The name field RenameEntry writes: the new name cut to 24 characters, filled up with spaces.
-std::array<char, kNameSize> RenamedNameField(std::string_view name);
 
 // The name a record's 24-byte field holds: its bytes up to the first NUL, cleaned.
 std::string RecordName(const std::array<char, kNameSize>& field);

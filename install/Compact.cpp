@@ -5,6 +5,7 @@
 
 #include "Error.h"
 #include "FileSystem.h"
+#include "GameArchives.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -16,15 +17,6 @@
 namespace tessera {
 
 namespace {
-
-// The record with another lOffset; its size and name bytes untouched.
-RecordBytes WithOffset(RecordBytes r, std::int64_t offset)
-{
-    const auto v = static_cast<std::uint32_t>(offset);
-    for (std::size_t i = 0; i < 4; ++i)
-        r[i] = static_cast<std::byte>((v >> (8 * i)) & 0xff);
-    return r;
-}
 
 std::string NextPath(const std::string& folder, int id, const char* state) { return HistoryFilePath(folder, id, state) + ".next"; }
 
@@ -110,7 +102,7 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
                 continue;
             RecordBytes r = DirRecordAt(dir, p);
             if (const auto it = renamed.find(static_cast<std::int64_t>(p)); it != renamed.end())
-                std::copy(it->second.begin() + 8, it->second.end(), r.begin() + 8);   // the exact former name bytes
+                r = WithNameOf(r, it->second);   // the exact former name bytes
             kept.push_back(r);
         }
         JournalOp op;
@@ -186,10 +178,11 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
 std::vector<ArchiveCompaction> PlanCompaction(const std::string& game)
 {
     std::vector<ArchiveCompaction> plan;
-    for (const auto& [folder, name] : {std::pair{"models", "gta3"}, std::pair{"models", "txd"}, std::pair{"anim", "cuts"}}) {
+    for (const GameArchive& archive : kGameArchives) {
         ArchiveCompaction a;
-        a.base = game + folder + fs::kSeparator + name;
-        a.relative = std::string(folder) + fs::kSeparator + name;
+        a.relative = std::string(archive.relative);
+        std::replace(a.relative.begin(), a.relative.end(), '\\', fs::kSeparator);
+        a.base = game + a.relative;
         const bool img = fs::PathExists(a.base + ".img"), dir = fs::PathExists(a.base + ".dir");
         if (!img && !dir)
             continue;
@@ -342,7 +335,7 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
                 const auto p = prefixes.find(ArchiveKey(f.path));
                 if (p == prefixes.end())
                     continue;
-                const std::int64_t offset = BytesBefore(p->second, f.position) / kBlockSize;
+                const auto offset = static_cast<std::int32_t>(BytesBefore(p->second, f.position) / kBlockSize);
                 f.after = WithOffset(f.after, offset);
                 if (f.kind == HistoryFile::Kind::Renamed)
                     f.before = WithOffset(f.before, offset);
@@ -354,7 +347,7 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
                     continue;
                 op.imgLength = BytesBefore(p->second, op.dirLength / static_cast<std::int64_t>(kRecordSize));
                 for (auto& [position, bytes] : op.records)
-                    bytes = WithOffset(bytes, BytesBefore(p->second, position / static_cast<std::int64_t>(kRecordSize)) / kBlockSize);
+                    bytes = WithOffset(bytes, static_cast<std::int32_t>(BytesBefore(p->second, position / static_cast<std::int64_t>(kRecordSize)) / kBlockSize));
             }
             WriteNexts(folder, moved, movedJournal, nexts);
         }

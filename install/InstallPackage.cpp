@@ -133,7 +133,7 @@ std::vector<PlannedFile> Route(const Package& package, const StockCollection& st
     return plan;
 }
 
-std::int64_t BlockBytes(std::int64_t size) { return (size + kBlockSize - 1) / kBlockSize * kBlockSize; }
+std::int64_t BlockBytes(std::int64_t size) { return BlocksToBytes(WholeBlocks(size)); }
 
 // The hash of the package's .zpk and, from the same bytes, of what every planned file writes
 // (an archive entry's data with its last block filled up with zeros, as it lies in the .img):

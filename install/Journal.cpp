@@ -6,6 +6,7 @@
 
 #include "Error.h"
 #include "FileSystem.h"
+#include "GameArchives.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -205,10 +206,7 @@ std::optional<std::string> UnsafeRelative(const std::string& relative)
 
 bool IsGameArchive(const std::string& relative)
 {
-    for (const char* archive : {"models\\gta3", "models\\txd", "anim\\cuts", "models/gta3", "models/txd", "anim/cuts"})
-        if (EqualsIgnoreCase(relative, archive))
-            return true;
-    return false;
+    return GameArchiveNamed(relative) != nullptr;
 }
 
 // The game folder as a key: separators and letter case folded, no trailing separator.
