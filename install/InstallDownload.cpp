@@ -7,27 +7,23 @@
 #include "ModSource.h"
 
 #include <new>
+#include <optional>
 
 namespace tessera {
 
 namespace {
 
-// A private folder for the package made from a download, removed with what it holds.
+// A private folder for the package made from a download, removed with what it holds. What
+// downloads of processes that died left is removed first.
 class DownloadPackage {
 public:
-    DownloadPackage() : folder_(fs::MakeScratchFolder("tessera-download-")) {}
-    ~DownloadPackage()
+    DownloadPackage()
     {
-        try {
-            fs::RemoveTree(folder_);
-        } catch (const std::exception&) {
-            // Left in the temporary folder, it harms nothing in the game folder.
-        }
+        fs::RemoveDeadScratch(kDownloadScratchPrefix);
+        folder_.emplace(kDownloadScratchPrefix);
     }
-    DownloadPackage(const DownloadPackage&) = delete;
-    DownloadPackage& operator=(const DownloadPackage&) = delete;
 
-    std::string Base() const { return folder_ + "download"; }
+    std::string Base() const { return folder_->Path() + "download"; }
     std::string Path() const { return Base() + ".zpk"; }
 
     // Lists the source and writes its game files as this package; returns the listing.
@@ -44,7 +40,7 @@ public:
     }
 
 private:
-    std::string folder_;
+    std::optional<fs::HeldScratchFolder> folder_;
 };
 
 } // namespace

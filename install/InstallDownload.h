@@ -29,6 +29,10 @@ struct DownloadPlan {
 // refused throws.
 DownloadPlan PlanDownload(const std::string& source, modMain& settings, const std::string& from = {});
 
+// The names of the private folders downloads are made into packages in, under the temporary
+// location; a run removes those that processes which died left.
+inline constexpr const char* kDownloadScratchPrefix = "tessera-download-";
+
 // The title of the message that tells the skipped files.
 inline constexpr const char* kSkippedTitle = "Skipped files";
 

@@ -25,6 +25,7 @@ namespace {
 
 constexpr const char* kBadFileTitle = "Bad file";
 constexpr const char* kFailedTitle = "Install failed";
+constexpr const char* kLateTitle = "Clean-up left";
 constexpr const char* kCrLf = "\r\n";
 
 // The package, read and checked: its directory, the files it unpacks to and its open data file,
@@ -50,6 +51,12 @@ void OpenPackage(const std::string& packagePath, Package& package, IWindowServic
     if (window)
         for (std::size_t i = 0; i < package.archive.Records().size(); ++i)
             window->DoEvents();
+}
+
+// A path inside the game folder as messages name it: from the game folder on.
+std::string InsideGame(const std::string& path, const std::string& game)
+{
+    return DisplayPath(path.starts_with(game) ? path.substr(game.size()) : path);
 }
 
 // The path of an existing file as its folder spells it; the path itself when it is spelt so,
@@ -199,6 +206,20 @@ void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& ga
         std::string label = GameFolderLabel(game);
         label[0] = 'T';
         throw TesseraError(ErrorKind::PathNotFound, label + " was not found", game);
+    }
+
+    // Every name the install and its undo make must be one the system takes: an install stopped
+    // at a name too long would stop its undo at the same name.
+    for (const PlannedFile& f : plan) {
+        std::vector<std::string> names;
+        if (f.kind == PlannedFile::Kind::Stock)
+            names = {f.target, f.target + ".old", NewFileName(f.target), FormerFileName(f.target)};
+        else if (f.kind == PlannedFile::Kind::Archive)
+            names = {f.target + ".img", f.target + ".dir"};
+        for (const std::string& name : names)
+            if (const auto why = fs::TooLongForTheSystem(name))
+                throw TesseraError(ErrorKind::InvalidArgument, "The name " + InsideGame(name, game) + " in " + GameFolderLabel(game)
+                        + " would be too long for the system (" + *why + ")", name);
     }
 
     std::map<std::string, std::int64_t> growth;   // archive base -> bytes it will grow by at most
@@ -617,18 +638,28 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         return InstallResult::Failed;
     }
 
+    // The install stands. What its clean-up cannot do now is said: the committed journal left
+    // behind has the next install, recovery or start finish it, which also promotes the record.
+    std::string late;
     if (journalWritten) {
         try {
-            FinishCommitted(journal);
-            PromoteRecord(pendingRecord);
-            journalFile->Remove();
-        } catch (const TesseraError&) {
-            // The install stands; the committed journal left behind has the next install,
-            // recovery or start finish its clean-up, which also promotes the record.
+            const std::vector<std::string> left = RemoveLeftovers(journal);
+            for (const std::string& path : left)
+                late += (late.empty() ? "" : ", ") + InsideGame(path, game);
+            if (!late.empty())
+                late += " could not be removed and will be removed next time.";
+            if (left.empty()) {
+                PromoteRecord(pendingRecord);
+                journalFile->Remove();
+            }
+        } catch (const std::exception& e) {
+            late = std::string("its clean-up stopped (") + DisplayMessage(e.what()) + ") and will be finished next time.";
         }
     }
     // A run that refused every file changed nothing, and must not read as a success.
     window.SetCaption(installed > 0 ? "Mod installed!" : "No file installed");
+    if (!late.empty())
+        window.MsgBox("Mod installed; " + late, kLateTitle);
     BackToIdle(window);
     return installed > 0 ? InstallResult::Installed : InstallResult::NothingInstalled;
 }

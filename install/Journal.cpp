@@ -635,15 +635,43 @@ void RollBack(const Journal& journal)
     }
 }
 
-void FinishCommitted(const Journal& journal)
+namespace {
+
+// Tries every leftover; those that stay are returned, with the error of the first.
+std::vector<std::string> TryRemoveLeftovers(const Journal& journal, std::optional<TesseraError>& firstError)
 {
+    std::vector<std::string> left;
     for (const JournalOp& op : journal.ops) {
         if (op.kind != JournalOp::Kind::Stock)
             continue;
-        for (const std::string& leftover : {FormerFileName(op.path), NewFileName(op.path)})
-            if (fs::Lookup(leftover) == fs::PathKind::File)
-                fs::DeleteFile(leftover);
+        for (const std::string& leftover : {FormerFileName(op.path), NewFileName(op.path)}) {
+            try {
+                if (fs::Lookup(leftover) == fs::PathKind::File)
+                    fs::DeleteFile(leftover);
+            } catch (const TesseraError& e) {
+                if (!firstError)
+                    firstError = e;
+                left.push_back(leftover);
+            }
+        }
     }
+    return left;
+}
+
+} // namespace
+
+std::vector<std::string> RemoveLeftovers(const Journal& journal)
+{
+    std::optional<TesseraError> firstError;
+    return TryRemoveLeftovers(journal, firstError);
+}
+
+void FinishCommitted(const Journal& journal)
+{
+    std::optional<TesseraError> firstError;
+    TryRemoveLeftovers(journal, firstError);
+    if (firstError)
+        throw *firstError;
 }
 
 } // namespace tessera

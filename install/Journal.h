@@ -137,8 +137,11 @@ void VerifyGameFolder(const std::string& journalPath, const Journal& journal);
 // interrupted, and on a state where only part of the changes were made. Stops with the error
 // at the first step it cannot verify or carry out.
 void RollBack(const Journal& journal);
-// Removes what a finished install kept for its undo (the former versions of stock files);
-// throws when one of them cannot be removed.
+// Removes what a finished install kept for its undo (the former versions of stock files, and
+// new ones a crash left), trying each; returns those that could not be removed, which the
+// committed journal has the next recovery remove.
+std::vector<std::string> RemoveLeftovers(const Journal& journal);
+// RemoveLeftovers; throws, naming the first left, when one could not be removed.
 void FinishCommitted(const Journal& journal);
 
 } // namespace tessera

@@ -4,6 +4,7 @@
 
 #include "FileSystem.h"
 #include "HistoryStore.h"
+#include "InstallDownload.h"
 #include "Journal.h"
 #include "Text.h"
 
@@ -147,6 +148,7 @@ RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::st
     } catch (const TesseraError&) {
     }
     const std::string folder = JournalFolder(options.journalFolder);
+    fs::RemoveDeadScratch(kDownloadScratchPrefix);
     RecoveryReport report;
     if (!fs::FolderExists(folder))
         return report;

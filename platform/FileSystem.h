@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -129,6 +131,13 @@ void FlushFolder(const std::string& path);     // makes renames and creations in
 // in ascending order of name compared without regard to ASCII letter case.
 std::vector<std::string> ListFiles(const std::string& folder);
 
+// Names of the folders in a folder (links to folders left out), sorted as ListFiles sorts.
+std::vector<std::string> ListFolders(const std::string& folder);
+
+// Why the system could not take path as the name of a file or folder: the whole too long, or
+// one of its parts; nothing when it could.
+std::optional<std::string> TooLongForTheSystem(const std::string& path);
+
 // Bytes free for this user on the disk that holds path.
 std::int64_t FreeSpace(const std::string& path);
 // Names the disk that holds path (an existing file or folder): equal texts for paths on one disk.
@@ -142,6 +151,28 @@ std::string ProgramFolder();       // without a trailing separator, as callers a
 // keepListing, only this process writes into it through these services, so the names in it are
 // known without listing it again (extraction looks up every new name there, case ignored).
 std::string MakeScratchFolder(const std::string& prefix, bool keepListing = false);
+
+// A scratch folder of its own under the temporary location, this process's while the object
+// lives: a lock beside it (its name and ".lock") is taken before the folder is made and let go
+// only after it has been removed, so RemoveDeadScratch tells what a dead process left from what
+// a live one uses. The folder goes with the object; one that cannot be removed is left to
+// RemoveDeadScratch.
+class HeldScratchFolder {
+public:
+    explicit HeldScratchFolder(const std::string& prefix);
+    ~HeldScratchFolder();
+    HeldScratchFolder(const HeldScratchFolder&) = delete;
+    HeldScratchFolder& operator=(const HeldScratchFolder&) = delete;
+    const std::string& Path() const noexcept { return path_; }   // ends in the separator
+
+private:
+    std::string path_;
+    std::unique_ptr<ExclusiveLock> lock_;
+};
+// Removes the scratch folders under the temporary location whose names start with prefix and
+// that no live process holds: those of processes that died (or were made before they were
+// held). One that cannot be removed now is left for the next time.
+void RemoveDeadScratch(const std::string& prefix);
 
 // The text with a separator appended unless it already ends in one.
 std::string WithTrailingSeparator(const std::string& folder);

@@ -4,6 +4,10 @@
 #include "FileSystemInternal.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <set>
 
 namespace tessera::fs {
 
@@ -118,6 +122,75 @@ void CreateFolders(const std::string& path)
     CreateFolder(path);
 }
 
+namespace {
+
+constexpr const char* kLockSuffix = ".lock";
+
+// A name no other process picks: a random number, the time and a count of this process.
+std::string UniqueName(const std::string& prefix)
+{
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    return prefix + std::to_string(random()) + "-" + std::to_string(static_cast<unsigned long long>(now) % 1000000007ull) + "-"
+        + std::to_string(counter++);
+}
+
+} // namespace
+
+HeldScratchFolder::HeldScratchFolder(const std::string& prefix)
+{
+    const std::string base = TempFolder();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = base + UniqueName(prefix);
+        auto lock = std::make_unique<ExclusiveLock>(name + kLockSuffix);
+        if (!lock->Held())
+            continue;   // another process's, or a sweep of dead ones holds this name
+        // Under the lock nothing alive owns the name: whatever has it is a dead one's.
+        RemoveTree(name);
+        CreateFolder(name);
+        path_ = WithTrailingSeparator(name);
+        lock_ = std::move(lock);
+        return;
+    }
+    throw TesseraError(ErrorKind::Io, "Cannot create a scratch folder under " + base, base);
+}
+
+HeldScratchFolder::~HeldScratchFolder()
+{
+    try {
+        RemoveTree(path_);
+    } catch (const std::exception&) {
+        // Left with its lock let go: the next sweep of dead scratch removes it.
+    }
+}
+
+void RemoveDeadScratch(const std::string& prefix)
+{
+    const std::string base = TempFolder();
+    std::set<std::string> names;
+    try {
+        for (const std::string& name : ListFolders(base))
+            if (name.starts_with(prefix))
+                names.insert(name);
+        // A lock left by a process that died after its folder went.
+        for (const std::string& name : ListFiles(base))
+            if (name.starts_with(prefix) && name.ends_with(kLockSuffix))
+                names.insert(name.substr(0, name.size() - std::string_view(kLockSuffix).size()));
+    } catch (const TesseraError&) {
+        return;   // the temporary folder cannot be looked at now: the next run tries again
+    }
+    for (const std::string& name : names) {
+        try {
+            const ExclusiveLock lock(base + name + kLockSuffix);   // removed as it is let go
+            if (lock.Held())
+                RemoveTree(base + name);
+        } catch (const TesseraError&) {
+            // Held by nobody but not removable now: the next run tries again.
+        }
+    }
+}
+
 } // namespace tessera::fs
 
 namespace tessera::fs::faults {
@@ -141,5 +214,6 @@ bool Fired() { return gFired; }
 void SkipFlushes(bool skip) { gSkipFlushes = skip; }
 Suspend::Suspend() { ++gSuspended; }
 Suspend::~Suspend() { --gSuspended; }
+
 
 } // namespace tessera::fs::faults

@@ -7,6 +7,7 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <climits>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -693,6 +694,51 @@ std::vector<std::string> ListFiles(const std::string& folder)
     ::closedir(dir);
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
     return names;
+}
+
+std::vector<std::string> ListFolders(const std::string& folder)
+{
+    detail::CountOperation("list the folder", folder);
+    const std::string native = NativePath(folder);
+    DIR* dir = ::opendir(native.c_str());
+    if (!dir)
+        ThrowErrno("list the folder", folder);
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat st {};
+        if (::lstat(Join(native, name).c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode))
+                names.push_back(name);
+        } else if (!IsAbsence(errno)) {
+            const int err = errno;
+            ::closedir(dir);
+            ThrowErrno("list the folder", folder, err);
+        }
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
+    return names;
+}
+
+std::optional<std::string> TooLongForTheSystem(const std::string& path)
+{
+    // The limits every Linux file system shares: the whole with its end mark, and each name.
+    if (path.size() >= PATH_MAX)
+        return "its path has " + std::to_string(path.size()) + " characters, and the system takes at most " + std::to_string(PATH_MAX - 1);
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = start;
+        while (end < path.size() && !IsSeparator(path[end]))
+            ++end;
+        if (end - start > NAME_MAX)
+            return "its part " + path.substr(start, 32) + "... has " + std::to_string(end - start) + " characters, and the system takes at most "
+                + std::to_string(NAME_MAX);
+        start = end + 1;
+    }
+    return std::nullopt;
 }
 
 std::int64_t FreeSpace(const std::string& path)

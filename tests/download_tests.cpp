@@ -19,7 +19,9 @@
 #include <random>
 
 #ifndef _WIN32
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -467,6 +469,55 @@ TEST_F(Download, LinksDevicesAndTheChosenFolder)
     EXPECT_EQ(listing.members[0].path, "models/bike.dff");
     EXPECT_EQ(listing.special, (std::vector<std::string>{"models/link.txd", "pipe.dff"}));
 #endif
+}
+
+// What downloads of dead processes left in the temporary folder goes with the next run (an
+// install of a download, or a recovery): a process killed while it unpacked, a folder from
+// before such folders were held, a lock whose folder went. A live process's folder stays.
+TEST_F(Download, DeadScratchGoesWithTheNextRun)
+{
+    const std::string tmp = root / "tmp/";
+    const auto plantDead = [&] {
+        // Killed while it unpacked: its folder, with a part of a package, and its lock.
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            auto* held = new fs::HeldScratchFolder(kDownloadScratchPrefix);
+            WriteFile(held->Path() + "download.zpk", Pattern(100000, 1));
+            ::kill(::getpid(), SIGKILL);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        fs::CreateFolder(tmp + kDownloadScratchPrefix + "4242-0-1");
+        WriteFile(tmp + kDownloadScratchPrefix + "4242-0-1/download.dir", Pattern(64, 2));
+        WriteFile(tmp + kDownloadScratchPrefix + "4343.lock", {});
+    };
+    plantDead();
+    const std::vector<std::string> dead = Leftovers();
+    ASSERT_EQ(dead.size(), 6u) << ::testing::PrintToString(dead);
+
+    const fs::HeldScratchFolder live(kDownloadScratchPrefix);
+    WriteFile(live.Path() + "download.zpk", Pattern(10, 3));
+    const std::vector<std::string> alive = Leftovers();
+    ASSERT_EQ(alive.size(), dead.size() + 3);
+
+    const std::string source = root / "mod.zip";
+    MakeDownload(source, Format::Zip, {{"car.dff", Pattern(3000, 2)}});
+    ASSERT_EQ(InstallInto(game, source, window), InstallResult::Installed);
+    const std::vector<std::string> left = Leftovers();
+    const std::string liveName = live.Path().substr(tmp.size(), live.Path().size() - tmp.size() - 1);
+    std::vector<std::string> own;
+    for (const std::string& path : alive)
+        if (path.starts_with(liveName))
+            own.push_back(path);
+    EXPECT_EQ(own.size(), 3u);
+    EXPECT_EQ(left, own);
+
+    plantDead();
+    RecordingWindowServices quiet;
+    EXPECT_TRUE(RecoverInterruptedInstalls(quiet, game, options).Clean());
+    EXPECT_EQ(Leftovers(), own);
 }
 
 // tessera-cli as a script runs it: install and pack take downloads; --from picks a folder; the

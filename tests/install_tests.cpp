@@ -344,6 +344,22 @@ TEST_F(Install, FailedChecksChangeNothing)
         {"entry past the end", [&] { WriteFile(root / "mod.dir", Record(0, 99, "a.dff")); }, {{"a.dff", ToBytes("t")}}, "past the end"},
         {"unsafe entry name", [&] { WriteFile(root / "mod.dir", Record(0, 1, "..\\evil.dff")); }, {{"a.dff", ToBytes("t")}}, "path separator"},
         {"game folder gone", [&] { settings.sGTA3Path = root / "nowhere/"; }, {{"a.dff", ToBytes("t")}}, "nowhere"},
+#ifndef _WIN32
+        {"names the install makes too long for the system", [&] {
+             // A game folder of 4,070 characters: its own files fit, the install's scratch names do not.
+             std::string deep = root / "deep";
+             while (deep.size() < 4070 - 6) {
+                 const std::size_t left = 4070 - 6 - deep.size();
+                 deep += left == 1 ? std::string("d") : "/" + std::string(std::min<std::size_t>(200, left - 1), 'd');
+             }
+             fs::CreateFolders(deep);
+             game = MakeGameFolder(deep);
+             ASSERT_EQ(game.size(), 4070u);
+             store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
+             settings.LoadSettings();
+         },
+         {{"a.dff", ToBytes("t")}, {"default.dat", ToBytes("u")}}, "default.dat.tessera-new in the game folder"},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -364,6 +380,7 @@ TEST_F(Install, FailedChecksChangeNothing)
         EXPECT_NE(window.messages[0].text.find("The game folder was left as it was."), std::string::npos);
         EXPECT_TRUE(window.installEnabled && window.browseEnabled);
         EXPECT_EQ(window.pointer, Pointer::Default);
+        EXPECT_EQ(Leftovers(options.journalFolder), std::vector<std::string>{});
     }
 }
 

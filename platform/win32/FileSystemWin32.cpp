@@ -481,6 +481,50 @@ std::vector<std::string> ListFiles(const std::string& folder)
     return names;
 }
 
+std::vector<std::string> ListFolders(const std::string& folder)
+{
+    detail::CountOperation("list the folder", folder);
+    const std::string prefix = WithTrailingSeparator(folder);
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = ::FindFirstFileW(Wide(prefix + "*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD err = ::GetLastError();
+        if (err == ERROR_FILE_NOT_FOUND)
+            return {};
+        ThrowLastError("list the folder", folder, err);
+    }
+    std::vector<std::string> names;
+    do {
+        const std::wstring name = found.cFileName;
+        // A junction is a link to a folder: not one to walk into.
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            && name != L"." && name != L"..")
+            names.push_back(Narrow(found.cFileName));
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
+    return names;
+}
+
+std::optional<std::string> TooLongForTheSystem(const std::string& path)
+{
+    // Paths go to the system without the long-path prefix: MAX_PATH holds, with the end mark.
+    const std::wstring wide = Wide(path);
+    if (wide.size() >= MAX_PATH)
+        return "its path has " + std::to_string(wide.size()) + " characters, and the system takes at most " + std::to_string(MAX_PATH - 1);
+    std::size_t start = 0;
+    while (start < wide.size()) {
+        std::size_t end = start;
+        while (end < wide.size() && wide[end] != L'\\' && wide[end] != L'/')
+            ++end;
+        if (end - start > 255)
+            return "its part " + Narrow(wide.substr(start, 32)) + "... has " + std::to_string(end - start)
+                + " characters, and the system takes at most 255";
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
 std::string DiskOf(const std::string& path)
 {
     detail::CountOperation("find the disk of", path);
