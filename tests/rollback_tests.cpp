@@ -211,9 +211,11 @@ TEST_F(Rollback, EveryFailurePointOfAnInstallEndsWholeOrRecoverable)
                 // Installed with its clean-up left to the next run: said, naming what is left.
                 ASSERT_EQ(window.messages.back().title, "Clean-up left");
                 ASSERT_TRUE(text.starts_with("Mod installed; ") && Has(text, " next time.")) << text;
-                for (const auto& [path, bytes] : after)
-                    if (EndsWith(path, ".tessera-former"))
+                for (const auto& [path, bytes] : after) {
+                    if (EndsWith(path, ".tessera-former")) {
                         ASSERT_TRUE(Has(text, DisplayPath(path))) << text;
+                    }
+                }
             }
             // Whatever is left in the journal folder, a recovery without faults finishes.
             if (!JournalFolderFiles().empty()) {
