@@ -327,6 +327,7 @@ std::string HistoryFolder(const std::string& journalFolder, const std::string& g
 std::string WritePendingRecord(const std::string& folder, const Journal& journal, const std::string& packagePath,
                                const std::string& shownName, const std::vector<RefusedFile>& refused, const InstallHashes& hashes)
 {
+    RefuseLinkedFolder(folder, "history folder");
     fs::CreateFolders(folder);
     int id = 0;
     for (const std::string& name : fs::ListFiles(folder))
@@ -420,6 +421,7 @@ void PromoteRecord(const std::string& pendingPath)
 
 void SettleHistory(const std::string& folder, std::optional<bool> journalCommitted)
 {
+    RefuseLinkedFolder(folder, "history folder");
     if (!fs::FolderExists(folder))
         return;
     // The new versions of records that an uninstall or a compaction moved count with it: an
@@ -466,6 +468,7 @@ void SettleHistory(const std::string& folder, std::optional<bool> journalCommitt
 
 std::vector<HistoryRecord> ReadHistory(const std::string& folder)
 {
+    RefuseLinkedFolder(folder, "history folder");
     std::vector<HistoryRecord> history;
     if (!fs::FolderExists(folder))
         return history;

@@ -525,6 +525,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         // One install at a time into a game folder, whatever its spelling; an install that
         // died left its journal.
         journalPath = JournalPath(journalFolder, game);
+        RefuseLinkedFolder(journalFolder, "data folder");
         fs::CreateFolders(journalFolder);
         lock.emplace(journalPath + ".lock");
         if (!lock->Held())

@@ -75,6 +75,11 @@ std::string JournalPath(const std::string& journalFolder, const std::string& gam
 // The journal folder to use: the given one, or the user's data folder.
 std::string JournalFolder(const std::string& given);
 
+// Tessera's own folders (the data folder, a history folder) are used only as folders of their
+// own: one that is a link, which would lead journals and records elsewhere, is refused with a
+// message naming it (what: "data folder", "history folder").
+void RefuseLinkedFolder(const std::string& folder, const char* what);
+
 // The folder part of a path, with its separator; "." when it has none.
 std::string FolderOf(const std::string& path);
 

@@ -150,6 +150,13 @@ RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::st
     const std::string folder = JournalFolder(options.journalFolder);
     fs::RemoveDeadScratch(kDownloadScratchPrefix);
     RecoveryReport report;
+    try {
+        RefuseLinkedFolder(folder, "data folder");
+    } catch (const TesseraError& e) {
+        ++report.pending;
+        window.MsgBox(DisplayMessage(e.what()) + ". Nothing was changed.", "Recovery needed");
+        return report;
+    }
     if (!fs::FolderExists(folder))
         return report;
     // With a folder given, its journal by the folder's identity; a folder that cannot be

@@ -187,6 +187,7 @@ LockedHistory::LockedHistory(const std::string& game, IWindowServices& window)
     : journalPath_(JournalPath(JournalFolder({}), game)), folder_(HistoryFolderOfJournal(journalPath_))
 {
     RecoverInterruptedInstalls(window, game);
+    RefuseLinkedFolder(JournalFolder({}), "data folder");
     fs::CreateFolders(JournalFolder({}));
     lock_.emplace(journalPath_ + ".lock");
     if (!lock_->Held())

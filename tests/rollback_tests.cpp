@@ -460,6 +460,44 @@ TEST_F(Rollback, PlantedLinksAreNeverWrittenThrough)
     EXPECT_EQ(ReadText(root / "victim"), "precious");
 }
 
+// The data folder and a history folder that are links are refused, never followed: nothing is
+// written where they lead, nothing changes in the game folder, and the refusal names the link.
+TEST_F(Rollback, LinkedDataAndHistoryFoldersAreRefused)
+{
+    if (!kLinks)
+        GTEST_SKIP() << "no symbolic links without a privilege";
+    WritePackage(root / "mod", {{"default.dat", ToBytes("new default")}, {"car.dff", ToBytes("new car")}});
+    fs::CreateFolder(root / "elsewhere");
+    const std::string journals = options.journalFolder;
+    const std::string history = HistoryFolderOfJournal(JournalFile());
+    struct Case {
+        const char* what;
+        std::string link;
+    };
+    for (const Case& c : {Case{"data folder", journals}, Case{"history folder", history}}) {
+        SCOPED_TRACE(c.what);
+        fs::RemoveTree(journals);
+        if (c.link == history)
+            fs::CreateFolder(journals);
+        const std::string at = c.link.substr(0, c.link.size() - 1);
+        ASSERT_EQ(MakeLink(root / "elsewhere", at), 0);
+        const Snapshot before = TakeSnapshot(game);
+        RecordingWindowServices window;
+        EXPECT_EQ(Install(window), InstallResult::Failed);
+        const std::string text = window.messages.at(0).text;
+        EXPECT_TRUE(Has(text, "The " + std::string(c.what) + " " + at + " is a link")) << text;
+        EXPECT_TRUE(Has(text, "The game folder was left as it was.")) << text;
+        EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+        EXPECT_EQ(Tree(root / "elsewhere"), std::vector<std::string>{});
+        RecordingWindowServices again;
+        EXPECT_FALSE(Recover(again).Clean());
+        ASSERT_FALSE(again.messages.empty());
+        EXPECT_TRUE(Has(again.messages.back().text, "is a link")) << again.messages.back().text;
+        EXPECT_EQ(Tree(root / "elsewhere"), std::vector<std::string>{});
+        fs::DeleteFile(at);
+    }
+}
+
 // The first backup never replaces: a .old that a look missed stays the game's original.
 TEST_F(Rollback, FirstBackupNeverReplacesAnOriginal)
 {
