@@ -668,7 +668,11 @@ void FlushFolder(const std::string& path)
         ThrowErrno("flush", path, err);
 }
 
-std::vector<std::string> ListFiles(const std::string& folder)
+namespace {
+
+// The names in a folder that are regular files (links followed) or, folders, folders (links not
+// followed), sorted as the listings promise.
+std::vector<std::string> ListNames(const std::string& folder, bool folders)
 {
     detail::CountOperation("list the folder", folder);
     const std::string native = NativePath(folder);
@@ -681,8 +685,9 @@ std::vector<std::string> ListFiles(const std::string& folder)
         if (name == "." || name == "..")
             continue;
         struct stat st {};
-        if (::stat(Join(native, name).c_str(), &st) == 0) {
-            if (S_ISREG(st.st_mode))
+        const int rc = folders ? ::lstat(Join(native, name).c_str(), &st) : ::stat(Join(native, name).c_str(), &st);
+        if (rc == 0) {
+            if (folders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))
                 names.push_back(name);
         } else if (!IsAbsence(errno)) {
             // A file that cannot be looked at is not a file that is not there.
@@ -696,32 +701,11 @@ std::vector<std::string> ListFiles(const std::string& folder)
     return names;
 }
 
-std::vector<std::string> ListFolders(const std::string& folder)
-{
-    detail::CountOperation("list the folder", folder);
-    const std::string native = NativePath(folder);
-    DIR* dir = ::opendir(native.c_str());
-    if (!dir)
-        ThrowErrno("list the folder", folder);
-    std::vector<std::string> names;
-    while (dirent* e = ::readdir(dir)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..")
-            continue;
-        struct stat st {};
-        if (::lstat(Join(native, name).c_str(), &st) == 0) {
-            if (S_ISDIR(st.st_mode))
-                names.push_back(name);
-        } else if (!IsAbsence(errno)) {
-            const int err = errno;
-            ::closedir(dir);
-            ThrowErrno("list the folder", folder, err);
-        }
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
-    return names;
-}
+} // namespace
+
+std::vector<std::string> ListFiles(const std::string& folder) { return ListNames(folder, false); }
+
+std::vector<std::string> ListFolders(const std::string& folder) { return ListNames(folder, true); }
 
 std::optional<std::string> TooLongForTheSystem(const std::string& path)
 {

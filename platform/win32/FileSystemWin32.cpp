@@ -459,29 +459,11 @@ void FlushFolder(const std::string& path)
     // NTFS makes renames and creations durable through its own journal.
 }
 
-std::vector<std::string> ListFiles(const std::string& folder)
-{
-    detail::CountOperation("list the folder", folder);
-    const std::string prefix = WithTrailingSeparator(folder);
-    WIN32_FIND_DATAW found{};
-    const HANDLE find = ::FindFirstFileW(Wide(prefix + "*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) {
-        const DWORD err = ::GetLastError();
-        if (err == ERROR_FILE_NOT_FOUND)
-            return {};
-        ThrowLastError("list the folder", folder, err);
-    }
-    std::vector<std::string> names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(Narrow(found.cFileName));
-    } while (::FindNextFileW(find, &found));
-    ::FindClose(find);
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
-    return names;
-}
+namespace {
 
-std::vector<std::string> ListFolders(const std::string& folder)
+// The names in a folder that are files or, folders, folders (junctions left out: links to
+// folders, not ones to walk into), sorted as the listings promise.
+std::vector<std::string> ListNames(const std::string& folder, bool folders)
 {
     detail::CountOperation("list the folder", folder);
     const std::string prefix = WithTrailingSeparator(folder);
@@ -496,15 +478,21 @@ std::vector<std::string> ListFolders(const std::string& folder)
     std::vector<std::string> names;
     do {
         const std::wstring name = found.cFileName;
-        // A junction is a link to a folder: not one to walk into.
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            && name != L"." && name != L"..")
+        const bool isFolder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        if (!folders ? !isFolder
+                     : isFolder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && name != L"." && name != L"..")
             names.push_back(Narrow(found.cFileName));
     } while (::FindNextFileW(find, &found));
     ::FindClose(find);
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
     return names;
 }
+
+} // namespace
+
+std::vector<std::string> ListFiles(const std::string& folder) { return ListNames(folder, false); }
+
+std::vector<std::string> ListFolders(const std::string& folder) { return ListNames(folder, true); }
 
 std::optional<std::string> TooLongForTheSystem(const std::string& path)
 {
