@@ -177,6 +177,7 @@ TEST_F(Rollback, EveryFailurePointOfAnInstallEndsWholeOrRecoverable)
 
     std::map<std::string, long> points;
     int recovered = 0;
+    int lateSaid = 0;
     for (const auto mode : {fs::faults::Mode::Once, fs::faults::Mode::Persistent}) {
         for (long k = 1;; ++k) {
             ASSERT_LT(k, 5000) << "the install never got through";
@@ -211,6 +212,7 @@ TEST_F(Rollback, EveryFailurePointOfAnInstallEndsWholeOrRecoverable)
                 // Installed with its clean-up left to the next run: said, naming what is left.
                 ASSERT_EQ(window.messages.back().title, "Clean-up left");
                 ASSERT_TRUE(text.starts_with("Mod installed; ") && Has(text, " next time.")) << text;
+                ++lateSaid;
                 for (const auto& [path, bytes] : after) {
                     if (EndsWith(path, ".tessera-former")) {
                         ASSERT_TRUE(Has(text, DisplayPath(path))) << text;
@@ -234,8 +236,11 @@ TEST_F(Rollback, EveryFailurePointOfAnInstallEndsWholeOrRecoverable)
         }
     }
     std::cout << "[ faults   ] install: " << points["once"] << " calls failing once, " << points["persistent"]
-              << " failing for good; " << recovered << " ended in a recovery, nothing lost\n";
+              << " failing for good; " << recovered << " ended in a recovery, nothing lost; " << lateSaid
+              << " installed with a clean-up left, said\n";
     EXPECT_GT(points["once"], 100);
+    // Failures after the commit exist among the points, and each of them was said.
+    EXPECT_GT(lateSaid, 0);
 }
 
 // The same over a recovery of a half-done install: it finishes, or keeps the journal and says
