@@ -191,6 +191,8 @@ std::vector<RuleFinding> CheckGameRules(const GameArchive& archive, std::span<co
             report(Severity::Warning, "unreadable-name", at, label(i) + ": " + reading.why);
             continue;
         case RecordReading::Kind::Skipped:
+            if (IsUnusedSpace(records[i]))
+                continue;   // Tessera's own: meant to be skipped
             report(Severity::Warning, "skipped", at, label(i) + ": " + reading.why);
             continue;
         case RecordReading::Kind::Ignored:
@@ -265,6 +267,13 @@ std::optional<std::string> UnreadableNameReason(const GameArchive& archive, std:
         return "the game cannot read a name of " + std::to_string(kNameSize) + " characters or more in its archives (this one has "
             + std::to_string(fileName.size()) + "). Give it a name of at most " + std::to_string(kNameSize - 1) + " characters";
     return std::nullopt;
+}
+
+bool IsUnusedSpace(const DirRecord& record) { return GameName(record) == kUnusedSpaceName; }
+
+DirRecord UnusedSpaceRecord(std::int32_t offsetBlocks, std::int32_t sizeBlocks)
+{
+    return {offsetBlocks, sizeBlocks, AddedNameField(kUnusedSpaceName)};
 }
 
 bool HasErrors(std::span<const RuleFinding> findings)

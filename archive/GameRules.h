@@ -65,6 +65,14 @@ std::string NameTheGameReads(std::string_view fileName);
 // before .txd has 20 or more.
 std::optional<std::string> UnreadableNameReason(const GameArchive& archive, std::string_view fileName);
 
+// Tessera's own record of unused space in a streamed archive: where an uninstall took an
+// install's data out from before later data, this record stands over the freed blocks so that the
+// records on either side are not read as one chain (the game skips its name). Compaction gives
+// the blocks back and drops the record; check does not count it as a skipped name.
+inline constexpr std::string_view kUnusedSpaceName = "tessera.unused";
+bool IsUnusedSpace(const DirRecord& record);
+DirRecord UnusedSpaceRecord(std::int32_t offsetBlocks, std::int32_t sizeBlocks);
+
 // Whether any finding is an error.
 bool HasErrors(std::span<const RuleFinding> findings);
 

@@ -5,6 +5,8 @@
 #include "Compact.h"
 #include "Error.h"
 #include "FileSystem.h"
+#include "GameArchives.h"
+#include "GameRules.h"
 #include "Hash.h"
 #include "Recovery.h"
 #include "Text.h"
@@ -17,37 +19,109 @@ namespace tessera {
 
 namespace {
 
-// What an install wrote: its stock files, and the records it added or renamed, by position.
-std::set<std::string> Wrote(const HistoryRecord& r, bool renamedOnly)
+// The archive whose .img or .dir a stock file is ("models/gta3"), or empty.
+std::string WholeArchiveOf(const std::string& stockPath)
+{
+    const std::string key = PathKey(stockPath);
+    if (!key.ends_with(".img") && !key.ends_with(".dir"))
+        return {};
+    const std::string base = ArchiveKey(key.substr(0, key.size() - 4));
+    return GameArchiveNamed(base) ? base : std::string();
+}
+
+// What an install wrote: its stock files, the records it added or renamed by position, and the
+// archives it replaced whole ("whole") or appended to and renamed in ("entries").
+std::set<std::string> Wrote(const HistoryRecord& r)
 {
     std::set<std::string> keys;
     for (const HistoryFile& f : r.files) {
-        if (f.kind == HistoryFile::Kind::Stock)
+        if (f.kind == HistoryFile::Kind::Stock) {
             keys.insert("stock " + PathKey(f.path));
-        else if (f.kind == HistoryFile::Kind::Renamed || (f.kind == HistoryFile::Kind::Added && !renamedOnly))
+            if (const std::string whole = WholeArchiveOf(f.path); !whole.empty())
+                keys.insert("whole " + whole);
+        } else if (f.kind == HistoryFile::Kind::Renamed || f.kind == HistoryFile::Kind::Added) {
             keys.insert("record " + ArchiveKey(f.path) + " " + std::to_string(f.position));
+            keys.insert("entries " + ArchiveKey(f.path));
+        }
     }
     return keys;
+}
+
+// What of the keys of Wrote a later install with these keys changes: the same stock file, a
+// record it renamed, and across a whole-archive replacement every record of that archive, both
+// ways (records appended to an archive replaced later point into data that is no longer there,
+// and an archive put back from under later records leaves them pointing into stock data). An
+// install that only added records beside an earlier one's changes nothing of it.
+std::set<std::string> Changes(const HistoryRecord& r)
+{
+    std::set<std::string> keys;
+    for (const HistoryFile& f : r.files)
+        if (f.kind == HistoryFile::Kind::Renamed)
+            keys.insert("record " + ArchiveKey(f.path) + " " + std::to_string(f.position));
+    for (const std::string& k : Wrote(r)) {
+        if (k.starts_with("stock "))
+            keys.insert(k);
+        else if (k.starts_with("entries "))
+            keys.insert("whole " + k.substr(8));
+        else if (k.starts_with("whole ")) {
+            keys.insert(k);
+            keys.insert("entries " + k.substr(6));
+        }
+    }
+    return keys;
+}
+
+// The hash of a stock file as install r left it. An archive's .img or .dir that later installs of
+// the chain appended to or renamed in is hashed as those installs' take-back will leave it: cut
+// to where the first of them began, its records' former names back, and no trailing record of
+// unused space (which goes with the last install after it).
+std::string HashAsWritten(const HistoryFile& f, const HistoryRecord& r, const std::vector<HistoryRecord>& chain)
+{
+    const std::string whole = WholeArchiveOf(f.path);
+    const HistoryArchive* first = nullptr;
+    int firstId = 0;
+    for (const HistoryRecord& later : chain)
+        for (const HistoryArchive& a : later.archives)
+            if (!whole.empty() && later.id > r.id && ArchiveKey(a.base) == whole && (first == nullptr || later.id < firstId)) {
+                first = &a;
+                firstId = later.id;
+            }
+    if (first == nullptr)
+        return HashFileAs(r.hashName, f.path);
+    if (PathKey(f.path).ends_with(".img")) {
+        const fs::File img(f.path, fs::OpenMode::Read);
+        return img.Length() < first->imgBefore ? std::string("shorter") : HashRangeAs(r.hashName, img, 0, first->imgBefore);
+    }
+    std::vector<std::byte> dir = fs::ReadWholeFile(f.path);
+    if (static_cast<std::int64_t>(dir.size()) < first->dirBefore)
+        return "shorter";
+    dir.resize(static_cast<std::size_t>(first->dirBefore));
+    for (const HistoryRecord& later : chain)   // newest first: the earliest renaming's former name wins
+        for (const HistoryFile& g : later.files)
+            if (later.id > r.id && g.kind == HistoryFile::Kind::Renamed && ArchiveKey(g.path) == whole
+                && (g.position + 1) * static_cast<std::int64_t>(kRecordSize) <= first->dirBefore)
+                std::copy(g.before.begin(), g.before.end(), dir.begin() + g.position * static_cast<std::ptrdiff_t>(kRecordSize));
+    while (dir.size() >= kRecordSize && IsUnusedSpace(DecodeRecord(std::span(dir).last(kRecordSize))))
+        dir.resize(dir.size() - kRecordSize);
+    return HashHexAs(r.hashName, dir);
 }
 
 } // namespace
 
 std::vector<int> LaterInstallsInTheWay(const std::vector<HistoryRecord>& history, int id)
 {
-    // A later install is in the way when it replaced a stock file or renamed a record that one
-    // going back wrote; an install that only added beside them can stay.
     std::set<std::string> chain;
     for (const HistoryRecord& r : history)
         if (r.id == id)
-            chain = Wrote(r, false);
+            chain = Wrote(r);
     std::vector<int> later;
     for (auto it = history.rbegin(); it != history.rend(); ++it) {
         if (it->id <= id)
             continue;
-        const auto changed = Wrote(*it, true);
+        const auto changed = Changes(*it);
         if (std::any_of(changed.begin(), changed.end(), [&](const std::string& k) { return chain.count(k) != 0; })) {
             later.push_back(it->id);
-            const auto wrote = Wrote(*it, false);
+            const auto wrote = Wrote(*it);
             chain.insert(wrote.begin(), wrote.end());
         }
     }
@@ -77,6 +151,17 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain,
                 records[{PathKey(f.path), f.position}] = {&f, &*it};
         }
     }
+    // An archive a newer install of the chain replaced whole is that install's stock file now:
+    // what older installs did in it comes back with the file they left, so only it is checked.
+    std::map<std::string, int> replacedWhole;   // archive key -> the newest chain install that replaced it
+    for (const HistoryRecord& r : chain)
+        for (const HistoryFile& f : r.files)
+            if (const std::string whole = f.kind == HistoryFile::Kind::Stock ? WholeArchiveOf(f.path) : std::string(); !whole.empty())
+                replacedWhole[whole] = std::max(replacedWhole[whole], r.id);
+    auto replacedSince = [&](const std::string& base, int id) {
+        const auto it = replacedWhole.find(ArchiveKey(base));
+        return it != replacedWhole.end() && it->second > id;
+    };
     auto outside = [&](const std::string& what, const HistoryRecord& r) {
         problems.push_back(what + " was changed outside Tessera since install " + HistoryLabel(r) + ".");
     };
@@ -84,7 +169,7 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain,
         const auto& [f, r] = writer;
         if (!fs::FileExists(f->path))
             problems.push_back("The game file " + ShownPath(f->path) + " is missing; install " + HistoryLabel(*r) + " wrote it.");
-        else if (HashFileAs(r->hashName, f->path) != f->hash)
+        else if (HashAsWritten(*f, *r, chain) != f->hash)
             outside("The game file " + ShownPath(f->path), *r);
     }
     for (const HistoryRecord& r : chain)
@@ -98,6 +183,8 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain,
             for (const HistoryArchive& x : r.archives)
                 if (&x == a)
                     owner = &r;
+        if (replacedSince(a->base, owner->id))
+            continue;
         for (const char* ext : {".img", ".dir"}) {
             if (!fs::FileExists(a->base + ext)) {
                 problems.push_back("The game archive " + ShownPath(a->base) + ext + " is missing.");
@@ -111,6 +198,8 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain,
     }
     for (const auto& [where, writer] : records) {
         const auto& [f, r] = writer;
+        if (replacedSince(f->path, r->id))
+            continue;
         const auto& dir = dirs[where.first];
         const auto at = static_cast<std::size_t>(where.second);
         if ((at + 1) * kRecordSize > dir.size() || DirRecordAt(dir, at) != f->after)
@@ -118,7 +207,7 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain,
     }
     for (const HistoryRecord& r : chain)
         for (const HistoryFile& f : r.files)
-            if (f.kind == HistoryFile::Kind::Added && fs::FileExists(f.path + ".img") && EntryDataHash(r.hashName, f.path, f.after) != f.hash)
+            if (f.kind == HistoryFile::Kind::Added && !replacedSince(f.path, r.id) && fs::FileExists(f.path + ".img") && EntryDataHash(r.hashName, f.path, f.after) != f.hash)
                 outside("The data of " + f.name + " in " + ShownPath(f.path) + ".img", r);
     return problems;
 }

@@ -295,6 +295,60 @@ TEST_F(History, ListsAndDetailsWhatEachInstallDid)
     EXPECT_EQ(Cli({"uninstall", "1", "--bogus"}).status, 2);
 }
 
+// An install that replaced an archive's .img or .dir whole and one that appended to or renamed in
+// that archive are in each other's way, in either order: taking back the earlier alone would
+// leave records pointing into data that is not theirs. The refusal names the later install, and
+// --with-later takes it back first, giving back the start.
+TEST_F(History, WholeArchiveReplacementIsInTheWayOfEntriesBothWays)
+{
+    TempDir whole;
+    WriteArchive(whole / "gta3", {{"car.dff", Pattern(4000, 41)}, {"cheetah.dff", Pattern(2048, 42)}, {"banshee.dff", Pattern(10, 43)}});
+    const Bytes img = ReadFile(whole / "gta3.img"), dir = ReadFile(whole / "gta3.dir");
+    WritePackage(root / "wholeimg", {{"gta3.img", img}, {"gta3.dir", dir}});
+    WritePackage(root / "onlyimg", {{"GTA3.IMG", img}});
+    WritePackage(root / "onlydir", {{"gta3.dir", dir}});
+    WritePackage(root / "entry", {{"INFERNUS.DFF", Pattern(3000, 44)}, {"car.dff", Pattern(5, 45)}});
+    WritePackage(root / "elsewhere", {{"new.txd", Pattern(10, 46)}});
+    struct Case {
+        const char* what;
+        std::vector<const char*> installs;   // in order; install 1 is taken back
+        std::vector<int> inTheWay;           // newest first
+    };
+    const Case cases[] = {
+        {"entries appended after the whole archive", {"wholeimg", "elsewhere", "entry"}, {3}},
+        {"the whole archive after entries", {"entry", "elsewhere", "wholeimg"}, {3}},
+        {"its .img alone after entries", {"entry", "onlyimg"}, {2}},
+        {"its .dir alone after its .img alone", {"onlyimg", "onlydir"}, {2}},
+        {"both, then entries again", {"entry", "wholeimg", "entry"}, {3, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::RemoveTree(root / "g");
+        fs::RemoveTree(root / "data");
+        fs::CreateFolder(root / "data");
+        game = MakeStart(root / "g");
+        const Snapshot start = TakeSnapshot(game);
+        for (const char* package : c.installs)
+            ASSERT_EQ(Cli({"install", root / (std::string(package) + ".zpk")}).status, 0) << package;
+        const Snapshot installed = TakeSnapshot(game);
+        const auto alone = Cli({"uninstall", "1"});
+        EXPECT_EQ(alone.status, 1);
+        EXPECT_NE(alone.err.find("cannot be taken back alone"), std::string::npos) << alone.err;
+        for (int id : c.inTheWay)
+            EXPECT_NE(alone.err.find(" " + std::to_string(id) + " ("), std::string::npos) << alone.err;
+        EXPECT_EQ(DescribeDifferences(installed, TakeSnapshot(game)), "");
+        const auto withLater = Cli({"uninstall", "1", "--with-later"});
+        ASSERT_EQ(withLater.status, 0) << withLater.err;
+        for (std::size_t at = 0, n = 0; n < c.inTheWay.size(); ++n) {
+            at = withLater.out.find("Took back install " + std::to_string(c.inTheWay[n]) + " (", at);
+            EXPECT_NE(at, std::string::npos) << withLater.out;
+        }
+        EXPECT_NE(withLater.out.find("Took back install 1 ("), std::string::npos) << withLater.out;
+        ASSERT_EQ(Cli({"restore"}).status, 0);
+        EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
+    }
+}
+
 // A change made outside Tessera to anything an install wrote stops its uninstall, naming the file,
 // before any change.
 TEST_F(History, ChangesOutsideTesseraStopTheUninstall)
