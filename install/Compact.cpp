@@ -6,6 +6,7 @@
 #include "Error.h"
 #include "FileSystem.h"
 #include "GameArchives.h"
+#include "Hash.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -21,18 +22,22 @@ namespace {
 std::string NextPath(const std::string& folder, int id, const char* state) { return HistoryFilePath(folder, id, state) + ".next"; }
 
 // Writes an install's record and stored journal as they must be after the change, beside them.
-void WriteNexts(const std::string& folder, const HistoryRecord& record, const std::optional<Journal>& journal,
+// The record names its stored journal by hash, so the journal goes first; a record of the first
+// format comes out in the current one, under the hash it had.
+void WriteNexts(const std::string& folder, HistoryRecord record, const std::optional<Journal>& journal,
                 std::vector<std::string>& nexts)
 {
-    const std::string recordNext = NextPath(folder, record.id, "record");
-    nexts.push_back(recordNext);
-    WriteHistoryRecord(recordNext, record);
     if (journal) {
         const std::string journalNext = NextPath(folder, record.id, "journal");
         DeleteIfThere(journalNext);
         nexts.push_back(journalNext);
         WriteJournal(journalNext, *journal);
+        record.journalHash = HashFileAs(record.hashName, journalNext);
     }
+    record.format = 2;
+    const std::string recordNext = NextPath(folder, record.id, "record");
+    nexts.push_back(recordNext);
+    WriteHistoryRecord(recordNext, record);
 }
 
 // The name spelled as on disk, so a swap puts the file back under that very name.
@@ -55,7 +60,7 @@ std::int64_t BytesBefore(const std::vector<std::int64_t>& prefix, std::int64_t c
 Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRecord>& history, const HistoryRecord& record,
                          std::vector<std::string>& nexts)
 {
-    const Journal stored = ReadJournal(HistoryFilePath(folder, record.id, "journal"));
+    const Journal stored = ReadStoredJournal(folder, record);
     Journal journal;
     journal.kind = Journal::Kind::Uninstall;
     journal.installId = record.id;
@@ -149,7 +154,7 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
         }
         if (!changed)
             continue;
-        movedJournal = ReadJournal(HistoryFilePath(folder, moved.id, "journal"));
+        movedJournal = ReadStoredJournal(folder, moved);
         for (JournalOp& op : movedJournal->ops) {
             if (op.kind != JournalOp::Kind::Archive)
                 continue;
@@ -340,7 +345,7 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
                 if (f.kind == HistoryFile::Kind::Renamed)
                     f.before = WithOffset(f.before, offset);
             }
-            Journal movedJournal = ReadJournal(HistoryFilePath(folder, moved.id, "journal"));
+            Journal movedJournal = ReadStoredJournal(folder, moved);
             for (JournalOp& op : movedJournal.ops) {
                 const auto p = op.kind == JournalOp::Kind::Archive ? prefixes.find(ArchiveKey(op.path)) : prefixes.end();
                 if (p == prefixes.end())
@@ -374,15 +379,21 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
         }
         throw;
     }
-    // The compaction stands; a failure in the clean-up leaves the committed journal, whose
-    // recovery finishes it, history included.
+    // The compaction stands; it is done only when the history follows it. A failure in the
+    // clean-up leaves the committed journal, whose recovery finishes it, history included.
     try {
         journal.committed = true;
         FinishCommitted(journal);
         SettleHistory(folder, true);
         fs::DeleteFile(journalPath);
+    } catch (const TesseraError& e) {
+        throw TesseraError(e.Kind(), std::string("the new archives are in place, but finishing stopped: ") + e.what(), e.Path());
+    }
+    try {
         fs::FlushFolder(FolderOf(journalPath));
     } catch (const TesseraError&) {
+        // Every step is done; a journal that comes back after a power loss is finished again,
+        // which changes nothing.
     }
 }
 

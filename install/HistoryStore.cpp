@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <new>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -23,7 +22,6 @@ namespace {
 
 // ---- The record file: one line per fact, texts in hex so any byte of a name survives.
 
-constexpr const char* kMagic = "tessera-history 1";
 
 std::string Hex(const void* data, std::size_t size)
 {
@@ -66,22 +64,42 @@ RecordBytes UnhexRecord(const std::string& s, const std::string& path)
     return r;
 }
 
+// The id a history file belongs to (its leading digits), or 0.
+int IdOf(const std::string& name)
+{
+    int id = 0;
+    std::size_t i = 0;
+    for (; i < name.size() && name[i] >= '0' && name[i] <= '9' && i < 9; ++i)
+        id = id * 10 + (name[i] - '0');
+    return i == 0 || i >= name.size() || (name[i] != '.' && name[i] != '-') ? 0 : id;
+}
+
+// Format 2 adds the hash name, the stored journal's hash, the hashes of a stock file's stored
+// copy and .old, and a last line with the hash of everything before it. Format 1 (Tessera
+// 1.2.0) is read as it is.
+constexpr const char* kMagic = "tessera-history 2";
+constexpr const char* kMagicFormat1 = "tessera-history 1";
+
+std::string HashOrDash(const std::string& hash) { return hash.empty() ? "-" : hash; }
+
 std::string Format(const HistoryRecord& r)
 {
     std::ostringstream out;
     out << kMagic << "\n"
-        << "id " << r.id << "\n"
         << "hash " << r.hashName << "\n"
+        << "id " << r.id << "\n"
         << "package " << Hex(r.package) << "\n"
         << "zpk " << r.zpkHash << "\n"
         << "dir " << r.dirHash << "\n"
-        << "date " << Hex(r.date) << "\n";
+        << "date " << Hex(r.date) << "\n"
+        << "journal " << HashOrDash(r.journalHash) << "\n";
     for (const HistoryArchive& a : r.archives)
         out << "archive " << Hex(a.base) << " " << a.imgBefore << " " << a.dirBefore << " " << a.imgAfter << " " << a.dirAfter << "\n";
     for (const HistoryFile& f : r.files) {
         switch (f.kind) {
         case HistoryFile::Kind::Stock:
-            out << "stock " << Hex(f.path) << " " << f.madeOld << " " << f.created << " " << f.hash << " " << Hex(f.replacedCopy) << "\n";
+            out << "stock " << Hex(f.path) << " " << f.madeOld << " " << f.created << " " << f.hash << " " << Hex(f.replacedCopy) << " "
+                << HashOrDash(f.copyHash) << " " << HashOrDash(f.oldHash) << "\n";
             break;
         case HistoryFile::Kind::Added:
             out << "added " << Hex(f.path) << " " << Hex(f.name) << " " << f.position << " " << f.hash << " "
@@ -97,24 +115,70 @@ std::string Format(const HistoryRecord& r)
         }
     }
     out << "end\n";
-    return out.str();
+    const std::string body = out.str();
+    return body + "check " + HashHexAs(r.hashName, std::as_bytes(std::span(body.data(), body.size()))) + "\n";
+}
+
+bool IsCopyName(const std::string& name)
+{
+    const auto dash = name.find('-');
+    if (IdOf(name) == 0 || dash == std::string::npos || !EndsWith(name, ".bytes") || name.size() <= dash + 7)
+        return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dash) + 1, name.end() - 6, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A hash field: hex digits only ("-" for none).
+bool LooksLikeHash(const std::string& s)
+{
+    return s == "-" || (!s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }));
 }
 
 HistoryRecord Parse(const std::string& text, const std::string& path)
 {
-    auto damaged = [&] { return TesseraError(ErrorKind::Io, "The history record " + path + " is damaged", path); };
-    std::istringstream in(text);
-    std::string line;
-    if (!std::getline(in, line) || line != kMagic)
-        throw damaged();
+    auto damaged = [&] { return TesseraError(ErrorKind::Io, "The history record " + ShownPath(path) + " is damaged", path); };
+    const auto firstLine = text.find('\n');
+    const std::string magic = text.substr(0, firstLine);
     HistoryRecord r;
-    r.hashName = kLegacyHashName;   // records of 1.2.0 do not name theirs
+    if (magic == kMagicFormat1) {
+        r.format = 1;
+        r.hashName = kLegacyHashName;   // records of 1.2.0 name none; main's may
+    } else if (magic != kMagic) {
+        throw damaged();
+    }
+    std::string body = text;
+    if (r.format == 2) {
+        // The last line holds the hash of all before it, under the hash the record names.
+        const auto hashLine = text.find("\nhash ");
+        if (hashLine != firstLine)
+            throw damaged();
+        r.hashName = text.substr(hashLine + 6, text.find('\n', hashLine + 1) - hashLine - 6);
+        if (!CanHash(r.hashName))
+            throw TesseraError(ErrorKind::Io, "The history record " + ShownPath(path) + " names a hash (" + r.hashName
+                                   + ") this Tessera does not know", path);
+        const auto check = text.rfind("end\ncheck ");
+        if (check == std::string::npos || text.back() != '\n')
+            throw damaged();
+        body = text.substr(0, check + 4);
+        const std::string sum = text.substr(check + 10, text.size() - check - 11);
+        if (sum != HashHexAs(r.hashName, std::as_bytes(std::span(body.data(), body.size()))))
+            throw damaged();
+    }
+    std::istringstream in(body);
+    std::string line;
+    std::getline(in, line);
     bool end = false;
+    auto hash = [&](std::string& into, const std::string& field) {
+        if (!LooksLikeHash(field))
+            throw damaged();
+        into = field == "-" ? std::string() : field;
+    };
     while (!end && std::getline(in, line)) {
         std::istringstream fields(line);
-        std::string word, a, b, c, d;
+        std::string word, a, b, c, d, e;
         fields >> word;
-        if (word == "id") {
+        if (word == "hash" && r.format == 2) {
+            // read with the checksum
+        } else if (word == "id") {
             if (!(fields >> r.id))
                 throw damaged();
         } else if (word == "hash") {
@@ -128,9 +192,17 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
             fields >> r.zpkHash;
         } else if (word == "dir") {
             fields >> r.dirHash;
+        } else if (word == "journal" && r.format == 2) {
+            if (!(fields >> a))
+                throw damaged();
+            hash(r.journalHash, a);
         } else if (word == "archive") {
             HistoryArchive x;
             if (!(fields >> a >> x.imgBefore >> x.dirBefore >> x.imgAfter >> x.dirAfter))
+                throw damaged();
+            // An install only appends: lengths that shrink or are not whole records are not its.
+            if (x.imgBefore < 0 || x.dirBefore < 0 || x.imgBefore > x.imgAfter || x.dirBefore > x.dirAfter
+                || x.dirBefore % static_cast<std::int64_t>(kRecordSize) != 0 || x.dirAfter % static_cast<std::int64_t>(kRecordSize) != 0)
                 throw damaged();
             x.base = Unhex(a, path);
             r.archives.push_back(x);
@@ -138,13 +210,22 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
             HistoryFile f;
             if (!(fields >> a >> f.madeOld >> f.created >> f.hash >> b))
                 throw damaged();
+            if (r.format == 2) {
+                if (!(fields >> d >> e))
+                    throw damaged();
+                hash(f.copyHash, d);
+                hash(f.oldHash, e);
+            }
             f.path = Unhex(a, path);
             f.replacedCopy = Unhex(b, path);
+            // A stored copy is one of the history folder's own files: "N-K.bytes".
+            if (!f.replacedCopy.empty() && !IsCopyName(f.replacedCopy))
+                throw damaged();
             r.files.push_back(f);
         } else if (word == "added") {
             HistoryFile f;
             f.kind = HistoryFile::Kind::Added;
-            if (!(fields >> a >> b >> f.position >> f.hash >> c))
+            if (!(fields >> a >> b >> f.position >> f.hash >> c) || f.position < 0)
                 throw damaged();
             f.path = Unhex(a, path);
             f.name = Unhex(b, path);
@@ -153,7 +234,7 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
         } else if (word == "renamed") {
             HistoryFile f;
             f.kind = HistoryFile::Kind::Renamed;
-            if (!(fields >> a >> f.position >> b >> c))
+            if (!(fields >> a >> f.position >> b >> c) || f.position < 0)
                 throw damaged();
             f.path = Unhex(a, path);
             f.before = UnhexRecord(b, path);
@@ -175,13 +256,31 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
     }
     if (!end || r.id <= 0)
         throw damaged();
+    // Every record an install added lies within what it appended to that archive, every record
+    // it renamed before that.
+    for (const HistoryFile& f : r.files) {
+        if (f.kind != HistoryFile::Kind::Added && f.kind != HistoryFile::Kind::Renamed)
+            continue;
+        const std::int64_t at = f.position * static_cast<std::int64_t>(kRecordSize);
+        const bool inside = std::any_of(r.archives.begin(), r.archives.end(), [&](const HistoryArchive& x) {
+            return PathKey(x.base) == PathKey(f.path)
+                && (f.kind == HistoryFile::Kind::Added ? at >= x.dirBefore && at + static_cast<std::int64_t>(kRecordSize) <= x.dirAfter
+                                                       : at + static_cast<std::int64_t>(kRecordSize) <= x.dirBefore);
+        });
+        if (!inside)
+            throw damaged();
+    }
     return r;
 }
 
 HistoryRecord ReadRecord(const std::string& path)
 {
     const auto bytes = fs::ReadWholeFile(path);
-    return Parse(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
+    HistoryRecord r = Parse(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
+    // Its name says whose it is.
+    if (IdOf(BaseName(path)) != r.id)
+        throw TesseraError(ErrorKind::Io, "The history record " + ShownPath(path) + " is damaged", path);
+    return r;
 }
 
 std::string Now()
@@ -194,27 +293,26 @@ std::string Now()
     return text;
 }
 
-// The id a history file belongs to (its leading digits), or 0.
-int IdOf(const std::string& name)
-{
-    int id = 0;
-    std::size_t i = 0;
-    for (; i < name.size() && name[i] >= '0' && name[i] <= '9' && i < 9; ++i)
-        id = id * 10 + (name[i] - '0');
-    return i == 0 || i >= name.size() || (name[i] != '.' && name[i] != '-') ? 0 : id;
-}
-
 std::string RecordPath(const std::string& folder, int id, const char* state)
 {
     return folder + std::to_string(id) + "." + state;
 }
 
 // Everything an install left in the history folder under its id.
+// The file of that state goes last: until it does, what is left still belongs to a record.
 void DeleteInstallFiles(const std::string& folder, int id, const char* state)
 {
-    for (const std::string& name : fs::ListFiles(folder))
-        if (IdOf(name) == id && (EndsWith(name, ".journal") || EndsWith(name, ".bytes") || EndsWith(name, state)))
+    std::vector<std::string> last;
+    for (const std::string& name : fs::ListFiles(folder)) {
+        if (IdOf(name) != id)
+            continue;
+        if (EndsWith(name, state))
+            last.push_back(name);
+        else if (EndsWith(name, ".journal") || EndsWith(name, ".bytes"))
             fs::DeleteFile(folder + name);
+    }
+    for (const std::string& name : last)
+        fs::DeleteFile(folder + name);
 }
 
 } // namespace
@@ -334,6 +432,12 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
         id = std::max(id, IdOf(name));
     HistoryRecord r;
     r.id = id + 1;
+    // The pending record's name comes first, empty: whatever else of this install is left by a
+    // failure goes with it, so a stored journal or copy without a record is damage, never a
+    // leftover (it is removed last, below and by the settling).
+    const std::string pending = RecordPath(folder, r.id, "pending");
+    WriteHistoryFile(pending, std::string());
+    fs::FlushFolder(folder);
     r.package = BaseName(shownName.empty() ? packagePath : shownName);
     r.hashName = kHashName;
     r.zpkHash = hashes.zpk;
@@ -350,11 +454,14 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
                 f.madeOld = !op.hadOld && op.existed;
                 const auto hash = hashes.stock.find(op.path);
                 f.hash = hash != hashes.stock.end() ? hash->second : HashFile(op.path);
+                if (f.madeOld)   // an uninstall puts it back only as this install left it
+                    f.oldHash = HashFile(op.path + ".old");
                 if (op.hadOld && op.existed) {
                     // The .old holds the game's original; what this install replaced lives only here.
                     f.replacedCopy = std::to_string(r.id) + "-" + std::to_string(++copies) + ".bytes";
                     fs::CopyFile(FormerFileName(op.path), folder + f.replacedCopy);
                     written.push_back(folder + f.replacedCopy);
+                    f.copyHash = HashFile(folder + f.replacedCopy);
                 }
                 r.files.push_back(f);
                 continue;
@@ -396,7 +503,7 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
         Journal undo = journal;
         undo.committed = false;
         WriteJournal(RecordPath(folder, r.id, "journal"), undo);
-        const std::string pending = RecordPath(folder, r.id, "pending");
+        r.journalHash = HashFileAs(r.hashName, RecordPath(folder, r.id, "journal"));
         WriteHistoryFile(pending, Format(r));
         fs::FlushFiles(written);
         fs::FlushFolder(folder);
@@ -466,16 +573,34 @@ void SettleHistory(const std::string& folder, std::optional<bool> journalCommitt
     fs::FlushFolder(folder);
 }
 
+Journal ReadStoredJournal(const std::string& folder, const HistoryRecord& record)
+{
+    const std::string path = RecordPath(folder, record.id, "journal");
+    if (!record.journalHash.empty() && HashFileAs(record.hashName, path) != record.journalHash)
+        throw TesseraError(ErrorKind::Io, "The stored journal of install " + HistoryLabel(record) + " is damaged", path);
+    return ReadJournal(path);
+}
+
 std::vector<HistoryRecord> ReadHistory(const std::string& folder)
 {
     RefuseLinkedFolder(folder, "history folder");
     std::vector<HistoryRecord> history;
     if (!fs::FolderExists(folder))
         return history;
-    for (const std::string& name : fs::ListFiles(folder)) {
-        if (IdOf(name) == 0 || !EndsWith(name, ".record"))
+    const std::vector<std::string> names = fs::ListFiles(folder);
+    std::set<int> counted;
+    for (const std::string& name : names)
+        if (IdOf(name) != 0 && (EndsWith(name, ".record") || EndsWith(name, ".removed") || EndsWith(name, ".pending")))
+            counted.insert(IdOf(name));
+    for (const std::string& name : names) {
+        const int id = IdOf(name);
+        if (id == 0)
             continue;
-        history.push_back(ReadRecord(folder + name));
+        if ((EndsWith(name, ".journal") || EndsWith(name, ".bytes")) && !counted.count(id))
+            throw TesseraError(ErrorKind::Io, "The history in " + ShownPath(folder) + " is damaged: the record of install " + std::to_string(id)
+                                   + " is missing", folder + name);
+        if (EndsWith(name, ".record"))
+            history.push_back(ReadRecord(folder + name));
     }
     std::sort(history.begin(), history.end(), [](const HistoryRecord& a, const HistoryRecord& b) { return a.id > b.id; });
     return history;

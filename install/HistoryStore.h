@@ -35,6 +35,8 @@ struct HistoryFile {
     bool created = false;        // stock: neither it nor its .old existed; this install made it
     std::string hash;            // stock: hash of the bytes written; added: of its data blocks
     std::string replacedCopy;    // stock: name of the copy of the bytes it replaced, or empty
+    std::string copyHash;        // stock: hash of that copy (empty in records of format 1)
+    std::string oldHash;         // stock, madeOld: hash of the .old it made (empty in format 1)
     std::int64_t position = 0;   // added, renamed: the record's number in the .dir
     RecordBytes before{};        // renamed: the record before the install
     RecordBytes after{};         // added, renamed: the record as the install left it
@@ -48,8 +50,10 @@ struct HistoryArchive {
 
 struct HistoryRecord {
     int id = 0;
+    int format = 2;              // 1: written by Tessera 1.2.0, without checksums
     std::string package;         // the package's file name (or the download's it was made from)
-    std::string hashName;        // what its hashes are (Hash.h): kHashName, or kLegacyHashName for 1.2.0's
+    std::string hashName;        // what its hashes and checksum are (Hash.h): kHashName, or kLegacyHashName for 1.2.0's
+    std::string journalHash;     // hash of its stored journal (empty in format 1)
     std::string zpkHash, dirHash;
     std::string date;            // "YYYY-MM-DD hh:mm:ss UTC"
     std::vector<HistoryArchive> archives;
@@ -93,7 +97,12 @@ void PromoteRecord(const std::string& pendingPath);
 // no journal at all (nullopt: nothing under way had changed anything). The caller holds the lock.
 void SettleHistory(const std::string& historyFolder, std::optional<bool> journalCommitted);
 
-// The installs of the folder, newest first (taken-back ones left out).
+// An install's stored journal, read only when it is the one its record names (records of
+// format 1 name none). Throws when it is damaged or cannot be read.
+Journal ReadStoredJournal(const std::string& historyFolder, const HistoryRecord& record);
+
+// The installs of the folder, newest first (taken-back ones left out). Every record is checked
+// whole first; one that fails throws, naming it.
 std::vector<HistoryRecord> ReadHistory(const std::string& historyFolder);
 
 // ---- Records that move: an uninstall's records leave an archive, compact moves data.

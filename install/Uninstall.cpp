@@ -172,10 +172,22 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain,
         else if (HashAsWritten(*f, *r, chain) != f->hash)
             outside("The game file " + ShownPath(f->path), *r);
     }
-    for (const HistoryRecord& r : chain)
-        for (const HistoryFile& f : r.files)
-            if (f.kind == HistoryFile::Kind::Stock && f.madeOld && !fs::FileExists(f.path + ".old"))
-                problems.push_back("The game's original " + ShownPath(f.path) + ".old is missing; install " + HistoryLabel(r) + " made it.");
+    // A .old an install made is what its uninstall puts back: only as that install left it.
+    for (const HistoryRecord& r : chain) {
+        for (const HistoryFile& f : r.files) {
+            if (f.kind != HistoryFile::Kind::Stock || !f.madeOld)
+                continue;
+            const std::string old = f.path + ".old";
+            const fs::PathKind kind = fs::Lookup(old);
+            if (kind == fs::PathKind::Missing)
+                problems.push_back("The game's original " + ShownPath(old) + " is missing; install " + HistoryLabel(r) + " made it.");
+            else if (kind != fs::PathKind::File)
+                problems.push_back("The game's original " + ShownPath(old) + " is no longer a plain file (a link or folder is in its place); install "
+                                   + HistoryLabel(r) + " made it.");
+            else if (!f.oldHash.empty() && HashFileAs(r.hashName, old) != f.oldHash)
+                problems.push_back(ShownPath(old) + " was changed after install " + HistoryLabel(r) + ".");
+        }
+    }
     std::map<std::string, std::vector<std::byte>> dirs;
     for (const auto& [key, a] : archives) {
         const HistoryRecord* owner = nullptr;
@@ -212,6 +224,26 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain,
     return problems;
 }
 
+std::vector<std::string> CheckStoredFiles(const std::string& folder, const HistoryRecord& r)
+{
+    std::vector<std::string> problems;
+    auto check = [&](const std::string& what, const std::string& path, const std::string& hash) {
+        try {
+            if (fs::Lookup(path) != fs::PathKind::File)
+                problems.push_back(what + " is missing from the history; install " + HistoryLabel(r) + " stored it.");
+            else if (!hash.empty() && HashFileAs(r.hashName, path) != hash)
+                problems.push_back(what + " is damaged; install " + HistoryLabel(r) + " stored it.");
+        } catch (const TesseraError& e) {
+            problems.push_back(what + " cannot be read: " + e.what() + ".");
+        }
+    };
+    check("The stored journal of install " + std::to_string(r.id), HistoryFilePath(folder, r.id, "journal"), r.journalHash);
+    for (const HistoryFile& f : r.files)
+        if (f.kind == HistoryFile::Kind::Stock && !f.replacedCopy.empty())
+            check("The stored copy of " + ShownPath(f.path), folder + f.replacedCopy, f.copyHash);
+    return problems;
+}
+
 void TakeBack(const std::string& folder, const std::string& journalPath, const HistoryRecord& given)
 {
     // The record as it stands now: an uninstall before this one may have moved its entries.
@@ -232,8 +264,11 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
                 continue;
             const std::string former = FormerFileName(f.path);
             DeleteIfThere(former);
-            fs::CopyFile(folder + f.replacedCopy, former);
             formers.push_back(former);
+            fs::CopyFile(folder + f.replacedCopy, former);
+            // What goes back is what was checked: the copy as the install stored it.
+            if (!f.copyHash.empty() && HashFileAs(record.hashName, former) != f.copyHash)
+                throw TesseraError(ErrorKind::Io, "The stored copy of " + ShownPath(f.path) + " is damaged", folder + f.replacedCopy);
         }
         fs::FlushFiles(formers);
         // Its stock files as its own journal undoes them; its archives as they are now, less
@@ -317,7 +352,10 @@ bool TakeBackChain(const LockedHistory& locked, const std::vector<const HistoryR
     std::vector<HistoryRecord> records;
     for (const HistoryRecord* r : chain)
         records.push_back(*r);
-    const auto problems = CheckUntouched(records, locked.History());
+    auto problems = CheckUntouched(records, locked.History());
+    for (const HistoryRecord& r : records)
+        for (std::string& p : CheckStoredFiles(locked.Folder(), r))
+            problems.push_back(std::move(p));
     if (!problems.empty()) {
         for (const std::string& p : problems)
             tell(p, true);

@@ -22,6 +22,10 @@ std::vector<int> LaterInstallsInTheWay(const std::vector<HistoryRecord>& history
 // install of history (all recorded installs; the chain when empty) left.
 std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain, const std::vector<HistoryRecord>& history = {});
 
+// What is wrong with the history's own files that taking back record needs (its stored journal,
+// the stored copies of the bytes it replaced), each as a message; empty when they check out.
+std::vector<std::string> CheckStoredFiles(const std::string& historyFolder, const HistoryRecord& record);
+
 // Takes back one install that no later one is in the way of (its records leave the archives
 // while later installs' records stay, renumbered), under the journal at journalPath: all or
 // nothing; a crash midway is finished by the next recovery. The later installs' records and

@@ -115,6 +115,21 @@ void NoteName(const std::string& native, bool made)
         it->second.erase(name);
 }
 
+// The next entry of an open listing; null at its end. readdir tells its end and its errors apart
+// only by errno: a listing cut short by an error is not the whole folder (the listing is closed
+// and the error thrown).
+const dirent* NextEntry(DIR* dir, const std::string& folder)
+{
+    errno = 0;
+    const dirent* e = ::readdir(dir);
+    if (!e && errno != 0) {
+        const int err = errno;
+        ::closedir(dir);
+        ThrowErrno("list the folder", folder, err);
+    }
+    return e;
+}
+
 // The entry of folder whose name equals name ignoring ASCII case; empty when there is none.
 // Several candidates (possible only on a case-sensitive disk) resolve to the first in name order.
 std::string FindIgnoringCase(const std::string& folder, const std::string& name)
@@ -131,7 +146,7 @@ std::string FindIgnoringCase(const std::string& folder, const std::string& name)
         ThrowErrno("list the folder", path);
     }
     std::string found;
-    while (dirent* e = ::readdir(dir)) {
+    while (const dirent* e = NextEntry(dir, path)) {
         const std::string entry = e->d_name;
         if (entry == "." || entry == "..")
             continue;
@@ -483,7 +498,7 @@ void RemoveTree(const std::string& path)
     if (S_ISDIR(st.st_mode)) {
         if (DIR* dir = ::opendir(native.c_str())) {
             std::vector<std::string> names;
-            while (dirent* e = ::readdir(dir)) {
+            while (const dirent* e = NextEntry(dir, path)) {
                 const std::string name = e->d_name;
                 if (name != "." && name != "..")
                     names.push_back(name);
@@ -680,7 +695,7 @@ std::vector<std::string> ListNames(const std::string& folder, bool folders)
     if (!dir)
         ThrowErrno("list the folder", folder);
     std::vector<std::string> names;
-    while (dirent* e = ::readdir(dir)) {
+    while (const dirent* e = NextEntry(dir, folder)) {
         const std::string name = e->d_name;
         if (name == "." || name == "..")
             continue;

@@ -231,6 +231,22 @@ Bytes Slice(const Bytes& b, std::size_t from, std::size_t n)
     return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
 }
 
+std::string AsFirstFormat(const std::string& record, bool keepHashName)
+{
+    std::istringstream in(record);
+    std::string line, text;
+    while (std::getline(in, line)) {
+        if ((line.starts_with("hash ") && !keepHashName) || line.starts_with("journal ") || line.starts_with("check "))
+            continue;
+        if (line == "tessera-history 2")
+            line = "tessera-history 1";
+        if (line.starts_with("stock "))
+            line = line.substr(0, line.rfind(' ', line.rfind(' ') - 1));   // without the two hashes
+        text += line + "\n";
+    }
+    return text;
+}
+
 std::string ShellQuote(const std::string& s)
 {
     std::string r = "'";

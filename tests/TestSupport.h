@@ -89,6 +89,11 @@ void SetEnv(const char* name, const char* value);
 std::vector<std::string> Tree(const std::string& folder);
 Bytes Slice(const Bytes& b, std::size_t from, std::size_t n);
 
+// A history record's text as the first format has it: no checksum line, no hash of the stored
+// journal, of stored copies or of .old files; the hash line kept only when keepHashName (1.2.0
+// wrote none and used SHA-256).
+std::string AsFirstFormat(const std::string& record, bool keepHashName);
+
 // A command line run through the shell, with its exit status and what it printed.
 struct CommandResult {
     int status = -1;

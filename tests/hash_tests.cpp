@@ -147,11 +147,7 @@ TEST_F(HashInstall, RecordsOfOneTwoZeroStillCheck)
         }
     }
     WriteHistoryRecord(RecordPath(1), r);
-    std::string text = ReadText(RecordPath(1));
-    const auto line = text.find("hash sha-256\n");
-    ASSERT_NE(line, std::string::npos);
-    text.erase(line, 13);
-    WriteFile(RecordPath(1), ToBytes(text));
+    WriteFile(RecordPath(1), ToBytes(AsFirstFormat(ReadText(RecordPath(1)), false)));
 
     const std::vector<HistoryRecord> history = ReadHistory(folder);
     ASSERT_EQ(history.size(), 1u);

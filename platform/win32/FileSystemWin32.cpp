@@ -483,7 +483,11 @@ std::vector<std::string> ListNames(const std::string& folder, bool folders)
                      : isFolder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && name != L"." && name != L"..")
             names.push_back(Narrow(found.cFileName));
     } while (::FindNextFileW(find, &found));
+    // A listing cut short by an error is not the whole folder.
+    const DWORD err = ::GetLastError();
     ::FindClose(find);
+    if (err != ERROR_NO_MORE_FILES)
+        ThrowLastError("list the folder", folder, err);
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
     return names;
 }
