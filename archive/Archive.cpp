@@ -496,8 +496,26 @@ void modArchive::AddFile(const std::string& path, const std::string& entryName)
     source.Close();
 }
 
+std::int64_t CopyInSlices(const fs::File& source, std::int64_t from, fs::File& target, std::int64_t to, std::int64_t length,
+                          std::span<std::byte> buffer, const std::function<void(std::int64_t)>& progress)
+{
+    if (!progress)
+        return fs::CopyRange(source, from, target, to, length, buffer);
+    constexpr auto kSlice = static_cast<std::int64_t>(kTransferBufferSize);
+    std::int64_t done = 0;
+    while (done < length) {
+        const std::int64_t want = std::min(kSlice, length - done);
+        const std::int64_t n = fs::CopyRange(source, from + done, target, to + done, want, buffer);
+        done += n;
+        if (n < want)
+            break;
+        progress(done);
+    }
+    return done;
+}
+
 void modArchive::AddRange(const fs::File& source, std::int64_t from, std::int64_t length, const std::string& entryName,
-                          const std::string& label)
+                          const std::string& label, const std::function<void(std::int64_t)>& progress)
 {
     const timing::Scoped timed(timing::Phase::Append);
     const std::string imgPath = sArchiveBase + ".img";
@@ -531,7 +549,7 @@ void modArchive::AddRange(const fs::File& source, std::int64_t from, std::int64_
     // block's end; then the record.
     if (pad > 0)
         img.WriteAt(imgLength, std::span<const std::byte>(kZeros.data(), static_cast<std::size_t>(pad)));
-    if (fs::CopyRange(source, from, img, start, length, Buffer()) != length)
+    if (CopyInSlices(source, from, img, start, length, Buffer(), progress) != length)
         throw TesseraError(ErrorKind::BadPackage, "Cannot add " + label + " to " + BaseName(imgPath) + ": its data ends early", label);
     if (const std::int64_t tail = bytes - length; tail > 0)
         img.WriteAt(start + length, std::span<const std::byte>(kZeros.data(), static_cast<std::size_t>(tail)));

@@ -120,9 +120,9 @@ public:
     void AddFile(const std::string& path, const std::string& entryName);
 
     // AddFile of bytes [from, from + length) of an open file (a package entry, say): its label
-    // names it in messages.
+    // names it in messages. progress is told the bytes copied after each slice.
     void AddRange(const fs::File& source, std::int64_t from, std::int64_t length, const std::string& entryName,
-                  const std::string& label);
+                  const std::string& label, const std::function<void(std::int64_t)>& progress = {});
 
     // ReadDirectory of a package: its .dir and .zpk must exist, and CheckPackageRecords must pass.
     // Returns the files it unpacks to. Each file is opened once: data, when given, takes the open
@@ -148,6 +148,12 @@ private:
     bool entriesBuilt_ = false;
     LargeBuffer buffer_;
 };
+
+// fs::CopyRange in slices of at most kTransferBufferSize bytes, telling progress the bytes
+// copied after each, so that a long copy can be shown and stopped (progress may throw). Returns
+// the bytes copied: fewer than length when the source ends early.
+std::int64_t CopyInSlices(const fs::File& source, std::int64_t from, fs::File& target, std::int64_t to, std::int64_t length,
+                          std::span<std::byte> buffer, const std::function<void(std::int64_t)>& progress);
 
 // A record's name as RenameEntry compares it: cleaned, trimmed of spaces, in lower case.
 std::string RecordKey(const std::array<char, kNameSize>& field);

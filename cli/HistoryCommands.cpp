@@ -2,7 +2,7 @@
 #include "Commands.h"
 
 #include "Compact.h"
-#include "ConsoleServices.h"
+#include "ConsoleSink.h"
 #include "FileSystem.h"
 #include "History.h"
 #include "InstallPackage.h"
@@ -139,7 +139,7 @@ int CmdHistory(const Options& o)
         return kUsage;
     try {
         const std::string game = GameFolder(o.game);
-        ConsoleWindowServices console;
+        ConsoleSink console;
         const LockedHistory locked(game, console);
         if (!id) {
             PrintList(locked.History(), o.json);
@@ -166,7 +166,7 @@ int CmdUninstall(const Options& o)
         return kUsage;
     try {
         const std::string game = GameFolder(o.game);
-        ConsoleWindowServices console;
+        ConsoleSink console;
         const LockedHistory locked(game, console);
         const auto chain = UninstallChain(locked.History(), *id, o.withLater, game, Tell);
         if (chain.empty())
@@ -184,7 +184,7 @@ int CmdRestore(const Options& o)
         return kUsage;
     try {
         const std::string game = GameFolder(o.game);
-        ConsoleWindowServices console;
+        ConsoleSink console;
         const LockedHistory locked(game, console);
         if (locked.History().empty()) {
             std::cout << "No install is recorded for this game folder: nothing to restore.\n";
@@ -210,7 +210,7 @@ int CmdCompact(const Options& o)
         return kUsage;
     try {
         const std::string game = GameFolder(o.game);
-        ConsoleWindowServices console;
+        ConsoleSink console;
         const LockedHistory locked(game, console);
         const std::vector<ArchiveCompaction> plan = PlanCompaction(game);
         bool refused = false;

@@ -2,7 +2,7 @@
 #include "Commands.h"
 
 #include "Archive.h"
-#include "ConsoleServices.h"
+#include "ConsoleSink.h"
 #include "FileSystem.h"
 #include "GameRules.h"
 #include "History.h"
@@ -119,11 +119,14 @@ int CmdInstall(const Options& o)
             std::cerr << "The install would fail: " << plan.problem << "\n";
             return kFailed;
         }
-        ConsoleWindowServices console;
-        const InstallResult result =
+        ConsoleSink console;
+        CatchStopSignals();
+        const InstallOutcome outcome =
             package ? InstallPackage(source, *settings.main, console)
                     : InstallDownload(source, *settings.main, console, {}, DownloadChoice{from, std::string(kFromAdvice)});
-        return result == InstallResult::Installed ? kOk : kFailed;
+        if (outcome.stopped)
+            return StopStatus();
+        return outcome.Result() == InstallResult::Installed ? kOk : kFailed;
     } catch (const SameNameError& e) {
         std::cerr << e.what() << kFromAdvice << "\n";
         return kFailed;
@@ -193,7 +196,7 @@ int CmdRecover(const Options& o)
     if (!o.positional.empty())
         return kUsage;
     try {
-        ConsoleWindowServices console;
+        ConsoleSink console;
         const RecoveryReport report = RecoverInterruptedInstalls(console, o.game ? fs::WithTrailingSeparator(AbsoluteGameFolder(*o.game)) : std::string());
         if (report.rolledBack > 0)
             std::cout << "Interrupted installs rolled back: " << report.rolledBack << "\n";

@@ -26,15 +26,16 @@ public:
     std::string Base() const { return folder_->Path() + "download"; }
     std::string Path() const { return Base() + ".zpk"; }
 
-    // Lists the source and writes its game files as this package; returns the listing.
-    ModListing Make(const std::string& source, const std::string& from, IWindowServices* window)
+    // Lists the source and writes its game files as this package; returns the listing. Between
+    // members, sink may stop it.
+    ModListing Make(const std::string& source, const std::string& from, IInstallSink* sink)
     {
         ModListing listing = ListModSource(source, from);
         if (listing.members.empty())
             throw TesseraError(ErrorKind::InvalidArgument, "It holds no game files to install.", source);
-        WriteModPackage(listing, Base(), [window] {
-            if (window)
-                window->DoEvents();
+        WriteModPackage(listing, Base(), [sink] {
+            if (sink && sink->StopRequested())
+                throw StopRequest{};
         });
         return listing;
     }
@@ -48,28 +49,43 @@ private:
 InstallResult InstallDownload(const std::string& source, modMain& settings, IWindowServices& window,
                               const InstallOptions& options, const DownloadChoice& choice)
 {
-    window.SetPointer(Pointer::Hourglass);
-    window.SetButtonEnabled(Button::Install, false);
-    window.SetButtonEnabled(Button::BrowseSource, false);
+    WindowPresenter presenter(window);
+    return InstallDownload(source, settings, static_cast<IInstallSink&>(presenter), options, choice).Result();
+}
+
+InstallOutcome InstallDownload(const std::string& source, modMain& settings, IInstallSink& sink, const InstallOptions& options,
+                               const DownloadChoice& choice)
+{
     // A folder given with a trailing separator is named by its last component all the same.
     std::string shownSource = source;
     while (shownSource.size() > 1 && fs::IsSeparator(shownSource.back()))
         shownSource.pop_back();
     // Unpacking a large download takes a while; the install that follows names it the same way.
-    window.SetCaption("Installing " + BaseName(shownSource));
+    InstallEvent started;
+    started.name = BaseName(shownSource);
+    sink.Report(started);
 
+    InstallOutcome outcome;
+    outcome.kind = InstallOutcome::Kind::LeftAsItWas;
     std::string failure;
     try {
         DownloadPackage package;
-        const ModListing listing = package.Make(source, choice.from, &window);
+        const ModListing listing = package.Make(source, choice.from, &sink);
         InstallOptions shown = options;
         shown.sourceName = shownSource;
-        const InstallResult result = InstallPackage(package.Path(), settings, window, shown);
-        if (result == InstallResult::Installed) {
-            if (const std::string skipped = SkippedText(listing); !skipped.empty())
-                window.MsgBox(skipped, kSkippedTitle);
+        const InstallOutcome installed = InstallPackage(package.Path(), settings, sink, shown);
+        if (installed.Result() == InstallResult::Installed) {
+            if (const std::string skipped = SkippedText(listing); !skipped.empty()) {
+                InstallEvent event;
+                event.kind = InstallEvent::Kind::Skipped;
+                event.text = skipped;
+                event.title = kSkippedTitle;
+                sink.Report(event);
+            }
         }
-        return result;
+        return installed;
+    } catch (const StopRequest&) {
+        outcome.stopped = true;
     } catch (const std::bad_alloc&) {
         failure = "There is not enough memory.";
     } catch (const SameNameError& e) {
@@ -77,14 +93,20 @@ InstallResult InstallDownload(const std::string& source, modMain& settings, IWin
     } catch (const std::exception& e) {
         failure = e.what();
     }
-    // Only the download's own refusals reach here: InstallPackage reports its failures itself.
-    window.SetCaption(std::string(kMainCaption));
-    window.MsgBox("The package " + shownSource + " could not be installed.\r\n" + failure + "\r\nThe game folder was left as it was.",
-                  "Install failed");
-    window.SetButtonEnabled(Button::Install, true);
-    window.SetButtonEnabled(Button::BrowseSource, true);
-    window.SetPointer(Pointer::Default);
-    return InstallResult::Failed;
+    // Only the download's own refusals and stops reach here, before any change: InstallPackage
+    // reports its failures itself.
+    if (outcome.stopped) {
+        outcome.title = "Install stopped";
+        outcome.message = "The install of " + shownSource + " was stopped.\r\n" + kLeftAsItWas;
+    } else {
+        outcome.title = "Install failed";
+        outcome.message = "The package " + shownSource + " could not be installed.\r\n" + failure + "\r\n" + kLeftAsItWas;
+    }
+    InstallEvent finished;
+    finished.kind = InstallEvent::Kind::Finished;
+    finished.outcome = outcome;
+    sink.Report(finished);
+    return outcome;
 }
 
 DownloadPlan PlanDownload(const std::string& source, modMain& settings, const std::string& from)

@@ -17,6 +17,9 @@ struct DownloadChoice {
 // Installs the game files of source. Documentation and pictures are skipped and told in one
 // message at the end. Refusals of the download come before any change, as "Install failed"
 // messages. Never throws for a failed install.
+InstallOutcome InstallDownload(const std::string& source, modMain& settings, IInstallSink& sink, const InstallOptions& options = {},
+                               const DownloadChoice& choice = {});
+// The same, shown on window as the main window shows it (WindowPresenter).
 InstallResult InstallDownload(const std::string& source, modMain& settings, IWindowServices& window,
                               const InstallOptions& options = {}, const DownloadChoice& choice = {});
 

@@ -26,6 +26,7 @@ namespace {
 constexpr const char* kBadFileTitle = "Bad file";
 constexpr const char* kFailedTitle = "Install failed";
 constexpr const char* kLateTitle = "Clean-up left";
+constexpr const char* kStoppedTitle = "Install stopped";
 constexpr const char* kCrLf = "\r\n";
 
 // The package, read and checked: its directory, the files it unpacks to and its open data file,
@@ -38,7 +39,7 @@ struct Package {
     std::string dirHash;
 };
 
-void OpenPackage(const std::string& packagePath, Package& package, IWindowServices* window)
+void OpenPackage(const std::string& packagePath, Package& package)
 {
     if (packagePath.size() < 4 || LowerAscii(packagePath.substr(packagePath.size() - 4)) != ".zpk")
         throw TesseraError(ErrorKind::InvalidArgument, "The package " + packagePath + " is not a .zpk file", packagePath);
@@ -47,10 +48,6 @@ void OpenPackage(const std::string& packagePath, Package& package, IWindowServic
     package.files = package.archive.ReadPackage(base, &package.data, [&](std::span<const std::byte> bytes) { dirHash.Update(bytes); });
     package.dirHash = dirHash.HexDigest();
     package.zpkPath = base + ".zpk";
-    // The window stays live over a large package, a yield for each entry as when each was unpacked.
-    if (window)
-        for (std::size_t i = 0; i < package.archive.Records().size(); ++i)
-            window->DoEvents();
 }
 
 // A path inside the game folder as messages name it: from the game folder on.
@@ -359,7 +356,7 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
 // place; the game's version becomes target.old the first time, otherwise it is kept until the
 // install finishes. A stock file the game folder lacks, with no .old either, leaves nothing to
 // keep: it is made, in a folder made for it if need be.
-void ReplaceStockFile(Package& package, const PlannedFile& f)
+void ReplaceStockFile(Package& package, const PlannedFile& f, const std::function<void(std::int64_t)>& progress)
 {
     const std::string& target = f.target;
     const std::string fresh = NewFileName(target);
@@ -370,7 +367,7 @@ void ReplaceStockFile(Package& package, const PlannedFile& f)
     {
         // Made anew: a plain leftover of a dead install goes, a planted link is refused.
         fs::File out(fresh, fs::OpenMode::Replace);
-        if (fs::CopyRange(*package.data, f.offset, out, 0, f.size, package.archive.Buffer()) != f.size)
+        if (CopyInSlices(*package.data, f.offset, out, 0, f.size, package.archive.Buffer(), progress) != f.size)
             throw TesseraError(ErrorKind::BadPackage, "The entry " + f.name + " of " + package.zpkPath + ": data runs past the end of the file",
                                package.zpkPath);
     }
@@ -441,11 +438,10 @@ std::vector<std::string> GameReadingAfter(const std::vector<PlannedFile>& plan, 
     return lines;
 }
 
-void BackToIdle(IWindowServices& window)
+void StopIfAsked(IInstallSink& sink)
 {
-    window.SetButtonEnabled(Button::Install, true);
-    window.SetButtonEnabled(Button::BrowseSource, true);
-    window.SetPointer(Pointer::Default);
+    if (sink.StopRequested())
+        throw StopRequest{};
 }
 
 } // namespace
@@ -466,7 +462,7 @@ InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
     settings.StockFiles();   // created empty on first use, then held for this run
     const std::shared_ptr<StockCollection> stock = settings.colStockFiles;
     Package package;
-    OpenPackage(packagePath, package, nullptr);
+    OpenPackage(packagePath, package);
     InstallPlan plan{Route(package, *stock, settings.sGTA3Path, game), {}, {}};
     try {
         CheckGameFolder(plan.files, game);
@@ -488,6 +484,12 @@ InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
 InstallResult InstallPackage(const std::string& packagePath, modMain& settings, IWindowServices& window,
                              const InstallOptions& options)
 {
+    WindowPresenter presenter(window);
+    return InstallPackage(packagePath, settings, static_cast<IInstallSink&>(presenter), options).Result();
+}
+
+InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings, IInstallSink& sink, const InstallOptions& options)
+{
     // One install works on one game folder: the folder and catalogue it starts with, the folder
     // made absolute (below) so its journal and history name it for any later process.
     std::string game = settings.sGTA3Path;
@@ -495,13 +497,12 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     const std::shared_ptr<StockCollection> stock = settings.colStockFiles;
     const std::string journalFolder = JournalFolder(options.journalFolder);
 
-    window.SetPointer(Pointer::Hourglass);
-    window.SetButtonEnabled(Button::Install, false);
-    window.SetButtonEnabled(Button::BrowseSource, false);
-    // Unpacking a large package takes a while: the caption says so from the start, never
-    // showing the outcome of an earlier run meanwhile.
     const std::string& shown = options.sourceName.empty() ? packagePath : options.sourceName;
-    window.SetCaption("Installing " + BaseName(shown));
+    {
+        InstallEvent started;
+        started.name = BaseName(shown);
+        sink.Report(started);
+    }
 
     std::optional<fs::ExclusiveLock> lock;   // held until the install has returned
     std::string journalPath;
@@ -512,6 +513,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
     std::size_t installed = 0;
     bool earlierPending = false;   // an earlier install's recovery could not be done
     bool commitUncertain = false;
+    bool stopped = false;
     std::string failure;
     try {
         if (game == kNotFound)
@@ -533,7 +535,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         if (fs::FileExists(journalPath)) {
             const Recovered earlier = RecoverJournal(journalPath);
             if (earlier.outcome == Recovered::Outcome::RolledBack || earlier.outcome == Recovered::Outcome::Finished)
-                window.MsgBox(earlier.text, earlier.title);
+                ReportMessage(sink, InstallEvent::Kind::Recovered, earlier.text, earlier.title);
             else if (earlier.outcome != Recovered::Outcome::Clean) {
                 earlierPending = true;
                 throw TesseraError(ErrorKind::Io, earlier.text, journalPath);
@@ -542,7 +544,7 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         SettleHistory(HistoryFolderOfJournal(journalPath), std::nullopt);
 
         Package package;
-        OpenPackage(packagePath, package, &window);
+        OpenPackage(packagePath, package);
         std::vector<PlannedFile> plan = Route(package, *stock, settings.sGTA3Path, game);
         CheckGameFolder(plan, game);
 
@@ -559,15 +561,30 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             journalFile.emplace(journalPath, journal, &journalWritten);
         }
 
+        StopIfAsked(sink);
         for (std::size_t i = 0; i < plan.size(); ++i) {
             const PlannedFile& f = plan[i];
-            window.DoEvents();
-            window.SetCaption("Installing " + f.name);
+            StopIfAsked(sink);
+            InstallEvent begun;
+            begun.kind = InstallEvent::Kind::FileBegun;
+            begun.name = f.name;
+            begun.total = f.size;
+            sink.Report(begun);
+            // Each slice of a large file is told, and is a point where the user can stop.
+            const auto progress = [&sink, &f](std::int64_t done) {
+                InstallEvent event;
+                event.kind = InstallEvent::Kind::FileProgress;
+                event.name = f.name;
+                event.done = done;
+                event.total = f.size;
+                sink.Report(event);
+                StopIfAsked(sink);
+            };
             if (f.kind != PlannedFile::Kind::Refused)
                 ++installed;
             switch (f.kind) {
             case PlannedFile::Kind::Stock:
-                ReplaceStockFile(package, f);
+                ReplaceStockFile(package, f, progress);
                 if (!fileHashes.empty())
                     hashes.stock[f.target] = fileHashes[i];
                 break;
@@ -577,15 +594,18 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
                 archive.ReadDirectory(f.target);
                 if (!fileHashes.empty())
                     hashes.added[{f.target, static_cast<std::int64_t>(archive.Records().size())}] = fileHashes[i];
-                archive.AddRange(*package.data, f.offset, f.size, f.entryName, "the entry " + f.name + " of " + package.zpkPath);
+                archive.AddRange(*package.data, f.offset, f.size, f.entryName, "the entry " + f.name + " of " + package.zpkPath, progress);
                 archive.RenameEntry(f.entryName, f.entryName + ".old");
                 break;
             case PlannedFile::Kind::Refused:
-                window.MsgBox(f.reason.empty() ? BadFileMessage(f.name) : RefusedFileMessage(f.name, f.reason), kBadFileTitle);
+                ReportMessage(sink, InstallEvent::Kind::FileRefused,
+                              f.reason.empty() ? BadFileMessage(f.name) : RefusedFileMessage(f.name, f.reason), kBadFileTitle);
                 break;
             }
         }
 
+        // The last point where a stop leaves the game folder as it was without a rollback.
+        StopIfAsked(sink);
         if (journalWritten) {
             FlushChanges(journal);
             // The record is written before the commit mark and counts only with it.
@@ -594,9 +614,14 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
                 if (f.kind == PlannedFile::Kind::Refused)
                     refused.push_back({f.name, f.reason});
             pendingRecord = WritePendingRecord(HistoryFolderOfJournal(journalPath), journal, packagePath, options.sourceName, refused, hashes);
+            // Flushing a large install takes a while: until the mark, a stop still rolls it back.
+            StopIfAsked(sink);
             journalFile->MarkCommitted();
             journal.committed = true;   // only now: from here on the install stands
         }
+    } catch (const StopRequest&) {
+        stopped = true;
+        failure = "The install was stopped.";
     } catch (const UncertainCommit& e) {
         commitUncertain = true;
         failure = e.what();
@@ -606,8 +631,13 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
         failure = DisplayMessage(e.what());
     }
 
+    InstallOutcome outcome;
     if (!failure.empty()) {
-        std::string text = "The package " + DisplayPath(shown) + " could not be installed." + kCrLf + failure + kCrLf;
+        outcome.kind = InstallOutcome::Kind::NeedsRecovery;
+        outcome.stopped = stopped;
+        outcome.title = stopped ? kStoppedTitle : kFailedTitle;
+        std::string text = stopped ? "The install of " + DisplayPath(shown) + " was stopped." + kCrLf
+                                   : "The package " + DisplayPath(shown) + " could not be installed." + kCrLf + failure + kCrLf;
         if (earlierPending) {
             // The message of that recovery says what the game folder needs.
         } else if (commitUncertain) {
@@ -617,7 +647,8 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             try {
                 RollBack(journal);
                 SettleHistory(HistoryFolderOfJournal(journalPath), false);
-                text += "The game folder was left as it was.";
+                text += kLeftAsItWas;
+                outcome.kind = InstallOutcome::Kind::LeftAsItWas;
                 try {
                     if (journalFile)
                         journalFile->Remove();
@@ -631,12 +662,11 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             }
         } else {
             // No journal, so no change: every change comes after it is on the disk.
-            text += "The game folder was left as it was.";
+            text += kLeftAsItWas;
+            outcome.kind = InstallOutcome::Kind::LeftAsItWas;
         }
-        window.SetCaption(std::string(kMainCaption));
-        window.MsgBox(text, kFailedTitle);
-        BackToIdle(window);
-        return InstallResult::Failed;
+        outcome.message = text;
+        return ReportFinished(sink, outcome);
     }
 
     // The install stands. What its clean-up cannot do now is said: the committed journal left
@@ -657,11 +687,18 @@ InstallResult InstallPackage(const std::string& packagePath, modMain& settings, 
             late = std::string("its clean-up stopped (") + DisplayMessage(e.what()) + ") and will be finished next time.";
         }
     }
-    // A run that refused every file changed nothing, and must not read as a success.
-    window.SetCaption(installed > 0 ? "Mod installed!" : "No file installed");
-    if (!late.empty())
-        window.MsgBox("Mod installed; " + late, kLateTitle);
-    BackToIdle(window);
+    outcome.installed = installed;
+    if (!late.empty()) {
+        outcome.message = "Mod installed; " + late;
+        outcome.title = kLateTitle;
+    }
+    return ReportFinished(sink, outcome);
+}
+
+InstallResult InstallOutcome::Result() const
+{
+    if (Failed())
+        return InstallResult::Failed;
     return installed > 0 ? InstallResult::Installed : InstallResult::NothingInstalled;
 }
 

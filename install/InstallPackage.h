@@ -2,6 +2,7 @@
 // nothing.
 #pragma once
 
+#include "InstallEvents.h"
 #include "Recovery.h"
 #include "Services.h"
 #include "modMain.h"
@@ -12,15 +13,11 @@
 
 namespace tessera {
 
-enum class InstallResult {
-    Installed,          // reached "Mod installed!": at least one file went in (some may have been refused)
-    NothingInstalled,   // every file was refused, or there was none: "No file installed"
-    Failed,             // stopped with the "Install failed" message, which says whether the game
-                        // folder is as it was or still needs recovery
-};
-
 // Installs the package whose data file is packagePath (ending in ".zpk") into the game folder
-// and catalogue that settings hold when it starts. Never throws for a failed install.
+// and catalogue that settings hold when it starts, telling sink how it goes; the last event is
+// Finished, with the outcome it returns. Never throws for a failed or stopped install.
+InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings, IInstallSink& sink, const InstallOptions& options = {});
+// The same, shown on window as the main window shows it (WindowPresenter).
 InstallResult InstallPackage(const std::string& packagePath, modMain& settings, IWindowServices& window,
                              const InstallOptions& options = {});
 

@@ -140,6 +140,12 @@ Recovered RecoverJournal(const std::string& path)
 
 RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::string& givenFolder, const InstallOptions& options)
 {
+    WindowPresenter presenter(window);
+    return RecoverInterruptedInstalls(static_cast<IInstallSink&>(presenter), givenFolder, options);
+}
+
+RecoveryReport RecoverInterruptedInstalls(IInstallSink& sink, const std::string& givenFolder, const InstallOptions& options)
+{
     // Journals keep their folders absolute; a folder whose absolute form cannot be had is
     // matched by its identity, or by the text as given.
     std::string gameFolder = givenFolder;
@@ -154,7 +160,7 @@ RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::st
         RefuseLinkedFolder(folder, "data folder");
     } catch (const TesseraError& e) {
         ++report.pending;
-        window.MsgBox(DisplayMessage(e.what()) + ". Nothing was changed.", "Recovery needed");
+        ReportMessage(sink, InstallEvent::Kind::Recovered, DisplayMessage(e.what()) + ". Nothing was changed.", "Recovery needed");
         return report;
     }
     if (!fs::FolderExists(folder))
@@ -177,7 +183,8 @@ RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::st
         const std::string path = folder + name;
         const fs::ExclusiveLock lock(path + ".lock");
         if (!lock.Held()) {
-            window.MsgBox("An install (journal " + DisplayPath(path) + ") is still running; it was left alone.", "Install running");
+            ReportMessage(sink, InstallEvent::Kind::Recovered,
+                          "An install (journal " + DisplayPath(path) + ") is still running; it was left alone.", "Install running");
             continue;
         }
         if (!gameFolder.empty() && wanted.empty()) {
@@ -199,7 +206,7 @@ RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::st
         case Recovered::Outcome::Refused: ++report.refused; break;
         }
         if (!r.text.empty())
-            window.MsgBox(r.text, r.title);
+            ReportMessage(sink, InstallEvent::Kind::Recovered, r.text, r.title);
     }
     if (!wanted.empty()) {
         // An uninstall stopped before its journal left only preparations in the history.
@@ -210,7 +217,7 @@ RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::st
                 SettleHistory(HistoryFolderOfJournal(path), std::nullopt);
         } catch (const TesseraError& e) {
             ++report.pending;
-            window.MsgBox("The mod history of " + DisplayPath(gameFolder) + " could not be brought in line: " + e.what() + "."
+            ReportMessage(sink, InstallEvent::Kind::Recovered, "The mod history of " + DisplayPath(gameFolder) + " could not be brought in line: " + e.what() + "."
                     + kCrLf + StillNeedsRecovery(gameFolder),
                 "Recovery needed");
         }

@@ -1,6 +1,7 @@
 // Recovery of interrupted installs, uninstalls and compactions from their journals.
 #pragma once
 
+#include "InstallEvents.h"
 #include "Journal.h"
 #include "Services.h"
 
@@ -27,8 +28,11 @@ struct RecoveryReport {
 };
 
 // Rolls back every install that was interrupted (a journal left behind), and finishes the
-// clean-up of every finished one, telling the user through window for each. With a game folder
-// given, only installs into that folder. Lock files of installs that are gone are removed.
+// clean-up of every finished one, telling the user through a Recovered event for each. With a
+// game folder given, only installs into that folder. Lock files of installs that are gone are
+// removed.
+RecoveryReport RecoverInterruptedInstalls(IInstallSink& sink, const std::string& gameFolder = {}, const InstallOptions& options = {});
+// The same, shown on window as the main window shows it (WindowPresenter).
 RecoveryReport RecoverInterruptedInstalls(IWindowServices& window, const std::string& gameFolder = {},
                                           const InstallOptions& options = {});
 

@@ -307,10 +307,10 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
 
 // ---- Taking installs back
 
-LockedHistory::LockedHistory(const std::string& game, IWindowServices& window)
+LockedHistory::LockedHistory(const std::string& game, IInstallSink& sink)
     : journalPath_(JournalPath(JournalFolder({}), game)), folder_(HistoryFolderOfJournal(journalPath_))
 {
-    RecoverInterruptedInstalls(window, game);
+    RecoverInterruptedInstalls(sink, game);
     RefuseLinkedFolder(JournalFolder({}), "data folder");
     fs::CreateFolders(JournalFolder({}));
     lock_.emplace(journalPath_ + ".lock");

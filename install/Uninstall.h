@@ -3,6 +3,7 @@
 
 #include "FileSystem.h"
 #include "HistoryStore.h"
+#include "InstallEvents.h"
 #include "Services.h"
 
 #include <functional>
@@ -36,11 +37,11 @@ void TakeBack(const std::string& historyFolder, const std::string& journalPath, 
 using HistoryTell = std::function<void(const std::string& line, bool problem)>;
 
 // The history of a game folder held under its lock while this lives, with every interrupted
-// install or uninstall of the folder finished first (told through window). Throws when another
+// install or uninstall of the folder finished first (told through sink). Throws when another
 // install holds the folder or the history cannot be read.
 class LockedHistory {
 public:
-    LockedHistory(const std::string& gameFolder, IWindowServices& window);
+    LockedHistory(const std::string& gameFolder, IInstallSink& sink);
 
     const std::vector<HistoryRecord>& History() const noexcept { return history_; }
     const std::string& Folder() const noexcept { return folder_; }

@@ -21,16 +21,15 @@ std::string JoinLines(const std::vector<std::string>& lines)
     return text;
 }
 
-// What finishing an interrupted install needs of a window, answered by a form's view: its
-// messages.
-class FormWindowServices : public IWindowServices {
+// What finishing an interrupted install tells, shown by a form's view: its messages.
+class FormMessages : public IInstallSink {
 public:
-    explicit FormWindowServices(IFormView& view) : view_(view) {}
-    void MsgBox(const std::string& text, const std::string& title) override { view_.ShowMessage(text, title); }
-    void DoEvents() override {}
-    void SetCaption(const std::string&) override {}
-    void SetPointer(Pointer) override {}
-    void SetButtonEnabled(Button, bool) override {}
+    explicit FormMessages(IFormView& view) : view_(view) {}
+    void Report(const InstallEvent& event) override
+    {
+        if (!event.text.empty())
+            view_.ShowMessage(event.text, event.title);
+    }
 
 private:
     IFormView& view_;
@@ -101,8 +100,8 @@ void ModsForm::Refresh()
     selected_ = -1;
     view_.SetDetailsText({});
     try {
-        FormWindowServices window(view_);
-        const LockedHistory locked(settings_.sGTA3Path, window);
+        FormMessages messages(view_);
+        const LockedHistory locked(settings_.sGTA3Path, messages);
         history_ = locked.History();
     } catch (const std::exception& failure) {
         // Unread is not empty: the list says so, and nothing can be chosen.
@@ -145,8 +144,8 @@ void ModsForm::cmdUninstall_Click()
     const HistoryTell tell = [&](const std::string& line, bool) { told.push_back(line); };
     try {
         // Held from the question to the end, so what the user agreed to is what is taken back.
-        FormWindowServices window(view_);
-        const LockedHistory locked(settings_.sGTA3Path, window);
+        FormMessages messages(view_);
+        const LockedHistory locked(settings_.sGTA3Path, messages);
         const auto chain = UninstallChain(locked.History(), id, true, settings_.sGTA3Path, tell);
         if (!chain.empty()) {
             std::string question = "Take back install " + HistoryLabel(*chain.back()) + "?";
@@ -197,7 +196,8 @@ bool MainForm::Form_Load()
         settings_.LoadSettings();
     }
     // An install that was killed or lost its power midway is undone before anything else.
-    RecoverInterruptedInstalls(view_);
+    WindowPresenter presenter(view_);
+    RecoverInterruptedInstalls(presenter);
     view_.ShowWindow();
     return true;
 }
@@ -277,10 +277,11 @@ void MainForm::cmdInstall_Click()
         return;
     installing_ = true;
     // A failed install reports itself and returns the window to idle.
+    WindowPresenter presenter(view_);
     if (IsModArchiveName(sourceText_))
-        InstallDownload(sourceText_, settings_, view_);
+        InstallDownload(sourceText_, settings_, presenter);
     else
-        InstallPackage(sourceText_, settings_, view_);
+        InstallPackage(sourceText_, settings_, presenter);
     installing_ = false;
     if (closePending_) {
         closePending_ = false;
