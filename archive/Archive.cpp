@@ -501,7 +501,8 @@ std::int64_t CopyInSlices(const fs::File& source, std::int64_t from, fs::File& t
 {
     if (!progress)
         return fs::CopyRange(source, from, target, to, length, buffer);
-    constexpr auto kSlice = static_cast<std::int64_t>(kTransferBufferSize);
+    // Small enough that a slow disk still tells its progress a few times a second.
+    constexpr std::int64_t kSlice = std::int64_t{2} << 20;
     std::int64_t done = 0;
     while (done < length) {
         const std::int64_t want = std::min(kSlice, length - done);

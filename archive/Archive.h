@@ -149,7 +149,7 @@ private:
     LargeBuffer buffer_;
 };
 
-// fs::CopyRange in slices of at most kTransferBufferSize bytes, telling progress the bytes
+// fs::CopyRange in slices of a few MiB, telling progress the bytes
 // copied after each, so that a long copy can be shown and stopped (progress may throw). Returns
 // the bytes copied: fewer than length when the source ends early.
 std::int64_t CopyInSlices(const fs::File& source, std::int64_t from, fs::File& target, std::int64_t to, std::int64_t length,

@@ -64,7 +64,8 @@ void WindowPresenter::Report(const InstallEvent& event)
         window_.SetCaption("Installing " + event.name);
         break;
     case InstallEvent::Kind::FileBegun:
-        window_.DoEvents();
+        if (yields_)
+            window_.DoEvents();
         window_.SetCaption("Installing " + event.name);
         break;
     case InstallEvent::Kind::FileProgress:

@@ -99,13 +99,16 @@ std::string ProgressText(const std::string& name, std::int64_t done, std::int64_
 // Shows a job's events on a window as the main window always has: the hourglass and both
 // buttons disabled on start, a caption per file, a message box per refused file and per
 // recovery, and on the end the caption, the failure message, both buttons and the pointer.
+// The job runs on the window's thread, yielding to its events before each file, unless the job
+// runs on a thread of its own (yields false).
 class WindowPresenter : public IInstallSink {
 public:
-    explicit WindowPresenter(IWindowServices& window) : window_(window) {}
+    explicit WindowPresenter(IWindowServices& window, bool yields = true) : window_(window), yields_(yields) {}
     void Report(const InstallEvent& event) override;
 
 private:
     IWindowServices& window_;
+    bool yields_;
     ProgressCaption progress_;
 };
 

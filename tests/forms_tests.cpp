@@ -10,10 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 using namespace tessera;
 using namespace tessera::test;
@@ -157,6 +160,44 @@ public:
     void ShowWindow() override { shown = true; }
     void CloseWindow() override { closed = true; }
     bool Ending() const override { return false; }
+    // As the windows run it: work on a thread of its own, this thread pumping after each wake and
+    // then acting as the user (onDoEvents) while work goes on.
+    void RunInBackground(const std::function<void()>& work, const std::function<void()>& pump) override
+    {
+        bool done = false;
+        std::exception_ptr failure;
+        std::thread worker([&] {
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            const std::lock_guard lock(wakeMutex_);
+            done = true;
+            wakeChanged_.notify_all();
+        });
+        for (;;) {
+            std::unique_lock lock(wakeMutex_);
+            wakeChanged_.wait(lock, [&] { return wakes_ > 0 || done; });
+            wakes_ = 0;
+            const bool ended = done;
+            lock.unlock();
+            pump();
+            if (ended)
+                break;
+            if (onDoEvents)
+                onDoEvents();
+        }
+        worker.join();
+        if (failure)
+            std::rethrow_exception(failure);
+    }
+    void Wake() override
+    {
+        const std::lock_guard lock(wakeMutex_);
+        ++wakes_;
+        wakeChanged_.notify_all();
+    }
 
     std::vector<RecordedMessage> messages;
     std::string file;
@@ -175,6 +216,11 @@ public:
     std::deque<bool> answers;
     std::function<void()> onDoEvents;
     std::function<void()> onMessage;
+
+private:
+    std::mutex wakeMutex_;
+    std::condition_variable wakeChanged_;
+    int wakes_ = 0;
 };
 
 class Forms : public ::testing::Test {
@@ -338,44 +384,80 @@ TEST_F(Forms, BrowseTakesOnlyAPackageWithItsDirectory)
     EXPECT_EQ(view.sourceChanges, changes);
 }
 
-TEST_F(Forms, InstallRunsWithButtonsDisabledAndAQuitWaitsForIt)
+TEST_F(Forms, InstallRunsOffTheWindowThreadWithButtonsDisabledAndAQuitAsksFirst)
 {
     store.values[{"Tessera", "Settings", "GTA3Path"}] = game;
     ASSERT_TRUE(form.Form_Load());
-    WritePackage(root / "mod", {{"default.dat", ToBytes("new default")}});
+    WritePackage(root / "mod", {{"default.dat", ToBytes("new default")}, {"notes.txt", ToBytes("refused")}});
     view.file = root / "mod.zpk";
     form.cmdBrowseSource_Click();
     ASSERT_TRUE(view.install);
 
+    // The install waits while its message is open; the user acts meanwhile.
     bool quitAsked = false;
-    view.onDoEvents = [&] {
+    view.onMessage = [&] {
+        if (quitAsked)
+            return;
+        quitAsked = true;
+        EXPECT_EQ(view.messages.back().title, "Bad file");
+        EXPECT_TRUE(form.Installing());
         EXPECT_FALSE(view.install);
         EXPECT_FALSE(view.browse);
         EXPECT_EQ(view.pointer, Pointer::Hourglass);
-        if (!quitAsked) {
-            quitAsked = true;
-            // The installed mods wait for the install, which holds the game folder.
-            form.mnuMods_Click();
-            EXPECT_EQ(view.modsShown, 0);
-            ASSERT_EQ(view.messages.size(), 1u);
-            EXPECT_EQ(view.messages[0].title, "Installed mods");
-            view.messages.clear();
-            form.mnuQuit_Click();   // the menus stay usable; the window closes after the install
-            EXPECT_FALSE(view.closed);
-        }
+        // The installed mods wait for the install, which holds the game folder.
+        form.mnuMods_Click();
+        EXPECT_EQ(view.modsShown, 0);
+        EXPECT_EQ(view.messages.back().title, "Installed mods");
+        // The menus stay usable; No to the question lets the install go on, and the window stays.
+        view.answers = {false};
+        form.mnuQuit_Click();
+        EXPECT_FALSE(view.closed);
     };
     form.cmdInstall_Click();
     EXPECT_TRUE(quitAsked);
-    EXPECT_TRUE(view.closed);
+    EXPECT_EQ(view.questions, (std::vector<RecordedMessage>{{std::string(kStopQuestion), std::string(kStopTitle)}}));
+    EXPECT_FALSE(view.closed);
     EXPECT_EQ(view.caption, "Mod installed!");
     EXPECT_TRUE(view.install);
     EXPECT_TRUE(view.browse);
     EXPECT_EQ(view.pointer, Pointer::Default);
+    EXPECT_FALSE(form.Installing());
     EXPECT_EQ(ReadFile(game + "data/default.dat"), ToBytes("new default"));
     EXPECT_EQ(ReadFile(game + "data/default.dat.old"), ToBytes("stock default.dat"));
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(view.messages.size(), 2u);
     form.mnuMods_Click();
     EXPECT_EQ(view.modsShown, 1);
+}
+
+// Yes to the question stops the install where it stands, rolls it back, says so and closes the
+// window: from a message of the install itself, from Quit and from the frame alike.
+TEST_F(Forms, StoppingAnInstallLeavesTheGameFolderAsItWasAndCloses)
+{
+    store.values[{"Tessera", "Settings", "GTA3Path"}] = game;
+    ASSERT_TRUE(form.Form_Load());
+    WritePackage(root / "mod", {{"default.dat", ToBytes("new default")}, {"notes.txt", ToBytes("refused")}, {"car.dff", ToBytes("new car")}});
+    view.file = root / "mod.zpk";
+    form.cmdBrowseSource_Click();
+    const Snapshot before = TakeSnapshot(game);
+    // The install waits while its message is open: the user closes the window meanwhile.
+    view.answers = {true};
+    view.onMessage = [&] {
+        if (view.messages.back().title == "Bad file") {
+            EXPECT_FALSE(form.QueryClose());
+            EXPECT_FALSE(view.closed);
+        }
+    };
+    form.cmdInstall_Click();
+    EXPECT_EQ(view.questions.size(), 1u);
+    ASSERT_EQ(view.messages.size(), 2u);
+    EXPECT_EQ(view.messages[1].title, "Install stopped");
+    EXPECT_NE(view.messages[1].text.find("was stopped.\r\nThe game folder was left as it was."), std::string::npos) << view.messages[1].text;
+    EXPECT_TRUE(view.closed);
+    EXPECT_EQ(view.caption, kMainCaption);
+    EXPECT_EQ(view.pointer, Pointer::Default);
+    const Snapshot after = TakeSnapshot(game);
+    EXPECT_EQ(after, before) << DescribeDifferences(before, after);
+    EXPECT_TRUE(ReadHistory(HistoryFolder(JournalFolder({}), game)).empty());
 }
 
 TEST_F(Forms, MenusOptionsRebuildTheCatalogueAndAboutShowsTheVersion)

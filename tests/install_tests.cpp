@@ -539,3 +539,51 @@ TEST_F(Install, StraightFromThePackageAsIfUnpackedIntoAFolder)
             EXPECT_NE(window.messages[i].text.find("The file " + refused[i] + " "), std::string::npos) << window.messages[i].text;
     }
 }
+
+// A stop asked for at any point where the install looks for one: the install says it stopped,
+// the game folder is byte for byte as it was, no journal and no history record are left; the
+// progress of a file larger than one slice is told in order. The points run out when the
+// install gets through.
+TEST_F(Install, AStopAtEveryPointLeavesTheGameFolderAsItWas)
+{
+    const Bytes big = Pattern(5 << 20, 7);   // three slices
+    WritePackage(root / "mod", {{"default.dat", big}, {"notes.txt", ToBytes("refused")}, {"car.dff", Pattern(3000, 2)}});
+    const Snapshot before = TakeSnapshot(game);
+
+    struct StopAt : IInstallSink {
+        int at = 0, asked = 0;
+        std::vector<InstallEvent> events;
+        void Report(const InstallEvent& event) override { events.push_back(event); }
+        bool StopRequested() override { return ++asked == at; }
+    };
+    for (int at = 1;; ++at) {
+        SCOPED_TRACE("stop at point " + std::to_string(at));
+        StopAt sink;
+        sink.at = at;
+        const InstallOutcome outcome = InstallPackage(root / "mod.zpk", settings, sink, options);
+        ASSERT_FALSE(sink.events.empty());
+        EXPECT_EQ(sink.events.front().kind, InstallEvent::Kind::Started);
+        EXPECT_EQ(sink.events.back().kind, InstallEvent::Kind::Finished);
+        std::int64_t done = 0;   // of default.dat, told in order
+        for (const InstallEvent& e : sink.events)
+            if (e.kind == InstallEvent::Kind::FileProgress && e.name == "default.dat") {
+                EXPECT_EQ(e.total, static_cast<std::int64_t>(big.size()));
+                EXPECT_GT(e.done, done);
+                done = e.done;
+            }
+        if (!outcome.stopped) {
+            EXPECT_GT(at, 3);
+            EXPECT_EQ(outcome.Result(), InstallResult::Installed);
+            EXPECT_EQ(done, static_cast<std::int64_t>(big.size()));
+            EXPECT_EQ(ReadFile(game + "data/default.dat"), big);
+            break;
+        }
+        EXPECT_EQ(outcome.kind, InstallOutcome::Kind::LeftAsItWas);
+        EXPECT_EQ(outcome.title, "Install stopped");
+        EXPECT_TRUE(EndsWith(outcome.message, "was stopped.\r\nThe game folder was left as it was.")) << outcome.message;
+        const Snapshot after = TakeSnapshot(game);
+        ASSERT_EQ(after, before) << DescribeDifferences(before, after);
+        EXPECT_EQ(Leftovers(options.journalFolder), std::vector<std::string>{});
+        ASSERT_LT(at, 100) << "the install never got through";
+    }
+}

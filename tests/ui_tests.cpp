@@ -88,6 +88,8 @@ public:
     void MsgBox(QWidget* owner, const std::string& text, const std::string& title) override
     {
         messages.push_back({owner, text, title});
+        if (onMessage)
+            onMessage(messages.back());
     }
 
     bool AskYesNo(QWidget* owner, const std::string& text, const std::string& title) override
@@ -143,6 +145,8 @@ public:
     std::vector<QString> modalTitles;
     std::vector<QWidget*> modalOwners;
     int leftOpen = 0;
+    // Called with each message box while it is open.
+    std::function<void(const Message&)> onMessage;
 };
 
 template <class T>
@@ -972,29 +976,44 @@ private slots:
     }
 
     // Quit while an install runs: the window stays until the install has returned.
-    void quitDuringInstallWaits()
+    // The install runs off the window's thread: while its message is open the window handles its
+    // events, Quit asks whether to stop, and Yes rolls the install back, says so and closes.
+    void quitDuringInstallAsksAndYesStops()
     {
         MemorySettingsStore store;
         GameFolder game;
         TempDir mods;
-        WritePackage(mods / "pack", {{"car.dff", Pattern(100)}, {"car.txd", Pattern(100)}});
+        WritePackage(mods / "pack", {{"car.dff", Pattern(100)}, {"notes.txt", Pattern(10)}, {"car.txd", Pattern(100)}});
         auto window = LoadedWindow(store, game.path);
         frmMain& w = *window;
         dialogs.paths = {mods / "pack.zpk"};
         Click(w, "cmdBrowseSource");
+        const auto txdBefore = ArchiveNames(game.path + "models/txd.dir");
+        const auto gta3Before = ArchiveNames(game.path + "models/gta3.dir");
 
         std::optional<bool> visibleAfterQuit;
-        QTimer::singleShot(0, &w, [&] {
+        dialogs.answers = {true};
+        dialogs.onMessage = [&](const Message& m) {
+            if (m.title != "Bad file")
+                return;
             QVERIFY(w.Installing());
+            QVERIFY(!Child<QPushButton>(w, "cmdInstall")->isEnabled());
+            QVERIFY(!Child<QPushButton>(w, "cmdBrowseSource")->isEnabled());
             Child<QAction>(w, "mnuQuit")->trigger();
             visibleAfterQuit = w.isVisible();
-        });
+        };
         Click(w, "cmdInstall");
+        dialogs.onMessage = nullptr;
         QCOMPARE(visibleAfterQuit, std::optional<bool>(true));
+        QCOMPARE(dialogs.questions.size(), std::size_t{1});
+        QCOMPARE(dialogs.questions[0].text, std::string(kStopQuestion));
+        QCOMPARE(dialogs.messages.back().title, std::string("Install stopped"));
+        QVERIFY(dialogs.messages.back().text.ends_with("The game folder was left as it was."));
         QVERIFY(!w.isVisible());
         QVERIFY(!w.Installing());
-        QCOMPARE(w.windowTitle(), QStringLiteral("Mod installed!"));
-        QCOMPARE(ArchiveNames(game.path + "models/txd.dir").size(), std::size_t{2});
+        QCOMPARE(w.windowTitle(), QStringLiteral("Orlen's Tessera"));
+        QCOMPARE(ArchiveNames(game.path + "models/txd.dir"), txdBefore);
+        QCOMPARE(ArchiveNames(game.path + "models/gta3.dir"), gta3Before);
     }
 
     // Setup, Options: the dialog over the main window; a new folder is stored and brings its

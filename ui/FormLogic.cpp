@@ -271,17 +271,110 @@ bool MainForm::ConfirmEarlierInstalls()
     return view_.AskYesNo(JoinLines(notes) + "\r\n\r\nInstall it anyway?", std::string(kEarlierInstallsTitle));
 }
 
+InstallChannel::InstallChannel(IMainView& view) : view_(view), presenter_(view, false), windowThread_(std::this_thread::get_id()) {}
+
+void InstallChannel::Report(const InstallEvent& event)
+{
+    if (OnWindowThread()) {
+        presenter_.Report(event);
+        return;
+    }
+    std::unique_lock lock(mutex_);
+    if (event.kind == InstallEvent::Kind::FileProgress && !queue_.empty() && queue_.back().kind == InstallEvent::Kind::FileProgress)
+        queue_.back() = event;
+    else {
+        queue_.push_back(event);
+        ++queued_;
+    }
+    const std::uint64_t mine = queued_;
+    lock.unlock();
+    view_.Wake();
+    // Started waits too, so the window is busy before anything else happens.
+    const bool waits = !event.text.empty() || event.kind == InstallEvent::Kind::Started || event.kind == InstallEvent::Kind::Finished;
+    if (!waits)
+        return;
+    lock.lock();
+    changed_.wait(lock, [&] { return shown_ >= mine; });
+}
+
+bool InstallChannel::StopRequested()
+{
+    std::unique_lock lock(mutex_);
+    if (!OnWindowThread())
+        changed_.wait(lock, [&] { return !asking_; });
+    return stop_;
+}
+
+void InstallChannel::Pump()
+{
+    // A message shown here runs the window's events, which may call again: the outer call
+    // shows what comes meanwhile.
+    if (pumping_)
+        return;
+    pumping_ = true;
+    try {
+        for (;;) {
+            std::unique_lock lock(mutex_);
+            if (queue_.empty())
+                break;
+            const InstallEvent event = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            presenter_.Report(event);
+            lock.lock();
+            ++shown_;
+            changed_.notify_all();
+        }
+    } catch (...) {
+        pumping_ = false;
+        throw;
+    }
+    pumping_ = false;
+}
+
+void InstallChannel::BeginAsking()
+{
+    const std::lock_guard lock(mutex_);
+    asking_ = true;
+}
+
+void InstallChannel::EndAsking(bool stop)
+{
+    const std::lock_guard lock(mutex_);
+    asking_ = false;
+    stop_ = stop_ || stop;
+    changed_.notify_all();
+}
+
 void MainForm::cmdInstall_Click()
 {
     if (!ConfirmEarlierInstalls())
         return;
     installing_ = true;
-    // A failed install reports itself and returns the window to idle.
-    WindowPresenter presenter(view_);
-    if (IsModArchiveName(sourceText_))
-        InstallDownload(sourceText_, settings_, presenter);
-    else
-        InstallPackage(sourceText_, settings_, presenter);
+    // The install runs on its own thread, the window going on meanwhile. It works on the game
+    // folder and catalogue it starts with, whatever the options dialog stores meanwhile.
+    InstallChannel channel(view_);
+    channel_ = &channel;
+    modMain settings(settings_);
+    settings.StockFiles();
+    const std::string source = sourceText_;
+    try {
+        // A failed install reports itself and returns the window to idle.
+        view_.RunInBackground(
+            [&] {
+                if (IsModArchiveName(source))
+                    InstallDownload(source, settings, channel);
+                else
+                    InstallPackage(source, settings, channel);
+            },
+            [&] { channel.Pump(); });
+        channel.Pump();
+    } catch (...) {
+        channel_ = nullptr;
+        installing_ = false;
+        throw;
+    }
+    channel_ = nullptr;
     installing_ = false;
     if (closePending_) {
         closePending_ = false;
@@ -317,11 +410,30 @@ void MainForm::mnuAbout_Click() { view_.ShowMessage(AboutText(), "About..."); }
 
 bool MainForm::QueryClose()
 {
-    if (installing_) {
+    if (!installing_)
+        return true;
+    if (!channel_) {
         closePending_ = true;
         return false;
     }
-    return true;
+    // A second close while the question is open is the same close.
+    if (askingStop_)
+        return false;
+    askingStop_ = true;
+    channel_->BeginAsking();
+    bool stop = false;
+    try {
+        stop = view_.AskYesNo(std::string(kStopQuestion), std::string(kStopTitle));
+    } catch (...) {
+        askingStop_ = false;
+        channel_->EndAsking(false);
+        throw;
+    }
+    askingStop_ = false;
+    channel_->EndAsking(stop);
+    if (stop)
+        closePending_ = true;
+    return false;
 }
 
 } // namespace tessera

@@ -5,12 +5,19 @@
 
 #include "Dialogs.h"
 #include "History.h"
+#include "InstallEvents.h"
 #include "Services.h"
 #include "modMain.h"
 
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <exception>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace tessera {
@@ -129,11 +136,50 @@ public:
     // Whether a failure was reported and the program is ending (a toolkit that ends the process
     // at once never gets to answer true).
     virtual bool Ending() const = 0;
+    // Runs work on a thread of its own while the window goes on handling its events (it
+    // repaints, its menus open, its close is asked for), calling pump on the window's thread
+    // after each Wake; returns once work has returned, passing on what it threw.
+    virtual void RunInBackground(const std::function<void()>& work, const std::function<void()>& pump) = 0;
+    // Has the window's thread call the running RunInBackground's pump soon. Called from any thread.
+    virtual void Wake() = 0;
 
     void MsgBox(const std::string& text, const std::string& title) override { ShowMessage(text, title); }
 };
 
 inline constexpr std::string_view kNoPackageText = "[Select a .zpk]";
+inline constexpr std::string_view kStopQuestion = "Stop the install? The game folder will be left as it was.";
+inline constexpr std::string_view kStopTitle = "Install running";
+
+// Carries an install's events from its thread to the window's, where they are shown as the main
+// window always has. The install waits while a message of its own is open, so messages come in
+// their order and nothing goes on behind them; progress is passed on newest only. While the user
+// is asked whether to stop, the install waits at its next point where it could.
+class InstallChannel : public IInstallSink {
+public:
+    explicit InstallChannel(IMainView& view);
+    // The install's thread.
+    void Report(const InstallEvent& event) override;
+    bool StopRequested() override;
+    // The window's thread: shows what has come.
+    void Pump();
+    void BeginAsking();
+    void EndAsking(bool stop);
+
+private:
+    bool OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }
+
+    IMainView& view_;
+    WindowPresenter presenter_;
+    const std::thread::id windowThread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<InstallEvent> queue_;
+    std::uint64_t queued_ = 0;   // events queued so far
+    std::uint64_t shown_ = 0;    // events shown so far
+    bool asking_ = false;
+    bool stop_ = false;
+    bool pumping_ = false;       // the window's thread only
+};
 inline constexpr std::string_view kEarlierInstallsTitle = "Earlier installs";
 
 // The About box text: version, credit, copyright and contact, lines joined by CR LF.
@@ -159,7 +205,8 @@ public:
     void mnuMods_Click();
     void mnuAbout_Click();
     // A close asked for from the frame or Quit: true when the window may close now. While an
-    // install runs the close waits for the install to return.
+    // install runs the user is asked whether to stop it: Yes stops it, rolls it back and closes
+    // the window after its message; No lets it go on.
     bool QueryClose();
 
     const std::string& SourceText() const noexcept { return sourceText_; }
@@ -178,6 +225,8 @@ private:
     std::string sourceText_{kNoPackageText};
     bool installing_ = false;
     bool closePending_ = false;
+    bool askingStop_ = false;
+    InstallChannel* channel_ = nullptr;   // the running install's, while there is one
 };
 
 } // namespace tessera

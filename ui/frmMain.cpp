@@ -27,7 +27,11 @@
 #include <QScreen>
 #include <QUrl>
 
+#include <QEventLoop>
+
+#include <exception>
 #include <filesystem>
+#include <thread>
 
 namespace tessera {
 
@@ -138,6 +142,46 @@ void frmMain::ShowWindow()
 void frmMain::CloseWindow() { close(); }
 
 bool frmMain::Ending() const { return FailureReported(); }
+
+void frmMain::RunInBackground(const std::function<void()>& work, const std::function<void()>& pump)
+{
+    QEventLoop loop;
+    std::atomic<bool> done{false};
+    std::exception_ptr failure;
+    const std::function<void()>* outer = pump_;
+    pump_ = &pump;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    // Wakes that came before the loop runs are queued already; the loop ends once work has.
+    while (!done)
+        loop.exec();
+    worker.join();
+    pump_ = outer;
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void frmMain::Wake()
+{
+    // One wake on its way is enough: its pump shows everything that came until it runs.
+    if (wakePending_.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            wakePending_ = false;
+            if (pump_)
+                RunHandler(this, [this] { (*pump_)(); });
+        },
+        Qt::QueuedConnection);
+}
 
 void frmMain::keyPressEvent(QKeyEvent* event)
 {

@@ -8,6 +8,8 @@
 
 #include <QMainWindow>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +58,8 @@ public:
     void ShowWindow() override;
     void CloseWindow() override;
     bool Ending() const override;
+    void RunInBackground(const std::function<void()>& work, const std::function<void()>& pump) override;
+    void Wake() override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -74,6 +78,9 @@ private:
     QPushButton* cmdInstall;
 
     std::unique_ptr<QtWindowServices> windowServices_;
+    // The running RunInBackground's: its pump, and whether a wake is on its way.
+    const std::function<void()>* pump_ = nullptr;
+    std::atomic<bool> wakePending_{false};
 };
 
 // The start-up with the program's arguments (Qt's own already removed): loads the window and,

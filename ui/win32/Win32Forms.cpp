@@ -12,6 +12,7 @@
 #include <exception>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace tessera::win32ui {
@@ -22,6 +23,8 @@ constexpr const char* kWindowClass = "TesseraWindow";
 constexpr int kIconId = 1;
 // Posted after a drop, so the file is taken once the program it came from is free again.
 constexpr UINT kTakeDroppedFile = WM_APP + 1;
+// Posted by a job's thread: the window shows what the job told.
+constexpr UINT kJobWake = WM_APP + 2;
 
 HINSTANCE gInstance = nullptr;
 int gDpi = 96;
@@ -367,6 +370,49 @@ void frmMainView::DoEvents()
     }
 }
 
+void frmMainView::RunInBackground(const std::function<void()>& work, const std::function<void()>& pump)
+{
+    std::atomic<bool> done{false};
+    std::exception_ptr failure;
+    const std::function<void()>* outer = pump_;
+    pump_ = &pump;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+        wakePending_ = false;
+        Wake();
+    });
+    // The window's messages run as in the program's own loop until the job has ended; a quit
+    // asked for meanwhile is passed on afterwards.
+    std::optional<int> quit;
+    MSG message{};
+    while (!done) {
+        if (::GetMessageA(&message, nullptr, 0, 0) <= 0) {
+            // The job may be waiting for its message to be shown: the loop goes on until it ends.
+            quit = static_cast<int>(message.wParam);
+            continue;
+        }
+        Dispatch(message);
+    }
+    worker.join();
+    pump_ = outer;
+    if (quit)
+        ::PostQuitMessage(*quit);
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void frmMainView::Wake()
+{
+    // One wake on its way is enough: its pump shows everything that came until it runs.
+    if (!wakePending_.exchange(true))
+        ::PostMessageA(hwnd_, kJobWake, 0, 0);
+}
+
 void frmMainView::SetCaption(const std::string& caption) { ::SetWindowTextA(hwnd_, caption.c_str()); }
 
 void frmMainView::SetPointer(Pointer pointer)
@@ -458,6 +504,11 @@ std::optional<LRESULT> frmMainView::Message(UINT message, WPARAM wParam, LPARAM 
             droppedFile_.clear();
             RunHandler(hwnd_, [&] { form_->TakePackage(dropped); });
         }
+        return 0;
+    case kJobWake:
+        wakePending_ = false;
+        if (pump_)
+            RunHandler(hwnd_, [&] { (*pump_)(); });
         return 0;
     case WM_DESTROY:
         ::PostQuitMessage(0);

@@ -8,6 +8,8 @@
 #include "Layouts.h"
 #include "Win32Text.h"
 
+#include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -79,6 +81,8 @@ public:
     void CloseWindow() override;
     // A failure report ends the process at once.
     bool Ending() const override { return false; }
+    void RunInBackground(const std::function<void()>& work, const std::function<void()>& pump) override;
+    void Wake() override;
 
 private:
     void Command(int id, int code) override;
@@ -88,6 +92,9 @@ private:
     MainForm* form_ = nullptr;
     bool hourglass_ = false;
     std::string droppedFile_;
+    // The running RunInBackground's: its pump, and whether a wake is on its way.
+    const std::function<void()>* pump_ = nullptr;
+    std::atomic<bool> wakePending_{false};
 };
 
 // The options dialog's view, shown modally by ShowModal.
