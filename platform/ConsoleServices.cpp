@@ -32,7 +32,7 @@ void ConsoleWindowServices::SetCaption(const std::string& caption)
     // The idle window's caption, put back after a failure, tells a console nothing; nor does
     // one that did not change (a download's install names it while unpacking and installing).
     if (!quiet_ && caption != kMainCaption && caption != lastCaption_)
-        out_ << caption << '\n';
+        out_ << caption << '\n' << std::flush;   // a long install's progress is seen as it comes
     lastCaption_ = caption;
 }
 

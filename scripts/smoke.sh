@@ -15,9 +15,9 @@ shots=$root/$build/smoke
 wait_seconds=20
 
 if [ "${1:-}" != "--inside-xvfb" ]; then
-  if [ ! -x "$program" ]; then
+  if [ ! -x "$program" ] || [ ! -x "$root/$build/cli/tessera-cli" ]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    cmake --build "$build" --target tessera
+    cmake --build "$build" --target tessera tessera-cli
   fi
   mkdir -p "$shots"
   exec xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- "$0" --inside-xvfb
@@ -165,3 +165,103 @@ cp "$scratch/second/config/Tessera/Tessera.conf" "$scratch/third/config/Tessera/
 start "$scratch/third" "$scratch/lonely.zpk"
 wait_window "File not found" "$shots/argument.png" "$scratch/third" >/dev/null
 stop
+
+# A long install: one entry of 600 MB replacing a stock file.
+cli=$root/$build/cli/tessera-cli
+big=$scratch/big
+mkdir -p "$big/files" "$game/data" "$game/models"
+printf 'stock default.dat' >"$game/data/default.dat"
+head -c 600M /dev/urandom >"$big/files/default.dat"
+"$cli" pack "$big/files" "$big/mod" >/dev/null
+rm -rf "$big/files"
+game_state() { (cd "$game" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
+game_state >"$big/before.txt"
+mkdir -p "$scratch/fourth/config/Tessera"
+cp "$scratch/second/config/Tessera/Tessera.conf" "$scratch/fourth/config/Tessera/"
+start "$scratch/fourth" "$big/mod.zpk"
+main=$(wait_window "Orlen's Tessera" "$shots/before-install.png" "$scratch/fourth")
+xdotool windowfocus --sync "$main"
+xdotool key --window "$main" Return
+# The captions as they come: the package or the file, then the file's progress.
+last="Orlen's Tessera"
+changes=0
+for _ in $(seq 1 600); do
+  title=$(xdotool getwindowname "$main" 2>/dev/null || true)
+  if [ "$title" != "$last" ]; then
+    echo "smoke: caption \"$title\"" >&2
+    last=$title
+    changes=$((changes + 1))
+  fi
+  case $title in "Installing default.dat "*%) [ "$changes" -ge 3 ] && break ;; esac
+  sleep 0.05
+done
+# Quit asks; the install waits at its next stopping point while the question is open.
+xdotool key --window "$main" alt+f
+sleep 0.3
+xdotool key q
+question=$(wait_window "Install running" "$shots/stop-question.png" "$scratch/fourth")
+# Covered and uncovered meanwhile, the window must paint itself again.
+import -window "$main" "$big/uncovered-before.png"
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xmessage -geometry "${WIDTH}x${HEIGHT}+${X}+${Y}" "covering Tessera" &
+cover=$!
+sleep 1
+kill "$cover"
+wait "$cover" 2>/dev/null || true
+sleep 1
+import -window "$main" "$shots/repainted.png"
+differing=$(compare -metric AE "$big/uncovered-before.png" "$shots/repainted.png" null: 2>&1 || true)
+if [ "${differing%% *}" != "0" ]; then
+  echo "smoke: the window did not paint itself again after being covered ($differing pixels differ)" >&2
+  exit 1
+fi
+echo "smoke: the window painted itself again after being covered" >&2
+xdotool windowfocus --sync "$question" 2>/dev/null || true
+xdotool key --window "$question" y
+stopped=$(wait_window "Install stopped" "$shots/stopped.png" "$scratch/fourth")
+xdotool windowfocus --sync "$stopped" 2>/dev/null || true
+xdotool key --window "$stopped" Return 2>/dev/null || xdotool key Return
+for _ in $(seq 1 100); do
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$pid" 2>/dev/null; then
+  echo "smoke: the window did not close after the install was stopped" >&2
+  exit 1
+fi
+wait "$pid" 2>/dev/null || true
+pid=""
+title_after=$last
+game_state >"$big/after.txt"
+if ! cmp -s "$big/before.txt" "$big/after.txt"; then
+  echo "smoke: the stopped install changed the game folder" >&2
+  diff "$big/before.txt" "$big/after.txt" >&2 || true
+  exit 1
+fi
+if [ "$changes" -lt 3 ]; then
+  echo "smoke: the caption changed $changes times before the stop (last \"$title_after\")" >&2
+  exit 1
+fi
+echo "smoke: Quit during the install asked, and Yes left the game folder as it was" >&2
+
+# tessera-cli, stopped by SIGINT while it copies: exit 130, the folder as it was, no journal.
+home=$scratch/fifth
+mkdir -p "$home/config" "$home/data"
+HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data \
+  "$cli" install "$big/mod.zpk" --game "$game" >"$home/out.txt" 2>"$home/err.txt" &
+clipid=$!
+for _ in $(seq 1 400); do
+  grep -q "^Installing default.dat" "$home/out.txt" && break
+  sleep 0.05
+done
+kill -INT "$clipid"
+status=0
+wait "$clipid" || status=$?
+game_state >"$big/after-cli.txt"
+if [ "$status" -ne 130 ] || ! grep -q "The game folder was left as it was." "$home/err.txt" \
+    || ! cmp -s "$big/before.txt" "$big/after-cli.txt" || find "$home/data" -name '*.journal*' | grep -q .; then
+  echo "smoke: tessera-cli stopped by SIGINT exited $status" >&2
+  cat "$home/out.txt" "$home/err.txt" >&2
+  exit 1
+fi
+echo "smoke: tessera-cli stopped by SIGINT exited 130 and left the game folder as it was" >&2
