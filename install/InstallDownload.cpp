@@ -102,11 +102,7 @@ InstallOutcome InstallDownload(const std::string& source, modMain& settings, IIn
         outcome.title = "Install failed";
         outcome.message = "The package " + shownSource + " could not be installed.\r\n" + failure + "\r\n" + kLeftAsItWas;
     }
-    InstallEvent finished;
-    finished.kind = InstallEvent::Kind::Finished;
-    finished.outcome = outcome;
-    sink.Report(finished);
-    return outcome;
+    return ReportFinished(sink, outcome);
 }
 
 DownloadPlan PlanDownload(const std::string& source, modMain& settings, const std::string& from)

@@ -52,6 +52,15 @@ void ReportMessage(IInstallSink& sink, InstallEvent::Kind kind, const std::strin
     sink.Report(event);
 }
 
+InstallOutcome ReportFinished(IInstallSink& sink, const InstallOutcome& outcome)
+{
+    InstallEvent event;
+    event.kind = InstallEvent::Kind::Finished;
+    event.outcome = outcome;
+    sink.Report(event);
+    return outcome;
+}
+
 void WindowPresenter::Report(const InstallEvent& event)
 {
     switch (event.kind) {

@@ -78,6 +78,8 @@ struct StopRequest {};
 
 // Reports an event that only tells the user something.
 void ReportMessage(IInstallSink& sink, InstallEvent::Kind kind, const std::string& text, const std::string& title);
+// Reports the end of a job and returns its outcome.
+InstallOutcome ReportFinished(IInstallSink& sink, const InstallOutcome& outcome);
 
 // The caption that shows a file's progress, or nothing while none is due: only for a file that
 // takes more than about half a second, then at most every quarter of a second and whenever its

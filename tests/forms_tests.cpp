@@ -166,12 +166,7 @@ public:
     {
         bool done = false;
         std::exception_ptr failure;
-        std::thread worker([&] {
-            try {
-                work();
-            } catch (...) {
-                failure = std::current_exception();
-            }
+        std::thread worker = StartWork(work, failure, [&] {
             const std::lock_guard lock(wakeMutex_);
             done = true;
             wakeChanged_.notify_all();

@@ -271,6 +271,18 @@ bool MainForm::ConfirmEarlierInstalls()
     return view_.AskYesNo(JoinLines(notes) + "\r\n\r\nInstall it anyway?", std::string(kEarlierInstallsTitle));
 }
 
+std::thread StartWork(const std::function<void()>& work, std::exception_ptr& failure, const std::function<void()>& ended)
+{
+    return std::thread([&work, &failure, ended] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        ended();
+    });
+}
+
 InstallChannel::InstallChannel(IMainView& view) : view_(view), presenter_(view, false), windowThread_(std::this_thread::get_id()) {}
 
 void InstallChannel::Report(const InstallEvent& event)

@@ -150,6 +150,10 @@ inline constexpr std::string_view kNoPackageText = "[Select a .zpk]";
 inline constexpr std::string_view kStopQuestion = "Stop the install? The game folder will be left as it was.";
 inline constexpr std::string_view kStopTitle = "Install running";
 
+// Starts work on a thread of its own for RunInBackground: what work throws is kept in failure,
+// and ended runs on that thread once work has returned.
+std::thread StartWork(const std::function<void()>& work, std::exception_ptr& failure, const std::function<void()>& ended);
+
 // Carries an install's events from its thread to the window's, where they are shown as the main
 // window always has. The install waits while a message of its own is open, so messages come in
 // their order and nothing goes on behind them; progress is passed on newest only. While the user

@@ -150,12 +150,7 @@ void frmMain::RunInBackground(const std::function<void()>& work, const std::func
     std::exception_ptr failure;
     const std::function<void()>* outer = pump_;
     pump_ = &pump;
-    std::thread worker([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
+    std::thread worker = StartWork(work, failure, [&] {
         done = true;
         QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });

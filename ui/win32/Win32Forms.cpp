@@ -376,12 +376,7 @@ void frmMainView::RunInBackground(const std::function<void()>& work, const std::
     std::exception_ptr failure;
     const std::function<void()>* outer = pump_;
     pump_ = &pump;
-    std::thread worker([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
+    std::thread worker = StartWork(work, failure, [&] {
         done = true;
         wakePending_ = false;
         Wake();
