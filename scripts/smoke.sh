@@ -2,7 +2,9 @@
 # Starts the real desktop program under Xvfb with fresh settings: first without a game folder
 # (the "Options" window must come up, and Space there must give "Need path"), then with one
 # stored (the main window must come up), and with a package lacking its .dir as the argument
-# (the "File not found" message must come up).
+# (the "File not found" message must come up). Then a 600 MB install: Quit during it asks, Yes
+# leaves the game folder as it was, No lets it finish with its captions changing; tessera-cli
+# stopped by SIGINT exits 130 leaving the folder as it was.
 # Runs on a private D-Bus session with accessibility on: the main window's accessibility tree is
 # read over D-Bus as a screen reader or gdbus introspect reads it, and the program must live on.
 # Saves a screenshot of each window, and that tree, to build/smoke/.
@@ -172,35 +174,61 @@ big=$scratch/big
 mkdir -p "$big/files" "$game/data" "$game/models"
 printf 'stock default.dat' >"$game/data/default.dat"
 head -c 600M /dev/urandom >"$big/files/default.dat"
+entry_sum=$(sha256sum <"$big/files/default.dat")
 "$cli" pack "$big/files" "$big/mod" >/dev/null
 rm -rf "$big/files"
 game_state() { (cd "$game" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
 game_state >"$big/before.txt"
-mkdir -p "$scratch/fourth/config/Tessera"
-cp "$scratch/second/config/Tessera/Tessera.conf" "$scratch/fourth/config/Tessera/"
-start "$scratch/fourth" "$big/mod.zpk"
-main=$(wait_window "Orlen's Tessera" "$shots/before-install.png" "$scratch/fourth")
-xdotool windowfocus --sync "$main"
-xdotool key --window "$main" Return
-# The captions as they come: the package or the file, then the file's progress.
-last="Orlen's Tessera"
-changes=0
-for _ in $(seq 1 600); do
-  title=$(xdotool getwindowname "$main" 2>/dev/null || true)
-  if [ "$title" != "$last" ]; then
-    echo "smoke: caption \"$title\"" >&2
-    last=$title
-    changes=$((changes + 1))
+
+# Starts tessera on the package with settings and home $1 and sets main to its main window
+# once it shows. Every caption the window takes from then on goes to $1/captions.txt as it
+# comes (xprop is told of every change; polling would miss short ones).
+start_big() {
+  local home=$1
+  mkdir -p "$home/config/Tessera"
+  cp "$scratch/second/config/Tessera/Tessera.conf" "$home/config/Tessera/"
+  start "$home" "$big/mod.zpk"
+  main=$(wait_window "Orlen's Tessera" "$home/before-install.png" "$home")
+  stdbuf -oL xprop -spy -id "$main" _NET_WM_NAME 2>/dev/null | sed -u 's/^[^=]*= //' >"$home/captions.txt" &
+}
+
+# Clicks Install and, right after, Quit. Both reach the window while the install is still
+# reading the package, so the question must come; while it is open the install waits at its
+# next stopping point and cannot finish under it. Prints the question's id.
+install_then_quit() {
+  local window=$1 home=$2
+  xdotool windowfocus --sync "$window" 2>/dev/null || true
+  xdotool key --window "$window" Return
+  xdotool key --window "$window" alt+f
+  xdotool key --window "$window" q
+  if ! wait_window "Install running" "$home/stop-question.png" "$home"; then
+    echo "smoke: Quit during the install did not ask whether to stop it; captions:" >&2
+    cat "$home/captions.txt" >&2
+    return 1
   fi
-  case $title in "Installing default.dat "*%) [ "$changes" -ge 3 ] && break ;; esac
-  sleep 0.05
-done
-# Quit asks; the install waits at its next stopping point while the question is open.
-xdotool key --window "$main" alt+f
-sleep 0.3
-xdotool key q
-question=$(wait_window "Install running" "$shots/stop-question.png" "$scratch/fourth")
-# Covered and uncovered meanwhile, the window must paint itself again.
+}
+
+# Waits for the program to end by itself.
+wait_program_end() {
+  for _ in $(seq 1 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    echo "smoke: the window did not close $1" >&2
+    exit 1
+  fi
+  wait "$pid" 2>/dev/null || true
+  pid=""
+}
+
+# Stopped: Quit during the install asks, and Yes rolls it back, says so and closes the window,
+# leaving the game folder byte for byte as it was.
+home=$scratch/fourth
+start_big "$home"
+question=$(install_then_quit "$main" "$home")
+# Covered and uncovered while the install runs (it waits on the question), the window must paint
+# itself again.
 import -window "$main" "$big/uncovered-before.png"
 eval "$(xdotool getwindowgeometry --shell "$main")"
 xmessage -geometry "${WIDTH}x${HEIGHT}+${X}+${Y}" "covering Tessera" &
@@ -216,42 +244,63 @@ if [ "${differing%% *}" != "0" ]; then
   exit 1
 fi
 echo "smoke: the window painted itself again after being covered" >&2
-xdotool windowfocus --sync "$question" 2>/dev/null || true
+cp "$home/stop-question.png" "$shots/stop-question.png"
 xdotool key --window "$question" y
-stopped=$(wait_window "Install stopped" "$shots/stopped.png" "$scratch/fourth")
-xdotool windowfocus --sync "$stopped" 2>/dev/null || true
+stopped=$(wait_window "Install stopped" "$shots/stopped.png" "$home")
 xdotool key --window "$stopped" Return 2>/dev/null || xdotool key Return
-for _ in $(seq 1 100); do
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.1
-done
-if kill -0 "$pid" 2>/dev/null; then
-  echo "smoke: the window did not close after the install was stopped" >&2
-  exit 1
-fi
-wait "$pid" 2>/dev/null || true
-pid=""
-title_after=$last
+wait_program_end "after the install was stopped"
 game_state >"$big/after.txt"
 if ! cmp -s "$big/before.txt" "$big/after.txt"; then
   echo "smoke: the stopped install changed the game folder" >&2
   diff "$big/before.txt" "$big/after.txt" >&2 || true
   exit 1
 fi
-if [ "$changes" -lt 3 ]; then
-  echo "smoke: the caption changed $changes times before the stop (last \"$title_after\")" >&2
-  exit 1
-fi
 echo "smoke: Quit during the install asked, and Yes left the game folder as it was" >&2
 
-# tessera-cli, stopped by SIGINT while it copies: exit 130, the folder as it was, no journal.
+# Gone on: No to the same question lets the install finish. Its captions: the package, the
+# file, its progress if the copy takes long (here it often does not: most of the time goes on
+# flushing), and the end.
 home=$scratch/fifth
+start_big "$home"
+question=$(install_then_quit "$main" "$home")
+xdotool key --window "$question" n
+if ! timeout 300 xdotool search --sync --onlyvisible --name "^Mod installed!\$" >/dev/null; then
+  echo "smoke: the install did not finish after No; captions:" >&2
+  cat "$home/captions.txt" >&2
+  exit 1
+fi
+import -window "$main" "$shots/installed.png"
+stop
+echo "smoke: captions of the install: $(paste -sd'|' "$home/captions.txt")" >&2
+changes=$(uniq "$home/captions.txt" | grep -cvxF '"Orlen'"'"'s Tessera"' || true)
+if [ "$changes" -lt 3 ]; then
+  echo "smoke: the caption changed $changes times during the install" >&2
+  exit 1
+fi
+if [ "$(sha256sum <"$game/data/default.dat")" != "$entry_sum" ] || [ "$(cat "$game/data/default.dat.old")" != "stock default.dat" ]; then
+  echo "smoke: the install after No did not put default.dat in place" >&2
+  exit 1
+fi
+echo "smoke: No let the install finish; the caption changed $changes times" >&2
+# The game folder as it was, for the console below.
+mv "$game/data/default.dat.old" "$game/data/default.dat"
+game_state >"$big/restored.txt"
+if ! cmp -s "$big/before.txt" "$big/restored.txt"; then
+  echo "smoke: the install after No left more in the game folder than default.dat and its .old" >&2
+  diff "$big/before.txt" "$big/restored.txt" >&2 || true
+  exit 1
+fi
+
+# tessera-cli, stopped by SIGINT: exit 130, the folder as it was, no journal. The signal goes as
+# soon as it says it has begun (its stops are caught from then on), while it still reads and
+# hashes the 600 MB before its first change.
+home=$scratch/sixth
 mkdir -p "$home/config" "$home/data"
 HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data \
   "$cli" install "$big/mod.zpk" --game "$game" >"$home/out.txt" 2>"$home/err.txt" &
 clipid=$!
 for _ in $(seq 1 400); do
-  grep -q "^Installing default.dat" "$home/out.txt" && break
+  grep -q "^Installing mod.zpk" "$home/out.txt" && break
   sleep 0.05
 done
 kill -INT "$clipid"
