@@ -6,6 +6,7 @@
 #include "Error.h"
 #include "FileSystem.h"
 #include "GameArchives.h"
+#include "GameRules.h"
 #include "Hash.h"
 #include "Text.h"
 
@@ -74,6 +75,7 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
     struct Leaving {
         std::string key;
         std::vector<std::int64_t> removed;   // record numbers, ascending
+        std::vector<std::int64_t> unused;    // of those, the ones a record of unused space takes the place of
         std::int64_t imgBefore = 0;          // where the install's data began
         int heir = 0;                        // the next later install into the archive
     };
@@ -95,29 +97,66 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
         for (auto it = history.rbegin(); it != history.rend() && l.heir == 0; ++it)   // oldest first
             if (it->id > record.id && std::any_of(it->archives.begin(), it->archives.end(), [&](const HistoryArchive& x) { return ArchiveKey(x.base) == l.key; }))
                 l.heir = it->id;
+        const GameArchive* game = GameArchiveNamed(l.key);
+        const bool streamed = game != nullptr && game->streamed;
 
         const std::vector<std::byte> dir = fs::ReadWholeFile(a.base + ".dir");
         if (dir.size() % kRecordSize != 0)
             throw TesseraError(ErrorKind::BadArchive, "The game archive " + DisplayPath(a.base) + ".dir is not whole records", a.base + ".dir");
         const std::size_t count = dir.size() / kRecordSize;
+        // With later data after it, the data of each run of its records stays as unused space
+        // under one record the game skips, so the records before and after are not read as one
+        // chain; as the last, its data is cut off.
+        std::map<std::int64_t, RecordBytes> unused;   // by the first record number of its run
+        if (l.heir != 0 && streamed) {
+            std::int64_t runStart = -1, runEnd = 0, last = -2;
+            std::int64_t runOffset = 0;
+            auto close = [&] {
+                if (runStart >= 0 && runEnd > runOffset)
+                    unused[runStart] = EncodeRecord(UnusedSpaceRecord(static_cast<std::int32_t>(runOffset), static_cast<std::int32_t>(runEnd - runOffset)));
+            };
+            for (std::int64_t p : l.removed) {
+                if (static_cast<std::size_t>(p) >= count)
+                    continue;
+                const DirRecord r = DecodeRecord(DirRecordAt(dir, static_cast<std::size_t>(p)));
+                if (r.lSize > 0 && (p != last + 1 || r.lOffset != runEnd)) {
+                    close();
+                    runStart = p;
+                    runOffset = r.lOffset;
+                    runEnd = r.lOffset;
+                }
+                if (r.lSize > 0)
+                    runEnd += r.lSize;
+                last = p;
+            }
+            close();
+        }
+        for (const auto& u : unused)
+            l.unused.push_back(u.first);
         std::vector<RecordBytes> kept;
         kept.reserve(count);
         for (std::size_t p = 0; p < count; ++p) {
-            if (std::binary_search(l.removed.begin(), l.removed.end(), static_cast<std::int64_t>(p)))
+            if (std::binary_search(l.removed.begin(), l.removed.end(), static_cast<std::int64_t>(p))) {
+                if (const auto it = unused.find(static_cast<std::int64_t>(p)); it != unused.end())
+                    kept.push_back(it->second);
                 continue;
+            }
             RecordBytes r = DirRecordAt(dir, p);
             if (const auto it = renamed.find(static_cast<std::int64_t>(p)); it != renamed.end())
                 r = WithNameOf(r, it->second);   // the exact former name bytes
             kept.push_back(r);
         }
+        // As the last, records of unused space left before it go with its data.
+        if (l.heir == 0)
+            while (!kept.empty() && IsUnusedSpace(DecodeRecord(kept.back())) && DecodeRecord(kept.back()).lOffset >= a.imgBefore / kBlockSize)
+                kept.pop_back();
         JournalOp op;
         op.kind = JournalOp::Kind::Archive;
         op.path = a.base;
         op.dirLength = static_cast<std::int64_t>(kept.size() * kRecordSize);
         for (std::size_t p = 0; p < kept.size(); ++p)
-            if (kept[p] != DirRecordAt(dir, p))
+            if (p >= count || kept[p] != DirRecordAt(dir, p))
                 op.records.emplace_back(static_cast<std::int64_t>(p * kRecordSize), kept[p]);
-        // Its data is cut off when it is the last; with later data after it, it stays unused.
         op.imgLength = l.heir != 0 ? fs::FileLength(a.base + ".img") : a.imgBefore;
         journal.ops.push_back(std::move(op));
         leaving.push_back(std::move(l));
@@ -131,12 +170,13 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
         HistoryRecord moved = *it;
         std::optional<Journal> movedJournal;
         bool changed = false;
+        // Records before p that leave, less those a record of unused space takes the place of.
         auto newPosition = [](const Leaving& l, std::int64_t p) {
-            return p - (std::lower_bound(l.removed.begin(), l.removed.end(), p) - l.removed.begin());
+            return p - (std::lower_bound(l.removed.begin(), l.removed.end(), p) - l.removed.begin())
+                + (std::lower_bound(l.unused.begin(), l.unused.end(), p) - l.unused.begin());
         };
         auto newLength = [&](const Leaving& l, std::int64_t bytes) {
-            return bytes - static_cast<std::int64_t>(kRecordSize)
-                * (std::lower_bound(l.removed.begin(), l.removed.end(), bytes / static_cast<std::int64_t>(kRecordSize)) - l.removed.begin());
+            return static_cast<std::int64_t>(kRecordSize) * newPosition(l, bytes / static_cast<std::int64_t>(kRecordSize));
         };
         for (const Leaving& l : leaving) {
             for (HistoryArchive& x : moved.archives) {
@@ -226,6 +266,10 @@ std::vector<ArchiveCompaction> PlanCompaction(const std::string& game)
                 a.problem = entry + " runs past the end of the .img";
             else if (r.lSize > 0)
                 byOffset.push_back(i);
+            if (IsUnusedSpace(r)) {
+                a.needed = true;   // its blocks are given back, and it goes
+                continue;
+            }
             if (r.lOffset != blocks)
                 a.needed = true;
             blocks += r.lSize;
@@ -283,10 +327,14 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
     try {
         WriteJournal(journalPath, journal, &placed);
         std::vector<std::byte> buffer(kTransferBufferSize);
-        std::map<std::string, std::vector<std::int64_t>> prefixes;   // by archive key
+        // By archive key, indexed by the record numbers before: the blocks before each record,
+        // and the number it gets (records of unused space go).
+        std::map<std::string, std::vector<std::int64_t>> prefixes, numbers;
         for (const ArchiveCompaction* a : todo) {
             std::vector<std::int64_t>& prefix = prefixes[ArchiveKey(a->base)];
+            std::vector<std::int64_t>& number = numbers[ArchiveKey(a->base)];
             prefix.assign(1, 0);
+            number.assign(1, 0);
             std::vector<std::byte> dir;
             dir.reserve(a->records.size() * kRecordSize);
             {
@@ -294,6 +342,11 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
                 fs::File out(NewFileName(a->img), fs::OpenMode::Replace);
                 std::int64_t at = 0;
                 for (const DirRecord& r : a->records) {
+                    if (IsUnusedSpace(r)) {
+                        prefix.push_back(prefix.back());
+                        number.push_back(number.back());
+                        continue;
+                    }
                     DirRecord moved = r;
                     moved.lOffset = static_cast<std::int32_t>(at / kBlockSize);
                     const RecordBytes bytes = EncodeRecord(moved);
@@ -303,6 +356,7 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
                         throw TesseraError(ErrorKind::BadArchive, "The game archive " + DisplayPath(a->img) + " ended early", a->img);
                     at += length;
                     prefix.push_back(prefix.back() + r.lSize);
+                    number.push_back(number.back() + 1);
                 }
                 out.Flush();
                 out.Close();
@@ -320,16 +374,23 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
             fs::FlushFolder(FolderOf(a->img));
         }
 
-        // The history follows: every record keeps its number; offsets and lengths are those
-        // of the compacted archive.
+        // The history follows: every record keeps its place among the others, less the records
+        // of unused space; offsets and lengths are those of the compacted archive.
+        constexpr auto kRecord = static_cast<std::int64_t>(kRecordSize);
+        auto renumbered = [&](const std::string& key, std::int64_t position) {
+            const std::vector<std::int64_t>& number = numbers.at(key);
+            return number[static_cast<std::size_t>(std::clamp<std::int64_t>(position, 0, static_cast<std::int64_t>(number.size()) - 1))];
+        };
         for (HistoryRecord moved : ReadHistory(folder)) {
             bool changed = false;
             for (HistoryArchive& x : moved.archives) {
                 const auto p = prefixes.find(ArchiveKey(x.base));
                 if (p == prefixes.end())
                     continue;
-                x.imgBefore = BytesBefore(p->second, x.dirBefore / static_cast<std::int64_t>(kRecordSize));
-                x.imgAfter = BytesBefore(p->second, x.dirAfter / static_cast<std::int64_t>(kRecordSize));
+                x.imgBefore = BytesBefore(p->second, x.dirBefore / kRecord);
+                x.imgAfter = BytesBefore(p->second, x.dirAfter / kRecord);
+                x.dirBefore = renumbered(p->first, x.dirBefore / kRecord) * kRecord;
+                x.dirAfter = renumbered(p->first, x.dirAfter / kRecord) * kRecord;
                 changed = true;
             }
             if (!changed)
@@ -344,15 +405,19 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
                 f.after = WithOffset(f.after, offset);
                 if (f.kind == HistoryFile::Kind::Renamed)
                     f.before = WithOffset(f.before, offset);
+                f.position = renumbered(p->first, f.position);
             }
             Journal movedJournal = ReadStoredJournal(folder, moved);
             for (JournalOp& op : movedJournal.ops) {
                 const auto p = op.kind == JournalOp::Kind::Archive ? prefixes.find(ArchiveKey(op.path)) : prefixes.end();
                 if (p == prefixes.end())
                     continue;
-                op.imgLength = BytesBefore(p->second, op.dirLength / static_cast<std::int64_t>(kRecordSize));
-                for (auto& [position, bytes] : op.records)
-                    bytes = WithOffset(bytes, static_cast<std::int32_t>(BytesBefore(p->second, position / static_cast<std::int64_t>(kRecordSize)) / kBlockSize));
+                op.imgLength = BytesBefore(p->second, op.dirLength / kRecord);
+                op.dirLength = renumbered(p->first, op.dirLength / kRecord) * kRecord;
+                for (auto& [position, bytes] : op.records) {
+                    bytes = WithOffset(bytes, static_cast<std::int32_t>(BytesBefore(p->second, position / kRecord) / kBlockSize));
+                    position = renumbered(p->first, position / kRecord) * kRecord;
+                }
             }
             WriteNexts(folder, moved, movedJournal, nexts);
         }

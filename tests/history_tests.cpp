@@ -3,6 +3,7 @@
 // uninstall, and every failure point of an install and of an uninstall.
 #include "Compact.h"
 #include "FileSystem.h"
+#include "GameRules.h"
 #include "History.h"
 #include "InstallPackage.h"
 #include "Journal.h"
@@ -47,7 +48,8 @@ std::string MakeStart(const std::string& root, bool compacted = false)
 const char* const kArchives[] = {"models/gta3", "models/txd", "anim/cuts"};
 
 // The folder as the game reads it: stock files byte for byte; each archive as its records'
-// name and size fields and data, in record order, wherever the data lies in its .img.
+// name and size fields and data, in record order, wherever the data lies in its .img, less
+// Tessera's records of unused space.
 Snapshot AsTheGameReadsIt(Snapshot s)
 {
     for (const char* base : kArchives) {
@@ -55,6 +57,8 @@ Snapshot AsTheGameReadsIt(Snapshot s)
         Bytes contents;
         for (std::size_t at = 0; at + kRecordSize <= dir.size(); at += kRecordSize) {
             const DirRecord r = DecodeRecord(std::span(dir).subspan(at, kRecordSize));
+            if (IsUnusedSpace(r))
+                continue;   // the game skips it; compaction drops it
             const Bytes fields = Slice(dir, at + 4, kRecordSize - 4);
             const auto from = std::min<std::size_t>(img.size(), static_cast<std::size_t>(r.lOffset) * kBlockSize);
             const Bytes data = Slice(img, from, std::min<std::size_t>(img.size() - from, static_cast<std::size_t>(r.lSize) * kBlockSize));
@@ -66,6 +70,79 @@ Snapshot AsTheGameReadsIt(Snapshot s)
         s[std::string(base) + " as read"] = contents;
     }
     return s;
+}
+
+// What the game loads under each name of the streamed archives, read as the game reads them: a
+// record chained to the ones before it is read with up to three of them in one read, from the
+// first one's offset on, so a chained record whose data is not right after the one before's gets
+// other bytes (each way it can be read is kept). Cut scenes by name; stock files as they are.
+Snapshot WhatTheGameLoads(Snapshot s)
+{
+    for (const GameArchive& archive : kGameArchives) {
+        std::string base(archive.relative);
+        std::replace(base.begin(), base.end(), '\\', '/');
+        const Bytes dir = s[base + ".dir"], img = s[base + ".img"];
+        s.erase(base + ".dir");
+        s.erase(base + ".img");
+        const std::vector<DirRecord> records = ParseDirectory(dir);
+        const std::vector<RecordReading> readings = ReadAsTheGame(archive, records);
+        auto read = [&](std::int64_t block, std::int64_t blocks) {
+            const auto from = std::min<std::size_t>(img.size(), static_cast<std::size_t>(block * kBlockSize));
+            return Slice(img, from, std::min<std::size_t>(img.size() - from, static_cast<std::size_t>(blocks * kBlockSize)));
+        };
+        std::size_t chainStart = 0;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (i == 0 || readings[i - 1].kind != RecordReading::Kind::Read)
+                chainStart = i;
+            if (readings[i].kind != RecordReading::Kind::Read)
+                continue;
+            Bytes loaded;
+            if (!archive.streamed) {
+                loaded = read(records[i].lOffset, records[i].lSize);
+            } else {
+                std::set<Bytes> ways;
+                for (std::size_t j = std::max(chainStart, i >= 3 ? i - 3 : 0); j <= i; ++j) {
+                    std::int64_t at = records[j].lOffset;
+                    for (std::size_t k = j; k < i; ++k)
+                        at += records[k].lSize;
+                    ways.insert(read(at, records[i].lSize));
+                }
+                for (const Bytes& way : ways)
+                    loaded.insert(loaded.end(), way.begin(), way.end());
+            }
+            s[base + " loads " + readings[i].key] = loaded;
+        }
+    }
+    return s;
+}
+
+// The errors of the game's rules in a folder's archives, one line each, by rule and name.
+std::multiset<std::string> RuleErrors(const Snapshot& s)
+{
+    std::multiset<std::string> errors;
+    for (const GameArchive& archive : kGameArchives) {
+        std::string base(archive.relative);
+        std::replace(base.begin(), base.end(), '\\', '/');
+        const Bytes& dir = s.at(base + ".dir");
+        for (const RuleFinding& f : CheckGameRules(archive, ParseDirectory(dir), static_cast<std::int64_t>(s.at(base + ".img").size())))
+            if (f.severity == RuleFinding::Severity::Error)
+                errors.insert(f.rule + " " + base + " " + f.name);
+    }
+    return errors;
+}
+
+// The errors of now that were not in base, with their messages; empty when none.
+std::string NewRuleErrors(const Snapshot& base, const Snapshot& now)
+{
+    std::multiset<std::string> known = RuleErrors(base);
+    std::string added;
+    for (const std::string& e : RuleErrors(now)) {
+        if (const auto it = known.find(e); it != known.end())
+            known.erase(it);
+        else
+            added += e + "\n";
+    }
+    return added;
 }
 
 // Why an archive is not compact: its data not right after the record before's, or unused space.
@@ -158,6 +235,10 @@ std::vector<Package> Pool()
         {{{"ped.ifp", ToBytes("ped four")}, {"american.gxt", ToBytes("gxt four")}}, {"ped", "gxt"}},
         {{{"Car.TXD", Pattern(4097, 25)}, {"hud.txd", ToBytes("hud five")}}, {"txd car.txd", "hud"}},
         {{{"bike.dff", Pattern(6000, 26)}, {"intro.dat", Pattern(3, 27)}}, {"gta3 bike.dff", "cuts intro.dat"}},
+        // New names only, read by the game in chains with the records around them.
+        {{{"modela.dff", Pattern(3000, 28)}, {"modelb.dff", Pattern(2048, 29)}}, {"gta3 modela.dff", "gta3 modelb.dff"}},
+        {{{"modelc.dff", Pattern(100, 30)}, {"modeld.dff", Pattern(5000, 31)}, {"tex.txd", Pattern(70, 32)}},
+         {"gta3 modelc.dff", "gta3 modeld.dff", "txd tex.txd"}},
     };
 }
 
@@ -165,7 +246,7 @@ class History : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        game = MakeStart(root / "g");
+        game = MakeStart(root / "g", compactedStart);
         fs::CreateFolder(root / "data");
         fs::CreateFolder(root / "config");
         pool = Pool();
@@ -186,7 +267,7 @@ protected:
     Snapshot Model(const std::vector<std::size_t>& packages)
     {
         TempDir fresh;
-        const std::string g = MakeStart(fresh / "g");
+        const std::string g = MakeStart(fresh / "g", compactedStart);
         MemorySettingsStore store;
         store.SaveSetting("Tessera", "Settings", "GTA3Path", g);
         modMain settings{store};
@@ -210,34 +291,55 @@ protected:
     }
 
     TempDir root;
+    bool compactedStart = false;   // archives with every record's data right after the one before's
     std::string game;
     std::vector<Package> pool;
+};
+
+// The random sequences, from a start with unused blocks in its archives and from a compacted one.
+class RandomHistory : public History, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        compactedStart = GetParam();
+        History::SetUp();
+    }
 };
 
 } // namespace
 
 // Random installs (reinstalls included), uninstalls (newest; out of order, refused only when a
 // later install changed what it wrote; with --with-later) and compactions, the folder checked
-// after every step against the start with the remaining installs made afresh, as the game reads
-// it; restore then gives back the starting bytes (compacted, once a compaction ran).
-TEST_F(History, RandomSequencesFollowTheModelAndRestoreGivesBackTheStart)
+// after every step against the start with the remaining installs made afresh: as its records
+// read (less Tessera's records of unused space), as the game loads each name (chained reads
+// included) and by the game's rules, where no error may appear that the fresh folder has not.
+// Taking back the newest installs gives back the bytes from before them, until a compaction or
+// an out-of-order uninstall moved things; restore gives back the starting bytes (compacted, once
+// a compaction ran). TESSERA_HISTORY_SEED picks another sequence.
+TEST_P(RandomHistory, SequencesFollowTheModelAndTheGameReadsThemRight)
 {
+    const char* given = std::getenv("TESSERA_HISTORY_SEED");
+    const unsigned seed = given ? static_cast<unsigned>(std::stoul(given)) : (compactedStart ? 42u : 20261207u);
+    std::cout << "[ seed     ] " << seed << (compactedStart ? " (compacted start)" : " (start with unused blocks)") << "\n";
     const Snapshot start = TakeSnapshot(game);
-    TempDir compactedStart;
-    const Snapshot startCompacted = TakeSnapshot(MakeStart(compactedStart / "g", true));
+    TempDir compactedStartDir;
+    const Snapshot startCompacted = TakeSnapshot(MakeStart(compactedStartDir / "g", true));
     ASSERT_EQ(NotCompact(startCompacted), "");
-    std::mt19937 random(20261207);
+    ASSERT_EQ(RuleErrors(startCompacted).size(), 0u);
+    std::mt19937 random(seed);
     struct Installed {
         int id;
         std::size_t package;
     };
     std::vector<Installed> installed;
-    int nextId = 1, uninstalls = 0, refusals = 0, alone = 0, compactions = 0;
+    std::map<int, Snapshot> before;   // the folder before each install, while nothing has moved since
+    int nextId = 1, uninstalls = 0, refusals = 0, alone = 0, compactions = 0, exact = 0;
     for (int step = 0; step < 30; ++step) {
-        SCOPED_TRACE("step " + std::to_string(step));
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", step " + std::to_string(step));
         const unsigned roll = random() % 100;
         if (installed.empty() || roll < 50) {
             const std::size_t p = random() % pool.size();
+            before[nextId] = TakeSnapshot(game);
             const auto r = Cli({"install", Mod(p)});
             ASSERT_EQ(r.status, 0) << r.err;
             installed.push_back({nextId++, p});
@@ -254,7 +356,7 @@ TEST_F(History, RandomSequencesFollowTheModelAndRestoreGivesBackTheStart)
                     touched.insert(t.begin(), t.end());
                 }
             }
-            const Snapshot before = TakeSnapshot(game);
+            const Snapshot was = TakeSnapshot(game);
             std::vector<std::string> args{"uninstall", std::to_string(installed[at].id)};
             if (withLater)
                 args.push_back("--with-later");
@@ -262,12 +364,19 @@ TEST_F(History, RandomSequencesFollowTheModelAndRestoreGivesBackTheStart)
             if (gone.size() > 1 && !withLater) {
                 ASSERT_EQ(r.status, 1) << r.out;
                 EXPECT_NE(r.err.find("cannot be taken back alone"), std::string::npos) << r.err;
-                ASSERT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+                ASSERT_EQ(DescribeDifferences(was, TakeSnapshot(game)), "");
                 ++refusals;
             } else {
                 ASSERT_EQ(r.status, 0) << r.err;
                 if (gone.size() == 1 && at + 1 < installed.size())
                     ++alone;
+                const bool newest = gone.size() == installed.size() - at;   // the newest ones, back to it
+                if (newest && before.count(installed[at].id)) {
+                    ASSERT_EQ(DescribeDifferences(before.at(installed[at].id), TakeSnapshot(game)), "");
+                    ++exact;
+                }
+                if (!newest)
+                    before.clear();
                 std::erase_if(installed, [&](const Installed& i) { return gone.count(i.id) != 0; });
                 uninstalls += static_cast<int>(gone.size());
             }
@@ -276,6 +385,7 @@ TEST_F(History, RandomSequencesFollowTheModelAndRestoreGivesBackTheStart)
             ASSERT_EQ(r.status, 0) << r.err;
             ASSERT_NE(r.out.find(" bytes in all.\n"), std::string::npos) << r.out;
             ASSERT_EQ(NotCompact(TakeSnapshot(game)), "");
+            before.clear();
             ++compactions;
         }
         std::vector<std::size_t> packages;
@@ -284,15 +394,22 @@ TEST_F(History, RandomSequencesFollowTheModelAndRestoreGivesBackTheStart)
             ids += std::to_string(it->id) + " ";
         for (const Installed& i : installed)
             packages.push_back(i.package);
-        ASSERT_EQ(DescribeDifferences(AsTheGameReadsIt(Model(packages)), AsTheGameReadsIt(TakeSnapshot(game))), "");
+        const Snapshot model = Model(packages), now = TakeSnapshot(game);
+        ASSERT_EQ(DescribeDifferences(AsTheGameReadsIt(model), AsTheGameReadsIt(now)), "");
+        ASSERT_EQ(NewRuleErrors(model, now), "");
+        if (compactedStart) {
+            ASSERT_EQ(RuleErrors(now).size(), 0u);
+            ASSERT_EQ(DescribeDifferences(WhatTheGameLoads(model), WhatTheGameLoads(now)), "");
+        }
         ASSERT_EQ(HistoryIds(), ids);
     }
-    std::cout << "[ model    ] " << nextId - 1 << " installs, " << uninstalls << " taken back (" << alone << " alone out of order), "
-              << refusals << " refused, " << compactions << " compactions\n";
+    std::cout << "[ model    ] " << nextId - 1 << " installs, " << uninstalls << " taken back (" << alone << " alone out of order, "
+              << exact << " newest back to the exact bytes), " << refusals << " refused, " << compactions << " compactions\n";
     EXPECT_GT(uninstalls, 3);
     EXPECT_GT(refusals, 0);
     EXPECT_GT(alone, 0);
     EXPECT_GT(compactions, 0);
+    EXPECT_GT(exact, 0);
 
     const auto dry = Cli({"restore", "--dry-run"});
     ASSERT_EQ(dry.status, 0) << dry.err;
@@ -304,6 +421,9 @@ TEST_F(History, RandomSequencesFollowTheModelAndRestoreGivesBackTheStart)
     ASSERT_EQ(Cli({"install", Mod(0)}).status, 0);
     EXPECT_EQ(HistoryIds(), std::to_string(nextId) + " ");
 }
+
+INSTANTIATE_TEST_SUITE_P(Starts, RandomHistory, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Compacted" : "WithUnusedBlocks"; });
 
 TEST_F(History, ListsAndDetailsWhatEachInstallDid)
 {
@@ -678,8 +798,18 @@ TEST_F(History, EveryFailurePointOfTheWayBackEndsWholeOrRecoverableAndIsToldTrul
     const State installed = take();
     TakeBack(folder, journal, ReadHistory(folder).back());
     const State uninstalled = take();
-    EXPECT_EQ(uninstalled.first.at("models/txd.img"), installed.first.at("models/txd.img"));   // its data stays, unused
-    EXPECT_LT(uninstalled.first.at("models/txd.dir").size(), installed.first.at("models/txd.dir").size());
+    // Its data stays, unused, under a record the game skips: car.txd and Car.TXD on either side
+    // are not read as one chain.
+    EXPECT_EQ(uninstalled.first.at("models/txd.img"), installed.first.at("models/txd.img"));
+    const Bytes& txdBefore = installed.first.at("models/txd.dir");
+    const Bytes& txdAfter = uninstalled.first.at("models/txd.dir");
+    ASSERT_EQ(txdAfter.size(), txdBefore.size());
+    const DirRecord hole = DecodeRecord(std::span(txdAfter).subspan(kRecordSize, kRecordSize));
+    const DirRecord gone = DecodeRecord(std::span(txdBefore).subspan(kRecordSize, kRecordSize));
+    EXPECT_TRUE(IsUnusedSpace(hole));
+    EXPECT_EQ(std::pair(hole.lOffset, hole.lSize), std::pair(gone.lOffset, gone.lSize));
+    EXPECT_EQ(Slice(txdAfter, 2 * kRecordSize, kRecordSize), Slice(txdBefore, 2 * kRecordSize, kRecordSize));
+    EXPECT_EQ(NewRuleErrors(start, uninstalled.first), "");
     EXPECT_LT(uninstalled.first.at("anim/cuts.img").size(), installed.first.at("anim/cuts.img").size());   // its data at the end is cut off
     putBack(installed);
     std::string told;
