@@ -23,9 +23,6 @@ inline constexpr int kOk = 0;
 inline constexpr int kFailed = 1;
 inline constexpr int kUsage = 2;
 
-// A name or path as a JSON string, in UTF-8 (converted once, here), quoted and escaped.
-std::string Json(const std::string& s);
-
 int CmdList(const Options& o);
 int CmdExtract(const Options& o);
 int CmdPack(const Options& o);

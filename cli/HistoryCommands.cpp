@@ -128,8 +128,6 @@ void Tell(const std::string& line, bool problem) { (problem ? std::cerr : std::c
 
 } // namespace
 
-std::string Json(const std::string& s) { return nlohmann::json(ToUtf8(s)).dump(); }
-
 int CmdHistory(const Options& o)
 {
     std::optional<int> id;

@@ -11,6 +11,9 @@
 #include "ModSource.h"
 #include "UserSettingsStore.h"
 #include "Text.h"
+#include "TextLocale.h"
+
+#include <nlohmann/json.hpp>
 
 #include <iostream>
 #include <memory>
@@ -145,28 +148,33 @@ int CmdCheck(const Options& o)
     try {
         const std::string game = fs::WithTrailingSeparator(positional[0]);
         std::size_t errors = 0, warnings = 0;
-        std::string jsonArchives;
+        nlohmann::ordered_json archives = nlohmann::ordered_json::array();
         for (const GameArchive& archive : kGameArchives) {
             const std::vector<RuleFinding> findings = CheckGameArchive(game, archive);
             const std::string base = game + std::string(archive.relative);
+            nlohmann::ordered_json jsonArchive = {{"archive", ToUtf8(std::string(archive.relative))}};
             std::string counts;
-            std::string jsonCounts;
             if (fs::FileExists(base + ".dir") && fs::FileExists(base + ".img")) {
                 const std::int64_t records = RecordCount(fs::FileLength(base + ".dir"));
                 const std::int64_t blocks = fs::FileLength(base + ".img") / kBlockSize;
                 counts = std::to_string(records) + " records, " + std::to_string(blocks) + " blocks: ";
-                jsonCounts = ", \"records\": " + std::to_string(records) + ", \"blocks\": " + std::to_string(blocks);
+                jsonArchive["records"] = records;
+                jsonArchive["blocks"] = blocks;
             }
             std::size_t archiveErrors = 0;
-            std::string jsonFindings;
+            nlohmann::ordered_json jsonFindings = nlohmann::ordered_json::array();
             for (const RuleFinding& f : findings) {
                 const bool error = f.severity == RuleFinding::Severity::Error;
                 ++(error ? archiveErrors : warnings);
                 if (!json)
                     std::cout << (error ? "error: " : "warning: ") << f.text << "\n";
-                jsonFindings += std::string(jsonFindings.empty() ? "" : ", ") + "{\"severity\": \"" + (error ? "error" : "warning")
-                    + "\", \"rule\": " + Json(f.rule) + (f.record < 0 ? std::string() : ", \"record\": " + std::to_string(f.record) + ", \"name\": " + Json(f.name))
-                    + ", \"message\": " + Json(f.text) + "}";
+                nlohmann::ordered_json finding = {{"severity", error ? "error" : "warning"}, {"rule", f.rule}};
+                if (f.record >= 0) {
+                    finding["record"] = f.record;
+                    finding["name"] = ToUtf8(f.name);
+                }
+                finding["message"] = ToUtf8(f.text);
+                jsonFindings.push_back(std::move(finding));
             }
             errors += archiveErrors;
             const std::size_t archiveWarnings = findings.size() - archiveErrors;
@@ -178,12 +186,13 @@ int CmdCheck(const Options& o)
                     std::cout << archiveErrors << (archiveErrors == 1 ? " error, " : " errors, ") << archiveWarnings
                               << (archiveWarnings == 1 ? " warning\n" : " warnings\n");
             }
-            jsonArchives += std::string(jsonArchives.empty() ? "" : ",\n  ") + "{\"archive\": " + Json(std::string(archive.relative)) + jsonCounts
-                + ", \"findings\": [" + jsonFindings + "]}";
+            jsonArchive["findings"] = std::move(jsonFindings);
+            archives.push_back(std::move(jsonArchive));
         }
-        if (json)
-            std::cout << "{\"folder\": " << Json(game) << ", \"errors\": " << errors << ", \"warnings\": " << warnings << ",\n \"archives\": [" << jsonArchives
-                      << "]}\n";
+        if (json) {
+            const nlohmann::ordered_json report = {{"folder", ToUtf8(game)}, {"errors", errors}, {"warnings", warnings}, {"archives", std::move(archives)}};
+            std::cout << report.dump(1) << "\n";
+        }
         return errors == 0 ? kOk : kFailed;
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";

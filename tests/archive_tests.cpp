@@ -746,6 +746,13 @@ TEST(GameRules, EveryBrokenRuleIsNamedWithItsRecord)
         {"cut scenes: outside and overlapping", cuts, {Record(0, 2, "intro.dat"), Record(1, 1, "end.ifp"), Record(3, 1, "x.ifp")}, 3,
          {"overlap@1", "outside@2"}},
         {"empty records overlap nothing", gta3, {Record(0, 1, "a.dff"), Record(1, 0, "b.dff"), Record(1, 1, "c.dff")}, 2, {}},
+        {"Tessera's record of unused space breaks the chain, unreported", gta3,
+         {Record(0, 2, "car.dff"), Record(2, 3, "tessera.unused"), Record(5, 1, "bike.dff"), Record(6, 1, "a.dff")}, 7, {}},
+        {"a record of unused space over other data", gta3, {Record(0, 3, "car.dff"), Record(2, 2, "tessera.unused"), Record(4, 1, "bike.dff")}, 5,
+         {"overlap@1"}},
+        {"a record of unused space outside the .img", txd, {Record(0, 1, "car.txd"), Record(1, 5, "tessera.unused")}, 3, {"outside@1"}},
+        {"only the name as Tessera writes it is its own", gta3, {Record(0, 1, "a.dff"), Record(1, 1, "tessera.unused", ' '), Record(5, 1, "b.dff")}, 6,
+         {"skipped@1"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);

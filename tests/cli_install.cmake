@@ -6,9 +6,10 @@ foreach(name cli_install_tests crash_tests history_tests)
   target_compile_definitions(${name} PRIVATE TESSERA_CLI="$<TARGET_FILE:tessera-cli>")
   add_dependencies(${name} tessera-cli)
 endforeach()
-# history_tests reads what history --json prints.
+# history_tests and cli_install_tests read what history --json and check --json print.
 find_package(nlohmann_json 3 REQUIRED)
 target_link_libraries(history_tests PRIVATE nlohmann_json::nlohmann_json)
+target_link_libraries(cli_install_tests PRIVATE nlohmann_json::nlohmann_json)
 gtest_discover_tests(cli_install_tests DISCOVERY_TIMEOUT 60)
 gtest_discover_tests(history_tests DISCOVERY_TIMEOUT 60)
 gtest_discover_tests(crash_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS slow TIMEOUT 600)

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
 
@@ -200,9 +201,20 @@ TEST_F(Cli, CheckFindsBrokenArchives)
 
     r = Run({"check", game, "--json"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("{\"severity\": \"error\", \"rule\": \"chain-hole\", \"record\": 1, \"name\": \"bike.dff\", \"message\": \"models\\\\gta3.dir, record 1"),
-              std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\"errors\": 6, \"warnings\": 1"), std::string::npos) << r.out;
+    const auto report = nlohmann::json::parse(r.out);
+    EXPECT_EQ(report.at("errors"), 6);
+    EXPECT_EQ(report.at("warnings"), 1);
+    ASSERT_EQ(report.at("archives").size(), 3u);
+    const auto& gta3 = report.at("archives").at(0);
+    EXPECT_EQ(gta3.at("archive"), "models\\gta3");
+    EXPECT_EQ(gta3.at("records"), 3);
+    const auto hole = gta3.at("findings").at(0);
+    EXPECT_EQ(hole.at("severity"), "error");
+    EXPECT_EQ(hole.at("rule"), "chain-hole");
+    EXPECT_EQ(hole.at("record"), 1);
+    EXPECT_EQ(hole.at("name"), "bike.dff");
+    EXPECT_TRUE(hole.at("message").get<std::string>().starts_with("models\\gta3.dir, record 1 (bike.dff): ")) << hole;
+    EXPECT_FALSE(report.at("archives").at(2).at("findings").at(0).contains("record"));
 
     fs::DeleteFile(game + "models/txd.img");
     r = Run({"check", game});
