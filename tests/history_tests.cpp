@@ -202,7 +202,8 @@ bool TakeBackAsTheConsole(const std::string& game, std::string& told, std::optio
     const HistoryTell tell = [&](const std::string& line, bool) { told += line + "\n"; };
     try {
         RecordingWindowServices window;
-        const LockedHistory locked(game, window);
+        WindowPresenter presenter(window);
+        const LockedHistory locked(game, presenter);
         std::vector<const HistoryRecord*> chain;
         if (id)
             chain = UninstallChain(locked.History(), *id, true, game, tell);
@@ -824,6 +825,13 @@ TEST_F(History, EveryFailurePointOfTheWayBackEndsWholeOrRecoverableAndIsToldTrul
     Compact(folder, journal, game, PlanCompaction(game));
     const State compacted = take();
     ASSERT_EQ(NotCompact(compacted.first), "");
+    // Compacting after the out-of-order uninstall gives the unused blocks back and drops the
+    // record over them.
+    putBack(uninstalled);
+    Compact(folder, journal, game, PlanCompaction(game));
+    const State compactedHole = take();
+    ASSERT_EQ(NotCompact(compactedHole.first), "");
+    EXPECT_EQ(compactedHole.first.at("models/txd.dir").size(), txdAfter.size() - kRecordSize);
 
     std::map<std::string, long> points;
     // A recovery that found the journal says what was interrupted and where it left the folder:
@@ -905,26 +913,28 @@ TEST_F(History, EveryFailurePointOfTheWayBackEndsWholeOrRecoverableAndIsToldTrul
         withLaterSteps);
     everyFailurePoint(
         "restore", installed, restored, "", "", [&](std::string& said) { return TakeBackAsTheConsole(game, said); }, restoreSteps);
-    everyFailurePoint("compact", installed, compacted,
-                      compactText + " was interrupted after its new archives were in place.\r\nIt has been finished: the game archives are compacted.",
-                      compactText + " was interrupted.\r\nIt has been rolled back: the game folder is as it was before that compaction.",
-                      [&](std::string& said) {
-                          try {
-                              RecordingWindowServices quiet;
-                              const LockedHistory locked(game, quiet);
-                              Compact(locked.Folder(), locked.JournalPathText(), game, PlanCompaction(game));
-                              return true;
-                          } catch (const std::exception& e) {
-                              // As the console says it: when it cannot be told, a recover does no harm.
-                              bool journalLeft = true;
-                              try {
-                                  journalLeft = fs::FileExists(journal);
-                              } catch (const TesseraError&) {
-                              }
-                              said = std::string(e.what()) + (journalLeft ? " It is finished by tessera-cli recover." : "");
-                              return false;
-                          }
-                      });
+    auto compactAsTheConsole = [&](std::string& said) {
+        try {
+            RecordingWindowServices quiet;
+            WindowPresenter presenter(quiet);
+            const LockedHistory locked(game, presenter);
+            Compact(locked.Folder(), locked.JournalPathText(), game, PlanCompaction(game));
+            return true;
+        } catch (const std::exception& e) {
+            // As the console says it: when it cannot be told, a recover does no harm.
+            bool journalLeft = true;
+            try {
+                journalLeft = fs::FileExists(journal);
+            } catch (const TesseraError&) {
+            }
+            said = std::string(e.what()) + (journalLeft ? " It is finished by tessera-cli recover." : "");
+            return false;
+        }
+    };
+    const std::string compactDone = compactText + " was interrupted after its new archives were in place.\r\nIt has been finished: the game archives are compacted.";
+    const std::string compactUndone = compactText + " was interrupted.\r\nIt has been rolled back: the game folder is as it was before that compaction.";
+    everyFailurePoint("compact", installed, compacted, compactDone, compactUndone, compactAsTheConsole);
+    everyFailurePoint("compact after an out-of-order uninstall", uninstalled, compactedHole, compactDone, compactUndone, compactAsTheConsole);
 
     // Every state a chain may stop in comes out to the exact start, as do the single changes:
     // the history followed the moved records.
@@ -937,6 +947,9 @@ TEST_F(History, EveryFailurePointOfTheWayBackEndsWholeOrRecoverableAndIsToldTrul
     restore();
     EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
     putBack(compacted);
+    restore();
+    EXPECT_EQ(DescribeDifferences(startCompacted, TakeSnapshot(game)), "");
+    putBack(compactedHole);
     restore();
     EXPECT_EQ(DescribeDifferences(startCompacted, TakeSnapshot(game)), "");
     for (const auto& [what, n] : points)
