@@ -307,6 +307,15 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
 
 // ---- Taking installs back
 
+namespace {
+
+IInstallSink& AsSink(WindowPresenter&& presenter) { return presenter; }
+
+} // namespace
+
+// The presenter lives until the constructor it hands over to has returned.
+LockedHistory::LockedHistory(const std::string& game, IWindowServices& window) : LockedHistory(game, AsSink(WindowPresenter(window))) {}
+
 LockedHistory::LockedHistory(const std::string& game, IInstallSink& sink)
     : journalPath_(JournalPath(JournalFolder({}), game)), folder_(HistoryFolderOfJournal(journalPath_))
 {

@@ -42,6 +42,8 @@ using HistoryTell = std::function<void(const std::string& line, bool problem)>;
 class LockedHistory {
 public:
     LockedHistory(const std::string& gameFolder, IInstallSink& sink);
+    // Told on a window as the main window tells an install's messages.
+    LockedHistory(const std::string& gameFolder, IWindowServices& window);
 
     const std::vector<HistoryRecord>& History() const noexcept { return history_; }
     const std::string& Folder() const noexcept { return folder_; }
