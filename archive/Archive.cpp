@@ -385,8 +385,75 @@ void modArchive::ReadDirectory(const std::string& base)
     ReadDirectoryOf(dir, dir.Length(), {});
 }
 
+// One archive held open by HoldArchive. While another is the current one, its records wait
+// here.
+struct modArchive::Held {
+    std::string base;
+    fs::File img;
+    fs::File dir;
+    std::int64_t imgLength = 0;
+    std::int64_t dirLength = 0;
+    std::vector<DirRecord> added;     // written since the records were last taken in
+    std::vector<DirRecord> records;   // while it is not the current archive
+};
+
+struct modArchive::Holds {
+    std::vector<std::unique_ptr<Held>> archives;
+    Held* current = nullptr;   // the held archive whose records are records_, if any
+};
+
+modArchive::modArchive() = default;
+modArchive::~modArchive() = default;
+
+void modArchive::HoldArchive(const std::string& base)
+{
+    const timing::Scoped timed(timing::Phase::ReadDirectory);
+    Held* current = held_ ? held_->current : nullptr;
+    if (current && current->base != base) {
+        // Set aside, with what was added since: what reading its directory again would give.
+        current->records = std::move(records_);
+        current->records.insert(current->records.end(), current->added.begin(), current->added.end());
+        current->added.clear();
+        records_.clear();
+        held_->current = current = nullptr;
+    }
+    entries_ = KeyedCollection<clsImgFile>();
+    entriesBuilt_ = false;
+    if (current) {
+        records_.insert(records_.end(), current->added.begin(), current->added.end());
+        current->added.clear();
+        return;
+    }
+    if (held_) {
+        for (const std::unique_ptr<Held>& h : held_->archives) {
+            if (h->base == base) {
+                records_ = std::move(h->records);
+                h->records.clear();
+                held_->current = h.get();
+                sArchiveBase = base;
+                return;
+            }
+        }
+    }
+    // Not held yet: the records read last, of an archive not held, make way.
+    records_.clear();
+    sArchiveBase = base;
+    fs::File dir(base + ".dir", fs::OpenMode::ReadWrite);
+    const std::int64_t dirLength = dir.Length();
+    ReadDirectoryOf(dir, dirLength, {});
+    fs::File img(base + ".img", fs::OpenMode::ReadWrite);
+    const std::int64_t imgLength = img.Length();
+    if (!held_)
+        held_ = std::make_unique<Holds>();
+    held_->archives.push_back(std::make_unique<Held>(Held{base, std::move(img), std::move(dir), imgLength, dirLength, {}, {}}));
+    held_->current = held_->archives.back().get();
+}
+
+void modArchive::ReleaseArchive() noexcept { held_.reset(); }
+
 void modArchive::Forget(const std::string& base)
 {
+    ReleaseArchive();
     records_.clear();
     entries_ = KeyedCollection<clsImgFile>();
     entriesBuilt_ = false;
@@ -483,6 +550,15 @@ void modArchive::RenameEntry(const std::string& name, const std::string& newName
         const std::int32_t position = CheckedInt32(static_cast<long long>(i) * static_cast<long long>(kRecordSize), "record position " + id);
         CheckedInt32(static_cast<long long>(position) + 1, "record position " + id);
 
+        if (Held* held = held_ ? held_->current : nullptr) {
+            try {
+                held->dir.WriteAt(position, EncodeRecord(record));
+            } catch (...) {
+                ReleaseArchive();
+                throw;
+            }
+            continue;
+        }
         fs::File dir(sArchiveBase + ".dir", fs::OpenMode::ReadWrite);
         dir.WriteAt(position, EncodeRecord(record));
         dir.Close();
@@ -520,8 +596,36 @@ void modArchive::AddRange(const fs::File& source, std::int64_t from, std::int64_
 {
     const timing::Scoped timed(timing::Phase::Append);
     const std::string imgPath = sArchiveBase + ".img";
-    const std::string dirPath = sArchiveBase + ".dir";
+    if (Held* held = held_ ? held_->current : nullptr) {
+        // The lengths kept are right only while every write lands: a failed one lets go.
+        try {
+            const DirRecord record = AddRangeTo(held->img, held->imgLength, held->dir, held->dirLength, source, from, length,
+                                                entryName, label, progress);
+            held->imgLength = (static_cast<std::int64_t>(record.lOffset) + record.lSize) * kBlockSize;
+            held->dirLength += static_cast<std::int64_t>(kRecordSize);
+            held->added.push_back(record);
+        } catch (...) {
+            ReleaseArchive();
+            throw;
+        }
+        return;
+    }
     fs::File img(imgPath, fs::OpenMode::ReadWrite);
+    if (length == 0)
+        throw TesseraError(ErrorKind::EmptyFile, "Cannot add " + label + " to " + BaseName(imgPath) + ": the file is empty", label);
+    const std::int64_t imgLength = img.Length();
+    fs::File dir(sArchiveBase + ".dir", fs::OpenMode::ReadWrite);
+    AddRangeTo(img, imgLength, dir, dir.Length(), source, from, length, entryName, label, progress);
+    img.Close();
+    dir.Close();
+}
+
+DirRecord modArchive::AddRangeTo(fs::File& img, std::int64_t imgLength, fs::File& dir, std::int64_t dirLength, const fs::File& source,
+                                 std::int64_t from, std::int64_t length, const std::string& entryName, const std::string& label,
+                                 const std::function<void(std::int64_t)>& progress)
+{
+    const std::string imgPath = sArchiveBase + ".img";
+    const std::string dirPath = sArchiveBase + ".dir";
     if (length == 0)
         throw TesseraError(ErrorKind::EmptyFile, "Cannot add " + label + " to " + BaseName(imgPath) + ": the file is empty", label);
     const std::int64_t blocks = (length + kBlockSize - 1) / kBlockSize;
@@ -529,14 +633,11 @@ void modArchive::AddRange(const fs::File& source, std::int64_t from, std::int64_
     CheckedInt32(static_cast<long long>(bytes) - 1, "size of " + label);
 
     // An .img that does not end on a block boundary is filled up first, so the record points at its data.
-    const std::int64_t imgLength = img.Length();
     const std::int64_t pad = (kBlockSize - imgLength % kBlockSize) % kBlockSize;
     const std::int64_t start = imgLength + pad;
     CheckedInt32(start + 1, "end of " + imgPath);
     const std::int32_t offset = CheckedInt32(start / kBlockSize, "block count of " + imgPath);
 
-    fs::File dir(dirPath, fs::OpenMode::ReadWrite);
-    const std::int64_t dirLength = dir.Length();
     if (dirLength % static_cast<std::int64_t>(kRecordSize) != 0)
         throw TesseraError(ErrorKind::BadArchive, "Cannot add to " + BaseName(dirPath) + ": its length (" + std::to_string(dirLength) + " bytes) is not a whole number of records", dirPath);
     CheckedInt32(dirLength + 1, "end of " + dirPath);
@@ -554,9 +655,8 @@ void modArchive::AddRange(const fs::File& source, std::int64_t from, std::int64_
         throw TesseraError(ErrorKind::BadPackage, "Cannot add " + label + " to " + BaseName(imgPath) + ": its data ends early", label);
     if (const std::int64_t tail = bytes - length; tail > 0)
         img.WriteAt(start + length, std::span<const std::byte>(kZeros.data(), static_cast<std::size_t>(tail)));
-    img.Close();
     dir.WriteAt(dirLength, EncodeRecord(record));
-    dir.Close();
+    return record;
 }
 
 std::vector<PackageFile> CheckPackageRecords(std::span<const DirRecord> records, std::int64_t zpkLength, const std::string& dirName,

@@ -109,6 +109,11 @@ class modArchive {
 public:
     std::string sArchiveBase;
 
+    modArchive();
+    ~modArchive();
+    modArchive(const modArchive&) = delete;
+    modArchive& operator=(const modArchive&) = delete;
+
     // The entries of the directory read last, in record order, each under its record number.
     // Built on first use: an install reads a game archive's directory before every file and
     // needs only its records, which RenameEntry and AddFile work on directly.
@@ -138,10 +143,29 @@ public:
     // Whether RenameEntry(name, ...) would give an entry of the directory read last a new name.
     bool HasEntry(std::string_view name) const;
 
+    // ReadDirectory for a run of changes that this object alone makes to archives (an install
+    // holding its lock): each archive's .img and .dir are opened for writing and read once, and
+    // kept open with their lengths and records; again for a held base, it only takes in the
+    // records AddRange wrote since, which is what reading the directory again would give. Each
+    // file added then costs its copy and its record, nothing more, whichever archive it goes to.
+    // Anything else that reads a directory, or a failed change, lets every held archive go.
+    void HoldArchive(const std::string& base);
+    // Closes the held archives; the next operation opens what it needs again.
+    void ReleaseArchive() noexcept;
+
 private:
     // The state of no directory read yet, for base: what a failed read leaves.
     void Forget(const std::string& base);
     void ReadDirectoryOf(const fs::File& dir, std::int64_t length, const ByteSink& seen);
+    // AddRange onto open files of the given lengths; returns the record written.
+    DirRecord AddRangeTo(fs::File& img, std::int64_t imgLength, fs::File& dir, std::int64_t dirLength, const fs::File& source,
+                         std::int64_t from, std::int64_t length, const std::string& entryName, const std::string& label,
+                         const std::function<void(std::int64_t)>& progress);
+
+    // The archives held open by HoldArchive.
+    struct Held;
+    struct Holds;
+    std::unique_ptr<Holds> held_;
 
     std::vector<DirRecord> records_;
     KeyedCollection<clsImgFile> entries_;

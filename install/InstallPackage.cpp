@@ -584,14 +584,16 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                 ++installed;
             switch (f.kind) {
             case PlannedFile::Kind::Stock:
+                // A stock file may be an archive's .img or .dir: nothing stays open across it.
+                archive.ReleaseArchive();
                 ReplaceStockFile(package, f, progress);
                 if (!fileHashes.empty())
                     hashes.stock[f.target] = fileHashes[i];
                 break;
             case PlannedFile::Kind::Archive:
                 // The new entry goes in before the old one is set aside, so the archive always
-                // holds an entry of this name.
-                archive.ReadDirectory(f.target);
+                // holds an entry of this name. The archive stays open for the files after it.
+                archive.HoldArchive(f.target);
                 if (!fileHashes.empty())
                     hashes.added[{f.target, static_cast<std::int64_t>(archive.Records().size())}] = fileHashes[i];
                 archive.AddRange(*package.data, f.offset, f.size, f.entryName, "the entry " + f.name + " of " + package.zpkPath, progress);
@@ -604,6 +606,7 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
             }
         }
 
+        archive.ReleaseArchive();
         // The last point where a stop leaves the game folder as it was without a rollback.
         StopIfAsked(sink);
         if (journalWritten) {

@@ -587,3 +587,93 @@ TEST_F(Install, AStopAtEveryPointLeavesTheGameFolderAsItWas)
         ASSERT_LT(at, 100) << "the install never got through";
     }
 }
+
+// Installs in sequence of random packages that write into all three archives in turn, some
+// replacing entries (of the game, or added by an earlier install) and some replacing the .img or
+// .dir of models\gta3 itself between its other files: after each install every archive and its
+// .old is byte for byte what a model of appends and renames gives.
+TEST_F(Install, ArchivesFollowAModelOverRandomPackages)
+{
+    struct Archive {
+        Bytes img, dir;
+    };
+    std::map<std::string, Archive> model;   // "models/gta3", "models/gta3.old" (the first backups), ...
+    for (const char* base : {"models/gta3", "models/txd", "anim/cuts"})
+        model[base] = {ReadFile(game + base + ".img"), ReadFile(game + base + ".dir")};
+    const auto lower = [](std::string s) {
+        for (char& c : s)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    const auto nameOf = [](const Bytes& dir, std::size_t at) {
+        std::string name(reinterpret_cast<const char*>(dir.data() + at + 8), kNameSize);
+        name.resize(name.find('\0') == std::string::npos ? name.size() : name.find('\0'));
+        while (!name.empty() && name.back() == ' ')
+            name.pop_back();
+        return name;
+    };
+    // Where each name goes: an archive, or the stock .img or .dir of models\gta3.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"a.dff", "models/gta3"}, {"bike.dff", "models/gta3"}, {"car.dff", "models/gta3"}, {"gta3.a.dff", "models/gta3"},
+        {"gta3.dir", "models/gta3.dir"}, {"gta3.e.dff", "models/gta3"}, {"gta3.img", "models/gta3.img"}, {"zz.dff", "models/gta3"},
+        {"car.txd", "models/txd"}, {"new.txd", "models/txd"}, {"intro.dat", "anim/cuts"}, {"scene.dat", "anim/cuts"}};
+    std::mt19937 random(2426);
+    bool backedUp[2] = {false, false};
+    for (int install = 0; install < 12; ++install) {
+        SCOPED_TRACE("install " + std::to_string(install));
+        std::vector<PackageEntry> entries;
+        for (const auto& [name, where] : names) {
+            if (random() % 2)
+                continue;
+            if (where == "models/gta3.dir") {
+                // A directory of whole records, as a mod replacing the archive would bring.
+                entries.push_back({name, Concat({Record(0, 1, "swapped" + std::to_string(install) + ".dff"), Record(1, 1, "car.dff")})});
+            } else {
+                entries.push_back({name, Pattern(1 + random() % 5000, static_cast<unsigned>(random()))});
+            }
+        }
+        // The plan goes in ascending order of name.
+        std::sort(entries.begin(), entries.end(), [&](const PackageEntry& a, const PackageEntry& b) { return lower(a.name) < lower(b.name); });
+        for (const PackageEntry& e : entries) {
+            const std::string where = std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.first == e.name; })->second;
+            if (where.ends_with(".img") || where.ends_with(".dir")) {
+                Archive& a = model["models/gta3"];
+                const bool img = where.ends_with(".img");
+                Archive& old = model["models/gta3.old"];
+                if (!backedUp[img])
+                    (img ? old.img : old.dir) = img ? a.img : a.dir;   // the first time only, as for every stock file
+                backedUp[img] = true;
+                (img ? a.img : a.dir) = e.bytes;
+                continue;
+            }
+            Archive& a = model[where];
+            const Bytes added = Record(static_cast<std::int32_t>((a.img.size() + kBlockSize - 1) / kBlockSize),
+                                       static_cast<std::int32_t>((e.bytes.size() + kBlockSize - 1) / kBlockSize), e.name);
+            a.img.resize((a.img.size() + kBlockSize - 1) / kBlockSize * kBlockSize);
+            const Bytes blocks = Blocks(e.bytes);
+            a.img.insert(a.img.end(), blocks.begin(), blocks.end());
+            for (std::size_t at = 0; at < a.dir.size(); at += kRecordSize) {
+                if (lower(nameOf(a.dir, at)) != e.name)
+                    continue;
+                const std::string renamed = e.name + ".old" + std::string(kNameSize - e.name.size() - 4, ' ');
+                std::copy(renamed.begin(), renamed.end(), reinterpret_cast<char*>(a.dir.data() + at + 8));
+            }
+            a.dir.insert(a.dir.end(), added.begin(), added.end());
+        }
+        window = RecordingWindowServices();
+        ASSERT_EQ(Run(entries), entries.empty() ? InstallResult::Failed : InstallResult::Installed);
+        for (const auto& [base, a] : model) {
+            if (base.ends_with(".old")) {
+                if (backedUp[1]) {
+                    ASSERT_EQ(ReadFile(game + "models/gta3.img.old"), a.img);
+                }
+                if (backedUp[0]) {
+                    ASSERT_EQ(ReadFile(game + "models/gta3.dir.old"), a.dir);
+                }
+                continue;
+            }
+            ASSERT_EQ(ReadFile(game + base + ".img"), a.img) << base;
+            ASSERT_EQ(ReadFile(game + base + ".dir"), a.dir) << base;
+        }
+    }
+}
