@@ -299,12 +299,14 @@ std::vector<std::string> PrintTable(const std::vector<Result>& results, std::int
 
 // Command-line choices: --only TEXT (packages whose label holds TEXT), --reps N (runs per
 // package instead of each package's own count), --where disk|memory|both (default both) and
-// --program PATH (the desktop program to time; default ../ui/tessera beside this program).
+// --program PATH (the desktop program to time; default ../ui/tessera beside this program) and
+// --keep yes (leaves the working folders, to install their packages again under a tracer).
 struct Choices {
     std::string only;
     int repetitions = 0;
     std::string where = "both";
     std::string program;
+    bool keep = false;
 };
 
 std::vector<std::string> RunPass(const std::string& root, const Choices& choices, bool inMemory, const std::string& where)
@@ -354,7 +356,9 @@ std::vector<std::string> RunPassInFolder(const Choices& choices, bool inMemory)
         missed.push_back(where + ": " + e.what());
     }
     try {
-        if (!root.empty())
+        if (choices.keep && !root.empty())
+            std::printf("\nkept: %s (template/ is the game folder before an install, packages/ the packages)\n", root.c_str());
+        else if (!root.empty())
             fs::RemoveTree(root);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tessera-bench: could not remove %s: %s\n", root.c_str(), e.what());
@@ -442,7 +446,7 @@ int main(int argc, char** argv)
 {
     using namespace tessera;
     bench::Choices choices;
-    const char* usage = "Usage: tessera-bench [--only TEXT] [--reps N] [--where disk|memory|both] [--program PATH]\n";
+    const char* usage = "Usage: tessera-bench [--only TEXT] [--reps N] [--where disk|memory|both] [--program PATH] [--keep yes]\n";
     if (argc % 2 == 0) {
         std::fprintf(stderr, "%s", usage);
         return 2;
@@ -457,6 +461,8 @@ int main(int argc, char** argv)
             choices.where = argv[i + 1];
         } else if (option == "--program") {
             choices.program = argv[i + 1];
+        } else if (option == "--keep" && std::string(argv[i + 1]) == "yes") {
+            choices.keep = true;
         } else {
             std::fprintf(stderr, "%s", usage);
             return 2;
