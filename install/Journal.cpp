@@ -330,7 +330,25 @@ static bool OddFolderText(const std::string& folder)
         || std::any_of(folder.begin(), folder.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
-std::string AbsoluteGameFolder(const std::string& folder) { return OddFolderText(folder) ? folder : fs::AbsolutePath(folder); }
+std::string AbsoluteGameFolder(const std::string& folder)
+{
+    if (OddFolderText(folder))
+        return folder;
+    const std::string absolute = fs::AbsolutePath(folder);
+    // Every spelling of one folder (a link to it, "..", a doubled separator) gives one text, so
+    // the history compares what it recorded under any of them. A folder that is not there keeps
+    // its text, for the message that says so.
+    try {
+        std::string resolved = fs::ResolvedFolder(absolute);
+        if (!absolute.empty() && !fs::IsSeparator(absolute.back()))
+            resolved.pop_back();
+        return resolved;
+    } catch (const TesseraError& e) {
+        if (e.Kind() == ErrorKind::PathNotFound || e.Kind() == ErrorKind::FileNotFound)
+            return absolute;
+        throw;
+    }
+}
 
 std::string DisplayMessage(const std::string& text)
 {

@@ -87,9 +87,9 @@ std::string FolderOf(const std::string& path);
 // letter case aside).
 bool SameFolder(const std::string& a, const std::string& b);
 
-// The game folder as installs, the history and recovery keep it: absolute, so a process started
-// in another folder finds the same one. An empty or odd text comes back as it is, for its
-// message.
+// The game folder as installs, the history and recovery keep it: absolute and resolved, so a
+// process started in another folder, or given another spelling of it, finds the same one. An
+// empty or odd text, or a folder that is not there, comes back unresolved, for its message.
 std::string AbsoluteGameFolder(const std::string& folder);
 
 // A path for messages: the platform's separators only.

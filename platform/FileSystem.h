@@ -40,6 +40,11 @@ PathKind Lookup(const std::string& path);
 // Windows): the same for every spelling of it and every link to it.
 std::string FolderIdentity(const std::string& path);
 
+// An existing folder's path as the system resolves it: absolute, with every link, "." and ".."
+// followed and doubled separators gone, so that every spelling of one folder gives one text;
+// ends with a separator. Throws when the folder cannot be reached (PathNotFound when missing).
+std::string ResolvedFolder(const std::string& path);
+
 enum class OpenMode {
     Read,        // existing file, read only
     ReadWrite,   // existing file, read and write, contents kept

@@ -277,6 +277,22 @@ std::string FolderIdentity(const std::string& path)
     return identity;
 }
 
+std::string ResolvedFolder(const std::string& path)
+{
+    detail::CountOperation("look for", path);
+    char* resolved = ::realpath(NativePath(path).c_str(), nullptr);
+    if (!resolved)
+        ThrowErrno("reach the folder", path);
+    std::string r = resolved;
+    std::free(resolved);
+    struct stat st {};
+    if (!StatOf(r, st))
+        throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": path not found", path);
+    if (!S_ISDIR(st.st_mode))
+        throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": it is not a folder", path);
+    return WithTrailingSeparator(r);
+}
+
 std::int64_t FileLength(const std::string& path)
 {
     detail::CountOperation("read the length of", path);

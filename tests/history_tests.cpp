@@ -255,10 +255,13 @@ protected:
             WritePackage(root / ("mod" + std::to_string(i)), pool[i].entries);
     }
 
-    CommandResult Cli(std::vector<std::string> args)
+    CommandResult Cli(std::vector<std::string> args) { return CliAt(game, std::move(args)); }
+
+    // The console with the game folder spelled as given.
+    CommandResult CliAt(const std::string& spelling, std::vector<std::string> args)
     {
         args.push_back("--game");
-        args.push_back(game);
+        args.push_back(spelling);
         return RunCommand(TESSERA_CLI, args, "XDG_DATA_HOME=" + ShellQuote(root / "data") + " XDG_CONFIG_HOME=" + ShellQuote(root / "config"));
     }
 
@@ -659,6 +662,38 @@ TEST_F(History, EveryDamageToAHistoryFileIsRefusedWithNothingChanged)
     EXPECT_TRUE(TakeBackAsTheConsole(game, told)) << told;
     TempDir fresh;
     EXPECT_EQ(DescribeDifferences(TakeSnapshot(MakeStart(fresh / "g")), TakeSnapshot(game)), "");
+}
+
+// Every spelling of the game folder is one history: installs made through one spelling and
+// another are listed, taken back and restored through others, giving back the start byte for
+// byte.
+TEST_F(History, EverySpellingOfTheFolderIsOneHistory)
+{
+    const std::string w = root / "g/";
+    fs::CreateFolder(w + "x");
+    std::filesystem::create_directory_symlink(w + "game", root / "link");
+    const std::vector<std::string> spellings = {w + "game", w + "game/./", w + "/game/", w + "x/../game/", root / "link"};
+    const Snapshot start = TakeSnapshot(game);
+    const Snapshot first = Model({0});
+    const std::size_t n = spellings.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string &a = spellings[i], &b = spellings[(i + 1) % n], &c = spellings[(i + 2) % n], &d = spellings[(i + 3) % n];
+        const std::string row = a + " then " + b;
+        ASSERT_EQ(CliAt(a, {"install", Mod(0)}).status, 0) << row;
+        ASSERT_EQ(CliAt(b, {"install", Mod(4)}).status, 0) << row;
+        const auto listed = CliAt(c, {"history", "--json"});
+        ASSERT_EQ(listed.status, 0) << row << listed.err;
+        const auto records = nlohmann::json::parse(listed.out);
+        ASSERT_EQ(records.size(), 2u) << row;
+        const int newest = std::max(records[0].at("id").get<int>(), records[1].at("id").get<int>());
+        auto r = CliAt(c, {"uninstall", std::to_string(newest)});
+        ASSERT_EQ(r.status, 0) << row << r.err;
+        EXPECT_EQ(DescribeDifferences(first, TakeSnapshot(game)), "") << row;
+        ASSERT_EQ(CliAt(d, {"install", Mod(4)}).status, 0) << row;
+        r = CliAt(a, {"restore"});
+        ASSERT_EQ(r.status, 0) << row << r.err;
+        ASSERT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "") << row;
+    }
 }
 
 // A record of the first format (no checksums, no hashes of stored copies and .old files) still

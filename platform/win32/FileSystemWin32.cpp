@@ -194,6 +194,40 @@ std::string FolderIdentity(const std::string& path)
         + std::to_string((static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
 }
 
+std::string ResolvedFolder(const std::string& path)
+{
+    detail::CountOperation("look for", path);
+    const HANDLE h = ::CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        ThrowLastError("reach the folder", path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    std::wstring name(1024, L'\0');
+    DWORD n = 0;
+    BOOL ok = ::GetFileInformationByHandle(h, &info);
+    if (ok) {
+        n = ::GetFinalPathNameByHandleW(h, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n >= name.size()) {
+            name.resize(n + 1);
+            n = ::GetFinalPathNameByHandleW(h, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        }
+        ok = n != 0 && n < name.size();
+    }
+    const DWORD err = ::GetLastError();
+    ::CloseHandle(h);
+    if (!ok)
+        ThrowLastError("reach the folder", path, err);
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": it is not a folder", path);
+    name.resize(n);
+    // The system's long form: \\?\C:\... or \\?\UNC\server\share\...
+    if (name.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        name = L"\\\\" + name.substr(8);
+    else if (name.rfind(L"\\\\?\\", 0) == 0)
+        name = name.substr(4);
+    return WithTrailingSeparator(Narrow(name));
+}
+
 std::int64_t FileLength(const std::string& path)
 {
     detail::CountOperation("read the length of", path);
