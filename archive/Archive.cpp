@@ -470,7 +470,8 @@ void modArchive::ReadDirectoryOf(const fs::File& dir, std::int64_t length, const
 
 namespace {
 
-// A part of a package, opened for reading; a missing one is named as such.
+// A part of a package, opened for reading; a missing one, or a folder, pipe or device in its
+// place, is named as such.
 fs::File OpenPackagePart(const std::string& path, const char* what)
 {
     try {
@@ -478,6 +479,8 @@ fs::File OpenPackagePart(const std::string& path, const char* what)
     } catch (const TesseraError& e) {
         if (e.Kind() == ErrorKind::FileNotFound || e.Kind() == ErrorKind::PathNotFound)
             throw TesseraError(ErrorKind::FileNotFound, std::string(what) + path + " was not found", path);
+        if (e.Kind() == ErrorKind::AccessDenied)
+            fs::RequireFile(path, std::string(what) + path);
         throw;
     }
 }

@@ -561,10 +561,10 @@ ModListing ListModSource(const std::string& source, const std::string& from)
     Sorter sorter{listing, NormalPath(from, true)};
     if (listing.folder)
         ListFolder(sorter);
-    else if (!fs::FileExists(source))
-        Refuse(ErrorKind::FileNotFound, ShownSource(source) + " was not found", source);
-    else
+    else {
+        fs::RequireFile(source, ShownSource(source));
         ListArchive(sorter);
+    }
     sorter.Finish();
     std::sort(listing.skipped.begin(), listing.skipped.end(), LessIgnoreCase);
     std::sort(listing.special.begin(), listing.special.end(), LessIgnoreCase);
@@ -717,10 +717,14 @@ void WriteModPackage(const ModListing& listing, const std::string& base, const s
 std::string SkippedText(const ModListing& listing)
 {
     std::string text;
+    // A download of thousands of pictures would otherwise give a message of megabytes.
     auto join = [](const std::vector<std::string>& paths) {
+        constexpr std::size_t kShown = 20;
         std::string r;
-        for (const std::string& p : paths)
-            r += (r.empty() ? "" : ", ") + PrintableName(p);
+        for (std::size_t i = 0; i < paths.size() && i < kShown; ++i)
+            r += (r.empty() ? "" : ", ") + PrintableName(paths[i]);
+        if (paths.size() > kShown)
+            r += " and " + std::to_string(paths.size() - kShown) + " more (" + std::to_string(paths.size()) + " in all)";
         return r;
     };
     if (!listing.skipped.empty())

@@ -225,8 +225,7 @@ void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& ga
             growth[f.target] += BlockBytes(f.size) + kBlockSize;
     for (const auto& [base, grow] : growth) {
         for (const char* ext : {".dir", ".img"}) {
-            if (!fs::FileExists(base + ext))
-                throw TesseraError(ErrorKind::FileNotFound, "The game archive " + base + ext + " was not found", base + ext);
+            fs::RequireFile(base + ext, "The game archive " + base + ext);
             fs::File probe(base + ext, fs::OpenMode::ReadWrite);   // fails now if it cannot be written
         }
         const std::int64_t dirLength = fs::FileLength(base + ".dir");

@@ -30,6 +30,9 @@ bool FileExists(const std::string& path);   // a regular file (or a link to one)
 bool VisibleFileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 bool PathExists(const std::string& path);   // anything at all
+// Fails unless path is a regular file (or a link to one), saying "<label> was not found" or, for
+// a folder, pipe or device, "<label> is not a regular file".
+void RequireFile(const std::string& path, const std::string& label);
 std::int64_t FileLength(const std::string& path);
 
 // What a path names, a link at its end not followed.

@@ -99,6 +99,15 @@ std::int64_t detail::CopyThroughBuffer(const File& source, std::int64_t from, Fi
     return done;
 }
 
+void RequireFile(const std::string& path, const std::string& label)
+{
+    if (FileExists(path))
+        return;
+    if (PathExists(path))
+        throw TesseraError(ErrorKind::AccessDenied, label + " is not a regular file", path);
+    throw TesseraError(ErrorKind::FileNotFound, label + " was not found", path);
+}
+
 std::vector<std::byte> ReadWholeFile(const std::string& path)
 {
     File file(path, OpenMode::Read);

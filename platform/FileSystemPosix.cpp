@@ -304,7 +304,8 @@ std::int64_t FileLength(const std::string& path)
 
 File::File(const std::string& path, OpenMode mode) : path_(path)
 {
-    int flags = O_CLOEXEC;
+    // Not blocking: opening a pipe for reading would otherwise wait for a writer for ever.
+    int flags = O_CLOEXEC | O_NONBLOCK;
     const char* what = "open";
     switch (mode) {
     case OpenMode::Read: flags |= O_RDONLY; break;
@@ -360,11 +361,20 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
             NoteName(native, true);
     }
     struct stat st {};
-    if (::fstat(static_cast<int>(handle_), &st) == 0 && S_ISDIR(st.st_mode)) {
+    const int err = ::fstat(static_cast<int>(handle_), &st) == 0 ? 0 : errno;
+    if (err != 0 || !S_ISREG(st.st_mode)) {
         ::close(static_cast<int>(handle_));
         handle_ = -1;
-        ThrowErrno(what, path, EISDIR);
+        if (err != 0)
+            ThrowErrno(what, path, err);
+        if (S_ISDIR(st.st_mode))
+            ThrowErrno(what, path, EISDIR);
+        // A pipe or device gives no length and no bytes at a position.
+        std::string shown = std::string("Cannot ") + what + " " + path;
+        std::replace(shown.begin(), shown.end(), '\\', '/');
+        throw TesseraError(ErrorKind::AccessDenied, shown + ": it is not a regular file", path);
     }
+    ::fcntl(static_cast<int>(handle_), F_SETFL, ::fcntl(static_cast<int>(handle_), F_GETFL) & ~O_NONBLOCK);
 }
 
 std::int64_t File::Length() const

@@ -468,7 +468,37 @@ TEST_F(Download, LinksDevicesAndTheChosenFolder)
     ASSERT_EQ(listing.members.size(), 1u);
     EXPECT_EQ(listing.members[0].path, "models/bike.dff");
     EXPECT_EQ(listing.special, (std::vector<std::string>{"models/link.txd", "pipe.dff"}));
+
+    // A pipe where a download, a package's directory or data, or a game archive should be is
+    // named as what it is, not as missing.
+    ASSERT_EQ(::mkfifo((root / "pipe.zip").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((root / "piped.dir").c_str(), 0600), 0);
+    WriteFile(root / "piped.zpk", a);
+    WritePackage(root / "mod", {{"car.dff", a}});
+    const struct Row {
+        std::string path;
+        std::string message;
+    } rows[] = {{root / "pipe.zip", "pipe.zip is not a regular file"},
+                {root / "piped.zpk", "piped.dir is not a regular file"},
+                {root / "mod.zpk", "gta3.img is not a regular file"}};
+    fs::RenameFile(game + "models/gta3.img", root / "gta3.img");
+    ASSERT_EQ(::mkfifo((game + "models/gta3.img").c_str(), 0600), 0);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        RecordingWindowServices refused;
+        EXPECT_EQ(InstallInto(game, row.path, refused), InstallResult::Failed);
+        ASSERT_FALSE(refused.messages.empty());
+        EXPECT_NE(refused.messages.back().text.find(row.message), std::string::npos) << refused.messages.back().text;
+    }
 #endif
+
+    // Of many skipped files, the first 20 are named and the rest counted.
+    ModListing many;
+    for (int i = 0; i < 25; ++i)
+        many.skipped.push_back("shot" + std::to_string(i) + ".jpg");
+    const std::string skipped = SkippedText(many);
+    EXPECT_EQ(skipped.find("shot20.jpg"), std::string::npos);
+    EXPECT_NE(skipped.find(", shot19.jpg and 5 more (25 in all)"), std::string::npos) << skipped;
 }
 
 // What downloads of dead processes left in the temporary folder goes with the next run (an
