@@ -680,14 +680,9 @@ std::vector<PackageFile> CheckPackageRecords(std::span<const DirRecord> records,
         if (auto reason = UnsafeNameReason(EntryFileName(entry)))
             throw TesseraError(ErrorKind::UnsafeName, label + ": " + *reason);
     }
-    std::vector<PackageFile> files = PackageFiles(records);
-    std::int64_t total = 0;
-    for (const PackageFile& f : files)
-        total += records[f.dataEntry].lSize;
-    if (total > zpkLength)
-        throw TesseraError(ErrorKind::BadPackage, dirName + ": its entries would unpack to " + std::to_string(total) + " bytes, more than the "
-                + std::to_string(zpkLength) + " bytes of " + zpkName + " hold: entries share their data");
-    return files;
+    // Entries may share their bytes, as a packer that stores identical files once makes them:
+    // what they unpack to is bounded by whoever writes it (free space, an archive's 2 GiB).
+    return PackageFiles(records);
 }
 
 void CheckPackage(const std::string& base)

@@ -187,10 +187,9 @@ std::string RecordKey(const std::array<char, kNameSize>& field);
 bool RecordNameMatches(const std::array<char, kNameSize>& field, std::string_view name);
 
 // Checks a whole package before anything is extracted: its .dir holds whole records, every
-// entry's bytes lie inside the .zpk, every entry's file name is safe, and the files it extracts
-// to hold no more bytes than the .zpk (entries sharing their bytes would make a small package
-// fill a disk). Throws BadPackage or
-// UnsafeName naming the entry.
+// entry's bytes lie inside the .zpk and every entry's file name is safe. Entries may share
+// bytes, so what a package unpacks to may be far more than its .zpk: whoever writes it checks
+// the room for it. Throws BadPackage or UnsafeName naming the entry.
 void CheckPackage(const std::string& base);
 // The same check on records in memory against a data file of zpkLength bytes; returns the files
 // the package unpacks to.

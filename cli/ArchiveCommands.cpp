@@ -72,6 +72,35 @@ std::string CrLfToLf(std::string s)
     return s;
 }
 
+// Entries may share their bytes, so a small package may unpack to far more than it holds: the
+// disk of the folder (or of its nearest parent, when it is to be made) must have room for every
+// file at the largest it is written, before anything is written.
+void CheckRoomToExtract(modArchive& archive, const std::string& folder)
+{
+    std::map<std::string, std::int64_t> largest;   // lower-cased file name -> its largest entry
+    for (const auto& entry : archive.colImgFiles()) {
+        std::int64_t& size = largest[LowerAscii(EntryFileName(*entry))];
+        size = std::max<std::int64_t>(size, entry->lSize());
+    }
+    std::int64_t needed = 0;
+    for (const auto& [name, size] : largest)
+        needed += size;
+    std::string existing = folder;
+    while (!fs::FolderExists(existing)) {
+        auto cut = existing.find_last_not_of("/\\");
+        cut = cut == std::string::npos ? std::string::npos : existing.find_last_of("/\\", cut);
+        if (cut == std::string::npos) {
+            existing = ".";
+            break;
+        }
+        existing.resize(cut + 1);
+    }
+    const std::int64_t free = fs::FreeSpace(existing);
+    if (free < needed)
+        throw TesseraError(ErrorKind::DiskFull, "Not enough free space on the disk of " + PrintableName(existing) + ": " + std::to_string(needed)
+                + " bytes are needed, " + std::to_string(free) + " are free", existing);
+}
+
 [[noreturn]] void RefuseFile(const std::string& path, const std::string& reason)
 {
     throw TesseraError(ErrorKind::InvalidArgument, "Cannot pack " + PrintableName(path) + ": " + reason, path);
@@ -106,10 +135,10 @@ int CmdExtract(const Options& o)
         const std::string base = WithoutExtension(args[0], {".zpk"});
         const std::string folder = fs::WithTrailingSeparator(args[1]);
         // The whole package is checked before the folder is even made.
-        CheckPackage(base);
-        fs::CreateFolders(folder);
         modArchive archive;
-        archive.ReadDirectory(base);
+        archive.ReadPackage(base);
+        CheckRoomToExtract(archive, folder);
+        fs::CreateFolders(folder);
         const auto& entries = archive.colImgFiles();
         // Entries whose names extract to one file (cut at the first space, letter case aside):
         // the later one's bytes are what the file holds, as in an install.

@@ -219,11 +219,17 @@ void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& ga
                         + " would be too long for the system (" + *why + ")", name);
     }
 
+    // Each file counts with all its bytes, though entries of the package may share them.
     std::map<std::string, std::int64_t> growth;   // archive base -> bytes it will grow by at most
     for (const PlannedFile& f : plan)
         if (f.kind == PlannedFile::Kind::Archive)
             growth[f.target] += BlockBytes(f.size) + kBlockSize;
     for (const auto& [base, grow] : growth) {
+        // An .img this package replaces as a stock file may be the larger one the files go into.
+        std::int64_t replacedBy = 0;
+        for (const PlannedFile& f : plan)
+            if (f.kind == PlannedFile::Kind::Stock && EqualsIgnoreCase(f.target, base + ".img"))
+                replacedBy = std::max(replacedBy, f.size);
         for (const char* ext : {".dir", ".img"}) {
             fs::RequireFile(base + ext, "The game archive " + base + ext);
             fs::File probe(base + ext, fs::OpenMode::ReadWrite);   // fails now if it cannot be written
@@ -232,7 +238,7 @@ void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& ga
         if (dirLength % static_cast<std::int64_t>(kRecordSize) != 0)
             throw TesseraError(ErrorKind::BadArchive, "The game archive " + base + ".dir is damaged: its length (" + std::to_string(dirLength)
                     + " bytes) is not a whole number of records", base + ".dir");
-        if (fs::FileLength(base + ".img") + grow >= std::numeric_limits<std::int32_t>::max())
+        if (std::max(fs::FileLength(base + ".img"), replacedBy) + grow >= std::numeric_limits<std::int32_t>::max())
             throw TesseraError(ErrorKind::Overflow, "The game archive " + base + ".img would grow past 2 GiB", base + ".img");
     }
 }

@@ -203,6 +203,10 @@ void Disarm();
 long Counted();       // calls counted since the last Arm
 bool Fired();
 
+// Test mode: FreeSpace reports at most this many bytes, as on a disk nearly full; a negative
+// limit ends the mode.
+void LimitFreeSpace(std::int64_t bytes);
+
 // Test mode: flushes are counted (and may fail) but do not wait for the disk, so loops over
 // thousands of installs run in seconds. What the disk keeps after a power loss is not tested
 // this way.

@@ -19,6 +19,7 @@ bool gFired = false;
 bool gPersistent = false;
 int gSuspended = 0;
 bool gSkipFlushes = false;
+std::int64_t gFreeSpaceLimit = -1;   // none
 ErrorKind gFaultKind = ErrorKind::DiskFull;
 
 const char* FaultReason(ErrorKind kind)
@@ -46,6 +47,8 @@ void detail::CountOperation(const char* what, const std::string& path)
 }
 
 bool detail::FlushesSkipped() { return gSkipFlushes; }
+
+std::int64_t detail::LimitedFreeSpace(std::int64_t reported) { return gFreeSpaceLimit < 0 ? reported : std::min(reported, gFreeSpaceLimit); }
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -221,8 +224,8 @@ void Disarm()
 long Counted() { return gCounted; }
 bool Fired() { return gFired; }
 void SkipFlushes(bool skip) { gSkipFlushes = skip; }
+void LimitFreeSpace(std::int64_t bytes) { gFreeSpaceLimit = bytes; }
 Suspend::Suspend() { ++gSuspended; }
 Suspend::~Suspend() { --gSuspended; }
-
 
 } // namespace tessera::fs::faults

@@ -15,6 +15,8 @@ namespace tessera::fs::detail {
 void CountOperation(const char* what, const std::string& path);
 // Whether the test mode skips the waits of flushes.
 bool FlushesSkipped();
+// The free space a disk reports, as the test mode lets it through.
+std::int64_t LimitedFreeSpace(std::int64_t reported);
 
 // A range copy read and written through buffer (the part the kernel could not do); not counted.
 // Returns the bytes copied.

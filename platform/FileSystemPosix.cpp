@@ -772,7 +772,7 @@ std::int64_t FreeSpace(const std::string& path)
     struct statvfs st {};
     if (::statvfs(NativePath(path).c_str(), &st) != 0)
         ThrowErrno("read the free space of", path);
-    return static_cast<std::int64_t>(st.f_bavail) * static_cast<std::int64_t>(st.f_frsize);
+    return detail::LimitedFreeSpace(static_cast<std::int64_t>(st.f_bavail) * static_cast<std::int64_t>(st.f_frsize));
 }
 
 std::string DiskOf(const std::string& path)

@@ -45,6 +45,7 @@ seed() {     # SEED-NAME ZPK-TEXT then OFFSET SIZE NAME for every record
 seed one-entry "hello world" 0 5 car.dff
 seed two-entries "abcdefghij" 0 4 car.dff 4 6 b.txd
 seed same-name "abcdefghij" 0 8 Car.dff 8 2 CAR.DFF
+seed shared "abcdefghij" 0 10 a.dff 0 10 b.txd 2 6 c.dat
 seed space-name "abcdefghij" 0 3 "my car.dff" 3 0 empty.dat
 seed hostile "abcdefghij" 0 1 good.dff 1 2 ../evil.dff
 seed device "abcdefghij" 0 1 good.dff 1 1 con.txd

@@ -430,7 +430,8 @@ TEST(CheckPackage, EntriesOutsideTheDataFileAreRefusedAsDamaged)
         {0, 101, "data runs past the end of pkg.zpk"},
         {2147483647, 1, "data runs past the end of pkg.zpk"},
         {2147483647, 2147483647, "data runs past the end of pkg.zpk"},   // wraps in 32 bits
-        {2, 98, ""},   // up to the last byte (the whole file would share bytes with a.dff and b.dff)
+        {2, 98, ""},   // up to the last byte
+        {0, 100, ""},   // the whole file, sharing bytes with a.dff and b.dff
         {99, 1, ""},
         {100, 0, ""},
         {0, 0, ""},

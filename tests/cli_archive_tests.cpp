@@ -126,6 +126,40 @@ TEST(CliExtract, RefusesDamagedOrUnsafePackageWritingNothing)
     }
 }
 
+// Entries sharing bytes, whole or in part, each extract in full; a package that would unpack to
+// more than the disk holds (names sharing one 2 GiB range of a sparse .zpk) writes nothing.
+TEST(CliExtract, SharedBytesExtractInFullWithinTheDisksRoom)
+{
+    TempDir dir;
+    const Bytes zpk = Pattern(16);
+    WriteFile(dir / "mod.zpk", zpk);
+    WriteFile(dir / "mod.dir", Concat({Record(0, 16, "a.dff"), Record(0, 16, "b.txd"), Record(4, 8, "c.dat")}));
+    Result r = Cli({"extract", dir / "mod.zpk", dir / "out"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Tree(dir / "out"), (std::vector<std::string>{"a.dff", "b.txd", "c.dat"}));
+    EXPECT_EQ(ReadFile(dir / "out/a.dff"), zpk);
+    EXPECT_EQ(ReadFile(dir / "out/b.txd"), zpk);
+    EXPECT_EQ(ReadFile(dir / "out/c.dat"), Slice(zpk, 4, 8));
+
+    TempDir big;
+    constexpr std::int32_t kRange = 2147483647;
+    const std::int64_t names = fs::FreeSpace(big.Path()) / kRange + 2;
+    if (names > 100'000)
+        GTEST_SKIP() << "the disk has too much room for this package to outgrow it";
+    WriteFile(big / "mod.zpk", zpk);
+    std::filesystem::resize_file(big / "mod.zpk", kRange);
+    Bytes records;
+    for (std::int64_t i = 0; i < names; ++i) {
+        const Bytes record = Record(0, kRange, "f" + std::to_string(i) + ".dff");
+        records.insert(records.end(), record.begin(), record.end());
+    }
+    WriteFile(big / "mod.dir", records);
+    r = Cli({"extract", big / "mod.zpk", big / "out"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "tessera-cli extract: Not enough free space on the disk of ")) << r.err;
+    EXPECT_EQ(Tree(big.Path()), (std::vector<std::string>{"mod.dir", "mod.zpk"}));
+}
+
 // Entries that extract to one file, by letter case or by the cut at the first space: the
 // later one's bytes, each replaced entry named, the files written counted.
 TEST(CliExtract, LaterEntryOfSameFileWinsAndIsToldAndExistingFolderIsUsed)

@@ -384,16 +384,19 @@ TEST_F(Install, FailedChecksChangeNothing)
     }
 }
 
-// Packages that would make the install write far more than they hold, or that claim gigabytes
-// of a sparse .zpk: refused before any change, naming the package and why; nothing is written
-// anywhere, the temporary folder included.
-TEST_F(Install, AmplifyingAndSparsePackagesAreRefusedBeforeAnyChange)
+// Packages whose entries share their bytes, as a packer that stores identical files once makes
+// them: installed as if every entry had been unpacked on its own, each file with all its bytes.
+// What they would write is bounded by the free space of every disk and by an archive's 2 GiB,
+// so one that would outgrow those, or a sparse .zpk claiming gigabytes, is refused by those
+// checks before any change, and nothing is written anywhere, the temporary folder included.
+TEST_F(Install, SharedDataIsWrittenInFullWithinFreeSpaceAnd2GiB)
 {
     struct Case {
         const char* why;
         std::int64_t zpkLength;   // written sparse past its first 20 KB
         std::vector<Bytes> records;
-        const char* mentions;
+        std::int64_t freeSpace;   // what the disk reports at most; -1 as it is
+        const char* mentions;     // empty: installs
     };
     auto many = [](int n, std::int32_t offset, std::int32_t size, const char* ext) {
         std::vector<Bytes> r;
@@ -401,22 +404,36 @@ TEST_F(Install, AmplifyingAndSparsePackagesAreRefusedBeforeAnyChange)
             r.push_back(Record(offset, size, "f" + std::to_string(i) + ext));
         return r;
     };
-    const std::int64_t kGiB = std::int64_t{1} << 30;
+    const std::int64_t kGiB = std::int64_t{1} << 30, kMiB = std::int64_t{1} << 20;
+    const char* kNoRoom = "Not enough free space on the disk of ";
     const std::vector<Case> cases = {
-        {"200 names on one 20 KB", 20480, many(200, 0, 20480, ".dff"), "mod.dir: its entries would unpack to 4096000 bytes, more than the 20480 bytes of mod.zpk hold"},
-        {"stock names on one 20 KB", 20480, {Record(0, 20480, "default.dat"), Record(0, 20480, "hud.txd")}, "entries share their data"},
-        {"ten 1.9 GB entries on one range of a sparse 3 GB .zpk", 3 * kGiB, many(10, 0, 1'900'000'000, ".txd"), "entries share their data"},
-        {"one 2 GB entry of a sparse .zpk", 2 * kGiB + 10, {Record(0, 2147483647, "big.txd")}, "txd.img would grow past 2 GiB"},
-        {"a sparse .zpk's entries that fit only together", 3 * kGiB, {Record(0, 1'200'000'000, "a.txd"), Record(1'200'000'000, 1'000'000'000, "b.txd")}, "txd.img would grow past 2 GiB"},
+        {"200 names on one 20 KB", 20480, many(200, 0, 20480, ".dff"), 10 * kMiB, ""},
+        {"stock names on one 20 KB", 20480, {Record(0, 20480, "default.dat"), Record(0, 20480, "hud.txd")}, -1, ""},
+        {"a stock file, entries of every archive and parts of them on one range", 20480,
+         {Record(0, 20480, "default.dat"), Record(0, 20480, "car.dff"), Record(100, 3000, "new.txd"), Record(2000, 18480, "scene.ifp"),
+          Record(0, 20480, "x.anm")}, -1, ""},
+        {"100,000 names on one 20 MB of a sparse .zpk", 20 * kMiB, many(100'000, 0, 20 * 1'048'576, ".dff"), -1, "gta3.img would grow past 2 GiB"},
+        {"ten 1.9 GB entries on one range of a sparse 3 GB .zpk", 3 * kGiB, many(10, 0, 1'900'000'000, ".txd"), -1, "txd.img would grow past 2 GiB"},
+        {"a 1.5 GB stock gta3.img and a .dff on its bytes", 2 * kGiB, {Record(0, 1'500'000'000, "gta3.img"), Record(0, 700'000'000, "car.dff")}, -1,
+         "gta3.img would grow past 2 GiB"},
+        {"stock names on one 600 MB, with 1 GiB free", kGiB, {Record(0, 600 * 1'048'576, "default.dat"), Record(0, 600 * 1'048'576, "hud.txd")},
+         kGiB, kNoRoom},
+        {"three archives' entries on one 400 MB, with 1 GiB free", kGiB,
+         {Record(0, 400 * 1'048'576, "a.dff"), Record(0, 400 * 1'048'576, "b.txd"), Record(0, 400 * 1'048'576, "c.dat")}, kGiB, kNoRoom},
+        {"200 names on one 20 KB, with 4 MB free", 20480, many(200, 0, 20480, ".dff"), 4 * kMiB, kNoRoom},
+        {"one 2 GB entry of a sparse .zpk", 2 * kGiB + 10, {Record(0, 2147483647, "big.txd")}, -1, "txd.img would grow past 2 GiB"},
+        {"a sparse .zpk's entries that fit only together", 3 * kGiB, {Record(0, 1'200'000'000, "a.txd"), Record(1'200'000'000, 1'000'000'000, "b.txd")},
+         -1, "txd.img would grow past 2 GiB"},
     };
     TempDir temp;
     const char* formerTmp = std::getenv("TMPDIR");
     const std::string savedTmp = formerTmp ? formerTmp : "";
     SetEnv("TMPDIR", temp.Path().c_str());
+    const Bytes data = Pattern(20480, 3);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         window = RecordingWindowServices();
-        WriteFile(root / "mod.zpk", Pattern(20480, 3));
+        WriteFile(root / "mod.zpk", data);
         std::filesystem::resize_file(root / "mod.zpk", static_cast<std::uintmax_t>(c.zpkLength));
         Bytes dir;
         for (const Bytes& r : c.records)
@@ -424,13 +441,52 @@ TEST_F(Install, AmplifyingAndSparsePackagesAreRefusedBeforeAnyChange)
         WriteFile(root / "mod.dir", dir);
         const Snapshot before = TakeSnapshot(game);
 
-        EXPECT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Failed);
-        EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
-        ASSERT_EQ(window.messages.size(), 1u);
-        EXPECT_NE(window.messages[0].text.find(c.mentions), std::string::npos) << window.messages[0].text;
-        EXPECT_NE(window.messages[0].text.find("The game folder was left as it was."), std::string::npos);
+        fs::faults::LimitFreeSpace(c.freeSpace);
+        const InstallResult result = InstallPackage(root / "mod.zpk", settings, window, options);
+        fs::faults::LimitFreeSpace(-1);
         EXPECT_TRUE(Tree(temp.Path()).empty());
         EXPECT_TRUE(Leftovers(options.journalFolder).empty());
+        if (*c.mentions != '\0') {
+            EXPECT_EQ(result, InstallResult::Failed);
+            EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+            ASSERT_EQ(window.messages.size(), 1u);
+            EXPECT_NE(window.messages[0].text.find(c.mentions), std::string::npos) << window.messages[0].text;
+            EXPECT_NE(window.messages[0].text.find("The game folder was left as it was."), std::string::npos);
+            continue;
+        }
+        // Every file holds its own entry's bytes in full: the stock file in its place, an
+        // archive's entry appended in whole blocks in name order, each with a record of its own.
+        ASSERT_EQ(result, InstallResult::Installed);
+        EXPECT_TRUE(window.messages.empty());
+        std::map<std::string, std::vector<std::pair<std::string, Bytes>>> appended;   // archive -> (name, bytes)
+        std::vector<std::pair<std::string, Bytes>> sorted;
+        for (const DirRecord& r : ParseDirectory(dir))
+            sorted.emplace_back(RecordName(r.sName), Slice(data, static_cast<std::size_t>(r.lOffset), static_cast<std::size_t>(r.lSize)));
+        std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return LessIgnoreCase(a.first, b.first); });
+        for (const auto& [name, bytes] : sorted) {
+            if (name == "default.dat")
+                EXPECT_EQ(ReadFile(game + "data/default.dat"), bytes);
+            else if (name == "hud.txd")
+                EXPECT_EQ(ReadFile(game + "models/hud.txd"), bytes);
+            else
+                appended[EndsWith(name, ".dff") ? "models/gta3" : EndsWith(name, ".txd") ? "models/txd" : "anim/cuts"].emplace_back(name, bytes);
+        }
+        for (const char* base : {"models/gta3", "models/txd", "anim/cuts"}) {
+            SCOPED_TRACE(base);
+            Bytes img = before.at(std::string(base) + ".img");
+            const std::vector<DirRecord> records = Records(base);
+            const std::size_t stock = ParseDirectory(before.at(std::string(base) + ".dir")).size();
+            ASSERT_EQ(records.size(), stock + appended[base].size());
+            for (std::size_t i = 0; i < appended[base].size(); ++i) {
+                const auto& [name, bytes] = appended[base][i];
+                const DirRecord& r = records[stock + i];
+                EXPECT_EQ(Field(r), name + Nuls(kNameSize - name.size()));
+                EXPECT_EQ(r.lOffset * std::int64_t{2048}, static_cast<std::int64_t>(img.size()));
+                EXPECT_EQ(r.lSize * std::int64_t{2048}, static_cast<std::int64_t>(Blocks(bytes).size()));
+                img = Concat({img, Blocks(bytes)});
+            }
+            EXPECT_EQ(ReadFile(game + base + ".img"), img);
+        }
     }
     if (formerTmp)
         SetEnv("TMPDIR", savedTmp.c_str());
@@ -456,7 +512,7 @@ TEST_F(Install, AmplifyingAndSparsePackagesAreRefusedBeforeAnyChange)
 }
 
 // Random packages (names repeated in other letter cases, empty entries, names cut at a space,
-// every kind of destination) installed straight from the .zpk give what unpacking every entry
+// entries sharing bytes, every kind of destination) installed straight from the .zpk give what unpacking every entry
 // into a folder of its own and installing the files listed there gives: the same files in the
 // same order, byte for byte, and the same refusals. No file is made in the temporary folder.
 TEST_F(Install, StraightFromThePackageAsIfUnpackedIntoAFolder)
@@ -480,6 +536,20 @@ TEST_F(Install, StraightFromThePackageAsIfUnpackedIntoAFolder)
         for (std::size_t i = 0; i < count; ++i)
             entries.push_back({names[random() % names.size()], Pattern(random() % 3 == 0 ? 0 : random() % 6000, round * 100 + i)});
         WritePackage(root / "mod", entries);
+        // Some entries take bytes of others instead, whole or in part, as packers that store a
+        // file once make them.
+        std::vector<DirRecord> records = ParseDirectory(ReadFile(root / "mod.dir"));
+        const auto zpkLength = static_cast<std::uint32_t>(fs::FileLength(root / "mod.zpk"));
+        Bytes shared;
+        for (DirRecord& r : records) {
+            if (zpkLength > 0 && random() % 3 == 0) {
+                r.lOffset = static_cast<std::int32_t>(random() % zpkLength);
+                r.lSize = static_cast<std::int32_t>(random() % (zpkLength - static_cast<std::uint32_t>(r.lOffset) + 1));
+            }
+            const auto encoded = EncodeRecord(r);
+            shared.insert(shared.end(), encoded.begin(), encoded.end());
+        }
+        WriteFile(root / "mod.dir", shared);
 
         // The files that unpacking gives, in the order a listing gives them.
         TempDir unpacked;

@@ -566,7 +566,7 @@ std::int64_t FreeSpace(const std::string& path)
     ULARGE_INTEGER available{};
     if (!::GetDiskFreeSpaceExW(Wide(WithTrailingSeparator(path)).c_str(), &available, nullptr, nullptr))
         ThrowLastError("read the free space of", path);
-    return static_cast<std::int64_t>(available.QuadPart);
+    return detail::LimitedFreeSpace(static_cast<std::int64_t>(available.QuadPart));
 }
 
 std::string AbsolutePath(const std::string& path)
