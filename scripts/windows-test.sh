@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Tests the Windows build under Wine, with a private prefix (build-win/wineprefix) and one
-# wineserver for the whole run: the unit tests cross-built for Windows, the console end-to-end
-# tests (the Linux test programs) against tessera-cli.exe, and tessera.exe under Xvfb.
+# wineserver for the whole run: the unit tests cross-built for Windows (the download tests among
+# them), the console end-to-end tests (the Linux test programs) against tessera-cli.exe, and
+# tessera.exe under Xvfb.
 set -euo pipefail
 source "$(dirname "$0")/apt.sh"
 cd "$(dirname "$0")/.."
@@ -18,7 +19,7 @@ apt_install "${need[@]}"
 scripts/windows-build.sh
 # The console tests are Linux programs; they run tessera-cli.exe through a wrapper.
 [ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target cli_archive_tests cli_install_tests
+cmake --build build --target cli_archive_tests cli_install_tests download_tests
 
 export WINEPREFIX=$win/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Never a window of Wine's own (no desktop integration, no crash dialog).
@@ -76,6 +77,7 @@ TESSERA_TEST_CLI=$win/wine-cli build/tests/cli_archive_tests --gtest_brief=1 \
   --gtest_filter=-CliPack.WritesEntriesInNameOrderAndExtractGivesThemBack:CliPack.RefusesUnfitNamesNamingTheFileAndWritesNothing
 TESSERA_TEST_CLI=$win/wine-cli build/tests/cli_install_tests --gtest_brief=1 \
   --gtest_filter=-Cli.InstallUsesTheStoredFolderOrSaysThereIsNone:Cli.RecoverRollsBackAnInterruptedInstall
+TESSERA_TEST_CLI=$win/wine-cli build/tests/download_tests --gtest_brief=1 --gtest_filter=Download.ConsoleInstallsPacksAndPlansDownloads
 
 echo "== tessera.exe under Xvfb"
 xvfb-run -a -s "-screen 0 1024x768x24" scripts/windows-smoke.sh

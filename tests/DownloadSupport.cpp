@@ -97,9 +97,13 @@ void MakeDownload(const std::string& path, Format format, const std::vector<Memb
                 continue;
             }
             fs::CreateFolders(at.substr(0, at.rfind('/') + 1));
-            if (m.kind == Member::Kind::Symlink)
+            if (m.kind == Member::Kind::Symlink) {
+#ifdef _WIN32
+                ADD_FAILURE() << "links in a folder are made on Linux only";
+#else
                 EXPECT_EQ(::symlink(LinkTarget(m).c_str(), at.c_str()), 0);
-            else
+#endif
+            } else
                 WriteFile(at, m.bytes);
         }
         return;

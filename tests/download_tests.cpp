@@ -30,18 +30,24 @@ using namespace tessera::test;
 
 namespace {
 
+#ifdef _WIN32
+constexpr const char* kTempVariable = "TMP";
+#else
+constexpr const char* kTempVariable = "TMPDIR";
+#endif
+
 class Download : public ::testing::Test {
 protected:
     void SetUp() override
     {
         // Scratch folders and the package made from a download go here, so leftovers show.
         fs::CreateFolder(root / "tmp");
-        ::setenv("TMPDIR", (root / "tmp").c_str(), 1);
+        SetEnv(kTempVariable, (root / "tmp").c_str());
         fs::CreateFolder(root / "a");
         game = MakeGameFolder(root / "a");
         options.journalFolder = root / "journal/";
     }
-    void TearDown() override { ::unsetenv("TMPDIR"); }
+    void TearDown() override { SetEnv(kTempVariable, nullptr); }
 
     InstallResult InstallInto(const std::string& folder, const std::string& source, RecordingWindowServices& w,
                               const std::string& from = {})
@@ -554,9 +560,12 @@ TEST_F(Download, DeadScratchGoesWithTheNextRun)
 // dry run changes nothing.
 TEST_F(Download, ConsoleInstallsPacksAndPlansDownloads)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "run by scripts/windows-test.sh as a Linux test against tessera-cli.exe";
+#endif
     fs::CreateFolder(root / "config");
     auto cli = [&](const std::vector<std::string>& args) {
-        return RunCommand(TESSERA_CLI, args,
+        return RunCommand(CliUnderTest(TESSERA_CLI), args,
                           "TMPDIR=" + ShellQuote(root / "tmp") + " XDG_DATA_HOME=" + ShellQuote(root / "journal")
                               + " XDG_CONFIG_HOME=" + ShellQuote(root / "config"));
     };

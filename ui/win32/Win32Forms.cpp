@@ -181,11 +181,15 @@ std::string OpenFileDialog(HWND owner, const std::string& title, const std::stri
     filter += pattern;
     filter += '\0';
     for (const FileFilter& more : moreFilters) {
-        filter += more.description;
-        filter += '\0';
-        // The dialog separates the patterns of one entry with semicolons.
+        // The dialog separates the patterns of one entry with semicolons, and the description
+        // shows them so: "Mod archives (*.zip;*.7z;*.rar)".
         std::string patterns = more.pattern;
         std::replace(patterns.begin(), patterns.end(), ' ', ';');
+        std::string description = more.description;
+        if (const auto at = description.find(more.pattern); at != std::string::npos)
+            description.replace(at, more.pattern.size(), patterns);
+        filter += description;
+        filter += '\0';
         filter += patterns;
         filter += '\0';
     }
