@@ -21,7 +21,7 @@ apt_install "${need[@]}"
 deps=$PWD/build-win/deps
 prefix=$deps/root
 # Raised when the recipe below changes, so a cached build made the old way is not taken.
-recipe=1
+recipe=2
 if [ "$(cat "$prefix/recipe" 2>/dev/null)" != "$recipe" ]; then
   echo "== libarchive, liblzma and bzip2 for Windows, from Debian's source packages, into $prefix"
   rm -rf "$deps"
@@ -76,7 +76,8 @@ if [ "$(cat "$prefix/recipe" 2>/dev/null)" != "$recipe" ]; then
   cp "$deps/xz/liblzma.a" "$prefix/lib/"
   cp -r "$(echo "$deps"/src/xz-utils-*/)src/liblzma/api/"lzma* "$prefix/include/"
 
-  # libarchive with zlib, bzip2 and liblzma; no programs, tests or other libraries.
+  # libarchive with zlib, bzip2 and liblzma; no programs, tests or other libraries. zlib is the
+  # static one: beside it lies an import library of a DLL the zip must not need.
   off=()
   for o in OPENSSL MBEDTLS NETTLE LIBB2 LZ4 LZO ZSTD LIBXML2 EXPAT PCREPOSIX PCRE2POSIX LIBGCC CNG TAR CPIO CAT XATTR ACL ICONV TEST INSTALL WIN32_XMLLITE; do
     off+=("-DENABLE_$o=OFF")
@@ -84,6 +85,7 @@ if [ "$(cat "$prefix/recipe" 2>/dev/null)" != "$recipe" ]; then
   cmake -S "$(echo "$deps"/src/libarchive-*/)" -B "$deps/libarchive" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS="$cflags" -DWINDOWS_VERSION=WIN7 -DPOSIX_REGEX_LIB=NONE "${off[@]}" \
     -DENABLE_ZLIB=ON -DENABLE_BZip2=ON -DENABLE_LZMA=ON -DCMAKE_PREFIX_PATH="$prefix" \
+    -DZLIB_LIBRARY_RELEASE=/usr/x86_64-w64-mingw32/lib/libz.a -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include \
     -DBZIP2_INCLUDE_DIR="$prefix/include" -DBZIP2_LIBRARIES="$prefix/lib/libbz2.a" \
     -DLIBLZMA_INCLUDE_DIR="$prefix/include" -DLIBLZMA_LIBRARY="$prefix/lib/liblzma.a" >"$deps/libarchive.log"
   cmake --build "$deps/libarchive" --target archive_static >>"$deps/libarchive.log"
