@@ -56,10 +56,9 @@ std::string LinkTarget(const Member& m) { return std::string(reinterpret_cast<co
 Bytes MakeRar(const std::vector<Member>& members)
 {
     auto block = [](Bytes body) {   // body from HEAD_TYPE on; the CRC covers it
-        Bytes out;
-        Put(out, Crc32(body) & 0xFFFF, 2);
-        out.insert(out.end(), body.begin(), body.end());
-        return out;
+        Bytes crc;
+        Put(crc, Crc32(body) & 0xFFFF, 2);
+        return Concat({crc, body});   // not insert after push_back: MinGW's GCC 12 warns of bounds there
     };
     Bytes rar = ToBytes("Rar!\x1a\x07");
     rar.push_back(std::byte{0});
