@@ -84,6 +84,33 @@ char Cp1252Byte(char32_t c, bool& ok)
     return r;
 }
 
+// A wide-character name (UTF-16 on Windows, UTF-32 elsewhere) as UTF-8.
+[[maybe_unused]] std::string WideToUtf8(const wchar_t* w)
+{
+    std::string r;
+    for (; *w; ++w) {
+        char32_t c = static_cast<char32_t>(*w);
+        if (c >= 0xD800 && c < 0xDC00 && w[1] >= 0xDC00 && w[1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(*++w) - 0xDC00);
+        if (c < 0x80) {
+            r += static_cast<char>(c);
+        } else if (c < 0x800) {
+            r += static_cast<char>(0xC0 | (c >> 6));
+            r += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            r += static_cast<char>(0xE0 | (c >> 12));
+            r += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            r += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            r += static_cast<char>(0xF0 | (c >> 18));
+            r += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            r += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            r += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return r;
+}
+
 std::vector<std::string> SplitPath(std::string_view path, bool bothSeparators)
 {
     std::vector<std::string> parts;
@@ -235,6 +262,12 @@ public:
             }
         } else if (const char* raw = archive_entry_pathname(entry)) {
             path = raw;
+        } else if (const wchar_t* wide = archive_entry_pathname_w(entry)) {
+            // On Windows libarchive gives a name the ANSI code page lacks only in UTF-16.
+            path = WideToUtf8(wide);
+            path = Utf8ToCp1252(std::exchange(path, {}), ok);
+            if (!ok)
+                path = WideToUtf8(wide);
         }
         if (representable)
             *representable = ok;

@@ -49,6 +49,32 @@ void Put(Bytes& out, std::uint64_t value, int width)
         out.push_back(static_cast<std::byte>((value >> (8 * i)) & 0xFF));
 }
 
+// A UTF-8 name for the writers. On Windows libarchive keeps a name given as UTF-8 only as such,
+// and the zip writer then finds none where the ANSI code page cannot hold it: given as UTF-16,
+// every writer converts it.
+void SetUtf8Path(archive_entry* e, const std::string& utf8)
+{
+#ifdef _WIN32
+    std::wstring wide;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        char32_t code = extra ? c & (0x3F >> extra) : c;
+        for (int k = 1; k <= extra && i + static_cast<std::size_t>(k) < utf8.size(); ++k)
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]) & 0x3F);
+        i += 1 + static_cast<std::size_t>(extra);
+        if (code >= 0x10000) {
+            wide += static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
+            wide += static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else
+            wide += static_cast<wchar_t>(code);
+    }
+    archive_entry_copy_pathname_w(e, wide.c_str());
+#else
+    archive_entry_update_pathname_utf8(e, utf8.c_str());
+#endif
+}
+
 std::string LinkTarget(const Member& m) { return std::string(reinterpret_cast<const char*>(m.bytes.data()), m.bytes.size()); }
 
 } // namespace
@@ -91,11 +117,12 @@ void MakeDownload(const std::string& path, Format format, const std::vector<Memb
         fs::CreateFolders(fs::WithTrailingSeparator(path));
         for (const Member& m : members) {
             const std::string at = fs::WithTrailingSeparator(path) + m.path;
+            const std::size_t cut = at.find_last_of("/\\");   // the member's own folders use /
             if (m.kind == Member::Kind::Folder) {
                 fs::CreateFolders(fs::WithTrailingSeparator(at));
                 continue;
             }
-            fs::CreateFolders(at.substr(0, at.rfind('/') + 1));
+            fs::CreateFolders(at.substr(0, cut + 1));
             if (m.kind == Member::Kind::Symlink) {
 #ifdef _WIN32
                 ADD_FAILURE() << "links in a folder are made on Linux only";
@@ -118,6 +145,10 @@ void MakeDownload(const std::string& path, Format format, const std::vector<Memb
         archive_write_set_format_zip(a);
     if (format == Format::ZipStored)
         archive_write_set_options(a, "zip:compression=store");
+    // Said outright, as on Windows the default is the ANSI code page, and a name it cannot
+    // hold would reach the zip writer as no name at all.
+    if (utf8 && format != Format::SevenZip)
+        archive_write_set_options(a, "zip:hdrcharset=UTF-8");
     if (options) {
         ASSERT_EQ(archive_write_set_options(a, options), ARCHIVE_OK) << archive_error_string(a);
     }
@@ -129,7 +160,7 @@ void MakeDownload(const std::string& path, Format format, const std::vector<Memb
         if (m.raw)
             archive_entry_copy_pathname(e, m.path.c_str());
         else
-            archive_entry_update_pathname_utf8(e, m.path.c_str());
+            SetUtf8Path(e, m.path);
         archive_entry_set_perm(e, 0644);
         archive_entry_set_mtime(e, 1'000'000'000, 0);
         switch (m.kind) {

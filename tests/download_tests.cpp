@@ -251,7 +251,7 @@ TEST_F(Download, HostileAndDamagedDownloadsAreRefusedBeforeAnyChange)
         {"no file at all", [&] { return root / "none.zip"; }, "none.zip was not found"},
         {"a name outside the game's code page", [&] { return make("cyr.zip", Format::Zip, {{"\xd0\x96.dff", car}}); },
          "member \xd0\x96.dff: the name has characters that game file names cannot hold"},
-        {"a device name", [&] { return make("con.zip", Format::Zip, {{"Mod/con.txd", car}}); }, "member Mod/con.txd: the name is the reserved device name CON"},
+        {"a device name", [&] { return make("device.zip", Format::Zip, {{"Mod/con.txd", car}}); }, "member Mod/con.txd: the name is the reserved device name CON"},
         {"a control character", [&] { return make("ctl.zip", Format::Zip, {{"a\x01.dff", car, {}, true}}); }, "member a\\x01.dff: the name contains a control character"},
         {"a space, which a package entry ends at", [&] { return make("space.rar", Format::Rar, {{"my car.dff", car}}); },
          "member my car.dff: the name contains a space"},
