@@ -45,6 +45,11 @@ cat >"$win/wine-cli" <<'WRAPPER'
 # tessera-cli.exe as the console tests run tessera-cli: absolute paths among the arguments pass
 # through winepath, and where the program prints one of them back it reads as given again;
 # CR LF line ends become LF.
+# Wine keeps its server under TMPDIR, so a test's own TMPDIR would start a second one. The
+# program's temporary folder is Wine's Temp: what the run leaves there is moved to the test's
+# TMPDIR, where the test looks for leftovers.
+tmpdir=${TMPDIR-}
+unset TMPDIR
 args=("$@")
 idx=(); paths=()
 for i in "${!args[@]}"; do
@@ -59,8 +64,15 @@ if [ ${#paths[@]} -gt 0 ]; then
   done
 fi
 out=$(mktemp); err=$(mktemp)
+declare -A before
+while IFS= read -r -d '' name; do before[$name]=1; done < <(find "$WINE_TEMP" -mindepth 1 -maxdepth 1 -printf '%f\0')
 wine "$(dirname "$0")/tessera-cli.exe" "${args[@]}" >"$out" 2>"$err"
 status=$?
+if [ -n "$tmpdir" ]; then
+  while IFS= read -r -d '' name; do
+    [ -n "${before[$name]-}" ] || mv "$WINE_TEMP/$name" "$tmpdir/"
+  done < <(find "$WINE_TEMP" -mindepth 1 -maxdepth 1 -printf '%f\0')
+fi
 unix() {
   perl -pe 'BEGIN { @m = sort { length($b->[0]) <=> length($a->[0]) } map { [split /\t/] } grep { length } split /\n/, $ENV{WINE_CLI_PATHS} }
             s/\r\n/\n/g; for my $p (@m) { s/\Q$p->[0]\E/$p->[1]/g }' "$1"
@@ -70,6 +82,9 @@ rm -f "$out" "$err"
 exit $status
 WRAPPER
 chmod +x "$win/wine-cli"
+WINE_TEMP=$(winepath -u "$(wine cmd /c 'echo %TEMP%' </dev/null | tr -d '\r')")
+export WINE_TEMP
+mkdir -p "$WINE_TEMP"
 # Left out, as they concern Linux alone: file names written from Linux that Windows cannot
 # hold (control characters, backslashes, a Latin-1 byte that Wine reads as UTF-8), the Qt
 # settings file, and a journal written by the Linux build into the Linux data folder.
