@@ -514,7 +514,9 @@ TEST_F(Download, DeadScratchGoesWithTheNextRun)
 {
     const std::string tmp = root / "tmp/";
     const auto plantDead = [&] {
-        // Killed while it unpacked: its folder, with a part of a package, and its lock.
+#ifndef _WIN32
+        // Killed while it unpacked: its folder, with a part of a package, and its lock. (On
+        // Windows the lock goes with the dead process's handle: its folder is as the one below.)
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -525,13 +527,18 @@ TEST_F(Download, DeadScratchGoesWithTheNextRun)
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status));
+#endif
         fs::CreateFolder(tmp + kDownloadScratchPrefix + "4242-0-1");
         WriteFile(tmp + kDownloadScratchPrefix + "4242-0-1/download.dir", Pattern(64, 2));
         WriteFile(tmp + kDownloadScratchPrefix + "4343.lock", {});
     };
     plantDead();
     const std::vector<std::string> dead = Leftovers();
+#ifdef _WIN32
+    ASSERT_EQ(dead.size(), 3u) << ::testing::PrintToString(dead);
+#else
     ASSERT_EQ(dead.size(), 6u) << ::testing::PrintToString(dead);
+#endif
 
     const fs::HeldScratchFolder live(kDownloadScratchPrefix);
     WriteFile(live.Path() + "download.zpk", Pattern(10, 3));
