@@ -47,25 +47,10 @@ std::string RecordNameText(const RecordBytes& bytes) { return TrimSpaces(RecordN
 
 std::vector<const HistoryRecord*> ChangedSince(const std::vector<HistoryRecord>& history, const HistoryRecord& r)
 {
-    std::set<std::string> stock;
-    std::set<std::pair<std::string, std::int64_t>> records;
-    for (const HistoryFile& f : r.files) {
-        if (f.kind == HistoryFile::Kind::Stock)
-            stock.insert(PathKey(f.path));
-        else if (f.kind == HistoryFile::Kind::Added || f.kind == HistoryFile::Kind::Renamed)
-            records.insert({PathKey(f.path), f.position});
-    }
     std::vector<const HistoryRecord*> later;
-    for (auto it = history.rbegin(); it != history.rend(); ++it) {
-        if (it->id <= r.id)
-            continue;
-        const bool changed = std::any_of(it->files.begin(), it->files.end(), [&](const HistoryFile& f) {
-            return (f.kind == HistoryFile::Kind::Stock && stock.count(PathKey(f.path)))
-                || (f.kind == HistoryFile::Kind::Renamed && records.count({PathKey(f.path), f.position}));
-        });
-        if (changed)
+    for (auto it = history.rbegin(); it != history.rend(); ++it)
+        if (it->id > r.id && ChangesWhatItWrote(*it, r))
             later.push_back(&*it);
-    }
     return later;
 }
 

@@ -108,6 +108,13 @@ std::string HashAsWritten(const HistoryFile& f, const HistoryRecord& r, const st
 
 } // namespace
 
+bool ChangesWhatItWrote(const HistoryRecord& later, const HistoryRecord& earlier)
+{
+    const auto wrote = Wrote(earlier);
+    const auto changed = Changes(later);
+    return std::any_of(changed.begin(), changed.end(), [&](const std::string& k) { return wrote.count(k) != 0; });
+}
+
 std::vector<int> LaterInstallsInTheWay(const std::vector<HistoryRecord>& history, int id)
 {
     std::set<std::string> chain;

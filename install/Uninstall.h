@@ -17,6 +17,9 @@ namespace tessera {
 // renamed), and those that changed what they wrote in turn: they must be taken back first.
 // Oldest first.
 std::vector<int> LaterInstallsInTheWay(const std::vector<HistoryRecord>& history, int id);
+// Whether a later install changed what an earlier one wrote (directly: the same stock file, a
+// record it added or renamed set aside, or the archive it wrote in replaced whole or the reverse).
+bool ChangesWhatItWrote(const HistoryRecord& later, const HistoryRecord& earlier);
 
 // What is not as the chain of installs (newest first) left it, each as a message naming the
 // file; empty when the chain can be taken back. The archives' lengths are those the newest

@@ -513,6 +513,8 @@ TEST_F(History, WholeArchiveReplacementIsInTheWayOfEntriesBothWays)
         for (const char* package : c.installs)
             ASSERT_EQ(Cli({"install", root / (std::string(package) + ".zpk")}).status, 0) << package;
         const Snapshot installed = TakeSnapshot(game);
+        const auto details = Cli({"history", "1"});
+        EXPECT_NE(details.out.find("Changed since by: " + std::to_string(c.inTheWay.back()) + " ("), std::string::npos) << details.out;
         const auto alone = Cli({"uninstall", "1"});
         EXPECT_EQ(alone.status, 1);
         EXPECT_NE(alone.err.find("cannot be taken back alone"), std::string::npos) << alone.err;
