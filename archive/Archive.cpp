@@ -6,6 +6,7 @@
 #include "Timing.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -395,6 +396,21 @@ struct modArchive::Held {
     std::int64_t dirLength = 0;
     std::vector<DirRecord> added;     // written since the records were last taken in
     std::vector<DirRecord> records;   // while it is not the current archive
+    // Record numbers by RecordKey, built on the first rename: a rename per file must not read
+    // every record of a large archive each time.
+    std::unordered_map<std::string, std::vector<std::size_t>> byKey;
+    bool indexed = false;
+
+    // Takes in the added records behind the given ones.
+    void Fold(std::vector<DirRecord>& into)
+    {
+        for (const DirRecord& r : added) {
+            if (indexed)
+                byKey[RecordKey(r.sName)].push_back(into.size());
+            into.push_back(r);
+        }
+        added.clear();
+    }
 };
 
 struct modArchive::Holds {
@@ -412,16 +428,14 @@ void modArchive::HoldArchive(const std::string& base)
     if (current && current->base != base) {
         // Set aside, with what was added since: what reading its directory again would give.
         current->records = std::move(records_);
-        current->records.insert(current->records.end(), current->added.begin(), current->added.end());
-        current->added.clear();
+        current->Fold(current->records);
         records_.clear();
         held_->current = current = nullptr;
     }
     entries_ = KeyedCollection<clsImgFile>();
     entriesBuilt_ = false;
     if (current) {
-        records_.insert(records_.end(), current->added.begin(), current->added.end());
-        current->added.clear();
+        current->Fold(records_);
         return;
     }
     if (held_) {
@@ -445,7 +459,7 @@ void modArchive::HoldArchive(const std::string& base)
     const std::int64_t imgLength = img.Length();
     if (!held_)
         held_ = std::make_unique<Holds>();
-    held_->archives.push_back(std::make_unique<Held>(Held{base, std::move(img), std::move(dir), imgLength, dirLength, {}, {}}));
+    held_->archives.push_back(std::make_unique<Held>(Held{base, std::move(img), std::move(dir), imgLength, dirLength, {}, {}, {}, false}));
     held_->current = held_->archives.back().get();
 }
 
@@ -541,11 +555,30 @@ void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& folder
 
 void modArchive::RenameEntry(const std::string& name, const std::string& newName)
 {
-    for (std::size_t i = 0; i < records_.size(); ++i) {
+    Held* held = held_ ? held_->current : nullptr;
+    std::vector<std::size_t> matching;
+    if (held) {
+        if (!held->indexed) {
+            for (std::size_t i = 0; i < records_.size(); ++i)
+                held->byKey[RecordKey(records_[i].sName)].push_back(i);
+            held->indexed = true;
+        }
+        const auto found = held->byKey.find(LowerAscii(name));
+        if (found != held->byKey.end())
+            matching = std::move(found->second);
+        if (found != held->byKey.end())
+            held->byKey.erase(found);
+        std::sort(matching.begin(), matching.end());
+    } else {
+        for (std::size_t i = 0; i < records_.size(); ++i)
+            if (RecordNameMatches(records_[i].sName, name))
+                matching.push_back(i);
+    }
+    for (const std::size_t i : matching) {
         DirRecord& record = records_[i];
-        if (!RecordNameMatches(record.sName, name))
-            continue;
         record.sName = RenamedNameField(newName);
+        if (held)
+            held->byKey[RecordKey(record.sName)].push_back(i);
         if (entriesBuilt_)
             entries_[i]->sName(newName);
 
@@ -553,7 +586,7 @@ void modArchive::RenameEntry(const std::string& name, const std::string& newName
         const std::int32_t position = CheckedInt32(static_cast<long long>(i) * static_cast<long long>(kRecordSize), "record position " + id);
         CheckedInt32(static_cast<long long>(position) + 1, "record position " + id);
 
-        if (Held* held = held_ ? held_->current : nullptr) {
+        if (held) {
             try {
                 held->dir.WriteAt(position, EncodeRecord(record));
             } catch (...) {
