@@ -66,7 +66,13 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
     journal.kind = Journal::Kind::Uninstall;
     journal.installId = record.id;
     journal.gameFolder = stored.gameFolder;
-    journal.identity = stored.identity;
+    // The folder is the one whose identity keys this history now: the install's own, or the
+    // same folder after a re-plug or a copy put back, whose history was taken up again only
+    // when it held what the history last wrote.
+    journal.identity = fs::FolderIdentity(stored.gameFolder);
+    if (HistoryFolderOfJournal(JournalPath(FolderOf(folder.substr(0, folder.size() - 1)), stored.gameFolder)) != folder)
+        throw TesseraError(ErrorKind::Io, GameFolderLabel(stored.gameFolder) + " is no longer the folder install " + std::to_string(record.id)
+                               + " changed", stored.gameFolder);
     for (const JournalOp& op : stored.ops)
         if (op.kind == JournalOp::Kind::Stock)
             journal.ops.push_back(op);

@@ -698,6 +698,40 @@ TEST_F(History, EverySpellingOfTheFolderIsOneHistory)
     }
 }
 
+// A game folder put back from a copy (a new identity, as after a re-plug) keeps its history when
+// it holds what the history last wrote; one that does not is refused with the reason, never
+// "nothing to restore".
+TEST_F(History, AFolderPutBackFromACopyKeepsItsHistoryOnlyWhenItMatches)
+{
+    namespace sfs = std::filesystem;
+    const Snapshot start = TakeSnapshot(game);
+    ASSERT_EQ(Cli({"install", Mod(0)}).status, 0);
+    ASSERT_EQ(Cli({"install", Mod(4)}).status, 0);
+    const std::string backup = root / "backup";
+    const auto putBack = [&] {
+        sfs::remove_all(game);
+        sfs::copy(backup, game, sfs::copy_options::recursive | sfs::copy_options::copy_symlinks);
+    };
+    sfs::copy(game, backup, sfs::copy_options::recursive | sfs::copy_options::copy_symlinks);
+
+    // Changed since: refused, and the folder left as it was.
+    putBack();
+    WriteFile(game + "models/hud.txd", ToBytes("changed by hand"));
+    const Snapshot changed = TakeSnapshot(game);
+    auto r = Cli({"restore"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("another identity"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("hud.txd"), std::string::npos) << r.err;
+    EXPECT_EQ(DescribeDifferences(changed, TakeSnapshot(game)), "");
+
+    // As the history left it: listed, and restored to the start.
+    putBack();
+    EXPECT_EQ(HistoryIds(), "2 1 ");
+    r = Cli({"restore"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
+}
+
 // A record of the first format (no checksums, no hashes of stored copies and .old files) still
 // reads, and its install is taken back.
 TEST_F(History, RecordsOfTheFirstFormatStillRead)
