@@ -10,6 +10,7 @@
 #include "FileSystem.h"
 #include "Fixture.h"
 #include "Floor.h"
+#include "InstallEvents.h"
 #include "InstallPackage.h"
 #include "ProcessStats.h"
 #include "RecordingServices.h"
@@ -186,7 +187,8 @@ void TimeInstall(const BenchPackage& package, const Folders& folders, Run& run, 
     ResetPeakResident();
     timing::Reset();
     const auto start = std::chrono::steady_clock::now();
-    const InstallResult result = InstallPackage(package.zpk, settings, window, options);
+    WindowPresenter sink(window);
+    const InstallOutcome outcome = InstallPackage(package.zpk, settings, sink, options);
     run.install = Seconds(std::chrono::steady_clock::now() - start);
     run.peak = PeakResidentBytes();
     processPeak = std::max(processPeak, run.peak);
@@ -194,7 +196,7 @@ void TimeInstall(const BenchPackage& package, const Folders& folders, Run& run, 
     run.readDirectory = Seconds(timing::Total(timing::Phase::ReadDirectory));
     run.append = Seconds(timing::Total(timing::Phase::Append));
 
-    if (result != InstallResult::Installed || window.messages != 0)
+    if (outcome.kind != InstallOutcome::Kind::Done || outcome.installed == 0 || window.messages != 0)
         throw TesseraError(ErrorKind::Io, "The install of " + package.label + " did not finish cleanly");
     CheckInstalled(package, folders.game, folders.gameTemplate);
 }
