@@ -330,8 +330,9 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
         }
     bool placed = false;
     std::vector<std::string> nexts;
+    std::optional<JournalFile> journalFile;   // held to its removal, as an install holds its own
     try {
-        WriteJournal(journalPath, journal, &placed);
+        journalFile.emplace(journalPath, journal, &placed);
         std::vector<std::byte> buffer(kTransferBufferSize);
         // By archive key, indexed by the record numbers before: the blocks before each record,
         // and the number it gets (records of unused space go).
@@ -429,7 +430,7 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
         }
         if (!nexts.empty())
             fs::FlushFolder(folder);
-        MarkCommitted(journalPath);
+        journalFile->MarkCommitted();
     } catch (const UncertainCommit&) {
         throw;   // the journal stays: recovery decides by what the disk holds
     } catch (...) {
@@ -437,7 +438,7 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
             try {
                 RollBack(journal);
                 SettleHistory(folder, false);
-                fs::DeleteFile(journalPath);
+                journalFile->Remove();
             } catch (const std::exception&) {
                 // The journal stays; recovery finishes the rollback.
             }
@@ -456,7 +457,7 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
         journal.committed = true;
         FinishCommitted(journal);
         SettleHistory(folder, true);
-        fs::DeleteFile(journalPath);
+        journalFile->Remove();
     } catch (const TesseraError& e) {
         throw TesseraError(e.Kind(), std::string("the new archives are in place, but finishing stopped: ") + e.what(), e.Path());
     }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace tessera {
@@ -262,6 +263,7 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
     const std::string marker = HistoryFilePath(folder, record.id, "removing");
     std::vector<std::string> formers, nexts;
     bool placed = false;
+    std::optional<JournalFile> journalFile;   // held to its removal, as an install holds its own
     try {
         WriteHistoryFile(marker, std::string());
         fs::FlushFolder(folder);
@@ -282,14 +284,15 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
         // its records, with the later installs' records renumbered beside (nexts).
         const Journal journal = UninstallJournal(folder, history, record, nexts);
         VerifyGameFolder(journalPath, journal);
-        WriteJournal(journalPath, journal, &placed);
+        journalFile.emplace(journalPath, journal, &placed);
         RollBack(journal);
         // The game folder is as it was before the install, less what later installs did:
         // record it. A failure from here on leaves the journal, whose recovery rolls back
         // again (changing nothing) and settles the history the same way.
         SettleHistory(folder, false);
-        fs::DeleteFile(journalPath);
+        journalFile->Remove();
     } catch (...) {
+        journalFile.reset();
         if (!placed) {
             // Nothing of the game folder was changed: take back the preparations.
             try {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -211,6 +212,11 @@ void LimitFreeSpace(std::int64_t bytes);
 // thousands of installs run in seconds. What the disk keeps after a power loss is not tested
 // this way.
 void SkipFlushes(bool skip);
+
+// Test mode: watcher runs before each counted call with its path, as another program acting
+// on the files in the middle of an operation would; the calls it makes itself are not watched.
+// An empty watcher ends it.
+void Watch(std::function<void(const std::string& path)> watcher);
 
 // While alive, calls neither count nor fail: a call made of others counts once.
 class Suspend {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <random>
 #include <set>
+#include <utility>
 
 namespace tessera::fs {
 
@@ -21,6 +22,8 @@ int gSuspended = 0;
 bool gSkipFlushes = false;
 std::int64_t gFreeSpaceLimit = -1;   // none
 ErrorKind gFaultKind = ErrorKind::DiskFull;
+std::function<void(const std::string&)> gWatcher;
+bool gWatching = false;
 
 const char* FaultReason(ErrorKind kind)
 {
@@ -35,6 +38,16 @@ const char* FaultReason(ErrorKind kind)
 
 void detail::CountOperation(const char* what, const std::string& path)
 {
+    if (gWatcher && !gWatching && gSuspended == 0) {
+        gWatching = true;
+        try {
+            gWatcher(path);
+        } catch (...) {
+            gWatching = false;
+            throw;
+        }
+        gWatching = false;
+    }
     if (gArmedAt == 0 || gSuspended > 0)
         return;
     ++gCounted;
@@ -215,6 +228,8 @@ void Arm(long k, ErrorKind kind, Mode mode)
     gFired = false;
     gFaultKind = kind;
 }
+
+void Watch(std::function<void(const std::string& path)> watcher) { gWatcher = std::move(watcher); }
 
 void Disarm()
 {

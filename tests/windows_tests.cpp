@@ -1,17 +1,22 @@
 // The Windows services under Windows (or Wine): the registry settings store, the file
 // services' sharing, which decides whether a reader elsewhere can make an install fail, and the
 // dialogs' file tests, which do not see hidden and system files.
+#include "Compact.h"
 #include "FileSystem.h"
 #include "FormLogic.h"
+#include "HistoryStore.h"
 #include "InstallPackage.h"
+#include "Journal.h"
 #include "RecordingServices.h"
 #include "RegistrySettingsStore.h"
 #include "TestSupport.h"
 #include "Text.h"
+#include "Uninstall.h"
 #include "Win32Text.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -236,6 +241,60 @@ TEST_F(SharingInstall, AReaderThatSharesNoWritingCannotHoldTheJournalAgainstTheC
     EXPECT_EQ(JournalFile(), "");
     EXPECT_EQ(ReadFile(game + "data\\default.dat"), ToBytes("new default"));
     EXPECT_EQ(window.LastCaption(), "Mod installed!");
+}
+
+// Uninstall and compaction hold their journals as an install does: a reader that shares no
+// writing, trying the journal before every file call and holding it once in, never gets in, and
+// both finish and remove their journals.
+TEST_F(SharingInstall, UninstallAndCompactionHoldTheirJournalsAgainstAReaderThatSharesNoWriting)
+{
+    const Bytes stock = ReadFile(game + "data\\default.dat");
+    WritePackage(root / "bike", {{"bike.dff", Pattern(5000, 6)}});
+    ASSERT_EQ(InstallPackage(root / "mod.zpk", settings, window, options), InstallResult::Installed);
+    ASSERT_EQ(InstallPackage(root / "bike.zpk", settings, window, options), InstallResult::Installed);
+    const std::string journal = JournalPath(options.journalFolder, game);
+    const std::string folder = HistoryFolder(options.journalFolder, game);
+    const std::vector<HistoryRecord> history = ReadHistory(folder);
+    ASSERT_EQ(history.size(), 2u);
+
+    std::unique_ptr<ForeignHandle> reader;
+    int refused = 0;
+    fs::faults::Watch([&](const std::string&) {
+        if (reader)
+            return;
+        reader = std::make_unique<ForeignHandle>(journal, GENERIC_READ, FILE_SHARE_READ);
+        if (reader->h == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_SHARING_VIOLATION) << error;
+            refused += error == ERROR_SHARING_VIOLATION;
+            reader.reset();
+        }
+    });
+    struct StopWatching {
+        ~StopWatching() { fs::faults::Watch({}); }
+    } stopWatching;
+
+    // The first install, under the second: its record leaves the middle of models/gta3.
+    const auto first = std::min_element(history.begin(), history.end(), [](const HistoryRecord& a, const HistoryRecord& b) { return a.id < b.id; });
+    EXPECT_NO_THROW(TakeBack(folder, journal, *first));
+    EXPECT_FALSE(reader) << "a reader that shares no writing opened the uninstall's journal";
+    EXPECT_GE(refused, 1);
+    reader.reset();
+    EXPECT_FALSE(fs::FileExists(journal));
+    EXPECT_EQ(ReadFile(game + "data\\default.dat"), stock);
+    ASSERT_EQ(ReadHistory(folder).size(), 1u);
+
+    refused = 0;
+    const std::vector<ArchiveCompaction> plan = PlanCompaction(game);
+    ASSERT_TRUE(std::any_of(plan.begin(), plan.end(), [](const ArchiveCompaction& a) { return a.needed; }));
+    EXPECT_NO_THROW(Compact(folder, journal, game, plan));
+    EXPECT_FALSE(reader) << "a reader that shares no writing opened the compaction's journal";
+    EXPECT_GE(refused, 1);
+    reader.reset();
+    EXPECT_FALSE(fs::FileExists(journal));
+    fs::faults::Watch({});
+    const std::vector<ArchiveCompaction> after = PlanCompaction(game);
+    EXPECT_TRUE(std::none_of(after.begin(), after.end(), [](const ArchiveCompaction& a) { return a.needed; }));
 }
 
 // Recovery started while an install is writing: it says the install is running and leaves it.
