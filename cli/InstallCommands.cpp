@@ -24,6 +24,7 @@ namespace tessera::cli {
 namespace {
 
 constexpr const char* kFromAdvice = " Choose the folder to install from with --from FOLDER.";
+constexpr const char* kGameAdvice = "give another game folder with --game FOLDER";
 
 // The settings the command works with: the folder given with --game, or the stored setting.
 // A folder given is used as it stands and never stored.
@@ -94,13 +95,20 @@ int CmdInstall(const Options& o)
             std::cerr << "No game folder is set: give one with --game FOLDER\n";
             return kFailed;
         }
+        // A name mistyped is said as such, not as a part of the package that was not found.
+        if (!fs::PathExists(source)) {
+            std::cerr << source << " does not exist.\n";
+            return kFailed;
+        }
+        InstallOptions options;
+        options.changeFolderAdvice = kGameAdvice;
         if (o.dryRun) {
             InstallPlan plan;
             std::string skipped;
             if (package) {
-                plan = PlanInstall(source, *settings.main);
+                plan = PlanInstall(source, *settings.main, options);
             } else {
-                DownloadPlan download = PlanDownload(source, *settings.main, from);
+                DownloadPlan download = PlanDownload(source, *settings.main, from, options);
                 plan = std::move(download.plan);
                 skipped = std::move(download.skipped);
             }
@@ -125,8 +133,8 @@ int CmdInstall(const Options& o)
         ConsoleSink console;
         CatchStopSignals();
         const InstallOutcome outcome =
-            package ? InstallPackage(source, *settings.main, console)
-                    : InstallDownload(source, *settings.main, console, {}, DownloadChoice{from, std::string(kFromAdvice)});
+            package ? InstallPackage(source, *settings.main, console, options)
+                    : InstallDownload(source, *settings.main, console, options, DownloadChoice{from, std::string(kFromAdvice)});
         if (outcome.stopped)
             return StopStatus();
         return outcome.Result() == InstallResult::Installed ? kOk : kFailed;

@@ -105,11 +105,11 @@ InstallOutcome InstallDownload(const std::string& source, modMain& settings, IIn
     return ReportFinished(sink, outcome);
 }
 
-DownloadPlan PlanDownload(const std::string& source, modMain& settings, const std::string& from)
+DownloadPlan PlanDownload(const std::string& source, modMain& settings, const std::string& from, const InstallOptions& options)
 {
     DownloadPackage package;
     const ModListing listing = package.Make(source, from, nullptr);
-    return {PlanInstall(package.Path(), settings), SkippedText(listing)};
+    return {PlanInstall(package.Path(), settings, options), SkippedText(listing)};
 }
 
 } // namespace tessera

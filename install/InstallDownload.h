@@ -30,7 +30,7 @@ struct DownloadPlan {
 
 // What InstallDownload would do, changing nothing in the game folder. A download that is
 // refused throws.
-DownloadPlan PlanDownload(const std::string& source, modMain& settings, const std::string& from = {});
+DownloadPlan PlanDownload(const std::string& source, modMain& settings, const std::string& from = {}, const InstallOptions& options = {});
 
 // The names of the private folders downloads are made into packages in, under the temporary
 // location; a run removes those that processes which died left.

@@ -5,6 +5,7 @@
 
 #include "Archive.h"
 #include "FileSystem.h"
+#include "GameArchives.h"
 #include "GameRules.h"
 #include "Hash.h"
 #include "HistoryStore.h"
@@ -194,8 +195,19 @@ std::vector<std::string> HashPackage(Package& package, const std::vector<Planned
     return hashes;
 }
 
+// The parts of the game's three archives that the game folder lacks, as inside it.
+std::vector<std::string> MissingGameArchives(const std::string& game)
+{
+    std::vector<std::string> missing;
+    for (const GameArchive& archive : kGameArchives)
+        for (const char* ext : {".img", ".dir"})
+            if (const std::string path = game + std::string(archive.relative) + ext; !fs::PathExists(path))
+                missing.push_back(InsideGame(path, game));
+    return missing;
+}
+
 // Everything that can be checked before the first change to the game folder.
-void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& game)
+void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& game, const std::string& advice)
 {
     if (game == kNotFound)
         throw TesseraError(ErrorKind::PathNotFound, "No game folder is set");
@@ -231,6 +243,18 @@ void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& ga
             if (f.kind == PlannedFile::Kind::Stock && EqualsIgnoreCase(f.target, base + ".img"))
                 replacedBy = std::max(replacedBy, f.size);
         for (const char* ext : {".dir", ".img"}) {
+            // Most likely not the game's folder at all: all that it lacks is said, and where to
+            // choose another.
+            if (!fs::PathExists(base + ext)) {
+                const std::vector<std::string> missing = MissingGameArchives(game);
+                std::string list;
+                for (std::size_t i = 0; i < missing.size(); ++i)
+                    list += (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") + missing[i];
+                std::string label = GameFolderLabel(game);
+                label[0] = 'T';
+                throw TesseraError(ErrorKind::FileNotFound, label + " does not look like a complete game folder: " + list
+                        + (missing.size() == 1 ? " is" : " are") + " missing; " + advice, base + ext);
+            }
             fs::RequireFile(base + ext, "The game archive " + base + ext);
             fs::File probe(base + ext, fs::OpenMode::ReadWrite);   // fails now if it cannot be written
         }
@@ -461,7 +485,7 @@ std::string RefusedFileMessage(const std::string& name, const std::string& reaso
     return "The file " + name + " cannot be installed: " + reason + ".";
 }
 
-InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
+InstallPlan PlanInstall(const std::string& packagePath, modMain& settings, const InstallOptions& options)
 {
     const std::string game = settings.sGTA3Path == kNotFound ? settings.sGTA3Path : AbsoluteGameFolder(settings.sGTA3Path);
     settings.StockFiles();   // created empty on first use, then held for this run
@@ -470,7 +494,7 @@ InstallPlan PlanInstall(const std::string& packagePath, modMain& settings)
     OpenPackage(packagePath, package);
     InstallPlan plan{Route(package, *stock, settings.sGTA3Path, game), {}, {}};
     try {
-        CheckGameFolder(plan.files, game);
+        CheckGameFolder(plan.files, game, options.changeFolderAdvice);
         CheckFreeSpace(plan.files, game, {}, 0);
     } catch (const TesseraError& e) {
         plan.problem = e.what();
@@ -551,7 +575,7 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         Package package;
         OpenPackage(packagePath, package);
         std::vector<PlannedFile> plan = Route(package, *stock, settings.sGTA3Path, game);
-        CheckGameFolder(plan, game);
+        CheckGameFolder(plan, game, options.changeFolderAdvice);
 
         journal = MakeJournal(plan, game, package);
         if (const auto link = LinkOnTheWay(journal))

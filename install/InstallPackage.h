@@ -49,7 +49,7 @@ struct InstallPlan {
 
 // What InstallPackage would do with every file of the package, changing nothing in the game
 // folder. A package that cannot be read throws.
-InstallPlan PlanInstall(const std::string& packagePath, modMain& settings);
+InstallPlan PlanInstall(const std::string& packagePath, modMain& settings, const InstallOptions& options = {});
 
 // The texts an install shows.
 std::string BadFileMessage(const std::string& name);

@@ -15,6 +15,9 @@ struct InstallOptions {
     // What the user chose, named in the caption and the failure message in place of the package
     // path: the download that a package was made from. Empty: the package path.
     std::string sourceName;
+    // Where the user can choose another game folder, said when the folder lacks the game's
+    // archives.
+    std::string changeFolderAdvice = "the game folder can be changed under Setup, Options";
 };
 
 // What a recovery did.

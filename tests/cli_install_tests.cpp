@@ -50,16 +50,38 @@ TEST_F(Cli, InstallPrintsProgressAndMessagesAndExitsZero)
     EXPECT_EQ(ParseDirectory(ReadFile(game + "models/gta3.dir")).size(), 3u);
 }
 
+// Wrong input is said plainly: a package that is not there is named as such (not its .dir), and a
+// folder without the game's archives is said to be no complete game folder, naming what it lacks.
 TEST_F(Cli, InstallFailureExitsOneAndChangesNothing)
 {
     WritePackage(root / "mod", {{"car.dff", ToBytes("car")}});
-    fs::DeleteFile(game + "models/gta3.img");
-    const Snapshot before = TakeSnapshot(game);
-    const auto r = Run({"install", root / "mod.zpk", "--game", game});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Install failed: "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("gta3.img"), std::string::npos) << r.err;
-    EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+    const std::string lacking = "The game folder " + DisplayPath(game) + " does not look like a complete game folder: ";
+    const std::string advice = "; give another game folder with --game FOLDER\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string missing;   // removed from the game folder first
+        std::string err;       // what standard error holds
+    } rows[] = {
+        {{"install", root / "nothere.zpk"}, "", root / "nothere.zpk" + " does not exist.\n"},
+        {{"install", "--dry-run", root / "nothere.zpk"}, "", root / "nothere.zpk" + " does not exist.\n"},
+        {{"install", root / "nothere.zip"}, "", root / "nothere.zip" + " does not exist.\n"},
+        {{"install", root / "mod.zpk"}, "models/gta3.img", "Install failed: The package " + root / "mod.zpk" + " could not be installed.\n" + lacking
+                + DisplayPath("models/gta3.img") + " is missing" + advice + "The game folder was left as it was.\n"},
+        {{"install", "--dry-run", root / "mod.zpk"}, "models/txd.dir", "The install would fail: " + lacking + DisplayPath("models/gta3.img")
+                + " and " + DisplayPath("models/txd.dir") + " are missing" + advice},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.err);
+        if (!row.missing.empty())
+            fs::DeleteFile(game + row.missing);
+        const Snapshot before = TakeSnapshot(game);
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {"--game", game});
+        const auto r = Run(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, row.err);
+        EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+    }
 }
 
 TEST_F(Cli, InstallOfOnlyRefusedFilesExitsOne)
@@ -171,7 +193,8 @@ TEST_F(Cli, DryRunSaysWhereEveryFileGoesAndChangesNothing)
     fs::DeleteFile(game + "models/txd.img");
     const auto failing = Run({"install", "--dry-run", root / "mod.zpk", "--game", game});
     EXPECT_EQ(failing.status, 1);
-    EXPECT_NE(failing.err.find("The install would fail: The game archive " + game + "models\\txd.img was not found"), std::string::npos)
+    EXPECT_NE(failing.err.find("The install would fail: The game folder " + DisplayPath(game) + " does not look like a complete game folder: "
+                               + DisplayPath("models/txd.img") + " is missing"), std::string::npos)
         << failing.err;
 }
 

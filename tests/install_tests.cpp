@@ -334,7 +334,8 @@ TEST_F(Install, FailedChecksChangeNothing)
         const char* mentions;
     };
     const std::vector<Case> cases = {
-        {"archive .img missing", [&] { fs::DeleteFile(game + "models/txd.img"); }, {{"a.txd", ToBytes("t")}}, "txd.img"},
+        {"archive .img missing", [&] { fs::DeleteFile(game + "models/txd.img"); }, {{"a.txd", ToBytes("t")}},
+         "txd.img is missing; the game folder can be changed under Setup, Options"},
         {"archive .dir missing", [&] { fs::DeleteFile(game + "anim/cuts.dir"); }, {{"a.ifp", ToBytes("t")}}, "cuts.dir"},
         {"archive .dir of a partial record", [&] { WriteFile(game + "models/gta3.dir", Zeros(40)); }, {{"a.dff", ToBytes("t")}}, "gta3.dir"},
         {"package directory cut short", [&] { WriteFile(root / "mod.dir", Slice(ReadFile(root / "mod.dir"), 0, 47)); },

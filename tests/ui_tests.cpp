@@ -765,13 +765,17 @@ private slots:
             bool confirm;                 // first run: the user confirms the game folder
             std::string source;           // lblSource afterwards ("" the window never showed)
             std::vector<std::string> titles;   // the message boxes, in order
+            std::string text;             // the first one's text, if the window showed
         };
+        const std::string notPackage = "notes.txt is not a mod package (.zpk) or a mod archive (.zip, .7z, .rar).";
         const Row rows[] = {
-            {"car.zpk", true, false, mods / "car.zpk", {}},
-            {"lonely.zpk", true, false, "[Select a .zpk]", {"File not found"}},
-            {"notes.txt", true, false, "[Select a .zpk]", {}},
-            {"car.zpk", false, true, mods / "car.zpk", {}},
-            {"lonely.zpk", false, false, "", {"Need path"}},
+            {"car.zpk", true, false, mods / "car.zpk", {}, ""},
+            {"lonely.zpk", true, false, "[Select a .zpk]", {"File not found"}, kNoDir},
+            {"notes.txt", true, false, "[Select a .zpk]", {"Not a mod package"}, notPackage},
+            {"nothere.zpk", true, false, "[Select a .zpk]", {"File not found"}, "nothere.zpk does not exist."},
+            {"nothere.zip", true, false, "[Select a .zpk]", {"File not found"}, "nothere.zip does not exist."},
+            {"car.zpk", false, true, mods / "car.zpk", {}, ""},
+            {"lonely.zpk", false, false, "", {"Need path"}, ""},
         };
         for (const Row& row : rows) {
             dialogs.Reset();
@@ -798,7 +802,7 @@ private slots:
             QCOMPARE(Text(w, "lblSource"), row.source);
             QCOMPARE(Enabled(w, "cmdInstall"), row.source != "[Select a .zpk]");
             if (!dialogs.messages.empty()) {
-                QCOMPARE(dialogs.messages[0].text, kNoDir);
+                QCOMPARE(dialogs.messages[0].text, row.text);
                 QCOMPARE(dialogs.messages[0].owner, static_cast<QWidget*>(&w));
             }
         }
@@ -818,11 +822,15 @@ private slots:
         auto window = LoadedWindow(store, game.path);
         frmMain& w = *window;
 
+        WriteFile(mods / "notes.txt", Pattern(10));
         QVERIFY(!DropFiles(w, {mods / "car.zpk", mods / "car.dir"}));
         QVERIFY(DropFiles(w, {mods / "lonely.zpk"}));
-        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QVERIFY(DropFiles(w, {mods / "notes.txt"}));
+        QCOMPARE(dialogs.messages.size(), std::size_t{2});
         QCOMPARE(dialogs.messages[0].text, kNoDir);
         QCOMPARE(dialogs.messages[0].title, std::string("File not found"));
+        QCOMPARE(dialogs.messages[1].text, std::string("notes.txt is not a mod package (.zpk) or a mod archive (.zip, .7z, .rar)."));
+        QCOMPARE(dialogs.messages[1].title, std::string("Not a mod package"));
         QCOMPARE(Text(w, "lblSource"), std::string("[Select a .zpk]"));
         QVERIFY(!Enabled(w, "cmdInstall"));
 
@@ -841,7 +849,7 @@ private slots:
         QCOMPARE(takenDuringInstall, std::optional<bool>(false));
         QCOMPARE(Text(w, "lblSource"), mods / "car.zpk");
         QCOMPARE(w.windowTitle(), QStringLiteral("Mod installed!"));
-        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages.size(), std::size_t{2});
     }
 
     // A full install from the window: captions file by file, both buttons off meanwhile, the

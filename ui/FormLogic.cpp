@@ -1,6 +1,7 @@
 // The behaviour of frmMain, frmOption and frmMods.
 #include "FormLogic.h"
 
+#include "Archive.h"
 #include "Error.h"
 #include "FileSystem.h"
 #include "InstallDownload.h"
@@ -228,6 +229,22 @@ void MainForm::TakePackage(const std::string& chosen)
         return;
     }
     SetSource(chosen);
+}
+
+void MainForm::TakeGivenFile(const std::string& path)
+{
+    const std::string name = BaseName(path);
+    const bool package = path.size() >= 4 && EqualsIgnoreCase(std::string_view(path).substr(path.size() - 4), ".zpk");
+    if (!package && !IsModArchiveName(path)) {
+        view_.ShowMessage(name + " is not a mod package (.zpk) or a mod archive (.zip, .7z, .rar).", std::string(kNotAPackageTitle));
+        return;
+    }
+    // Checked before its .dir, which would otherwise be named as the missing one.
+    if (!fs::PathExists(path)) {
+        view_.ShowMessage(name + " does not exist.", "File not found");
+        return;
+    }
+    TakePackage(path);
 }
 
 void MainForm::SetSource(const std::string& text)

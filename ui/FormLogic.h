@@ -149,6 +149,7 @@ public:
 inline constexpr std::string_view kNoPackageText = "[Select a .zpk]";
 inline constexpr std::string_view kStopQuestion = "Stop the install? The game folder will be left as it was.";
 inline constexpr std::string_view kStopTitle = "Install running";
+inline constexpr std::string_view kNotAPackageTitle = "Not a mod package";
 
 // Starts work on a thread of its own for RunInBackground: what work throws is kept in failure,
 // and ended runs on that thread once work has returned.
@@ -202,6 +203,10 @@ public:
     // ending in ".zpk" whose directory lies beside it goes into lblSource; a missing directory
     // is reported. A path given on the command line or dropped on the window takes the same way.
     void TakePackage(const std::string& chosen);
+    // A file given on the command line or dropped on the window: one that is neither a package
+    // nor a download, or that does not exist, is said so plainly; anything else is taken as
+    // Browse takes it.
+    void TakeGivenFile(const std::string& path);
     void lblSource_Change();
     void cmdInstall_Click();
     void mnuQuit_Click();

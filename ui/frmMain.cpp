@@ -213,7 +213,7 @@ void frmMain::dropEvent(QDropEvent* event)
         this,
         [this, dropped] {
             if (!form_.Installing())
-                RunHandler(this, [&] { form_.TakePackage(dropped); });
+                RunHandler(this, [&] { form_.TakeGivenFile(dropped); });
         },
         Qt::QueuedConnection);
 }
@@ -233,7 +233,7 @@ void StartProgram(frmMain& window, const std::vector<std::string>& arguments)
     // No game folder given: the program ends without the window.
     if (!window.isVisible() || arguments.empty() || arguments.front().empty())
         return;
-    window.TakePackage(std::filesystem::absolute(arguments.front()).string());
+    window.TakeGivenFile(std::filesystem::absolute(arguments.front()).string());
 }
 
 } // namespace tessera

@@ -37,6 +37,7 @@ public:
     // What Browse does with the path the user chose; a path given on the command line or
     // dropped on the window takes the same way.
     void TakePackage(const std::string& chosen) { form_.TakePackage(chosen); }
+    void TakeGivenFile(const std::string& path) { form_.TakeGivenFile(path); }
 
     modMain& Settings() noexcept { return settings_; }
     bool Installing() const noexcept { return form_.Installing(); }

@@ -501,7 +501,7 @@ std::optional<LRESULT> frmMainView::Message(UINT message, WPARAM wParam, LPARAM 
         if (form_ && !form_->Installing() && !droppedFile_.empty()) {
             const std::string dropped = droppedFile_;
             droppedFile_.clear();
-            RunHandler(hwnd_, [&] { form_->TakePackage(dropped); });
+            RunHandler(hwnd_, [&] { form_->TakeGivenFile(dropped); });
         }
         return 0;
     case kJobWake:

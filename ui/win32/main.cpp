@@ -23,7 +23,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         if (__argc == 2 && __argv[1][0] != '\0') {
             std::vector<char> full(MAX_PATH * 4, '\0');
             const DWORD n = ::GetFullPathNameA(__argv[1], static_cast<DWORD>(full.size()), full.data(), nullptr);
-            form.TakePackage(n > 0 && n < full.size() ? std::string(full.data(), n) : std::string(__argv[1]));
+            form.TakeGivenFile(n > 0 && n < full.size() ? std::string(full.data(), n) : std::string(__argv[1]));
         }
     } catch (const std::exception& failure) {
         ::MessageBoxA(nullptr, failure.what(), FailureTitle(failure).c_str(), MB_OK);
