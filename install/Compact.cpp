@@ -438,7 +438,11 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
             try {
                 RollBack(journal);
                 SettleHistory(folder, false);
-                journalFile->Remove();
+                // Placed but not held when only the flush of its folder failed.
+                if (journalFile)
+                    journalFile->Remove();
+                else
+                    fs::DeleteFile(journalPath);
             } catch (const std::exception&) {
                 // The journal stays; recovery finishes the rollback.
             }
