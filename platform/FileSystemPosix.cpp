@@ -1,9 +1,11 @@
 // POSIX implementation of the file-system services: Windows path semantics on a case-sensitive
-// file system (backslash separators, letter case resolved component by component).
+// file system (backslash separators, letter case resolved component by component), folders,
+// names and listings. Open files are FilePosix.cpp's.
 #ifndef _WIN32
 
 #include "FileSystem.h"
 #include "FileSystemInternal.h"
+#include "PosixInternal.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -23,6 +25,10 @@
 #include <unistd.h>
 
 namespace tessera::fs {
+
+using posix::IsAbsence;
+using posix::NoteName;
+using posix::ThrowErrno;
 
 const char kSeparator = '/';
 
@@ -46,7 +52,9 @@ ErrorKind KindOfErrno(int err)
     }
 }
 
-[[noreturn]] void ThrowErrno(const char* what, const std::string& path, int err = errno)
+} // namespace
+
+[[noreturn]] void posix::ThrowErrno(const char* what, const std::string& path, int err)
 {
     const ErrorKind kind = KindOfErrno(err);
     std::string reason;
@@ -64,8 +72,9 @@ ErrorKind KindOfErrno(int err)
     throw TesseraError(kind, shown + ": " + reason, path);
 }
 
-// The one answer that means "missing"; any other failure means the system cannot tell.
-bool IsAbsence(int err) { return err == ENOENT || err == ENOTDIR; }
+bool posix::IsAbsence(int err) { return err == ENOENT || err == ENOTDIR; }
+
+namespace {
 
 bool Exists(const std::string& native)
 {
@@ -102,8 +111,9 @@ std::pair<std::string, std::string> SplitLeaf(const std::string& native)
     return {slash == 0 ? "/" : native.substr(0, slash), native.substr(slash + 1)};
 }
 
-// Keeps the listing of an owned folder up to date with a name made or removed there.
-void NoteName(const std::string& native, bool made)
+} // namespace
+
+void posix::NoteName(const std::string& native, bool made)
 {
     const auto [folder, leaf] = SplitLeaf(native);
     const auto it = gOwnedFolders.find(folder);
@@ -114,6 +124,8 @@ void NoteName(const std::string& native, bool made)
     else if (auto name = it->second.find(LowerAscii(leaf)); name != it->second.end() && name->second == leaf)
         it->second.erase(name);
 }
+
+namespace {
 
 // The next entry of an open listing; null at its end. readdir tells its end and its errors apart
 // only by errno: a listing cut short by an error is not the whole folder (the listing is closed
@@ -167,8 +179,6 @@ std::string Join(const std::string& folder, const std::string& name)
 }
 
 } // namespace
-
-
 
 std::string NativePath(const std::string& path)
 {
@@ -302,184 +312,6 @@ std::int64_t FileLength(const std::string& path)
     return static_cast<std::int64_t>(st.st_size);
 }
 
-File::File(const std::string& path, OpenMode mode) : path_(path)
-{
-    // Not blocking: opening a pipe for reading would otherwise wait for a writer for ever.
-    int flags = O_CLOEXEC | O_NONBLOCK;
-    const char* what = "open";
-    switch (mode) {
-    case OpenMode::Read: flags |= O_RDONLY; break;
-    case OpenMode::ReadWrite: flags |= O_RDWR; what = "open for writing"; break;
-    case OpenMode::Create:
-        flags |= O_RDWR | O_CREAT | O_TRUNC;
-        what = "create";
-        break;
-    case OpenMode::CreateNew:
-    case OpenMode::Replace:
-    case OpenMode::Held:
-        flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
-        what = "create";
-        break;
-    }
-    detail::CountOperation(what, path);
-    // Renaming or removing a file does not depend on who holds it open here: Held is Replace.
-    if (mode == OpenMode::Held)
-        mode = OpenMode::Replace;
-    const bool creates = mode == OpenMode::Create || mode == OpenMode::CreateNew || mode == OpenMode::Replace;
-    // An existing file spelled as it is on disk opens at once; only a miss needs the letter
-    // case resolved, and a new file always does, so that it takes an existing file's place.
-    if (!creates) {
-        std::string direct = path;
-        std::replace(direct.begin(), direct.end(), '\\', '/');
-        handle_ = ::open(direct.c_str(), flags);
-        if (handle_ < 0 && errno != ENOENT)
-            ThrowErrno(what, path);
-    }
-    if (handle_ < 0) {
-        const std::string native = NativePath(path);
-        if (mode == OpenMode::Replace) {
-            // A plain file of that name goes (its name is kept for the new one); a link stays
-            // and the creation below fails, so nothing is written through it.
-            struct stat st {};
-            if (::lstat(native.c_str(), &st) == 0) {
-                if (!S_ISREG(st.st_mode))
-                    throw TesseraError(ErrorKind::AccessDenied, "Cannot create " + path + ": a link or folder has that name", path);
-                if (::unlink(native.c_str()) != 0)
-                    ThrowErrno("replace", path);
-                NoteName(native, false);
-            } else if (!IsAbsence(errno)) {
-                ThrowErrno("look for", path);
-            }
-        }
-        handle_ = ::open(native.c_str(), flags, 0644);
-        if (handle_ < 0) {
-            if (errno == ELOOP || (errno == EEXIST && mode == OpenMode::Replace))
-                throw TesseraError(ErrorKind::AccessDenied, "Cannot create " + path + ": a link or folder has that name", path);
-            ThrowErrno(what, path);
-        }
-        if (creates)
-            NoteName(native, true);
-    }
-    struct stat st {};
-    const int err = ::fstat(static_cast<int>(handle_), &st) == 0 ? 0 : errno;
-    if (err != 0 || !S_ISREG(st.st_mode)) {
-        ::close(static_cast<int>(handle_));
-        handle_ = -1;
-        if (err != 0)
-            ThrowErrno(what, path, err);
-        if (S_ISDIR(st.st_mode))
-            ThrowErrno(what, path, EISDIR);
-        // A pipe or device gives no length and no bytes at a position.
-        std::string shown = std::string("Cannot ") + what + " " + path;
-        std::replace(shown.begin(), shown.end(), '\\', '/');
-        throw TesseraError(ErrorKind::AccessDenied, shown + ": it is not a regular file", path);
-    }
-    ::fcntl(static_cast<int>(handle_), F_SETFL, ::fcntl(static_cast<int>(handle_), F_GETFL) & ~O_NONBLOCK);
-}
-
-std::int64_t File::Length() const
-{
-    detail::CountOperation("read the length of", path_);
-    struct stat st {};
-    if (::fstat(static_cast<int>(handle_), &st) != 0)
-        ThrowErrno("read the length of", path_);
-    return static_cast<std::int64_t>(st.st_size);
-}
-
-std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
-{
-    detail::CountOperation("read", path_);
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::pread(static_cast<int>(handle_), out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowErrno("read", path_);
-        }
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
-}
-
-void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
-{
-    detail::CountOperation("write", path_);
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(static_cast<int>(handle_), data.data() + done, data.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowErrno("write", path_);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-void File::Truncate(std::int64_t length)
-{
-    detail::CountOperation("truncate", path_);
-    if (::ftruncate(static_cast<int>(handle_), static_cast<off_t>(length)) != 0)
-        ThrowErrno("truncate", path_);
-}
-
-void File::Flush()
-{
-    detail::CountOperation("flush", path_);
-    if (detail::FlushesSkipped())
-        return;
-    if (::fdatasync(static_cast<int>(handle_)) != 0)
-        ThrowErrno("flush", path_);
-}
-
-void File::Close()
-{
-    if (handle_ >= 0) {
-        ::close(static_cast<int>(handle_));
-        handle_ = -1;
-    }
-}
-
-
-
-ExclusiveLock::ExclusiveLock(const std::string& path)
-{
-    detail::CountOperation("lock", path);
-    path_ = NativePath(path);
-    // The holder removes the file as it lets go, so a lock had on a file that is no longer the
-    // one of that name is no lock: try again with the file there now.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0)
-            ThrowErrno("create the lock file", path);
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int err = errno;
-            ::close(fd);
-            if (err == EWOULDBLOCK)
-                return;
-            ThrowErrno("lock", path, err);
-        }
-        struct stat held {}, named {};
-        if (::fstat(fd, &held) == 0 && ::stat(path_.c_str(), &named) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-            handle_ = fd;
-            return;
-        }
-        ::close(fd);
-    }
-    throw TesseraError(ErrorKind::Io, "Cannot lock " + path + ": its lock file keeps changing", path);
-}
-
-ExclusiveLock::~ExclusiveLock()
-{
-    if (handle_ != -1) {
-        ::unlink(path_.c_str());
-        ::close(static_cast<int>(handle_));
-    }
-}
-
 void CreateFolder(const std::string& path)
 {
     detail::CountOperation("create the folder", path);
@@ -495,7 +327,6 @@ void CreateFolder(const std::string& path)
     }
     NoteName(native, true);
 }
-
 
 void RemoveFolder(const std::string& path)
 {
@@ -588,125 +419,6 @@ void RenameNoReplace(const std::string& from, const std::string& to)
     }
     NoteName(source, false);
     NoteName(target, true);
-}
-
-void CopyFile(const std::string& from, const std::string& to)
-{
-    detail::CountOperation("copy", from);
-    faults::Suspend quiet;   // the copy counts once, not per write inside it
-    File source(from, OpenMode::Read);
-    File target(to, OpenMode::Replace);
-    const std::int64_t length = source.Length();
-    std::int64_t done = 0;
-    // In the kernel where it can; otherwise (older kernels, some file systems) through a buffer.
-    while (done < length) {
-        const ssize_t n = ::copy_file_range(static_cast<int>(source.handle_), nullptr, static_cast<int>(target.handle_), nullptr,
-                                            static_cast<std::size_t>(length - done), 0);
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    if (done < length) {
-        std::vector<std::byte> buffer(static_cast<std::size_t>(std::min<std::int64_t>(length - done, 8 << 20)));
-        while (done < length) {
-            const std::size_t n = source.ReadAt(done, buffer);
-            if (n == 0)
-                break;
-            target.WriteAt(done, std::span<const std::byte>(buffer.data(), n));
-            done += static_cast<std::int64_t>(n);
-        }
-    }
-}
-
-std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
-                       std::span<std::byte> buffer)
-{
-    detail::CountOperation("write", target.path_);
-    std::int64_t done = 0;
-    while (done < length) {
-        auto in = static_cast<loff_t>(from + done);
-        auto out = static_cast<loff_t>(to + done);
-        const ssize_t n = ::copy_file_range(static_cast<int>(source.handle_), &in, static_cast<int>(target.handle_), &out,
-                                            static_cast<std::size_t>(std::min<std::int64_t>(length - done, std::int64_t{1} << 30)), 0);
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        if (n == 0)
-            return done;   // the source ends here
-        if (errno == EINTR)
-            continue;
-        // Kernels and file systems without it (or across them): the buffer does the rest.
-        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == ENOTSUP || errno == EBADF
-            || errno == ETXTBSY || errno == EPERM)
-            break;
-        ThrowErrno(("copy " + source.path_ + " to").c_str(), target.path_);
-    }
-    if (done < length)
-        done += detail::CopyThroughBuffer(source, from + done, target, to + done, length - done, buffer);
-    return done;
-}
-
-void FlushFile(const std::string& path)
-{
-    detail::CountOperation("flush", path);
-    if (detail::FlushesSkipped())
-        return;
-    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        ThrowErrno("flush", path);
-    const int rc = ::fdatasync(fd);
-    const int err = errno;
-    ::close(fd);
-    if (rc != 0)
-        ThrowErrno("flush", path, err);
-}
-
-void FlushFiles(const std::vector<std::string>& paths)
-{
-    constexpr std::size_t kTogether = 4;   // from this many files on one disk, one syncfs is cheaper
-    std::map<dev_t, std::vector<std::string>> byDisk;
-    for (const std::string& path : paths) {
-        detail::CountOperation("flush", path);
-        struct stat st {};
-        if (::stat(NativePath(path).c_str(), &st) != 0)
-            ThrowErrno("flush", path);
-        byDisk[st.st_dev].push_back(path);
-    }
-    faults::Suspend counted;
-    if (detail::FlushesSkipped())
-        return;
-    for (const auto& [disk, files] : byDisk) {
-        if (files.size() < kTogether) {
-            for (const std::string& path : files)
-                FlushFile(path);
-            continue;
-        }
-        const int fd = ::open(NativePath(files.front()).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            ThrowErrno("flush", files.front());
-        const int rc = ::syncfs(fd);
-        const int err = errno;
-        ::close(fd);
-        if (rc != 0)
-            ThrowErrno("flush", files.front(), err);
-    }
-}
-
-void FlushFolder(const std::string& path)
-{
-    detail::CountOperation("flush", path);
-    if (detail::FlushesSkipped())
-        return;
-    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;   // some file systems cannot open a folder for syncing
-    const int rc = ::fsync(fd);
-    const int err = errno;
-    ::close(fd);
-    // Those that cannot sync one say so with EINVAL; a failed write is another matter.
-    if (rc != 0 && (err == EIO || err == ENOSPC || err == EDQUOT))
-        ThrowErrno("flush", path, err);
 }
 
 namespace {
@@ -858,6 +570,5 @@ std::string MakeScratchFolder(const std::string& prefix, bool keepListing)
 }
 
 } // namespace tessera::fs
-
 
 #endif
