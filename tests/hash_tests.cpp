@@ -1,6 +1,7 @@
 // The history's hashes: known answers, the hashes an install records in its one pass over the
 // package against what the game folder then holds, and records of 1.2.0 (SHA-256) still checked.
 #include "FileSystem.h"
+#include "GameFolderTest.h"
 #include "Hash.h"
 #include "History.h"
 #include "InstallPackage.h"
@@ -54,16 +55,8 @@ TEST(Hash, KnownAnswersPiecesAndNames)
 
 namespace {
 
-class HashInstall : public ::testing::Test {
+class HashInstall : public GameFolderTest {
 protected:
-    void SetUp() override
-    {
-        game = MakeGameFolder(root.Path());
-        store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
-        settings.LoadSettings();
-        options.journalFolder = root / "journal/";
-    }
-
     std::string RecordPath(int id) { return HistoryFolder(options.journalFolder, fs::AbsolutePath(game)) + std::to_string(id) + ".record"; }
 
     // Every hash of the record against what the game folder and the package hold now.
@@ -87,13 +80,6 @@ protected:
         EXPECT_EQ(added, 3);
         EXPECT_TRUE(CheckUntouched({r}).empty());
     }
-
-    TempDir root;
-    std::string game;
-    MemorySettingsStore store;
-    modMain settings{store};
-    RecordingWindowServices window;
-    InstallOptions options;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // The install procedure end to end on a small game folder: what reaches the game folder, byte
 // for byte, what the window shows, and that a failing install leaves the game folder as it was.
 #include "FileSystem.h"
+#include "GameFolderTest.h"
 #include "GameRules.h"
 #include "InstallPackage.h"
 #include "Journal.h"
@@ -19,16 +20,8 @@ using namespace tessera::test;
 
 namespace {
 
-class Install : public ::testing::Test {
+class Install : public GameFolderTest {
 protected:
-    void SetUp() override
-    {
-        game = MakeGameFolder(root.Path());
-        options.journalFolder = root / "journal/";
-        store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
-        settings.LoadSettings();
-    }
-
     InstallResult Run(const std::vector<PackageEntry>& entries)
     {
         WritePackage(root / "mod", entries);
@@ -45,13 +38,6 @@ protected:
 
     // The archive's records: (offset, size, name field bytes as written).
     std::vector<DirRecord> Records(const std::string& base) { return ParseDirectory(ReadFile(game + base + ".dir")); }
-
-    TempDir root;
-    std::string game;
-    MemorySettingsStore store;
-    modMain settings{store};
-    RecordingWindowServices window;
-    InstallOptions options;
 };
 
 // What an install left in the journal folder, beside the lock files that stay.

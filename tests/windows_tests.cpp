@@ -4,6 +4,7 @@
 #include "Compact.h"
 #include "FileSystem.h"
 #include "FormLogic.h"
+#include "GameFolderTest.h"
 #include "HistoryStore.h"
 #include "InstallPackage.h"
 #include "Journal.h"
@@ -172,14 +173,12 @@ TEST(Sharing, AFileHeldByAnotherProgramIsReportedInUseAndLeftAlone)
     EXPECT_EQ(fs::ListFiles(dir.Path()), std::vector<std::string>{"gta3.img"});
 }
 
-class SharingInstall : public ::testing::Test {
+class SharingInstall : public GameFolderTest {
 protected:
     void SetUp() override
     {
-        game = MakeGameFolder(root.Path());
+        GameFolderTest::SetUp();
         options.journalFolder = root / "journal\\";
-        store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
-        settings.LoadSettings();
         WritePackage(root / "mod", {{"car.dff", Pattern(3000, 5)}, {"default.dat", ToBytes("new default")}});
     }
 
@@ -190,13 +189,6 @@ protected:
                 return options.journalFolder + name;
         return {};
     }
-
-    TempDir root;
-    std::string game;
-    MemorySettingsStore store;
-    modMain settings{store};
-    RecordingWindowServices window;
-    InstallOptions options;
 };
 
 // Someone reads the journal while the install runs and commits: the install stands.
