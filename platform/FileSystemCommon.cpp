@@ -63,7 +63,18 @@ bool detail::FlushesSkipped() { return gSkipFlushes; }
 
 std::int64_t detail::LimitedFreeSpace(std::int64_t reported) { return gFreeSpaceLimit < 0 ? reported : std::min(reported, gFreeSpaceLimit); }
 
+void detail::ThrowFolderNotEmpty(const std::string& path)
+{
+    std::string shown = path;
+    std::replace_if(shown.begin(), shown.end(), IsSeparator, kSeparator);
+    throw TesseraError(ErrorKind::AlreadyExists, "Cannot remove the folder " + shown + ": it is not empty", path);
+}
+
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::vector<std::string> ListFiles(const std::string& folder) { return detail::ListNames(folder, false); }
+
+std::vector<std::string> ListFolders(const std::string& folder) { return detail::ListNames(folder, true); }
 
 std::string WithTrailingSeparator(const std::string& folder)
 {

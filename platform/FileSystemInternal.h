@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace tessera::fs::detail {
 
@@ -15,6 +16,12 @@ namespace tessera::fs::detail {
 void CountOperation(const char* what, const std::string& path);
 // Whether the test mode skips the waits of flushes.
 bool FlushesSkipped();
+// The names in a folder that are files or, with folders, folders (links to folders left out),
+// sorted as ListFiles and ListFolders promise.
+std::vector<std::string> ListNames(const std::string& folder, bool folders);
+// A folder that cannot be removed because something is in it (AlreadyExists), named with this
+// platform's separators.
+[[noreturn]] void ThrowFolderNotEmpty(const std::string& path);
 // The free space a disk reports, as the test mode lets it through.
 std::int64_t LimitedFreeSpace(std::int64_t reported);
 

@@ -332,11 +332,8 @@ void RemoveFolder(const std::string& path)
 {
     detail::CountOperation("remove the folder", path);
     if (::rmdir(NativePath(path).c_str()) != 0) {
-        if (errno == ENOTEMPTY || errno == EEXIST) {
-            std::string shown = path;
-            std::replace(shown.begin(), shown.end(), '\\', '/');
-            throw TesseraError(ErrorKind::AlreadyExists, "Cannot remove the folder " + shown + ": it is not empty", path);
-        }
+        if (errno == ENOTEMPTY || errno == EEXIST)
+            detail::ThrowFolderNotEmpty(path);
         ThrowErrno("remove the folder", path);
     }
 }
@@ -421,11 +418,9 @@ void RenameNoReplace(const std::string& from, const std::string& to)
     NoteName(target, true);
 }
 
-namespace {
-
 // The names in a folder that are regular files (links followed) or, folders, folders (links not
 // followed), sorted as the listings promise.
-std::vector<std::string> ListNames(const std::string& folder, bool folders)
+std::vector<std::string> detail::ListNames(const std::string& folder, bool folders)
 {
     detail::CountOperation("list the folder", folder);
     const std::string native = NativePath(folder);
@@ -453,12 +448,6 @@ std::vector<std::string> ListNames(const std::string& folder, bool folders)
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
     return names;
 }
-
-} // namespace
-
-std::vector<std::string> ListFiles(const std::string& folder) { return ListNames(folder, false); }
-
-std::vector<std::string> ListFolders(const std::string& folder) { return ListNames(folder, true); }
 
 std::optional<std::string> TooLongForTheSystem(const std::string& path)
 {

@@ -381,11 +381,8 @@ void RemoveFolder(const std::string& path)
 {
     detail::CountOperation("remove the folder", path);
     if (!::RemoveDirectoryW(Wide(path).c_str())) {
-        if (::GetLastError() == ERROR_DIR_NOT_EMPTY) {
-            std::string shown = path;
-            std::replace(shown.begin(), shown.end(), '/', '\\');
-            throw TesseraError(ErrorKind::AlreadyExists, "Cannot remove the folder " + shown + ": it is not empty", path);
-        }
+        if (::GetLastError() == ERROR_DIR_NOT_EMPTY)
+            detail::ThrowFolderNotEmpty(path);
         ThrowLastError("remove the folder", path);
     }
 }
@@ -493,11 +490,9 @@ void FlushFolder(const std::string& path)
     // NTFS makes renames and creations durable through its own journal.
 }
 
-namespace {
-
 // The names in a folder that are files or, folders, folders (junctions left out: links to
 // folders, not ones to walk into), sorted as the listings promise.
-std::vector<std::string> ListNames(const std::string& folder, bool folders)
+std::vector<std::string> detail::ListNames(const std::string& folder, bool folders)
 {
     detail::CountOperation("list the folder", folder);
     const std::string prefix = WithTrailingSeparator(folder);
@@ -525,12 +520,6 @@ std::vector<std::string> ListNames(const std::string& folder, bool folders)
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
     return names;
 }
-
-} // namespace
-
-std::vector<std::string> ListFiles(const std::string& folder) { return ListNames(folder, false); }
-
-std::vector<std::string> ListFolders(const std::string& folder) { return ListNames(folder, true); }
 
 std::optional<std::string> TooLongForTheSystem(const std::string& path)
 {
