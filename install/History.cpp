@@ -38,9 +38,13 @@ std::string HistoryListLine(const HistoryRecord& r)
 
 std::string GameRelativePath(const std::string& path, const std::string& game)
 {
-    if (path.size() > game.size() && EqualsIgnoreCase(path.substr(0, game.size()), game))
-        return ShownPath(path.substr(game.size()));
-    return ShownPath(path);
+    // Records hold the folder as the system resolves it (on Windows with backslashes); the
+    // folder given may be spelt with the other separator.
+    const std::string shown = ShownPath(path);
+    const std::string folder = ShownPath(game);
+    if (shown.size() > folder.size() && EqualsIgnoreCase(shown.substr(0, folder.size()), folder))
+        return shown.substr(folder.size());
+    return shown;
 }
 
 std::string RecordNameText(const RecordBytes& bytes) { return TrimSpaces(RecordName(DecodeRecord(bytes).sName)); }
