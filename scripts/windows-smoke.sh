@@ -32,8 +32,13 @@ window_shot() {
     return 1
   fi
   sleep 1   # let it paint
-  import -window "$window" "$2"
-  echo "windows-smoke: window \"$1\" came up; screenshot $2" >&2
+  # The picture is for people; the window was found. Wine may replace a message box's window
+  # meanwhile, and import then waits for ever on the one that went.
+  if timeout 10 import -window "$window" "$2"; then
+    echo "windows-smoke: window \"$1\" came up; screenshot $2" >&2
+  else
+    echo "windows-smoke: window \"$1\" came up; no screenshot (the window changed)" >&2
+  fi
   echo "$window"
 }
 
