@@ -174,27 +174,12 @@ PathKind Lookup(const std::string& path)
     return (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
 }
 
-std::string FolderIdentity(const std::string& path)
-{
-    detail::CountOperation("look for", path);
-    // Backup semantics open a folder; a link to it resolves to the folder itself.
-    const HANDLE h = ::CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        ThrowLastError("reach the folder", path);
-    BY_HANDLE_FILE_INFORMATION info{};
-    const BOOL ok = ::GetFileInformationByHandle(h, &info);
-    const DWORD err = ::GetLastError();
-    ::CloseHandle(h);
-    if (!ok)
-        ThrowLastError("reach the folder", path, err);
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": it is not a folder", path);
-    return "volume " + std::to_string(info.dwVolumeSerialNumber) + " index "
-        + std::to_string((static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
-}
+namespace {
 
-std::string ResolvedFolder(const std::string& path)
+// Opens the folder at path (backup semantics open a folder; a link to it resolves to the folder
+// itself) and gives its information and, when asked, the system's final name for it. Throws
+// when it cannot be reached or is no folder.
+BY_HANDLE_FILE_INFORMATION FolderInfo(const std::string& path, std::wstring* finalName = nullptr)
 {
     detail::CountOperation("look for", path);
     const HANDLE h = ::CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -202,16 +187,18 @@ std::string ResolvedFolder(const std::string& path)
     if (h == INVALID_HANDLE_VALUE)
         ThrowLastError("reach the folder", path);
     BY_HANDLE_FILE_INFORMATION info{};
-    std::wstring name(1024, L'\0');
-    DWORD n = 0;
     BOOL ok = ::GetFileInformationByHandle(h, &info);
-    if (ok) {
-        n = ::GetFinalPathNameByHandleW(h, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (ok && finalName) {
+        std::wstring& name = *finalName;
+        name.assign(1024, L'\0');
+        DWORD n = ::GetFinalPathNameByHandleW(h, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (n >= name.size()) {
             name.resize(n + 1);
             n = ::GetFinalPathNameByHandleW(h, name.data(), static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         }
         ok = n != 0 && n < name.size();
+        if (ok)
+            name.resize(n);
     }
     const DWORD err = ::GetLastError();
     ::CloseHandle(h);
@@ -219,7 +206,22 @@ std::string ResolvedFolder(const std::string& path)
         ThrowLastError("reach the folder", path, err);
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": it is not a folder", path);
-    name.resize(n);
+    return info;
+}
+
+} // namespace
+
+std::string FolderIdentity(const std::string& path)
+{
+    const BY_HANDLE_FILE_INFORMATION info = FolderInfo(path);
+    return "volume " + std::to_string(info.dwVolumeSerialNumber) + " index "
+        + std::to_string((static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+}
+
+std::string ResolvedFolder(const std::string& path)
+{
+    std::wstring name;
+    FolderInfo(path, &name);
     // The system's long form: \\?\C:\... or \\?\UNC\server\share\...
     if (name.rfind(L"\\\\?\\UNC\\", 0) == 0)
         name = L"\\\\" + name.substr(8);
