@@ -10,6 +10,7 @@
 # Saves a screenshot of each window, and that tree, to build/smoke/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/find-window.sh
 root=$PWD
 build=${TESSERA_BUILD:-build}
 program=$root/$build/ui/tessera
@@ -64,8 +65,7 @@ stop() {
 wait_window() {
   local title=$1 shot=$2 home=$3
   local window
-  if ! window=$(timeout "$wait_seconds" xdotool search --sync --onlyvisible --name "^${title}\$" | head -n 1) \
-      || [ -z "$window" ]; then
+  if ! window=$(find_window "$title" "$wait_seconds"); then
     echo "smoke: no window \"$title\" within ${wait_seconds} s" >&2
     cat "$home/output.txt" >&2
     return 1
@@ -264,7 +264,7 @@ home=$scratch/fifth
 start_big "$home"
 if question=$(install_then_quit "$main" "$home" 2>/dev/null); then
   xdotool key --window "$question" n
-  if ! timeout 300 xdotool search --sync --onlyvisible --name "^Mod installed!\$" >/dev/null; then
+  if ! find_window "Mod installed!" 300 >/dev/null; then
     echo "smoke: the install did not finish after No; captions:" >&2
     cat "$home/captions.txt" >&2
     exit 1

@@ -7,6 +7,7 @@
 # build-win/smoke/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/find-window.sh
 win=$PWD/build-win
 shots=$win/smoke
 wait_seconds=30
@@ -26,7 +27,7 @@ trap cleanup EXIT
 # Waits for a visible window titled exactly $1 and saves its picture to $2; prints its id.
 window_shot() {
   local window
-  if ! window=$(timeout "$wait_seconds" xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1) || [ -z "$window" ]; then
+  if ! window=$(find_window "$1" "$wait_seconds"); then
     echo "windows-smoke: no window \"$1\" within $wait_seconds s" >&2
     cat "$shots/output.txt" >&2 || true
     return 1
