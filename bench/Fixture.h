@@ -49,6 +49,7 @@ struct BenchPackage {
     std::string label;
     std::vector<BenchFile> files;
     std::string zpk;   // set by WritePackage
+    std::string source;   // a download: what is installed instead of zpk, which holds the same files
     int repetitions = 1;
     std::int64_t TotalBytes() const;
     std::int64_t LargestFile() const;

@@ -20,7 +20,7 @@ FloorTargets PrepareFloor(const BenchPackage& package, const std::string& gameTe
 
 struct FloorTimes {
     double seconds = 0;        // the copies
-    double flushSeconds = 0;   // then making the targets durable (fsync), as an install does
+    double flushSeconds = 0;   // then making the targets durable: fsync of each (the plain floor: one sync)
 };
 
 // Times the copies: every entry from the .zpk into its own file in scratch (an empty native
@@ -29,7 +29,7 @@ FloorTimes MeasureFloor(const BenchPackage& package, const FloorTargets& targets
 
 // The plain floor a user would compare with: the .zpk copied whole to a scratch file (cp), then
 // each file's bytes from there appended onto its archive or written over its stock file (cat),
-// inside the kernel as cp and cat do. scratchFile: a native path that does not exist yet.
+// inside the kernel as cp and cat do, then one sync. scratchFile: a native path that does not exist yet.
 FloorTimes MeasurePlainFloor(const BenchPackage& package, const FloorTargets& targets, const std::string& scratchFile);
 
 } // namespace tessera::bench

@@ -3,8 +3,12 @@
 
 #include "Error.h"
 
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -50,6 +54,50 @@ void ResetPeakResident()
 }
 
 void WriteBackEverything() { ::sync(); }
+
+ChildRun RunChild(const std::vector<std::string>& arguments, const std::string& home)
+{
+    for (const char* sub : {"/config", "/data", "/tmp"})
+        std::filesystem::create_directories(home + sub);
+    const std::string outputPath = home + "/output.txt";
+    std::vector<char*> argv;
+    for (const std::string& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    std::fflush(stdout);   // the child must not print what this process has buffered
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw TesseraError(ErrorKind::Io, "Cannot start " + arguments.front());
+    if (child == 0) {
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+        ::setenv("TMPDIR", (home + "/tmp").c_str(), 1);
+        const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+        ::execv(argv.front(), argv.data());
+        ::_exit(127);
+    }
+    ChildRun run;
+    int status = 0;
+    rusage usage {};
+    if (::wait4(child, &status, 0, &usage) == child) {
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.peakBytes = static_cast<std::int64_t>(usage.ru_maxrss) * 1024;   // counted in kB
+    }
+    std::ifstream in(outputPath);
+    std::ostringstream text;
+    text << in.rdbuf();
+    run.output = text.str();
+    if (run.output.size() > 2000)
+        run.output = run.output.substr(run.output.size() - 2000);
+    return run;
+}
 
 std::string MachineFacts()
 {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tessera::bench {
 
@@ -13,6 +14,18 @@ std::int64_t PeakResidentBytes();
 void ResetPeakResident();
 // Writes every dirty page of the system back to disk, so no measurement pays for an earlier one.
 void WriteBackEverything();
+
+// How a program run in a child process ended: its exit status (-1: killed or not started), its
+// peak resident memory (ru_maxrss) and what it printed (both streams, the end of them).
+struct ChildRun {
+    int status = -1;
+    std::int64_t peakBytes = 0;
+    std::string output;
+};
+
+// Runs arguments[0] with the rest as its arguments, with HOME, the XDG folders and TMPDIR under
+// home (an empty folder), so it reads and writes no real user's settings.
+ChildRun RunChild(const std::vector<std::string>& arguments, const std::string& home);
 
 // One line per fact: processors, memory, kernel, processor model.
 std::string MachineFacts();

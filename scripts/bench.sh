@@ -6,5 +6,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-bench --target tessera-bench tessera
-xvfb-run -a -s "-screen 0 1024x768x24" build-bench/bench/tessera-bench --program build-bench/ui/tessera "$@"
+cmake --build build-bench --target tessera-bench tessera tessera-cli
+xvfb-run -a -s "-screen 0 1024x768x24" build-bench/bench/tessera-bench --program build-bench/ui/tessera --cli build-bench/cli/tessera-cli "$@"
