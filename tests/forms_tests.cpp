@@ -14,7 +14,9 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <ctime>
 #include <optional>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -479,22 +481,32 @@ namespace {
 
 class ScriptedModsView : public IModsView {
 public:
-    void ShowMessage(const std::string& text, const std::string& title) override { messages.push_back({text, title}); }
+    void ShowMessage(const std::string& text, const std::string& title) override
+    {
+        messages.push_back({text, title});
+        if (onBox)
+            onBox();
+    }
     std::string AskFile(const std::string&, const std::string&, const std::string&, const std::string&, const std::vector<FileFilter>&) override
     {
         ADD_FAILURE() << "the window asks for no file";
         return {};
     }
-    void SetListLines(const std::vector<std::string>& shown, int chosen) override
+    void SetListRows(const std::vector<std::vector<std::string>>& shown, int chosen, const std::string& why) override
     {
-        lines = shown;
+        EXPECT_TRUE(shown.empty() != why.empty()) << "rows or a note, never both";
+        rows = shown;
+        note = why;
         selected = chosen;
+        ++listings;
     }
     void SetDetailsText(const std::string& text) override { details = text; }
     void SetCommandsEnabled(bool enabled) override { commands = enabled; }
     bool AskYesNo(const std::string& text, const std::string& title) override
     {
         questions.push_back({text, title});
+        if (onBox)
+            onBox();
         if (answers.empty()) {
             ADD_FAILURE() << "unexpected question: " << text;
             return false;
@@ -507,8 +519,11 @@ public:
 
     std::vector<RecordedMessage> messages, questions;
     std::deque<bool> answers;
-    std::vector<std::string> lines;
+    std::vector<std::vector<std::string>> rows;
+    std::string note;
+    int listings = 0;
     int selected = -2;
+    std::function<void()> onBox;   // a message box closing brings the window to the front
     std::string details;
     bool commands = true;
     bool closed = false;
@@ -540,10 +555,11 @@ TEST_F(Forms, InstalledModsListsDetailsAndTakesBackOnlyWhenConfirmed)
     ScriptedModsView mods;
     ModsForm modsForm(settings, mods);
     modsForm.Form_Load();
-    ASSERT_EQ(mods.lines.size(), 3u);
-    EXPECT_TRUE(StartsWith(mods.lines[0], "3  ") && Holds(mods.lines[0], "  second.zpk  added 0, replaced 1, refused 0")) << mods.lines[0];
-    EXPECT_TRUE(StartsWith(mods.lines[1], "2  ") && Holds(mods.lines[1], "  first.zpk  added 0, replaced 2, refused 0")) << mods.lines[1];
-    EXPECT_TRUE(StartsWith(mods.lines[2], "1  ") && Holds(mods.lines[2], "  lang.zpk  added 0, replaced 1, refused 0")) << mods.lines[2];
+    ASSERT_EQ(mods.rows.size(), 3u);
+    const auto& history = modsForm.History();
+    EXPECT_EQ(mods.rows[0], (std::vector<std::string>{"3", LocalDateText(history[0].date), "second.zpk", "0", "1", "0"}));
+    EXPECT_EQ(mods.rows[1], (std::vector<std::string>{"2", LocalDateText(history[1].date), "first.zpk", "0", "2", "0"}));
+    EXPECT_EQ(mods.rows[2], (std::vector<std::string>{"1", LocalDateText(history[2].date), "lang.zpk", "0", "1", "0"}));
     EXPECT_EQ(mods.selected, 0);
     EXPECT_TRUE(mods.commands);
     const std::string second = "3 (second.zpk, " + modsForm.History()[0].date + ")";
@@ -582,7 +598,7 @@ TEST_F(Forms, InstalledModsListsDetailsAndTakesBackOnlyWhenConfirmed)
                                                      " was changed outside Tessera since install " + second + ".\r\nNothing was changed.",
                                                  "Uninstall"}));
     EXPECT_EQ(DescribeDifferences(edited, TakeSnapshot(game)), "");
-    EXPECT_EQ(mods.lines.size(), 3u);
+    EXPECT_EQ(mods.rows.size(), 3u);
 
     // Yes: the later install goes first, then the chosen one; the game folder is byte for byte
     // as before them, and the list shows what is left.
@@ -593,8 +609,8 @@ TEST_F(Forms, InstalledModsListsDetailsAndTakesBackOnlyWhenConfirmed)
     modsForm.cmdUninstall_Click();
     EXPECT_EQ(mods.messages, (std::vector<RecordedMessage>{{"Took back install " + second + "\r\nTook back install " + first, "Uninstall"}}));
     EXPECT_EQ(DescribeDifferences(afterLang, TakeSnapshot(game)), "");
-    ASSERT_EQ(mods.lines.size(), 1u);
-    EXPECT_TRUE(StartsWith(mods.lines[0], "1  ")) << mods.lines[0];
+    ASSERT_EQ(mods.rows.size(), 1u);
+    EXPECT_EQ(mods.rows[0][0], "1");
     EXPECT_EQ(mods.selected, 0);
 
     // The last one alone: no later install to name. Then the list says there is none and
@@ -605,7 +621,8 @@ TEST_F(Forms, InstalledModsListsDetailsAndTakesBackOnlyWhenConfirmed)
     EXPECT_EQ(mods.questions.back(), (RecordedMessage{"Take back install " + lang + "?", "Uninstall"}));
     EXPECT_EQ(mods.messages, (std::vector<RecordedMessage>{{"Took back install " + lang, "Uninstall"}}));
     EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
-    EXPECT_EQ(mods.lines, (std::vector<std::string>{"No install is recorded for this game folder."}));
+    EXPECT_TRUE(mods.rows.empty());
+    EXPECT_EQ(mods.note, "No install is recorded for this game folder.");
     EXPECT_EQ(mods.selected, -1);
     EXPECT_FALSE(mods.commands);
     const std::size_t asked = mods.questions.size();
@@ -617,6 +634,96 @@ TEST_F(Forms, InstalledModsListsDetailsAndTakesBackOnlyWhenConfirmed)
     EXPECT_FALSE(mods.commands);
     modsForm.cmdClose_Click();
     EXPECT_TRUE(mods.closed);
+}
+
+// The window while the console changes the history behind it. Over a random run of installs
+// (made as tessera-cli makes them), choices, Details and uninstalls in the window, each
+// activation lists exactly the recorded installs, newest first; the chosen install stays chosen
+// while it is there (else the newest), and its details stay shown. An unchanged history is not
+// listed again. Message boxes bring the window to the front midway: that changes nothing.
+TEST_F(Forms, InstalledModsFollowTheHistoryOnActivation)
+{
+    store.values[{"Tessera", "Settings", "GTA3Path"}] = game;
+    settings.LoadSettings();
+    RecordingWindowServices window;
+    ScriptedModsView mods;
+    ModsForm modsForm(settings, mods);
+    mods.onBox = [&] { modsForm.Form_Activate(); };
+    modsForm.Form_Load();
+    std::vector<int> ids;   // the model: installs newest first, the chosen one, its details shown
+    int chosen = -1;
+    bool details = false;
+    int next = 1;
+    std::mt19937 random(23);
+    for (int step = 0; step < 48; ++step) {
+        const unsigned action = random() % 4;
+        SCOPED_TRACE("step " + std::to_string(step) + ", action " + std::to_string(action));
+        bool changed = false;
+        if (action == 0) {
+            const std::string name = "m" + std::to_string(next);
+            WritePackage(root / name, {{name + ".dff", Pattern(64 + static_cast<std::size_t>(next), static_cast<unsigned>(next))}});
+            ASSERT_EQ(InstallPackage(root / (name + ".zpk"), settings, window), InstallResult::Installed);
+            ids.insert(ids.begin(), next++);
+            changed = true;
+        } else if (action == 1 && !ids.empty()) {
+            const std::size_t row = random() % ids.size();
+            modsForm.lstMods_Click(static_cast<int>(row));
+            chosen = ids[row];
+            details = false;
+        } else if (action == 2 && chosen >= 0) {
+            modsForm.cmdDetails_Click();
+            details = true;
+        } else if (action == 3 && chosen >= 0) {
+            mods.answers = {true};
+            modsForm.cmdUninstall_Click();
+            ASSERT_TRUE(mods.answers.empty());
+            ids.erase(std::find(ids.begin(), ids.end(), chosen));
+            chosen = -1;   // the list starts again from the newest
+        }
+        if (std::find(ids.begin(), ids.end(), chosen) == ids.end()) {
+            chosen = ids.empty() ? -1 : ids.front();
+            details = false;
+        }
+        const int listings = mods.listings;
+        modsForm.Form_Activate();
+        EXPECT_EQ(mods.listings, listings + (changed ? 1 : 0));
+        std::vector<std::string> listed;
+        for (const auto& cells : mods.rows)
+            listed.push_back(cells.at(0));
+        std::vector<std::string> expected;
+        for (int id : ids)
+            expected.push_back(std::to_string(id));
+        ASSERT_EQ(listed, expected);
+        EXPECT_EQ(mods.note, ids.empty() ? "No install is recorded for this game folder." : "");
+        const auto at = std::find(ids.begin(), ids.end(), chosen);
+        EXPECT_EQ(modsForm.Selected(), chosen < 0 ? -1 : static_cast<int>(at - ids.begin()));
+        EXPECT_TRUE(!changed || mods.selected == modsForm.Selected());
+        EXPECT_EQ(mods.commands, chosen >= 0);
+        if (details) {
+            EXPECT_TRUE(StartsWith(mods.details, "Install " + std::to_string(chosen) + ": ")) << mods.details;
+        } else {
+            EXPECT_EQ(mods.details, "");
+        }
+    }
+    EXPECT_GE(next, 6);
+}
+
+// A recorded date shows in local time; anything else a record holds shows as it stands.
+TEST(InstalledModsRows, DatesInLocalTime)
+{
+    for (const std::time_t t : {std::time_t{1700000000}, std::time_t{1709164800}, std::time_t{0}}) {
+        char utc[32] = {};
+        char local[32] = {};
+        std::strftime(utc, sizeof utc, "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&t));
+        std::strftime(local, sizeof local, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
+        EXPECT_EQ(LocalDateText(utc), local) << utc;
+    }
+    const std::vector<std::string> notDates = {"", "unknown date", "2023-11-14 22:13:20", "2023-11-14 22:13:20 GMT", "2023-11-14 22:13:20 UTC ", "2023-02-29 10:00:00 UTC",
+          "2023-13-01 10:00:00 UTC", "2023-00-10 10:00:00 UTC", "2023-11-14 24:00:00 UTC", "2023-11-14 22:60:00 UTC",
+          "2023-1a-14 22:13:20 UTC", "+023-11-14 22:13:20 UTC", "2023-11-14T22:13:20 UTC", "1969-12-31 23:59:59 UTC",
+          std::string("2023-11-14 22:13:2\0 UTC", 23), "0000-00-00 00:00:00 UTC"};
+    for (const std::string& recorded : notDates)
+        EXPECT_EQ(LocalDateText(recorded), recorded) << recorded;
 }
 
 // Before an install that replaces what a recorded install wrote, or installs a package again,
@@ -715,12 +822,26 @@ TEST_F(Forms, UnreadableHistoryIsSaidNotShownAsEmpty)
         ScriptedModsView mods;
         ModsForm modsForm(settings, mods);
         modsForm.Form_Load();
-        EXPECT_EQ(mods.lines, (std::vector<std::string>{"The history of installs could not be read."}));
+        EXPECT_TRUE(mods.rows.empty());
+        EXPECT_EQ(mods.note, "The history of installs could not be read.");
         EXPECT_EQ(mods.selected, -1);
         EXPECT_FALSE(mods.commands);
         EXPECT_EQ(mods.messages, (std::vector<RecordedMessage>{{row.reason, "Installed mods"}}));
         modsForm.cmdUninstall_Click();
         EXPECT_TRUE(mods.questions.empty());
+        // Coming to the front says it in the details, not in a box, whose closing would bring the
+        // window to the front again; once the history reads, it is listed.
+        modsForm.Form_Activate();
+        EXPECT_EQ(mods.messages.size(), 1u);
+        EXPECT_EQ(mods.details, row.reason);
+        EXPECT_FALSE(mods.commands);
+        WriteFile(record, recorded);
+        otherInstall.reset();
+        modsForm.Form_Activate();
+        EXPECT_EQ(mods.rows.size(), 1u);
+        EXPECT_EQ(mods.selected, 0);
+        EXPECT_EQ(mods.details, "");
+        EXPECT_TRUE(mods.commands);
     }
     otherInstall.reset();
 

@@ -10,6 +10,9 @@
 #include "Text.h"
 #include "modBrowseDir.h"
 
+#include <chrono>
+#include <ctime>
+
 namespace tessera {
 
 namespace {
@@ -93,53 +96,144 @@ void OptionForm::cmdCancel_Click() { view_.CloseDialog(false); }
 
 // --- frmMods ---------------------------------------------------------------------------------
 
-void ModsForm::Form_Load() { Refresh(); }
+namespace {
 
-void ModsForm::Refresh()
+// Digits of text from at, count of them; -1 when any is not a digit.
+int DigitsAt(const std::string& text, std::size_t at, std::size_t count)
 {
-    history_.clear();
-    selected_ = -1;
-    view_.SetDetailsText({});
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// Sets busy for the life of a handler (which may run within another).
+class BusyHandler {
+public:
+    explicit BusyHandler(bool& busy) : busy_(busy), was_(busy) { busy_ = true; }
+    ~BusyHandler() { busy_ = was_; }
+    BusyHandler(const BusyHandler&) = delete;
+    BusyHandler& operator=(const BusyHandler&) = delete;
+
+private:
+    bool& busy_;
+    bool was_;
+};
+
+} // namespace
+
+std::string LocalDateText(const std::string& recorded)
+{
+    // The record's text comes from a file on disk: anything but the exact form is shown as is.
+    static constexpr std::string_view form = "0000-00-00 00:00:00 UTC";
+    if (recorded.size() != form.size())
+        return recorded;
+    for (std::size_t i = 0; i < form.size(); ++i)
+        if (form[i] != '0' && recorded[i] != form[i])
+            return recorded;
+    const int year = DigitsAt(recorded, 0, 4), month = DigitsAt(recorded, 5, 2), day = DigitsAt(recorded, 8, 2);
+    const int hour = DigitsAt(recorded, 11, 2), minute = DigitsAt(recorded, 14, 2), second = DigitsAt(recorded, 17, 2);
+    const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+                                           std::chrono::day(static_cast<unsigned>(day))};
+    if (year < 1970 || month < 0 || day < 0 || !date.ok() || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60)
+        return recorded;
+    const auto utc = std::chrono::sys_days(date) + std::chrono::hours(hour) + std::chrono::minutes(minute) + std::chrono::seconds(second);
+    const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::time_point_cast<std::chrono::system_clock::duration>(utc));
+    const std::tm* local = std::localtime(&t);   // the window's thread alone converts dates
+    char text[32] = {};
+    if (!local || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local) == 0)
+        return recorded;
+    return text;
+}
+
+std::vector<std::string> ModsRowCells(const HistoryRecord& r)
+{
+    return {std::to_string(r.id), LocalDateText(r.date), r.package, std::to_string(r.Added()), std::to_string(r.Replaced()),
+            std::to_string(r.Refused())};
+}
+
+void ModsForm::Form_Load() { Refresh(false); }
+
+void ModsForm::Form_Activate()
+{
+    if (!busy_)
+        Refresh(true);
+}
+
+void ModsForm::Refresh(bool onActivation)
+{
+    const BusyHandler busy(busy_);
+    std::vector<HistoryRecord> read;
     try {
         FormMessages messages(view_);
         const LockedHistory locked(settings_.sGTA3Path, messages);
-        history_ = locked.History();
+        read = locked.History();
     } catch (const std::exception& failure) {
         // Unread is not empty: the list says so, and nothing can be chosen.
-        view_.SetListLines({"The history of installs could not be read."}, -1);
+        history_.clear();
+        rows_.clear();
+        read_ = false;
+        selected_ = -1;
+        detailsShown_ = false;
+        view_.SetListRows({}, -1, std::string(kHistoryUnreadText));
         view_.SetCommandsEnabled(false);
-        view_.ShowMessage(failure.what(), std::string(kModsCaption));
+        view_.SetDetailsText(onActivation ? failure.what() : std::string());
+        if (!onActivation)
+            view_.ShowMessage(failure.what(), std::string(kModsCaption));
         return;
     }
-    std::vector<std::string> lines;
-    for (const HistoryRecord& r : history_)
-        lines.push_back(HistoryListLine(r));
-    if (lines.empty())
-        lines.emplace_back(kNoHistoryText);
-    else
-        selected_ = 0;
-    view_.SetListLines(lines, selected_);
+    std::vector<std::vector<std::string>> rows;
+    for (const HistoryRecord& r : read)
+        rows.push_back(ModsRowCells(r));
+    if (onActivation && read_ && rows == rows_)
+        return;
+    const int keep = onActivation && selected_ >= 0 ? history_[static_cast<std::size_t>(selected_)].id : -1;
+    history_ = std::move(read);
+    rows_ = std::move(rows);
+    read_ = true;
+    selected_ = history_.empty() ? -1 : 0;
+    for (std::size_t i = 0; i < history_.size(); ++i)
+        if (history_[i].id == keep)
+            selected_ = static_cast<int>(i);
+    view_.SetListRows(rows_, selected_, history_.empty() ? std::string(kNoHistoryText) : std::string());
     view_.SetCommandsEnabled(selected_ >= 0);
+    // The details of the install still chosen are told again: later installs may have changed it.
+    if (detailsShown_ && keep >= 0 && history_[static_cast<std::size_t>(selected_)].id == keep)
+        ShowDetails();
+    else {
+        detailsShown_ = false;
+        view_.SetDetailsText({});
+    }
 }
 
 void ModsForm::lstMods_Click(int index)
 {
     selected_ = index >= 0 && static_cast<std::size_t>(index) < history_.size() ? index : -1;
+    detailsShown_ = false;
     view_.SetDetailsText({});
     view_.SetCommandsEnabled(selected_ >= 0);
 }
 
+void ModsForm::ShowDetails()
+{
+    detailsShown_ = true;
+    view_.SetDetailsText(JoinLines(HistoryDetails(history_, history_[static_cast<std::size_t>(selected_)], settings_.sGTA3Path)));
+}
+
 void ModsForm::cmdDetails_Click()
 {
-    if (selected_ < 0)
-        return;
-    view_.SetDetailsText(JoinLines(HistoryDetails(history_, history_[static_cast<std::size_t>(selected_)], settings_.sGTA3Path)));
+    if (selected_ >= 0)
+        ShowDetails();
 }
 
 void ModsForm::cmdUninstall_Click()
 {
     if (selected_ < 0)
         return;
+    const BusyHandler busy(busy_);
     const int id = history_[static_cast<std::size_t>(selected_)].id;
     std::vector<std::string> told;
     const HistoryTell tell = [&](const std::string& line, bool) { told.push_back(line); };
@@ -164,7 +258,7 @@ void ModsForm::cmdUninstall_Click()
     }
     if (!told.empty())
         view_.ShowMessage(JoinLines(told), std::string(kUninstallTitle));
-    Refresh();
+    Refresh(false);
 }
 
 // --- frmMain ---------------------------------------------------------------------------------

@@ -79,8 +79,9 @@ private:
 // one install; taking one back out.
 class IModsView : public IFormView {
 public:
-    // lstMods: its lines and the one selected (-1: none).
-    virtual void SetListLines(const std::vector<std::string>& lines, int selected) = 0;
+    // lstMods: its rows, a cell per column, and the one selected (-1: none). Without rows, note
+    // says why in a line that cannot be chosen.
+    virtual void SetListRows(const std::vector<std::vector<std::string>>& rows, int selected, const std::string& note) = 0;
     virtual void SetDetailsText(const std::string& text) = 0;    // txtDetails, lines by CR LF
     virtual void SetCommandsEnabled(bool enabled) = 0;           // cmdDetails and cmdUninstall
     // A message box with Yes and No (No the default) and no icon; true for Yes.
@@ -90,6 +91,13 @@ public:
 
 inline constexpr std::string_view kModsCaption = "Installed mods";
 inline constexpr std::string_view kUninstallTitle = "Uninstall";
+inline constexpr std::string_view kHistoryUnreadText = "The history of installs could not be read.";
+
+// The date of an install as recorded ("YYYY-MM-DD hh:mm:ss UTC") in this computer's local time,
+// "YYYY-MM-DD hh:mm:ss"; a text that is no such date is shown as recorded.
+std::string LocalDateText(const std::string& recorded);
+// One install as a row of lstMods: number, local date, package, added, replaced, refused.
+std::vector<std::string> ModsRowCells(const HistoryRecord& record);
 
 class ModsForm {
 public:
@@ -98,6 +106,12 @@ public:
     // Reads the history (finishing what an interrupted install or uninstall left) and lists it
     // with the newest install selected.
     void Form_Load();
+    // The window came to the front: the history is read again, so that installs made meanwhile
+    // (by the console program) are listed. An unchanged history leaves the choice and details;
+    // otherwise the chosen install stays chosen while it is still there. A failure to read is
+    // said in the details, not in a message box, whose closing would activate the window again.
+    // Ignored while another handler of the window runs (its message boxes activate it too).
+    void Form_Activate();
     void lstMods_Click(int index);
     void cmdDetails_Click();
     // Asks, naming the install and the later ones that must go first, then takes them back
@@ -109,12 +123,17 @@ public:
     int Selected() const noexcept { return selected_; }
 
 private:
-    void Refresh();
+    void Refresh(bool onActivation);
+    void ShowDetails();
 
     modMain& settings_;
     IModsView& view_;
     std::vector<HistoryRecord> history_;
+    std::vector<std::vector<std::string>> rows_;   // what lstMods shows of history_
+    bool read_ = false;                            // history_ was read, not merely empty
     int selected_ = -1;
+    bool detailsShown_ = false;
+    bool busy_ = false;                            // a handler runs
 };
 
 // --- frmMain ---------------------------------------------------------------------------------

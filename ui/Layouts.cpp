@@ -31,11 +31,16 @@ constexpr ControlLayout kOptionControls[] = {
 };
 
 constexpr ControlLayout kModsControls[] = {
-    {"lstMods", kLstMods, K::List, "", {4, 4, 592, 150}, 0, kModsCaption, R::List},
+    {"lstMods", kLstMods, K::Table, "", {4, 4, 592, 150}, 0, kModsCaption, R::Table},
     {"cmdDetails", kCmdDetails, K::Button, "Details", {353, 326, 77, 29}, 1, "", R::PushButton},
     {"cmdUninstall", kCmdUninstall, K::Button, "Uninstall", {436, 326, 77, 29}, 2, "", R::PushButton},
     {"cmdClose", kCmdClose, K::Button, "Close", {519, 326, 77, 29}, 3, "", R::PushButton},
     {"txtDetails", kTxtDetails, K::TextPane, "", {4, 160, 592, 160}, 4, "Install details", R::Text},
+};
+
+// The package column takes the rest, so the table never scrolls sideways.
+constexpr ColumnLayout kModsColumnItems[] = {
+    {"No.", 36, true}, {"Date", 130, false}, {"Package", 0, false}, {"Added", 56, true}, {"Replaced", 62, true}, {"Refused", 58, true},
 };
 
 constexpr MenuLayout kMainMenuItems[] = {
@@ -53,6 +58,7 @@ constexpr MenuLayout kMainMenuItems[] = {
 const WindowLayout kMainLayout{"frmMain", kMainCaption, 544, 79, kCmdInstall, kMainControls};
 const WindowLayout kOptionLayout{"frmOption", "Options", 493, 88, kCmdDone, kOptionControls};
 const WindowLayout kModsLayout{"frmMods", kModsCaption, 600, 360, kCmdClose, kModsControls};
+const std::span<const ColumnLayout> kModsColumns{kModsColumnItems};
 const std::span<const MenuLayout> kMainMenu{kMainMenuItems};
 
 const ControlLayout& ControlNamed(const WindowLayout& layout, std::string_view objectName)

@@ -37,13 +37,13 @@ enum class ControlKind {
     Field,        // single-line text field, read-only for the user
     Button,       // push button
     Label,        // static text
-    List,         // lines, one of which may be chosen
-    TextPane,     // lines of text, read-only, scrolled both ways
+    Table,        // rows of cells under column headings (the window's column table), one row chosen at a time
+    TextPane,     // lines of text, read-only, wrapped at the pane's width and scrolled up and down
     HiddenList,   // the main window's file list, never shown (the install lists the scratch folder itself)
 };
 
 // What an assistive tool announces a control as.
-enum class AccessibleRole { Text, PushButton, StaticText, List };
+enum class AccessibleRole { Text, PushButton, StaticText, List, Table };
 
 // Pixels at 96 dpi, from the top left of the window's client area.
 struct LayoutRect {
@@ -82,6 +82,13 @@ struct MenuLayout {
 extern const WindowLayout kMainLayout;
 extern const WindowLayout kOptionLayout;
 extern const WindowLayout kModsLayout;
+// lstMods' columns, in the order of the cells of ModsRowCells.
+struct ColumnLayout {
+    std::string_view title;
+    int width;                        // pixels at 96 dpi; 0: what the others leave of the table's width
+    bool numeric;                     // right-aligned
+};
+extern const std::span<const ColumnLayout> kModsColumns;
 extern const std::span<const MenuLayout> kMainMenu;
 
 // Whether the control can take the focus with Tab.

@@ -5,11 +5,12 @@
 #include "Handlers.h"
 #include "QtLayout.h"
 
+#include <QEvent>
 #include <QFontDatabase>
 #include <QIcon>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 
 namespace tessera {
 
@@ -30,7 +31,8 @@ frmMods::frmMods(modMain& settings, QWidget* owner) : QDialog(owner), form_(sett
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
     BuildControls(*this, kModsLayout);
-    lstMods = &Control<QListWidget>(*this, "lstMods");
+    lstMods = &Control<QTableWidget>(*this, "lstMods");
+    SetColumns(*lstMods, kModsColumns);
     txtDetails = &Control<QPlainTextEdit>(*this, "txtDetails");
     cmdDetails = &Control<QPushButton>(*this, "cmdDetails");
     cmdUninstall = &Control<QPushButton>(*this, "cmdUninstall");
@@ -41,8 +43,8 @@ frmMods::frmMods(modMain& settings, QWidget* owner) : QDialog(owner), form_(sett
     cmdDetails->setAutoDefault(false);
     cmdUninstall->setAutoDefault(false);
 
-    connect(lstMods, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (!listing_)
+    connect(lstMods, &QTableWidget::currentCellChanged, this, [this](int row, int, int previousRow, int) {
+        if (!listing_ && row != previousRow)
             RunHandler(this, [&] { form_.lstMods_Click(row); });
     });
     connect(cmdDetails, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { form_.cmdDetails_Click(); }); });
@@ -66,17 +68,44 @@ std::string frmMods::AskFile(const std::string& title, const std::string& filter
 
 bool frmMods::AskYesNo(const std::string& text, const std::string& title) { return Dialogs().AskYesNo(this, text, title); }
 
-void frmMods::SetListLines(const std::vector<std::string>& lines, int selected)
+bool frmMods::event(QEvent* event)
+{
+    const bool handled = QDialog::event(event);
+    if (event->type() == QEvent::WindowActivate && isVisible())
+        RunHandler(this, [this] { form_.Form_Activate(); });
+    return handled;
+}
+
+void frmMods::SetListRows(const std::vector<std::vector<std::string>>& rows, int selected, const std::string& note)
 {
     listing_ = true;
-    lstMods->clear();
-    for (const std::string& line : lines) {
-        auto* item = new QListWidgetItem(FromBytes(line), lstMods);
-        // A list with nothing to choose says why in a line that cannot be chosen.
-        if (selected < 0)
-            item->setFlags(Qt::ItemIsEnabled);
+    lstMods->clearSpans();
+    lstMods->setRowCount(0);
+    for (const std::vector<std::string>& cells : rows) {
+        const int row = lstMods->rowCount();
+        lstMods->insertRow(row);
+        for (int column = 0; column < static_cast<int>(cells.size()) && column < lstMods->columnCount(); ++column) {
+            auto* item = new QTableWidgetItem(FromBytes(cells[static_cast<std::size_t>(column)]));
+            const bool numeric = kModsColumns[static_cast<std::size_t>(column)].numeric;
+            item->setTextAlignment(Qt::AlignVCenter | (numeric ? Qt::AlignRight : Qt::AlignLeft));
+            // A long package name is cut off in its column; the whole shows on hover.
+            if (!numeric)
+                item->setToolTip(item->text());
+            lstMods->setItem(row, column, item);
+        }
     }
-    lstMods->setCurrentRow(selected);
+    // A list with nothing to choose says why in a line across the table that cannot be chosen.
+    if (rows.empty() && !note.empty()) {
+        lstMods->insertRow(0);
+        auto* item = new QTableWidgetItem(FromBytes(note));
+        item->setFlags(Qt::ItemIsEnabled);
+        lstMods->setItem(0, 0, item);
+        lstMods->setSpan(0, 0, 1, lstMods->columnCount());
+    }
+    if (selected >= 0)
+        lstMods->setCurrentCell(selected, 0);
+    else
+        lstMods->setCurrentIndex(QModelIndex());
     // Nor does the list take the focus then: Enter closes the window.
     lstMods->setFocusPolicy(selected < 0 ? Qt::NoFocus : Qt::StrongFocus);
     if (selected < 0 && lstMods->hasFocus())

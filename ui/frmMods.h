@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-class QListWidget;
+class QTableWidget;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -25,17 +25,21 @@ public:
     void ShowMessage(const std::string& text, const std::string& title) override;
     std::string AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
                         const std::string& startFolder, const std::vector<FileFilter>& moreFilters) override;
-    void SetListLines(const std::vector<std::string>& lines, int selected) override;
+    void SetListRows(const std::vector<std::vector<std::string>>& rows, int selected, const std::string& note) override;
     void SetDetailsText(const std::string& text) override;
     void SetCommandsEnabled(bool enabled) override;
     bool AskYesNo(const std::string& text, const std::string& title) override;
     void CloseDialog() override { accept(); }
 
+protected:
+    // Coming to the front lists what was installed meanwhile.
+    bool event(QEvent* event) override;
+
 private:
     ModsForm form_;
     bool listing_ = false;   // the list is being filled: its selection changes are not the user's
 
-    QListWidget* lstMods;
+    QTableWidget* lstMods;
     QPlainTextEdit* txtDetails;
     QPushButton* cmdDetails;
     QPushButton* cmdUninstall;

@@ -1,11 +1,13 @@
 // Builds the Qt widgets of a window from its layout table.
 #include "QtLayout.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 
 #include <algorithm>
 #include <vector>
@@ -33,15 +35,24 @@ QWidget* MakeWidget(QWidget& parent, const ControlLayout& row, bool isDefault)
         label->setTextFormat(Qt::PlainText);
         return label;
     }
-    case ControlKind::List: {
-        auto* list = new QListWidget(&parent);
-        list->setSelectionMode(QAbstractItemView::SingleSelection);
-        return list;
+    case ControlKind::Table: {
+        auto* table = new QTableWidget(&parent);
+        table->setSelectionMode(QAbstractItemView::SingleSelection);
+        table->setSelectionBehavior(QAbstractItemView::SelectRows);
+        table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        table->setShowGrid(false);
+        table->setWordWrap(false);
+        table->verticalHeader()->hide();
+        table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        return table;
     }
     case ControlKind::TextPane: {
         auto* pane = new QPlainTextEdit(text, &parent);
         pane->setReadOnly(true);
-        pane->setLineWrapMode(QPlainTextEdit::NoWrap);
+        // Paths have no spaces to break at: a long one breaks anywhere rather than scroll sideways.
+        pane->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        pane->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         return pane;
     }
     case ControlKind::HiddenList: {
@@ -55,6 +66,26 @@ QWidget* MakeWidget(QWidget& parent, const ControlLayout& row, bool isDefault)
 }
 
 } // namespace
+
+void SetColumns(QTableWidget& table, std::span<const ColumnLayout> columns)
+{
+    table.setColumnCount(static_cast<int>(columns.size()));
+    QHeaderView& header = *table.horizontalHeader();
+    header.setHighlightSections(false);
+    header.setSectionsClickable(false);
+    for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
+        const ColumnLayout& column = columns[static_cast<std::size_t>(i)];
+        auto* title = new QTableWidgetItem(FromLayout(column.title));
+        title->setTextAlignment(Qt::AlignVCenter | (column.numeric ? Qt::AlignRight : Qt::AlignLeft));
+        table.setHorizontalHeaderItem(i, title);
+        if (column.width == 0) {
+            header.setSectionResizeMode(i, QHeaderView::Stretch);
+        } else {
+            header.setSectionResizeMode(i, QHeaderView::Fixed);
+            table.setColumnWidth(i, column.width);
+        }
+    }
+}
 
 void BuildControls(QWidget& parent, const WindowLayout& layout)
 {

@@ -4,8 +4,10 @@
 #include "Layouts.h"
 
 #include <QString>
+#include <QTableWidget>
 #include <QWidget>
 
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -17,9 +19,11 @@ inline QString FromLayout(std::string_view text) { return QString::fromLatin1(te
 // Makes parent's controls of layout, each a widget named as its row, at its place, with its
 // accessible name, and chains those that take the focus in tab order. Kinds map to QLineEdit
 // (read-only), QPushButton (layout's default button the default), QLabel (plain text),
-// QListWidget (one line chosen at a time), QPlainTextEdit (read-only, not wrapped) and a hidden
-// QListWidget that takes no focus.
+// QTableWidget (one row chosen at a time, no sideways scrolling), QPlainTextEdit (read-only,
+// wrapped) and a hidden QListWidget that takes no focus.
 void BuildControls(QWidget& parent, const WindowLayout& layout);
+// Gives table its columns: their titles and widths, a column of width 0 taking the rest.
+void SetColumns(QTableWidget& table, std::span<const ColumnLayout> columns);
 
 // The control of parent called name, of widget class T.
 template <class T>

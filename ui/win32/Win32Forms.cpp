@@ -3,6 +3,7 @@
 
 #include "Win32Forms.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 #include <oleacc.h>
 #include <shellapi.h>
@@ -62,11 +63,11 @@ ControlClass ClassOf(ControlKind kind, bool isDefault)
         return {"BUTTON", static_cast<DWORD>(WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON)), 0};
     case ControlKind::Label:
         return {"STATIC", SS_LEFT | SS_NOPREFIX, 0};
-    case ControlKind::List:
-        return {"LISTBOX", WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE};
+    case ControlKind::Table:
+        return {WC_LISTVIEWA, WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, WS_EX_CLIENTEDGE};
     case ControlKind::TextPane:
-        return {"EDIT", WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
-                WS_EX_CLIENTEDGE};
+        // Without a horizontal scroll bar the edit control wraps its lines at its width.
+        return {"EDIT", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, WS_EX_CLIENTEDGE};
     case ControlKind::HiddenList:
         break;
     }
@@ -226,6 +227,8 @@ void Initialise(HINSTANCE instance)
     // The screen readers' name service is a COM object; the open-file dialog wants COM too.
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     ::SetProcessDPIAware();
+    const INITCOMMONCONTROLSEX commonControls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES};
+    ::InitCommonControlsEx(&commonControls);
     const HDC screen = ::GetDC(nullptr);
     gDpi = ::GetDeviceCaps(screen, LOGPIXELSY);
     ::ReleaseDC(nullptr, screen);
@@ -312,10 +315,14 @@ LRESULT WindowView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         CloseRequested();
         return 0;
     case WM_CTLCOLORSTATIC:
-        // A read-only field keeps a white background like an editable one.
+        // A read-only field or pane keeps the background of an editable one, not the window's grey.
         for (const ControlLayout& row : layout_.controls)
-            if (row.kind == ControlKind::Field && reinterpret_cast<HWND>(lParam) == Item(row.id))
+            if ((row.kind == ControlKind::Field || row.kind == ControlKind::TextPane) && reinterpret_cast<HWND>(lParam) == Item(row.id)) {
+                const HDC dc = reinterpret_cast<HDC>(wParam);
+                ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+                ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
                 return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+            }
         break;
     case WM_DESTROY:
         for (const ControlLayout& row : layout_.controls)
@@ -589,8 +596,7 @@ void frmModsView::ShowModal(modMain& settings, HWND owner)
 {
     frmModsView view;
     view.Create(owner, nullptr);
-    // Wide enough for its longest line to scroll into view.
-    ::SendMessageA(view.Item(kLstMods), LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(Scale(1200)), 0);
+    view.MakeColumns();
     // Paths and names line up in a fixed-pitch font, as the console shows them.
     ::SendMessageA(view.Item(kTxtDetails), WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(ANSI_FIXED_FONT)), FALSE);
 
@@ -614,14 +620,67 @@ std::string frmModsView::AskFile(const std::string& title, const std::string& fi
     return OpenFileDialog(hwnd_, title, filterDescription, pattern, startFolder, moreFilters);
 }
 
-void frmModsView::SetListLines(const std::vector<std::string>& lines, int selected)
+void frmModsView::MakeColumns()
 {
     const HWND list = Item(kLstMods);
-    ::SendMessageA(list, LB_RESETCONTENT, 0, 0);
-    for (const std::string& line : lines)
-        ::SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-    // A selection set here sends no LBN_SELCHANGE: only the user's choices reach the logic.
-    ::SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+    ::SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    // The column of width 0 takes what the others and a vertical scroll bar leave, so that the
+    // list never scrolls sideways.
+    RECT client{};
+    ::GetClientRect(list, &client);
+    int rest = client.right - client.left - ::GetSystemMetrics(SM_CXVSCROLL);
+    for (const ColumnLayout& column : kModsColumns)
+        rest -= Scale(column.width);
+    for (std::size_t i = 0; i < kModsColumns.size(); ++i) {
+        const ColumnLayout& column = kModsColumns[i];
+        std::string title(column.title);
+        LVCOLUMNA made{};
+        made.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        // The first column of a list view is always left-aligned.
+        made.fmt = column.numeric && i > 0 ? LVCFMT_RIGHT : LVCFMT_LEFT;
+        made.cx = column.width == 0 ? std::max(rest, Scale(40)) : Scale(column.width);
+        made.pszText = title.data();
+        made.iSubItem = static_cast<int>(i);
+        ::SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&made));
+        if (column.width == 0)
+            noteColumn_ = static_cast<int>(i);
+    }
+}
+
+void frmModsView::SetListRows(const std::vector<std::vector<std::string>>& rows, int selected, const std::string& note)
+{
+    const HWND list = Item(kLstMods);
+    listing_ = true;
+    ::SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    const auto setCell = [list](int row, int column, const std::string& text) {
+        std::string cell = text;
+        LVITEMA item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = row;
+        item.iSubItem = column;
+        item.pszText = cell.data();
+        if (column == 0)
+            ::SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        else
+            ::SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    };
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        for (std::size_t column = 0; column < rows[row].size() && column < kModsColumns.size(); ++column)
+            setCell(static_cast<int>(row), static_cast<int>(column), rows[row][column]);
+    // A list with nothing to choose says why in its widest column.
+    if (rows.empty() && !note.empty()) {
+        setCell(0, 0, {});
+        setCell(0, noteColumn_, note);
+    }
+    if (selected >= 0) {
+        LVITEMA state{};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        ::SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(&state));
+        ::SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(selected), FALSE);
+    }
+    // The selection set here is not the user's: its notifications do not reach the logic.
+    listing_ = false;
 }
 
 void frmModsView::SetDetailsText(const std::string& text) { ::SetDlgItemTextA(hwnd_, kTxtDetails, text.c_str()); }
@@ -643,18 +702,12 @@ void frmModsView::CloseDialog()
     ::ShowWindow(hwnd_, SW_HIDE);
 }
 
-void frmModsView::Command(int id, int code)
+void frmModsView::Command(int id, int)
 {
     if (!form_ || closed_)
         return;
     ModsForm& form = *form_;
     switch (id) {
-    case kLstMods:
-        if (code == LBN_SELCHANGE) {
-            const auto index = static_cast<int>(::SendMessageA(Item(kLstMods), LB_GETCURSEL, 0, 0));
-            RunHandler(hwnd_, [&] { form.lstMods_Click(index); });
-        }
-        break;
     case kCmdDetails:
         RunHandler(hwnd_, [&] { form.cmdDetails_Click(); });
         break;
@@ -675,6 +728,35 @@ void frmModsView::CloseRequested()
 {
     if (form_ && !closed_)
         RunHandler(hwnd_, [&] { form_->cmdClose_Click(); });
+}
+
+std::optional<LRESULT> frmModsView::Message(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!form_ || closed_)
+        return std::nullopt;
+    ModsForm& form = *form_;
+    switch (message) {
+    case WM_ACTIVATE:
+        // Coming to the front lists what was installed meanwhile; the system still sets the focus.
+        if (LOWORD(wParam) != WA_INACTIVE)
+            RunHandler(hwnd_, [&] { form.Form_Activate(); });
+        break;
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->idFrom != kLstMods || header->code != LVN_ITEMCHANGED || listing_)
+            break;
+        const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+        if (!(change->uChanged & LVIF_STATE) || !((change->uOldState ^ change->uNewState) & LVIS_SELECTED))
+            break;
+        const auto index = static_cast<int>(::SendMessageA(Item(kLstMods), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+        if (index != form.Selected())
+            RunHandler(hwnd_, [&] { form.lstMods_Click(index); });
+        return 0;
+    }
+    default:
+        break;
+    }
+    return std::nullopt;
 }
 
 } // namespace tessera::win32ui

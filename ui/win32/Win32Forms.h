@@ -127,7 +127,7 @@ public:
     void ShowMessage(const std::string& text, const std::string& title) override;
     std::string AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
                         const std::string& startFolder, const std::vector<FileFilter>& moreFilters) override;
-    void SetListLines(const std::vector<std::string>& lines, int selected) override;
+    void SetListRows(const std::vector<std::vector<std::string>>& rows, int selected, const std::string& note) override;
     void SetDetailsText(const std::string& text) override;
     void SetCommandsEnabled(bool enabled) override;
     bool AskYesNo(const std::string& text, const std::string& title) override;
@@ -135,11 +135,17 @@ public:
 
 private:
     frmModsView() : WindowView(kModsLayout) {}
+    // lstMods' columns, sized so that it never scrolls sideways.
+    void MakeColumns();
     void Command(int id, int code) override;
     void CloseRequested() override;
+    // Activation (the history is read again) and lstMods' selection changes.
+    std::optional<LRESULT> Message(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     ModsForm* form_ = nullptr;
     bool closed_ = false;
+    bool listing_ = false;   // lstMods is being filled: its selection changes are not the user's
+    int noteColumn_ = 0;     // where a list without installs says why
 };
 
 } // namespace tessera::win32ui
