@@ -9,6 +9,7 @@
 #include "Text.h"
 
 #include <cctype>
+#include <optional>
 
 namespace tessera {
 
@@ -39,6 +40,70 @@ std::string SetAside(const std::string& path)
     }
 }
 
+// Why a journal recorded under another identity of its game folder is not taken up: set aside
+// when the folder is not in the state it describes, kept when it may be taken up later.
+struct NotTakenUp {
+    std::string why;
+    bool setAside = true;
+};
+
+// What of the state a journal describes the game folder does not hold, or empty: every archive
+// there and not shorter than before the change (which only appends), and for every stock file
+// what its undo puts back (the file itself, its .old or the former version kept beside it).
+// Holds part way through the undo too, which recovery may have been doing when it stopped.
+std::string NotInTheStateItDescribes(const Journal& journal)
+{
+    const auto file = [](const std::string& path) { return fs::Lookup(path) == fs::PathKind::File; };
+    for (const JournalOp& op : journal.ops) {
+        if (op.kind == JournalOp::Kind::Archive) {
+            for (const auto& [path, length] : {std::pair{op.path + ".img", op.imgLength}, std::pair{op.path + ".dir", op.dirLength}}) {
+                if (!file(path))
+                    return "the game archive " + DisplayPath(path) + " is missing";
+                if (fs::FileLength(path) < length)
+                    return "the game archive " + DisplayPath(path) + " is shorter than when the change began";
+            }
+        } else if (op.hadOld && !file(op.path + ".old")) {
+            return "the game's original " + DisplayPath(op.path + ".old") + " is missing";
+        } else if (op.existed && !file(op.path) && !file(op.hadOld ? FormerFileName(op.path) : op.path + ".old")) {
+            return "the game file " + DisplayPath(op.path) + " is missing, with nothing to put back in its place";
+        }
+    }
+    return {};
+}
+
+// Takes up the journal at path, recorded for a game folder that is now known by another
+// identity (a drive plugged in again, a copy put back from a backup), as the journal of the
+// folder now there: only when that folder is where the journal was recorded, after resolving
+// links, has no other interrupted change and no install since, and holds the state the journal
+// describes. The folder's own lock is taken into hereLock. Throws NotTakenUp.
+void TakeUpJournal(const std::string& path, const Journal& journal, std::optional<fs::ExclusiveLock>& hereLock)
+{
+    const std::string here = JournalPath(FolderOf(path), journal.gameFolder);
+    if (!SameFolder(AbsoluteGameFolder(journal.gameFolder), journal.gameFolder))
+        throw NotTakenUp{"its path now leads to another folder"};
+    hereLock.emplace(here + ".lock");
+    if (!hereLock->Held())
+        throw NotTakenUp{"an install into it is running", false};
+    if (fs::FileExists(here))
+        throw NotTakenUp{"another interrupted change is recorded under its present identity and comes first", false};
+    int others = 0;
+    for (const std::string& name : fs::ListFiles(FolderOf(path))) {
+        if (!name.starts_with("install-") || !EndsWith(name, ".journal") || FolderOf(path) + name == path)
+            continue;
+        try {
+            others += SameFolder(ReadJournal(FolderOf(path) + name).gameFolder, journal.gameFolder) ? 1 : 0;
+        } catch (const TesseraError&) {
+            // Whose it is cannot be told; recovery says so when it comes to it.
+        }
+    }
+    if (others > 0)
+        throw NotTakenUp{"there are " + std::to_string(others + 1) + " such journals, and Tessera cannot tell which is this folder's", false};
+    if (!ReadHistory(HistoryFolderOfJournal(here)).empty())
+        throw NotTakenUp{"installs were made into it since"};
+    if (const std::string why = NotInTheStateItDescribes(journal); !why.empty())
+        throw NotTakenUp{"it does not hold the state the journal describes: " + why};
+}
+
 } // namespace
 
 std::string StillNeedsRecovery(const std::string& game)
@@ -54,10 +119,35 @@ Recovered RecoverJournal(const std::string& path)
 {
     Journal journal;
     bool read = false;
+    std::optional<fs::ExclusiveLock> hereLock;   // the folder's own, when the journal is taken up
+    bool takenUp = false;
+    const auto anotherIdentity = [&] {
+        return "The install journal " + DisplayPath(path) + " was recorded for " + GameFolderLabel(journal.gameFolder)
+            + " when that folder was known by another identity (a drive plugged in again, or a copy put back)";
+    };
     try {
         journal = ReadJournal(path);
         read = true;
+        const std::string identity = fs::FolderIdentity(journal.gameFolder);
+        if (identity != journal.identity && JournalPath(FolderOf(path), journal.gameFolder) != path) {
+            TakeUpJournal(path, journal, hereLock);
+            journal.identity = identity;
+            takenUp = true;
+        }
         VerifyGameFolder(path, journal);
+    } catch (const NotTakenUp& e) {
+        if (!e.setAside)
+            return {Recovered::Outcome::Pending, anotherIdentity() + ", but " + e.why + ". Nothing was changed; run recover again.", "Recovery needed"};
+        try {
+            const std::string aside = SetAside(path);
+            return {Recovered::Outcome::Refused,
+                    anotherIdentity() + ", but " + e.why + "." + kCrLf + "It was not applied and was kept as " + DisplayPath(aside)
+                        + ". Nothing was changed.",
+                    "Journal refused"};
+        } catch (const TesseraError& again) {
+            return {Recovered::Outcome::Pending, anotherIdentity() + ", but " + e.why + "." + kCrLf + "It was not applied, and could not be set aside: "
+                        + again.what() + ". Nothing was changed.", "Recovery needed"};
+        }
     } catch (const DamagedJournal& e) {
         const std::string game = read ? GameFolderLabel(journal.gameFolder) : "the game folder it names";
         std::string interrupted = "install";
@@ -89,6 +179,9 @@ Recovered RecoverJournal(const std::string& path)
         what = "An uninstall of install " + std::to_string(journal.installId) + " from " + where;
     else if (journal.kind == Journal::Kind::Compaction)
         what = "A compaction of the game archives in " + where;
+    if (takenUp)
+        what += " (recorded when the folder was known by another identity: a drive plugged in again, or a copy put back; the folder is"
+                " where it was recorded and holds the state its journal describes, so the journal was taken up)";
     // An uninstall is carried out by its journal's rollback: undoing it finishes it.
     const bool finishes = journal.committed || journal.kind == Journal::Kind::Uninstall;
 
@@ -116,6 +209,8 @@ Recovered RecoverJournal(const std::string& path)
     }
     switch (journal.kind) {
     case Journal::Kind::Install:
+        if (journal.committed && takenUp)
+            return {Recovered::Outcome::Clean, what + " had finished." + kCrLf + "Its clean-up is done: the install stands.", "Install finished"};
         if (journal.committed)
             return {};   // the install stood; only its clean-up was left
         return {Recovered::Outcome::RolledBack,
@@ -175,25 +270,28 @@ RecoveryReport RecoverInterruptedInstalls(IInstallSink& sink, const std::string&
         }
     }
     const std::vector<std::string> names = fs::ListFiles(folder);
-    for (const std::string& name : names) {
-        if (!name.starts_with("install-") || !EndsWith(name, ".journal"))
-            continue;
-        if (!gameFolder.empty() && !wanted.empty() && name != wanted)
-            continue;
+    // The folder's own journal first: one recorded under another identity of it (a drive
+    // plugged in again, a copy put back) is taken up only when the folder has none of its own.
+    std::vector<std::string> journals;
+    for (const std::string& name : names)
+        if (name.starts_with("install-") && EndsWith(name, ".journal"))
+            journals.insert(name == wanted ? journals.begin() : journals.end(), name);
+    for (const std::string& name : journals) {
         const std::string path = folder + name;
-        const fs::ExclusiveLock lock(path + ".lock");
-        if (!lock.Held()) {
-            ReportMessage(sink, InstallEvent::Kind::Recovered,
-                          "An install (journal " + DisplayPath(path) + ") is still running; it was left alone.", "Install running");
-            continue;
-        }
-        if (!gameFolder.empty() && wanted.empty()) {
+        // Another folder's journal is left to it: its path names the folder it was recorded for.
+        if (!gameFolder.empty() && name != wanted) {
             try {
                 if (!SameFolder(ReadJournal(path).gameFolder, gameFolder))
                     continue;
             } catch (const TesseraError&) {
                 continue;   // whose it is cannot be told; a recovery of every folder looks at it
             }
+        }
+        const fs::ExclusiveLock lock(path + ".lock");
+        if (!lock.Held()) {
+            ReportMessage(sink, InstallEvent::Kind::Recovered,
+                          "An install (journal " + DisplayPath(path) + ") is still running; it was left alone.", "Install running");
+            continue;
         }
         const Recovered r = RecoverJournal(path);
         switch (r.outcome) {

@@ -178,6 +178,17 @@ void PutBack(const std::string& where, const Snapshot& snapshot)
     }
 }
 
+// The desktop program's settings with game as its game folder, for installs run in this process.
+struct GameSettings {
+    explicit GameSettings(const std::string& game)
+    {
+        store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
+        settings.LoadSettings();
+    }
+    MemorySettingsStore store;
+    modMain settings{store};
+};
+
 // Flushes counted but not waited for, and no fault left armed, while this lives.
 struct QuickFlushes {
     QuickFlushes() { fs::faults::SkipFlushes(true); }
@@ -732,6 +743,126 @@ TEST_F(History, AFolderPutBackFromACopyKeepsItsHistoryOnlyWhenItMatches)
     EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
 }
 
+// An install stopped at each of its file-system calls, its game folder then put back from a copy
+// taken there (a new identity, as after a re-plug): recover takes up the journal recorded under
+// the old identity and rolls the install back (or finishes it when it had committed), saying so;
+// the history is taken up after it, and restore gives the start.
+TEST_F(History, AnInstallInterruptedBeforeTheFolderCameBackIsRecovered)
+{
+    namespace sfs = std::filesystem;
+    const Snapshot start = TakeSnapshot(game);
+    ASSERT_EQ(Cli({"install", Mod(0)}).status, 0);
+    const Snapshot before = TakeSnapshot(game);
+    const std::string data = root / "data/Tessera/";
+    const auto copyOver = [](const std::string& from, const std::string& to) {
+        sfs::remove_all(to);
+        sfs::copy(from, to, sfs::copy_options::recursive | sfs::copy_options::copy_symlinks);
+    };
+    // The folder the installs run in keeps its identity (it is emptied and filled again), as the
+    // history of install 1 was recorded under it; the copy put back in its place gets another,
+    // since the folder is kept aside meanwhile.
+    const std::string original = root / "original";
+    const auto reset = [&] {
+        if (sfs::exists(original)) {
+            sfs::remove_all(game);
+            sfs::rename(original, game);
+        }
+        for (const auto& entry : sfs::directory_iterator(game))
+            sfs::remove_all(entry.path());
+        for (const auto& entry : sfs::directory_iterator(root / "game-1"))
+            sfs::copy(entry.path(), sfs::path(game) / entry.path().filename(), sfs::copy_options::recursive | sfs::copy_options::copy_symlinks);
+        copyOver(root / "data-1", data);
+    };
+    const auto putBack = [&] {
+        sfs::rename(game, original);
+        sfs::copy(root / "game-k", game, sfs::copy_options::recursive | sfs::copy_options::copy_symlinks);
+        copyOver(root / "data-k", data);
+    };
+    copyOver(game, root / "game-1");
+    copyOver(data, root / "data-1");
+    GameSettings set(game);
+    modMain& settings = set.settings;
+    RecordingWindowServices window;
+    InstallOptions options;
+    options.journalFolder = data;
+    ASSERT_EQ(InstallPackage(Mod(4), settings, window, options), InstallResult::Installed);
+    const Snapshot after = TakeSnapshot(game);
+
+    // Install 2 from the state install 1 left, with the folder and the data folder copied away
+    // before its k-th call when its journal is there then; whether they were, and whether the
+    // install made k calls.
+    long calls = 0;
+    const auto stopAt = [&](long k) {
+        reset();
+        const std::string journal = JournalPath(data, game);
+        calls = 0;
+        bool stopped = false;
+        fs::faults::Watch([&](const std::string&) {
+            if (++calls == k && fs::FileExists(journal)) {
+                copyOver(game, root / "game-k");
+                copyOver(data, root / "data-k");
+                stopped = true;
+            }
+        });
+        EXPECT_EQ(InstallPackage(Mod(4), settings, window, options), InstallResult::Installed) << k;
+        fs::faults::Watch({});
+        return stopped;
+    };
+    int rolledBack = 0, finished = 0;
+    long midway = 0;
+    const QuickFlushes quick;
+    for (long k = 1;; ++k) {
+        ASSERT_LT(k, 2000);
+        const bool stopped = stopAt(k);
+        if (calls < k)
+            break;
+        if (!stopped)
+            continue;
+        const std::string identity = fs::FolderIdentity(game);
+        putBack();
+        ASSERT_NE(fs::FolderIdentity(game), identity);
+        RecordingWindowServices told;
+        ASSERT_TRUE(RecoverInterruptedInstalls(told, game, options).Clean()) << k;
+        ASSERT_FALSE(told.messages.empty()) << k;
+        EXPECT_NE(told.messages.back().text.find("another identity"), std::string::npos) << k << told.messages.back().text;
+        const Snapshot recovered = TakeSnapshot(game);
+        if (recovered == after) {
+            ++finished;
+        } else {
+            ASSERT_EQ(DescribeDifferences(before, recovered), "") << k;
+            if (++rolledBack == 20)
+                midway = k;
+        }
+        // The console takes the history up after it (every few points, for time).
+        if (recovered == after || rolledBack % 5 == 1) {
+            const auto restored = Cli({"restore"});
+            ASSERT_EQ(restored.status, 0) << k << restored.out << restored.err;
+            ASSERT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "") << k;
+        }
+    }
+    std::cout << "[ re-plug  ] " << rolledBack << " interrupted installs rolled back, " << finished << " finished\n";
+    ASSERT_GT(rolledBack, 20);
+
+    // A folder that is not in the state the journal describes, or that had an install since:
+    // the journal is set aside with the reason, and nothing is changed.
+    const std::vector<std::pair<std::string, std::function<void()>>> notThisFolders = {
+        {"is shorter", [&] { sfs::resize_file(game + "models/txd.img", 0); }},
+        {"installs were made into it since", [&] { ASSERT_EQ(InstallPackage(Mod(1), settings, window, options), InstallResult::Installed); }},
+    };
+    for (const auto& [why, change] : notThisFolders) {
+        ASSERT_TRUE(stopAt(midway));
+        putBack();
+        change();
+        const Snapshot changed = TakeSnapshot(game);
+        RecordingWindowServices told;
+        const RecoveryReport report = RecoverInterruptedInstalls(told, game, options);
+        EXPECT_EQ(report.refused, 1) << why;
+        ASSERT_FALSE(told.messages.empty()) << why;
+        EXPECT_NE(told.messages.back().text.find(why), std::string::npos) << told.messages.back().text;
+        EXPECT_EQ(DescribeDifferences(changed, TakeSnapshot(game)), "") << why;
+    }
+}
+
 // A record of the first format (no checksums, no hashes of stored copies and .old files) still
 // reads, and its install is taken back.
 TEST_F(History, RecordsOfTheFirstFormatStillRead)
@@ -751,10 +882,8 @@ TEST_F(History, RecordsOfTheFirstFormatStillRead)
 // neither is there; an uninstall is done (now or by the next recovery) or nothing changed.
 TEST_F(History, EveryFailurePointKeepsInstallAndRecordTogether)
 {
-    MemorySettingsStore store;
-    store.SaveSetting("Tessera", "Settings", "GTA3Path", game);
-    modMain settings{store};
-    settings.LoadSettings();
+    GameSettings set(game);
+    modMain& settings = set.settings;
     RecordingWindowServices window;
     InstallOptions options;
     options.journalFolder = root / "journal/";
