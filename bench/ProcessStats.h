@@ -27,6 +27,12 @@ struct ChildRun {
 // home (an empty folder), so it reads and writes no real user's settings.
 ChildRun RunChild(const std::vector<std::string>& arguments, const std::string& home);
 
+// The option that makes tessera-bench run PeakOfChild: OPTION FILE PROGRAM ARGUMENTS...
+inline constexpr const char* kPeakOfOption = "--peak-of-child";
+// Runs arguments (a program and its arguments, ending in a null) in a child and writes its peak
+// resident memory in bytes into peakPath; returns its exit status (127: not started).
+int PeakOfChild(char** arguments, const std::string& peakPath);
+
 // One line per fact: processors, memory, kernel, processor model.
 std::string MachineFacts();
 

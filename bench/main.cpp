@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <malloc.h>
 #include <map>
 #include <string>
 #include <vector>
@@ -210,6 +211,9 @@ void TimeInstall(const BenchPackage& package, const Folders& folders, Run& run, 
     WriteBackEverything();
 
     processPeak = std::max(processPeak, PeakResidentBytes());
+    // What an earlier install freed goes back to the system, so its heap is not counted again
+    // in this install's peak.
+    ::malloc_trim(0);
     ResetPeakResident();
     timing::Reset();
     const auto start = std::chrono::steady_clock::now();
@@ -589,6 +593,8 @@ int RunAll(const Choices& choices)
 int main(int argc, char** argv)
 {
     using namespace tessera;
+    if (argc >= 4 && std::string(argv[1]) == bench::kPeakOfOption)
+        return bench::PeakOfChild(argv + 3, argv[2]);
     bench::Choices choices;
     const char* usage = "Usage: tessera-bench [--only TEXT] [--reps N] [--where disk|memory|both] [--program PATH] [--cli PATH] [--keep yes]\n";
     if (argc % 2 == 0) {
