@@ -86,14 +86,20 @@ bool Exists(const std::string& native)
     return false;
 }
 
-// stat or lstat of a path text; false when it is missing, a throw when that cannot be told.
-bool StatOf(const std::string& path, struct stat& st, bool followLink = true)
+// stat or lstat of a path text; false when it is missing (errno tells how), a throw saying what
+// was being done when that cannot be told. The path as spelled is tried first: a path that is
+// there needs no search for another spelling, and one look instead of two.
+bool StatOf(const std::string& path, struct stat& st, bool followLink = true, const char* what = "look for")
 {
-    const std::string native = NativePath(path);
-    if ((followLink ? ::stat(native.c_str(), &st) : ::lstat(native.c_str(), &st)) == 0)
+    const auto look = [&](const std::string& native) { return (followLink ? ::stat(native.c_str(), &st) : ::lstat(native.c_str(), &st)) == 0; };
+    std::string text = path;
+    std::replace(text.begin(), text.end(), '\\', '/');
+    if (!text.empty() && look(text))
+        return true;
+    if ((text.empty() || IsAbsence(errno)) && look(NativePath(path)))
         return true;
     if (!IsAbsence(errno))
-        ThrowErrno("look for", path);
+        ThrowErrno(what, path);
     return false;
 }
 
@@ -307,7 +313,7 @@ std::int64_t FileLength(const std::string& path)
 {
     detail::CountOperation("read the length of", path);
     struct stat st {};
-    if (::stat(NativePath(path).c_str(), &st) != 0)
+    if (!StatOf(path, st, true, "read the length of"))
         ThrowErrno("read the length of", path);
     return static_cast<std::int64_t>(st.st_size);
 }
