@@ -525,6 +525,38 @@ std::optional<LRESULT> frmMainView::Message(UINT message, WPARAM wParam, LPARAM 
     return std::nullopt;
 }
 
+// --- what the modal windows share ------------------------------------------------------------
+
+template <class View, class Form>
+void ModalView<View, Form>::ShowMessage(const std::string& text, const std::string& title)
+{
+    ::MessageBoxA(hwnd_, text.c_str(), title.c_str(), MB_OK);
+}
+
+template <class View, class Form>
+std::string ModalView<View, Form>::AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
+                                           const std::string& startFolder, const std::vector<FileFilter>& moreFilters)
+{
+    return OpenFileDialog(hwnd_, title, filterDescription, pattern, startFolder, moreFilters);
+}
+
+template <class View, class Form>
+void ModalView<View, Form>::RunModalWith(Form& form, HWND owner, ControlId focus)
+{
+    form_ = &form;
+    RunHandler(owner, [&] { form.Form_Load(); });
+    const std::optional<int> quit = RunModal(hwnd_, owner, Item(focus), closed_);
+    form_ = nullptr;
+    EndModal(hwnd_, quit);
+}
+
+template <class View, class Form>
+void ModalView<View, Form>::Hide()
+{
+    closed_ = true;
+    ::ShowWindow(hwnd_, SW_HIDE);
+}
+
 // --- frmOption -------------------------------------------------------------------------------
 
 bool frmOptionView::ShowModal(modMain& settings, HWND owner)
@@ -532,33 +564,11 @@ bool frmOptionView::ShowModal(modMain& settings, HWND owner)
     frmOptionView view;
     view.Create(owner, nullptr);
     OptionForm form(settings, view);
-    view.form_ = &form;
-    RunHandler(owner, [&] { form.Form_Load(); });
-
-    const std::optional<int> quit = RunModal(view.hwnd_, owner, view.Item(kCmdCancel), view.closed_);
-    view.form_ = nullptr;
-    EndModal(view.hwnd_, quit);
+    view.RunModalWith(form, owner, kCmdCancel);
     return form.Saved();
 }
 
-void frmOptionView::ShowMessage(const std::string& text, const std::string& title)
-{
-    ::MessageBoxA(hwnd_, text.c_str(), title.c_str(), MB_OK);
-}
-
-std::string frmOptionView::AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
-                                   const std::string& startFolder, const std::vector<FileFilter>& moreFilters)
-{
-    return OpenFileDialog(hwnd_, title, filterDescription, pattern, startFolder, moreFilters);
-}
-
 void frmOptionView::SetPathText(const std::string& text) { ::SetDlgItemTextA(hwnd_, kLblGTA3Path, text.c_str()); }
-
-void frmOptionView::CloseDialog(bool)
-{
-    closed_ = true;
-    ::ShowWindow(hwnd_, SW_HIDE);
-}
 
 void frmOptionView::Command(int id, int)
 {
@@ -601,23 +611,7 @@ void frmModsView::ShowModal(modMain& settings, HWND owner)
     ::SendMessageA(view.Item(kTxtDetails), WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(ANSI_FIXED_FONT)), FALSE);
 
     ModsForm form(settings, view);
-    view.form_ = &form;
-    RunHandler(owner, [&] { form.Form_Load(); });
-
-    const std::optional<int> quit = RunModal(view.hwnd_, owner, view.Item(kLstMods), view.closed_);
-    view.form_ = nullptr;
-    EndModal(view.hwnd_, quit);
-}
-
-void frmModsView::ShowMessage(const std::string& text, const std::string& title)
-{
-    ::MessageBoxA(hwnd_, text.c_str(), title.c_str(), MB_OK);
-}
-
-std::string frmModsView::AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
-                                 const std::string& startFolder, const std::vector<FileFilter>& moreFilters)
-{
-    return OpenFileDialog(hwnd_, title, filterDescription, pattern, startFolder, moreFilters);
+    view.RunModalWith(form, owner, kLstMods);
 }
 
 void frmModsView::MakeColumns()
@@ -694,12 +688,6 @@ void frmModsView::SetCommandsEnabled(bool enabled)
 bool frmModsView::AskYesNo(const std::string& text, const std::string& title)
 {
     return ::MessageBoxA(hwnd_, text.c_str(), title.c_str(), MB_YESNO | MB_DEFBUTTON2) == IDYES;
-}
-
-void frmModsView::CloseDialog()
-{
-    closed_ = true;
-    ::ShowWindow(hwnd_, SW_HIDE);
 }
 
 void frmModsView::Command(int id, int)

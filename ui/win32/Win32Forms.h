@@ -97,44 +97,56 @@ private:
     std::atomic<bool> wakePending_{false};
 };
 
+// What the two modal windows share: their logic while shown, message boxes and the open dialog
+// over the window, and hiding when the logic closes it (the window goes once its ShowModal has
+// let go of the logic). Defined where the two windows are.
+template <class View, class Form>
+class ModalView : public WindowView, public View {
+public:
+    void ShowMessage(const std::string& text, const std::string& title) override;
+    std::string AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
+                        const std::string& startFolder, const std::vector<FileFilter>& moreFilters) override;
+
+protected:
+    explicit ModalView(const WindowLayout& layout) : WindowView(layout) {}
+    // Loads form, shows the window modal over owner with the focus on focus until the logic
+    // closes it, and lets go of form.
+    void RunModalWith(Form& form, HWND owner, ControlId focus);
+    void Hide();
+
+    Form* form_ = nullptr;
+    bool closed_ = false;
+};
+
 // The options dialog's view, shown modally by ShowModal.
-class frmOptionView : public WindowView, public IOptionView {
+class frmOptionView : public ModalView<IOptionView, OptionForm> {
 public:
     // Shows the dialog for settings modally over owner (centred on the screen when owner is
     // null) and returns whether it stored a new game folder.
     static bool ShowModal(modMain& settings, HWND owner);
 
-    void ShowMessage(const std::string& text, const std::string& title) override;
-    std::string AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
-                        const std::string& startFolder, const std::vector<FileFilter>& moreFilters) override;
     void SetPathText(const std::string& text) override;
-    void CloseDialog(bool confirmed) override;
+    void CloseDialog(bool) override { Hide(); }
 
 private:
-    frmOptionView() : WindowView(kOptionLayout) {}
+    frmOptionView() : ModalView(kOptionLayout) {}
     void Command(int id, int code) override;
     void CloseRequested() override;
-
-    OptionForm* form_ = nullptr;
-    bool closed_ = false;
 };
 
 // The "Installed mods" window's view, shown modally by ShowModal.
-class frmModsView : public WindowView, public IModsView {
+class frmModsView : public ModalView<IModsView, ModsForm> {
 public:
     static void ShowModal(modMain& settings, HWND owner);
 
-    void ShowMessage(const std::string& text, const std::string& title) override;
-    std::string AskFile(const std::string& title, const std::string& filterDescription, const std::string& pattern,
-                        const std::string& startFolder, const std::vector<FileFilter>& moreFilters) override;
     void SetListRows(const std::vector<std::vector<std::string>>& rows, int selected, const std::string& note) override;
     void SetDetailsText(const std::string& text) override;
     void SetCommandsEnabled(bool enabled) override;
     bool AskYesNo(const std::string& text, const std::string& title) override;
-    void CloseDialog() override;
+    void CloseDialog() override { Hide(); }
 
 private:
-    frmModsView() : WindowView(kModsLayout) {}
+    frmModsView() : ModalView(kModsLayout) {}
     // lstMods' columns, sized so that it never scrolls sideways.
     void MakeColumns();
     void Command(int id, int code) override;
@@ -142,8 +154,6 @@ private:
     // Activation (the history is read again) and lstMods' selection changes.
     std::optional<LRESULT> Message(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    ModsForm* form_ = nullptr;
-    bool closed_ = false;
     bool listing_ = false;   // lstMods is being filled: its selection changes are not the user's
     int noteColumn_ = 0;     // where a list without installs says why
 };
