@@ -196,6 +196,23 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain,
                 problems.push_back(ShownPath(old) + " was changed after install " + HistoryLabel(r) + ".");
         }
     }
+    // Taking back shortens and rewrites archives in place: a link among them, or at a folder a
+    // file of the chain lies in, could lead that out of the game folder.
+    std::set<std::string> linked;
+    const auto refuseLink = [&](const std::string& path, const std::string& what) {
+        if (fs::Lookup(path) == fs::PathKind::Link && linked.insert(PathKey(path)).second)
+            problems.push_back(what + ShownPath(path) + " is a link; Tessera takes nothing back through links.");
+    };
+    for (const HistoryRecord& r : chain) {
+        for (const HistoryFile& f : r.files)
+            if (f.kind != HistoryFile::Kind::Refused)
+                refuseLink(FolderOf(f.path).substr(0, FolderOf(f.path).size() - 1), "The folder ");
+        for (const HistoryArchive& a : r.archives)
+            for (const char* ext : {".img", ".dir"})
+                refuseLink(a.base + ext, "The game archive ");
+    }
+    if (!linked.empty())
+        return problems;
     std::map<std::string, std::vector<std::byte>> dirs;
     for (const auto& [key, a] : archives) {
         const HistoryRecord* owner = nullptr;
@@ -283,6 +300,8 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
         // Its stock files as its own journal undoes them; its archives as they are now, less
         // its records, with the later installs' records renumbered beside (nexts).
         const Journal journal = UninstallJournal(folder, history, record, nexts);
+        if (const auto link = LinkOnTheWay(journal))
+            throw TesseraError(ErrorKind::AccessDenied, DisplayPath(*link) + " is a link; Tessera takes nothing back through links", *link);
         VerifyGameFolder(journalPath, journal);
         journalFile.emplace(journalPath, journal, &placed);
         RollBack(journal);

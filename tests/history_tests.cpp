@@ -604,6 +604,13 @@ TEST_F(History, ChangesOutsideTesseraAndHandEditsStopTheWayBack)
              WriteFile(h + "2.record", ToBytes(text));
          }},
         {"a record deleted", "the record of install 1 is missing", [](const std::string&, const std::string& h) { fs::DeleteFile(h + "1.record"); }},
+        // Named as the link it is: no journal is damaged.
+        {"gta3.img replaced by a link to the same bytes outside the game", "gta3.img is a link;",
+         [](const std::string& g, const std::string&) {
+             const std::string outside = g + "../outside.img";
+             fs::RenameFile(g + "models/gta3.img", outside);
+             std::filesystem::create_symlink(outside, g + "models/gta3.img");
+         }},
     };
     DataHome home(root / "data");
     for (const Case& c : cases) {
@@ -622,6 +629,9 @@ TEST_F(History, ChangesOutsideTesseraAndHandEditsStopTheWayBack)
             const auto r = command == std::string("uninstall") ? Cli({"uninstall", "1", "--with-later"}) : Cli({"restore"});
             EXPECT_EQ(r.status, 1) << command;
             EXPECT_NE(r.err.find(c.named), std::string::npos) << command << ": " << r.err;
+            if (std::string(c.named).ends_with("is a link;")) {
+                EXPECT_EQ(r.err.find("damaged"), std::string::npos) << command << ": " << r.err;
+            }
             EXPECT_EQ(DescribeDifferences(damaged, TakeSnapshot(game)), "") << command;
             EXPECT_EQ(DescribeDifferences(damagedHistory, TakeSnapshot(history)), "") << command;
         }
