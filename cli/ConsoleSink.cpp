@@ -1,7 +1,11 @@
-// The console's sink, and the signals that stop an install.
+// The console's sink, the signals that stop an install, and a failed command's report.
 #include "ConsoleSink.h"
 
+#include "Commands.h"
+
 #include <csignal>
+#include <exception>
+#include <iostream>
 
 namespace tessera::cli {
 
@@ -25,5 +29,15 @@ void CatchStopSignals()
 }
 
 int StopStatus() { return caught == 0 ? 0 : 128 + caught; }
+
+int Guarded(const std::function<int()>& body)
+{
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return kFailed;
+    }
+}
 
 } // namespace tessera::cli

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -123,6 +124,17 @@ void PrintOne(const std::vector<HistoryRecord>& history, const HistoryRecord& r,
         std::cout << line << "\n";
 }
 
+// Runs a history command's body on the game folder, its history locked while the body runs.
+int WithHistory(const Options& o, const std::function<int(const std::string& game, const LockedHistory& locked)>& body)
+{
+    return Guarded([&] {
+        const std::string game = GameFolder(o.game);
+        ConsoleSink console;
+        const LockedHistory locked(game, console);
+        return body(game, locked);
+    });
+}
+
 // Prints what the history commands tell: problems to standard error.
 void Tell(const std::string& line, bool problem) { (problem ? std::cerr : std::cout) << line << "\n"; }
 
@@ -135,10 +147,7 @@ int CmdHistory(const Options& o)
         id = ParseId(o.positional[0]);
     if (o.positional.size() > 1 || (o.positional.size() == 1 && !id))
         return kUsage;
-    try {
-        const std::string game = GameFolder(o.game);
-        ConsoleSink console;
-        const LockedHistory locked(game, console);
+    return WithHistory(o, [&](const std::string& game, const LockedHistory& locked) {
         if (!id) {
             PrintList(locked.History(), o.json);
             return kOk;
@@ -151,10 +160,7 @@ int CmdHistory(const Options& o)
         }
         std::cerr << "No install " << *id << " is recorded for " << game << "\n";
         return kFailed;
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << "\n";
-        return kFailed;
-    }
+    });
 }
 
 int CmdUninstall(const Options& o)
@@ -162,28 +168,19 @@ int CmdUninstall(const Options& o)
     const std::optional<int> id = o.positional.size() == 1 ? ParseId(o.positional[0]) : std::nullopt;
     if (!id)
         return kUsage;
-    try {
-        const std::string game = GameFolder(o.game);
-        ConsoleSink console;
-        const LockedHistory locked(game, console);
+    return WithHistory(o, [&](const std::string& game, const LockedHistory& locked) {
         const auto chain = UninstallChain(locked.History(), *id, o.withLater, game, Tell);
         if (chain.empty())
             return kFailed;
         return TakeBackChain(locked, chain, o.dryRun, Tell) ? kOk : kFailed;
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << "\n";
-        return kFailed;
-    }
+    });
 }
 
 int CmdRestore(const Options& o)
 {
     if (!o.positional.empty())
         return kUsage;
-    try {
-        const std::string game = GameFolder(o.game);
-        ConsoleSink console;
-        const LockedHistory locked(game, console);
+    return WithHistory(o, [&](const std::string&, const LockedHistory& locked) {
         if (locked.History().empty()) {
             std::cout << "No install is recorded for this game folder: nothing to restore.\n";
             return kOk;
@@ -196,20 +193,14 @@ int CmdRestore(const Options& o)
         if (!o.dryRun)
             std::cout << "The game folder is as it was before install " << chain.back()->id << ".\n";
         return kOk;
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << "\n";
-        return kFailed;
-    }
+    });
 }
 
 int CmdCompact(const Options& o)
 {
     if (!o.positional.empty())
         return kUsage;
-    try {
-        const std::string game = GameFolder(o.game);
-        ConsoleSink console;
-        const LockedHistory locked(game, console);
+    return WithHistory(o, [&](const std::string& game, const LockedHistory& locked) {
         const std::vector<ArchiveCompaction> plan = PlanCompaction(game);
         bool refused = false;
         for (const ArchiveCompaction& a : plan) {
@@ -251,10 +242,7 @@ int CmdCompact(const Options& o)
         }
         std::cout << (o.dryRun ? "Would give back " : "Gave back ") << total << " bytes in all.\n";
         return kOk;
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << "\n";
-        return kFailed;
-    }
+    });
 }
 
 } // namespace tessera::cli

@@ -153,7 +153,7 @@ int CmdCheck(const Options& o)
     const std::vector<std::string>& positional = o.positional;
     if (positional.size() != 1 || positional[0].empty())
         return kUsage;
-    try {
+    return Guarded([&] {
         const std::string game = fs::WithTrailingSeparator(positional[0]);
         std::size_t errors = 0, warnings = 0;
         nlohmann::ordered_json archives = nlohmann::ordered_json::array();
@@ -202,17 +202,14 @@ int CmdCheck(const Options& o)
             std::cout << report.dump(1) << "\n";
         }
         return errors == 0 ? kOk : kFailed;
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << "\n";
-        return kFailed;
-    }
+    });
 }
 
 int CmdRecover(const Options& o)
 {
     if (!o.positional.empty())
         return kUsage;
-    try {
+    return Guarded([&] {
         ConsoleSink console;
         const RecoveryReport report = RecoverInterruptedInstalls(console, o.game ? fs::WithTrailingSeparator(AbsoluteGameFolder(*o.game)) : std::string());
         if (report.rolledBack > 0)
@@ -228,10 +225,7 @@ int CmdRecover(const Options& o)
         if (report.rolledBack == 0 && report.compactionsRolledBack == 0 && report.finished == 0 && report.Clean())
             std::cout << "No interrupted install was found.\n";
         return report.Clean() ? kOk : kFailed;
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << "\n";
-        return kFailed;
-    }
+    });
 }
 
 } // namespace tessera::cli
