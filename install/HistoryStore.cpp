@@ -222,22 +222,19 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
             if (!f.replacedCopy.empty() && !IsCopyName(f.replacedCopy))
                 throw damaged();
             r.files.push_back(f);
-        } else if (word == "added") {
+        } else if (word == "added" || word == "renamed") {
+            // A record written into a game archive: a new entry (its name and hash), or one set
+            // aside (its record before); either way the record as it was left.
             HistoryFile f;
-            f.kind = HistoryFile::Kind::Added;
-            if (!(fields >> a >> b >> f.position >> f.hash >> c) || f.position < 0)
+            const bool added = word == "added";
+            f.kind = added ? HistoryFile::Kind::Added : HistoryFile::Kind::Renamed;
+            if (!(added ? fields >> a >> b >> f.position >> f.hash >> c : fields >> a >> f.position >> b >> c) || f.position < 0)
                 throw damaged();
             f.path = Unhex(a, path);
-            f.name = Unhex(b, path);
-            f.after = UnhexRecord(c, path);
-            r.files.push_back(f);
-        } else if (word == "renamed") {
-            HistoryFile f;
-            f.kind = HistoryFile::Kind::Renamed;
-            if (!(fields >> a >> f.position >> b >> c) || f.position < 0)
-                throw damaged();
-            f.path = Unhex(a, path);
-            f.before = UnhexRecord(b, path);
+            if (added)
+                f.name = Unhex(b, path);
+            else
+                f.before = UnhexRecord(b, path);
             f.after = UnhexRecord(c, path);
             r.files.push_back(f);
         } else if (word == "refused") {
