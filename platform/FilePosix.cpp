@@ -20,6 +20,23 @@ using posix::IsAbsence;
 using posix::NoteName;
 using posix::ThrowErrno;
 
+namespace {
+
+// One call that reads or writes, made again when a signal cuts it off before any byte moved.
+template <class Call>
+std::size_t Uninterrupted(const char* what, const std::string& path, Call call)
+{
+    for (;;) {
+        const ssize_t n = call();
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno != EINTR)
+            ThrowErrno(what, path);
+    }
+}
+
+} // namespace
+
 File::File(const std::string& path, OpenMode mode) : path_(path)
 {
     // Not blocking: opening a pipe for reading would otherwise wait for a writer for ever.
@@ -107,34 +124,22 @@ std::int64_t File::Length() const
 std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
 {
     detail::CountOperation("read", path_);
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::pread(static_cast<int>(handle_), out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowErrno("read", path_);
-        }
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    const int fd = static_cast<int>(handle_);
+    return detail::MoveInSteps(out.size(), [&](std::size_t done) {
+        return Uninterrupted("read", path_, [&] { return ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done)); });
+    });
 }
 
 void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
 {
     detail::CountOperation("write", path_);
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(static_cast<int>(handle_), data.data() + done, data.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowErrno("write", path_);
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    const int fd = static_cast<int>(handle_);
+    const std::size_t written = detail::MoveInSteps(data.size(), [&](std::size_t done) {
+        return Uninterrupted("write", path_, [&] { return ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done)); });
+    });
+    // A write that moves nothing is a failure, not a reason to try for ever.
+    if (written < data.size())
+        ThrowErrno("write", path_, EIO);
 }
 
 void File::Truncate(std::int64_t length)

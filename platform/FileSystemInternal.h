@@ -25,6 +25,22 @@ std::vector<std::string> ListNames(const std::string& folder, bool folders);
 // The free space a disk reports, as the test mode lets it through.
 std::int64_t LimitedFreeSpace(std::int64_t reported);
 
+// Moves size bytes by as many calls of step as the system needs: step(done) moves some of what
+// is left from done on and returns how many, 0 when the file ends first. Returns the bytes
+// moved.
+template <class Step>
+std::size_t MoveInSteps(std::size_t size, Step step)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const std::size_t n = step(done);
+        if (n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
 // A range copy read and written through buffer (the part the kernel could not do); not counted.
 // Returns the bytes copied.
 std::int64_t CopyThroughBuffer(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,

@@ -130,6 +130,9 @@ OVERLAPPED At(std::uint64_t offset)
     return position;
 }
 
+// What one ReadFile or WriteFile is asked to move of what is left: at most 1 GiB.
+DWORD Chunk(std::size_t left) { return static_cast<DWORD>(std::min<std::size_t>(left, 1u << 30)); }
+
 } // namespace
 
 // Windows finds a name in any letter case by itself; the last component is spelled as on disk,
@@ -287,35 +290,28 @@ std::int64_t File::Length() const
 std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
 {
     detail::CountOperation("read", path_);
-    std::size_t done = 0;
-    while (done < out.size()) {
+    return detail::MoveInSteps(out.size(), [&](std::size_t done) {
         OVERLAPPED position = At(static_cast<std::uint64_t>(offset) + done);
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(out.size() - done, 1u << 30));
         DWORD read = 0;
-        if (!::ReadFile(Handle(handle_), out.data() + done, chunk, &read, &position)) {
-            if (::GetLastError() == ERROR_HANDLE_EOF)
-                break;
+        if (!::ReadFile(Handle(handle_), out.data() + done, Chunk(out.size() - done), &read, &position) && ::GetLastError() != ERROR_HANDLE_EOF)
             ThrowLastError("read", path_);
-        }
-        if (read == 0)
-            break;
-        done += read;
-    }
-    return done;
+        return static_cast<std::size_t>(read);
+    });
 }
 
 void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
 {
     detail::CountOperation("write", path_);
-    std::size_t done = 0;
-    while (done < data.size()) {
+    const std::size_t written = detail::MoveInSteps(data.size(), [&](std::size_t done) {
         OVERLAPPED position = At(static_cast<std::uint64_t>(offset) + done);
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
-        DWORD written = 0;
-        if (!::WriteFile(Handle(handle_), data.data() + done, chunk, &written, &position))
+        DWORD moved = 0;
+        if (!::WriteFile(Handle(handle_), data.data() + done, Chunk(data.size() - done), &moved, &position))
             ThrowLastError("write", path_);
-        done += written;
-    }
+        return static_cast<std::size_t>(moved);
+    });
+    // A write that moves nothing is a failure, not a reason to try for ever.
+    if (written < data.size())
+        ThrowLastError("write", path_, ERROR_WRITE_FAULT);
 }
 
 void File::Truncate(std::int64_t length)
