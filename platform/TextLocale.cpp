@@ -98,13 +98,7 @@ std::size_t Utf8Length(std::string_view text, std::size_t at)
 std::string ToUtf8(std::string_view text)
 {
 #ifdef _WIN32
-    const std::wstring wide = win32::Wide(std::string(text));
-    if (wide.empty())
-        return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr, nullptr);
-    return utf8;
+    return win32::Narrow(win32::Wide(std::string(text)), CP_UTF8);
 #else
     std::string utf8;
     utf8.reserve(text.size());

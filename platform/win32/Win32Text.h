@@ -26,13 +26,14 @@ inline std::wstring Wide(const std::string& text)
     return w;
 }
 
-inline std::string Narrow(const std::wstring& text)
+// The ANSI code page unless told another (CP_UTF8 for what other programs read as UTF-8).
+inline std::string Narrow(const std::wstring& text, UINT codePage = CP_ACP)
 {
     if (text.empty())
         return {};
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const int n = ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string s(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), s.data(), n, nullptr, nullptr);
+    ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), s.data(), n, nullptr, nullptr);
     return s;
 }
 
