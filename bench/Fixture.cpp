@@ -143,6 +143,15 @@ void WriteArchive(const std::string& folder, const GameArchive& a, std::uint64_t
     WriteDirectory(base + ".dir", records);
 }
 
+// A new package at the end of packages; the reference holds until the next one is added.
+BenchPackage& AddPackage(std::vector<BenchPackage>& packages, const char* label, int repetitions)
+{
+    BenchPackage& p = packages.emplace_back();
+    p.label = label;
+    p.repetitions = repetitions;
+    return p;
+}
+
 } // namespace
 
 void FillBytes(std::span<std::byte> out, std::uint64_t seed, std::int64_t at)
@@ -225,16 +234,11 @@ std::vector<BenchPackage> PlanPackages(const GameFixture& game)
     const GameArchive& txd = game.Archive("models\\txd");
     const GameArchive& cuts = game.Archive("anim\\cuts");
 
-    BenchPackage car;
-    car.label = "one car";
-    car.repetitions = 7;
+    BenchPackage& car = AddPackage(packages, "one car", 7);
     car.files.push_back({gta3.names[42], 2 * kMiB, SeedOf(300, 0), gta3.base, {}, true});
     car.files.push_back({txd.names[42], 3 * kMiB, SeedOf(300, 1), txd.base, {}, true});
-    packages.push_back(std::move(car));
 
-    BenchPackage pack;
-    pack.label = "1000-file pack";
-    pack.repetitions = 5;
+    BenchPackage& pack = AddPackage(packages, "1000-file pack", 5);
     const GameArchive* targets[] = {&gta3, &txd, &cuts};
     constexpr int kPackFiles = 1000;
     int replacing[3] = {};
@@ -263,11 +267,8 @@ std::vector<BenchPackage> PlanPackages(const GameFixture& game)
         }
         pack.files.push_back(std::move(f));
     }
-    packages.push_back(std::move(pack));
 
-    BenchPackage stock;
-    stock.label = "50 stock files";
-    stock.repetitions = 5;
+    BenchPackage& stock = AddPackage(packages, "50 stock files", 5);
     std::vector<std::string> eligible;
     for (const std::string& relative : game.stockFiles)
         if (relative.find('\\') != std::string::npos)   // a file at the top of the game folder has no catalogue folder
@@ -282,20 +283,12 @@ std::vector<BenchPackage> PlanPackages(const GameFixture& game)
         f.stockPath = relative;
         stock.files.push_back(std::move(f));
     }
-    packages.push_back(std::move(stock));
 
-    BenchPackage big;
-    big.label = "500 MB .txd";
-    big.repetitions = 3;
+    BenchPackage& big = AddPackage(packages, "500 MB .txd", 3);
     big.files.push_back({txd.names[100], 500 * kMiB, SeedOf(600, 0), txd.base, {}, true});
-    packages.push_back(std::move(big));
 
     // For the peak memory with one entry larger than any buffer the install may hold.
-    BenchPackage huge;
-    huge.label = "600 MB .txd";
-    huge.repetitions = 1;
-    huge.files.push_back({txd.names[200], 600 * kMiB, SeedOf(700, 0), txd.base, {}, true});
-    packages.push_back(std::move(huge));
+    AddPackage(packages, "600 MB .txd", 1).files.push_back({txd.names[200], 600 * kMiB, SeedOf(700, 0), txd.base, {}, true});
     return packages;
 }
 
