@@ -118,6 +118,21 @@ Snapshot TakeSnapshot(const std::string& folder)
     return snapshot;
 }
 
+void PutBack(const std::string& folder, const Snapshot& snapshot)
+{
+    if (fs::FolderExists(folder))
+        for (const std::string& path : Tree(folder))
+            if (std::count(path.begin(), path.end(), '/') <= (path.back() == '/' ? 1 : 0))
+                fs::RemoveTree(folder + path);
+    fs::CreateFolders(folder);
+    for (const auto& [path, bytes] : snapshot) {
+        if (path.back() == '/')
+            fs::CreateFolders(folder + path);
+        else
+            WriteFile(folder + path, bytes);
+    }
+}
+
 std::string DescribeDifferences(const Snapshot& before, const Snapshot& after)
 {
     std::ostringstream out;

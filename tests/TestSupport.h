@@ -53,6 +53,9 @@ using Snapshot = std::map<std::string, Bytes>;
 Snapshot TakeSnapshot(const std::string& folder);
 // The paths that differ between two snapshots, for readable failures.
 std::string DescribeDifferences(const Snapshot& before, const Snapshot& after);
+// Puts a folder's contents back as a snapshot held them. The folder itself stays (a game
+// folder's identity keys its journal); it is made when missing.
+void PutBack(const std::string& folder, const Snapshot& snapshot);
 
 // A small game folder: gta3.exe, some stock files and the three archives, each holding a few
 // entries. Returns the folder text, ending in a separator.

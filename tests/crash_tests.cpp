@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 
 using namespace tessera;
@@ -53,16 +54,65 @@ protected:
     {
         return "XDG_DATA_HOME=" + ShellQuote(root / "data") + " XDG_CONFIG_HOME=" + ShellQuote(root / "config");
     }
+    CommandResult Cli(const std::vector<std::string>& args) const { return RunCommand(TESSERA_CLI, args, Env()); }
+
+    // The enlarged game folder every test starts from, made under source, with the settings
+    // folders of the runs.
+    std::string MakePristineGame(const TempDir& source)
+    {
+        fs::CreateFolder(root / "data");
+        fs::CreateFolder(root / "config");
+        const std::string pristineGame = MakeGameFolder(source.Path());
+        Enlarge(pristineGame);
+        return pristineGame;
+    }
 
     // A fresh copy of the pristine game folder at game.
-    void Reset(const Snapshot& pristine)
+    void Reset(const Snapshot& pristine) { PutBack(game, pristine); }
+    // The same, and no record or journal left of earlier runs.
+    void ResetAll(const Snapshot& pristine)
     {
-        fs::RemoveTree(game);
-        for (const auto& [path, bytes] : pristine) {
-            if (path.back() == '/')
-                fs::CreateFolders(game + path);
-            else
-                WriteFile(game + path, bytes);
+        Reset(pristine);
+        fs::RemoveTree(root / "data");
+        fs::CreateFolder(root / "data");
+    }
+
+    // Runs tessera-cli with args uninterrupted: its result, and seconds lowered to the time it
+    // took when that was shorter.
+    CommandResult Timed(const std::vector<std::string>& args, double& seconds) const
+    {
+        const auto start = std::chrono::steady_clock::now();
+        CommandResult result = Cli(args);
+        seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        return result;
+    }
+
+    // Runs tessera-cli with args, killed with SIGKILL at the i-th of points spread over 1.1
+    // times a run of seconds; --foreground: only the child is killed, and timeout waits until
+    // it is gone.
+    void KillAt(int i, int points, double seconds, const std::vector<std::string>& args) const
+    {
+        char delay[32];
+        std::snprintf(delay, sizeof delay, "%.4f", seconds * 1.1 * (i + 0.5) / points);
+        std::vector<std::string> timeoutArgs = {"--foreground", "-s", "KILL", delay, TESSERA_CLI};
+        timeoutArgs.insert(timeoutArgs.end(), args.begin(), args.end());
+        RunCommand("timeout", timeoutArgs, Env());
+    }
+    // At each of points kill points spread over a run of seconds: prepare, then tessera-cli with
+    // args killed there, then recover, which must succeed; check is shown the game folder as
+    // recover left it. The first fatal failure ends the loop.
+    void EveryKillPoint(int points, double seconds, const std::vector<std::string>& args, const std::function<void()>& prepare,
+                        const std::function<void(const Snapshot& recovered)>& check) const
+    {
+        for (int i = 0; i < points && !HasFatalFailure(); ++i) {
+            SCOPED_TRACE("kill point " + std::to_string(i + 1));
+            prepare();
+            if (HasFatalFailure())
+                return;
+            KillAt(i, points, seconds, args);
+            const auto recover = Cli({"recover", "--game", game});
+            ASSERT_EQ(recover.status, 0) << recover.err;
+            check(TakeSnapshot(game));
         }
     }
 
@@ -74,11 +124,8 @@ protected:
 
 TEST_F(Crash, KilledInstallsRollBackAndInstallAgain)
 {
-    fs::CreateFolder(root / "data");
-    fs::CreateFolder(root / "config");
     TempDir source;
-    const std::string pristineGame = MakeGameFolder(source.Path());
-    Enlarge(pristineGame);
+    const std::string pristineGame = MakePristineGame(source);
     fs::WriteWholeFile(pristineGame + "models/hud.txd.old", ToBytes("earlier backup"));
     // Names in capitals, as CD installs leave them: every recovery gives back these very names.
     // (The services' own rename would find the lower-case name as the target, so the system's.)
@@ -95,9 +142,7 @@ TEST_F(Crash, KilledInstallsRollBackAndInstallAgain)
     Snapshot installed;
     for (int run = 0; run < 3; ++run) {
         Reset(pristine);
-        const auto start = std::chrono::steady_clock::now();
-        const auto full = RunCommand(TESSERA_CLI, install, Env());
-        seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        const auto full = Timed(install, seconds);
         ASSERT_EQ(full.status, 0) << full.err;
         installed = TakeSnapshot(game);
     }
@@ -111,23 +156,15 @@ TEST_F(Crash, KilledInstallsRollBackAndInstallAgain)
 
     int midway = 0, before = 0, after = 0;
     for (int i = 0; i < kKillPoints; ++i) {
-        const double at = seconds * 1.1 * (i + 0.5) / kKillPoints;
-        SCOPED_TRACE("kill at " + std::to_string(at) + " s");
+        SCOPED_TRACE("kill point " + std::to_string(i + 1));
         Reset(pristine);
-        char delay[32];
-        std::snprintf(delay, sizeof delay, "%.4f", at);
-        RunCommand("timeout", [&] {
-            // --foreground: only the child is killed, and timeout waits until it is gone.
-            std::vector<std::string> args = {"--foreground", "-s", "KILL", delay, TESSERA_CLI};
-            args.insert(args.end(), install.begin(), install.end());
-            return args;
-        }(), Env());
+        KillAt(i, kKillPoints, seconds, install);
 
         const Snapshot killed = TakeSnapshot(game);
         const bool journal = fs::FileExists(root / "data/Tessera/" + BaseName(JournalPath(root / "data/Tessera/", game)));
         (journal ? midway : killed == installed ? after : before)++;
 
-        const auto recover = RunCommand(TESSERA_CLI, {"recover", "--game", game}, Env());
+        const auto recover = Cli({"recover", "--game", game});
         ASSERT_EQ(recover.status, 0) << recover.err;
         const Snapshot recovered = TakeSnapshot(game);
         // A kill after the install finished leaves its end state; any other leaves the game as it was.
@@ -136,7 +173,7 @@ TEST_F(Crash, KilledInstallsRollBackAndInstallAgain)
         }
 
         Reset(pristine);
-        const auto again = RunCommand(TESSERA_CLI, install, Env());
+        const auto again = Cli(install);
         ASSERT_EQ(again.status, 0) << again.err;
         ASSERT_EQ(DescribeDifferences(installed, TakeSnapshot(game)), "");
     }
@@ -150,21 +187,16 @@ TEST_F(Crash, KilledInstallsRollBackAndInstallAgain)
 TEST_F(Crash, KilledRestoresFinishOrLeaveTheInstall)
 {
     constexpr int kRestoreKills = 20;
-    fs::CreateFolder(root / "data");
-    fs::CreateFolder(root / "config");
     TempDir source;
-    const std::string pristineGame = MakeGameFolder(source.Path());
-    Enlarge(pristineGame);
+    const std::string pristineGame = MakePristineGame(source);
     fs::WriteWholeFile(pristineGame + "models/hud.txd.old", ToBytes("earlier backup"));
     WritePackage(root / "mod", LargePackage());
     const Snapshot pristine = TakeSnapshot(pristineGame);
     const std::vector<std::string> install = {"install", root / "mod.zpk", "--game", game};
     const std::vector<std::string> restore = {"restore", "--game", game};
     auto installFresh = [&] {
-        Reset(pristine);
-        fs::RemoveTree(root / "data");
-        fs::CreateFolder(root / "data");
-        const auto r = RunCommand(TESSERA_CLI, install, Env());
+        ResetAll(pristine);
+        const auto r = Cli(install);
         ASSERT_EQ(r.status, 0) << r.err;
     };
 
@@ -173,26 +205,14 @@ TEST_F(Crash, KilledRestoresFinishOrLeaveTheInstall)
     for (int run = 0; run < 2; ++run) {
         installFresh();
         installed = TakeSnapshot(game);
-        const auto start = std::chrono::steady_clock::now();
-        const auto full = RunCommand(TESSERA_CLI, restore, Env());
-        seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        const auto full = Timed(restore, seconds);
         ASSERT_EQ(full.status, 0) << full.err;
         ASSERT_EQ(DescribeDifferences(pristine, TakeSnapshot(game)), "");
     }
 
     int restored = 0, kept = 0;
-    for (int i = 0; i < kRestoreKills; ++i) {
-        const double at = seconds * 1.1 * (i + 0.5) / kRestoreKills;
-        SCOPED_TRACE("kill at " + std::to_string(at) + " s");
-        installFresh();
-        char delay[32];
-        std::snprintf(delay, sizeof delay, "%.4f", at);
-        std::vector<std::string> args = {"--foreground", "-s", "KILL", delay, TESSERA_CLI};
-        args.insert(args.end(), restore.begin(), restore.end());
-        RunCommand("timeout", args, Env());
-        ASSERT_EQ(RunCommand(TESSERA_CLI, {"recover", "--game", game}, Env()).status, 0);
-        const Snapshot recovered = TakeSnapshot(game);
-        const auto history = RunCommand(TESSERA_CLI, {"history", "--game", game}, Env());
+    EveryKillPoint(kRestoreKills, seconds, restore, installFresh, [&](const Snapshot& recovered) {
+        const auto history = Cli({"history", "--game", game});
         ASSERT_EQ(history.status, 0) << history.err;
         if (recovered == installed) {
             ASSERT_EQ(history.out.substr(0, 3), "1  ") << history.out;
@@ -202,7 +222,7 @@ TEST_F(Crash, KilledRestoresFinishOrLeaveTheInstall)
             ASSERT_EQ(history.out, "No install is recorded for this game folder.\n");
             ++restored;
         }
-    }
+    });
     std::cout << "[ crash    ] " << kRestoreKills << " kill points over a " << seconds << " s restore: " << restored
               << " restored, " << kept << " left installed\n";
 }
@@ -213,11 +233,8 @@ TEST_F(Crash, KilledRestoresFinishOrLeaveTheInstall)
 TEST_F(Crash, KilledCompactionsLeaveTheArchivesWholeAndTheHistoryTrue)
 {
     constexpr int kCompactKills = 15;
-    fs::CreateFolder(root / "data");
-    fs::CreateFolder(root / "config");
     TempDir source;
-    const std::string pristineGame = MakeGameFolder(source.Path());
-    Enlarge(pristineGame);
+    const std::string pristineGame = MakePristineGame(source);
     // A block of unused space after every entry of models/gta3.
     {
         const Bytes dir = ReadFile(pristineGame + "models/gta3.dir"), img = ReadFile(pristineGame + "models/gta3.img");
@@ -239,16 +256,14 @@ TEST_F(Crash, KilledCompactionsLeaveTheArchivesWholeAndTheHistoryTrue)
     const std::vector<std::string> compact = {"compact", "--game", game};
     const std::vector<std::string> restore = {"restore", "--game", game};
     auto installFresh = [&] {
-        Reset(pristine);
-        fs::RemoveTree(root / "data");
-        fs::CreateFolder(root / "data");
-        const auto r = RunCommand(TESSERA_CLI, install, Env());
+        ResetAll(pristine);
+        const auto r = Cli(install);
         ASSERT_EQ(r.status, 0) << r.err;
     };
 
     // The start compacted: what restore gives back once a compaction stood.
     Reset(pristine);
-    ASSERT_EQ(RunCommand(TESSERA_CLI, compact, Env()).status, 0);
+    ASSERT_EQ(Cli(compact).status, 0);
     const Snapshot pristineCompacted = TakeSnapshot(game);
     ASSERT_NE(pristineCompacted, pristine);
 
@@ -257,36 +272,23 @@ TEST_F(Crash, KilledCompactionsLeaveTheArchivesWholeAndTheHistoryTrue)
     for (int run = 0; run < 2; ++run) {
         installFresh();
         installed = TakeSnapshot(game);
-        const auto start = std::chrono::steady_clock::now();
-        const auto full = RunCommand(TESSERA_CLI, compact, Env());
-        seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        const auto full = Timed(compact, seconds);
         ASSERT_EQ(full.status, 0) << full.err;
         compacted = TakeSnapshot(game);
     }
     ASSERT_NE(compacted, installed);
 
     int stood = 0, undone = 0;
-    for (int i = 0; i < kCompactKills; ++i) {
-        const double at = seconds * 1.1 * (i + 0.5) / kCompactKills;
-        SCOPED_TRACE("kill at " + std::to_string(at) + " s");
-        installFresh();
-        char delay[32];
-        std::snprintf(delay, sizeof delay, "%.4f", at);
-        std::vector<std::string> args = {"--foreground", "-s", "KILL", delay, TESSERA_CLI};
-        args.insert(args.end(), compact.begin(), compact.end());
-        RunCommand("timeout", args, Env());
-        const auto recover = RunCommand(TESSERA_CLI, {"recover", "--game", game}, Env());
-        ASSERT_EQ(recover.status, 0) << recover.err;
-        const Snapshot recovered = TakeSnapshot(game);
+    EveryKillPoint(kCompactKills, seconds, compact, installFresh, [&](const Snapshot& recovered) {
         const bool isCompacted = recovered == compacted;
         if (!isCompacted) {
             ASSERT_EQ(DescribeDifferences(installed, recovered), "");
         }
         (isCompacted ? stood : undone)++;
-        const auto r = RunCommand(TESSERA_CLI, restore, Env());
+        const auto r = Cli(restore);
         ASSERT_EQ(r.status, 0) << r.err;
         ASSERT_EQ(DescribeDifferences(isCompacted ? pristineCompacted : pristine, TakeSnapshot(game)), "");
-    }
+    });
     std::cout << "[ crash    ] " << kCompactKills << " kill points over a " << seconds << " s compact: " << stood << " compacted, "
               << undone << " left as they were\n";
 }
@@ -297,11 +299,8 @@ TEST_F(Crash, KilledCompactionsLeaveTheArchivesWholeAndTheHistoryTrue)
 TEST_F(Crash, KilledOutOfOrderUninstallsKeepEveryChainWhole)
 {
     constexpr int kUninstallKills = 15;
-    fs::CreateFolder(root / "data");
-    fs::CreateFolder(root / "config");
     TempDir source;
-    const std::string pristineGame = MakeGameFolder(source.Path());
-    Enlarge(pristineGame);
+    const std::string pristineGame = MakePristineGame(source);
     const Snapshot pristine = TakeSnapshot(pristineGame);
     // New names only, in both streamed archives: neither install is in the other's way.
     std::vector<PackageEntry> first{{"default.dat", Pattern(500000, 1)}, {"hud.txd", Pattern(700000, 2)}}, second;
@@ -317,15 +316,13 @@ TEST_F(Crash, KilledOutOfOrderUninstallsKeepEveryChainWhole)
     WritePackage(root / "second", second);
     const std::vector<std::string> uninstall = {"uninstall", "1", "--game", game};
     auto installBoth = [&] {
-        Reset(pristine);
-        fs::RemoveTree(root / "data");
-        fs::CreateFolder(root / "data");
+        ResetAll(pristine);
         for (const char* package : {"first", "second"}) {
-            const auto r = RunCommand(TESSERA_CLI, {"install", root / (std::string(package) + ".zpk"), "--game", game}, Env());
+            const auto r = Cli({"install", root / (std::string(package) + ".zpk"), "--game", game});
             ASSERT_EQ(r.status, 0) << r.err;
         }
     };
-    auto check = [&] { return RunCommand(TESSERA_CLI, {"check", game}, Env()); };
+    auto check = [&] { return Cli({"check", game}); };
 
     double seconds = 1e9;
     Snapshot installed, uninstalled;
@@ -333,9 +330,7 @@ TEST_F(Crash, KilledOutOfOrderUninstallsKeepEveryChainWhole)
         installBoth();
         installed = TakeSnapshot(game);
         ASSERT_EQ(check().status, 0) << check().out;
-        const auto start = std::chrono::steady_clock::now();
-        const auto full = RunCommand(TESSERA_CLI, uninstall, Env());
-        seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        const auto full = Timed(uninstall, seconds);
         ASSERT_EQ(full.status, 0) << full.err;
         uninstalled = TakeSnapshot(game);
         const auto checked = check();
@@ -344,17 +339,7 @@ TEST_F(Crash, KilledOutOfOrderUninstallsKeepEveryChainWhole)
     }
 
     int taken = 0, kept = 0;
-    for (int i = 0; i < kUninstallKills; ++i) {
-        const double at = seconds * 1.1 * (i + 0.5) / kUninstallKills;
-        SCOPED_TRACE("kill at " + std::to_string(at) + " s");
-        installBoth();
-        char delay[32];
-        std::snprintf(delay, sizeof delay, "%.4f", at);
-        std::vector<std::string> args = {"--foreground", "-s", "KILL", delay, TESSERA_CLI};
-        args.insert(args.end(), uninstall.begin(), uninstall.end());
-        RunCommand("timeout", args, Env());
-        ASSERT_EQ(RunCommand(TESSERA_CLI, {"recover", "--game", game}, Env()).status, 0);
-        const Snapshot recovered = TakeSnapshot(game);
+    EveryKillPoint(kUninstallKills, seconds, uninstall, installBoth, [&](const Snapshot& recovered) {
         if (recovered == installed) {
             ++kept;
         } else {
@@ -363,10 +348,10 @@ TEST_F(Crash, KilledOutOfOrderUninstallsKeepEveryChainWhole)
         }
         const auto checked = check();
         ASSERT_EQ(checked.status, 0) << checked.out;
-        const auto r = RunCommand(TESSERA_CLI, {"restore", "--game", game}, Env());
+        const auto r = Cli({"restore", "--game", game});
         ASSERT_EQ(r.status, 0) << r.err;
         ASSERT_EQ(DescribeDifferences(pristine, TakeSnapshot(game)), "");
-    }
+    });
     std::cout << "[ crash    ] " << kUninstallKills << " kill points over a " << seconds << " s out-of-order uninstall: " << taken
               << " taken back, " << kept << " left installed\n";
 }

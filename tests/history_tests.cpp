@@ -163,21 +163,6 @@ std::string NotCompact(const Snapshot& s)
     return {};
 }
 
-// Puts a folder's contents back as a snapshot held them; the folder itself stays (a game
-// folder's identity keys its journal).
-void PutBack(const std::string& where, const Snapshot& snapshot)
-{
-    for (const std::string& path : Tree(where))
-        if (std::count(path.begin(), path.end(), '/') <= (path.back() == '/' ? 1 : 0))
-            fs::RemoveTree(where + path);
-    for (const auto& [path, bytes] : snapshot) {
-        if (path.back() == '/')
-            fs::CreateFolders(where + path);
-        else
-            WriteFile(where + path, bytes);
-    }
-}
-
 // The desktop program's settings with game as its game folder, for installs run in this process.
 struct GameSettings {
     explicit GameSettings(const std::string& game)

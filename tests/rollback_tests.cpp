@@ -74,20 +74,7 @@ protected:
     }
 
     // The game folder itself stays: its identity keys the journal.
-    void Restore(const Snapshot& state)
-    {
-        if (fs::FolderExists(game))
-            for (const std::string& path : Tree(game))
-                if (std::count(path.begin(), path.end(), '/') <= (path.back() == '/' ? 1 : 0))
-                    fs::RemoveTree(game + path);
-        fs::CreateFolders(game);
-        for (const auto& [path, bytes] : state) {
-            if (path.back() == '/')
-                fs::CreateFolders(game + path);
-            else
-                WriteFile(game + path, bytes);
-        }
-    }
+    void Restore(const Snapshot& state) { PutBack(game, state); }
 
     std::string JournalFile() { return JournalPath(options.journalFolder, game); }
     bool JournalKept() { return fs::FileExists(JournalFile()); }
