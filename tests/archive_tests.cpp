@@ -40,6 +40,14 @@ struct Sandbox {
 
     Sandbox() { fs::CreateFolder(out); }
 
+    // Writes the package's two files and reads its directory into archive.
+    void Open(modArchive& archive, const Bytes& zpk, const Bytes& dir) const
+    {
+        WriteFile(base + ".zpk", zpk);
+        WriteFile(base + ".dir", dir);
+        archive.ReadDirectory(base);
+    }
+
     // Everything under the root besides the package and the target folder itself.
     std::vector<std::string> Written() const
     {
@@ -192,10 +200,8 @@ TEST(ExtractEntry, WritesExactlyTheEntryBytesUnderItsName)
 {
     Sandbox box;
     const Bytes zpk = Pattern(200);
-    WriteFile(box.base + ".zpk", zpk);
-    WriteFile(box.base + ".dir", Record(100, 5, "car.dff"));
     modArchive archive;
-    archive.ReadDirectory(box.base);
+    box.Open(archive, zpk, Record(100, 5, "car.dff"));
     archive.ExtractEntry(*archive.colImgFiles()[0], box.out);
     EXPECT_EQ(box.Written(), std::vector<std::string>{"out/car.dff"});
     EXPECT_EQ(ReadFile(box.out + "car.dff"), Slice(zpk, 100, 5));
@@ -222,10 +228,8 @@ TEST(ExtractEntry, FileNameIsTheNameUpToItsFirstSpace)
         SCOPED_TRACE(PrintableName(row.field) + " fill " + std::to_string(row.fill));
         Sandbox box;
         const Bytes zpk = Pattern(10, 7);
-        WriteFile(box.base + ".zpk", zpk);
-        WriteFile(box.base + ".dir", Record(2, 3, row.field, row.fill));
         modArchive archive;
-        archive.ReadDirectory(box.base);
+        box.Open(archive, zpk, Record(2, 3, row.field, row.fill));
         archive.ExtractEntry(*archive.colImgFiles()[0], box.out);
         EXPECT_EQ(fs::ListFiles(box.out), std::vector<std::string>{row.file});
         EXPECT_EQ(box.Written().size(), 1u);
@@ -236,10 +240,8 @@ TEST(ExtractEntry, FileNameIsTheNameUpToItsFirstSpace)
 TEST(ExtractEntry, EmptyEntryGivesEmptyFile)
 {
     Sandbox box;
-    WriteFile(box.base + ".zpk", Pattern(4));
-    WriteFile(box.base + ".dir", Record(4, 0, "empty.dat"));
     modArchive archive;
-    archive.ReadDirectory(box.base);
+    box.Open(archive, Pattern(4), Record(4, 0, "empty.dat"));
     archive.ExtractEntry(*archive.colImgFiles()[0], box.out);
     EXPECT_EQ(box.Written(), std::vector<std::string>{"out/empty.dat"});
     EXPECT_TRUE(ReadFile(box.out + "empty.dat").empty());
@@ -249,10 +251,8 @@ TEST(ExtractEntry, LaterEntryOfSameNameReplacesFileWholeKeepingFirstLetterCase)
 {
     Sandbox box;
     const Bytes zpk = Pattern(30, 3);
-    WriteFile(box.base + ".zpk", zpk);
-    WriteFile(box.base + ".dir", Concat({Record(0, 20, "Car.DFF"), Record(20, 4, "car.dff"), Record(24, 6, "CAR.dff ignored")}));
     modArchive archive;
-    archive.ReadDirectory(box.base);
+    box.Open(archive, zpk, Concat({Record(0, 20, "Car.DFF"), Record(20, 4, "car.dff"), Record(24, 6, "CAR.dff ignored")}));
     archive.ExtractEntry(*archive.colImgFiles()[0], box.out);
     archive.ExtractEntry(*archive.colImgFiles()[1], box.out);
     EXPECT_EQ(box.Written(), std::vector<std::string>{"out/Car.DFF"});
@@ -265,10 +265,8 @@ TEST(ExtractEntry, LaterEntryOfSameNameReplacesFileWholeKeepingFirstLetterCase)
 TEST(ExtractEntry, TargetFolderResolvesIgnoringLetterCase)
 {
     Sandbox box;
-    WriteFile(box.base + ".zpk", Pattern(8));
-    WriteFile(box.base + ".dir", Record(0, 8, "car.dff"));
     modArchive archive;
-    archive.ReadDirectory(box.base);
+    box.Open(archive, Pattern(8), Record(0, 8, "car.dff"));
     archive.ExtractEntry(*archive.colImgFiles()[0], box.root.Path() + "OUT\\");
     EXPECT_EQ(box.Written(), std::vector<std::string>{"out/car.dff"});
 }

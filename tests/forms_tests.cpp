@@ -111,7 +111,26 @@ bool RunOptions(modMain& settings, OptionScript& script, std::vector<RecordedMes
     return form.Saved();
 }
 
-class ScriptedMainView : public IMainView {
+// A user answering a window's yes/no questions from a script; a question the script does not
+// expect fails the test and is answered No.
+struct ScriptedAnswers {
+    bool Answer(const std::string& text, const std::string& title)
+    {
+        questions.push_back({text, title});
+        if (answers.empty()) {
+            ADD_FAILURE() << "unexpected question: " << text;
+            return false;
+        }
+        const bool yes = answers.front();
+        answers.pop_front();
+        return yes;
+    }
+
+    std::vector<RecordedMessage> questions;
+    std::deque<bool> answers;
+};
+
+class ScriptedMainView : public IMainView, public ScriptedAnswers {
 public:
     void ShowMessage(const std::string& text, const std::string& title) override
     {
@@ -148,17 +167,7 @@ public:
         return RunOptions(settings, options, messages);
     }
     void ShowMods(modMain&) override { ++modsShown; }
-    bool AskYesNo(const std::string& text, const std::string& title) override
-    {
-        questions.push_back({text, title});
-        if (answers.empty()) {
-            ADD_FAILURE() << "unexpected question: " << text;
-            return false;
-        }
-        const bool yes = answers.front();
-        answers.pop_front();
-        return yes;
-    }
+    bool AskYesNo(const std::string& text, const std::string& title) override { return Answer(text, title); }
     void ShowWindow() override { shown = true; }
     void CloseWindow() override { closed = true; }
     bool Ending() const override { return false; }
@@ -209,8 +218,6 @@ public:
     bool closed = false;
     int optionsShown = 0;
     int modsShown = 0;
-    std::vector<RecordedMessage> questions;
-    std::deque<bool> answers;
     std::function<void()> onDoEvents;
     std::function<void()> onMessage;
 
@@ -479,7 +486,7 @@ TEST_F(Forms, MenusOptionsRebuildTheCatalogueAndAboutShowsTheVersion)
 
 namespace {
 
-class ScriptedModsView : public IModsView {
+class ScriptedModsView : public IModsView, public ScriptedAnswers {
 public:
     void ShowMessage(const std::string& text, const std::string& title) override
     {
@@ -504,21 +511,14 @@ public:
     void SetCommandsEnabled(bool enabled) override { commands = enabled; }
     bool AskYesNo(const std::string& text, const std::string& title) override
     {
-        questions.push_back({text, title});
+        const bool yes = Answer(text, title);
         if (onBox)
             onBox();
-        if (answers.empty()) {
-            ADD_FAILURE() << "unexpected question: " << text;
-            return false;
-        }
-        const bool yes = answers.front();
-        answers.pop_front();
         return yes;
     }
     void CloseDialog() override { closed = true; }
 
-    std::vector<RecordedMessage> messages, questions;
-    std::deque<bool> answers;
+    std::vector<RecordedMessage> messages;
     std::vector<std::vector<std::string>> rows;
     std::string note;
     int listings = 0;

@@ -159,12 +159,19 @@ TEST(FileSystem, PathsResolveIgnoringCaseAndNewFilesKeepTheirCase)
     EXPECT_THROW(fs::CreateFolders(dir / "Models/Sub/Car.DFF/inner"), TesseraError);
 }
 
+// What every settings store does with the game folder's value: the default while none is
+// stored, then the value saved.
+void ExpectDefaultThenRoundTrip(ISettingsStore& store, const std::string& value)
+{
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "[NOT FOUND]");
+    store.SaveSetting("Tessera", "Settings", "GTA3Path", value);
+    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), value);
+}
+
 TEST(QtSettingsStore, DefaultThenRoundTripInTheUsersConfigFile)
 {
     QtSettingsStore store;
-    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "[NOT FOUND]");
-    store.SaveSetting("Tessera", "Settings", "GTA3Path", "C:\\Games\\GTA3\\");
-    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "C:\\Games\\GTA3\\");
+    ExpectDefaultThenRoundTrip(store, "C:\\Games\\GTA3\\");
     // Another key of the same section is still missing.
     EXPECT_EQ(store.GetSetting("Tessera", "Settings", "Other", "dflt"), "dflt");
 
@@ -346,9 +353,7 @@ TEST(RecordingWindowServices, RecordsInOrderAndRunsHooksWhileTheLogicWaits)
 TEST(MemorySettingsStore, DefaultAndRoundTrip)
 {
     MemorySettingsStore store;
-    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "[NOT FOUND]");
-    store.SaveSetting("Tessera", "Settings", "GTA3Path", "");
-    EXPECT_EQ(store.GetSetting("Tessera", "Settings", "GTA3Path", "[NOT FOUND]"), "");
+    ExpectDefaultThenRoundTrip(store, "");
     EXPECT_EQ(store.GetSetting("Tessera", "settings", "GTA3Path", "[NOT FOUND]"), "[NOT FOUND]");
     EXPECT_EQ(store.saveCount, 1);
 }
