@@ -111,9 +111,15 @@ bool RunOptions(modMain& settings, OptionScript& script, std::vector<RecordedMes
     return form.Saved();
 }
 
-// A user answering a window's yes/no questions from a script; a question the script does not
-// expect fails the test and is answered No.
-struct ScriptedAnswers {
+// A user at a window's message boxes: messages recorded, yes/no questions answered from a
+// script (a question it does not expect fails the test and is answered No).
+struct ScriptedBoxes {
+    void Message(const std::string& text, const std::string& title)
+    {
+        messages.push_back({text, title});
+        if (onBox)
+            onBox();
+    }
     bool Answer(const std::string& text, const std::string& title)
     {
         questions.push_back({text, title});
@@ -126,18 +132,14 @@ struct ScriptedAnswers {
         return yes;
     }
 
-    std::vector<RecordedMessage> questions;
+    std::vector<RecordedMessage> messages, questions;
     std::deque<bool> answers;
+    std::function<void()> onBox;   // runs as a message box closes
 };
 
-class ScriptedMainView : public IMainView, public ScriptedAnswers {
+class ScriptedMainView : public IMainView, public ScriptedBoxes {
 public:
-    void ShowMessage(const std::string& text, const std::string& title) override
-    {
-        messages.push_back({text, title});
-        if (onMessage)
-            onMessage();
-    }
+    void ShowMessage(const std::string& text, const std::string& title) override { Message(text, title); }
     std::string AskFile(const std::string& title, const std::string& description, const std::string& pattern,
                         const std::string&, const std::vector<FileFilter>& moreFilters) override
     {
@@ -205,7 +207,6 @@ public:
         wakeChanged_.notify_all();
     }
 
-    std::vector<RecordedMessage> messages;
     std::string file;
     OptionScript options;
     std::string caption{kMainCaption};
@@ -219,7 +220,6 @@ public:
     int optionsShown = 0;
     int modsShown = 0;
     std::function<void()> onDoEvents;
-    std::function<void()> onMessage;
 
 private:
     std::mutex wakeMutex_;
@@ -399,7 +399,7 @@ TEST_F(Forms, InstallRunsOffTheWindowThreadWithButtonsDisabledAndAQuitAsksFirst)
 
     // The install waits while its message is open; the user acts meanwhile.
     bool quitAsked = false;
-    view.onMessage = [&] {
+    view.onBox = [&] {
         if (quitAsked)
             return;
         quitAsked = true;
@@ -445,7 +445,7 @@ TEST_F(Forms, StoppingAnInstallLeavesTheGameFolderAsItWasAndCloses)
     const Snapshot before = TakeSnapshot(game);
     // The install waits while its message is open: the user closes the window meanwhile.
     view.answers = {true};
-    view.onMessage = [&] {
+    view.onBox = [&] {
         if (view.messages.back().title == "Bad file") {
             EXPECT_FALSE(form.QueryClose());
             EXPECT_FALSE(view.closed);
@@ -486,14 +486,9 @@ TEST_F(Forms, MenusOptionsRebuildTheCatalogueAndAboutShowsTheVersion)
 
 namespace {
 
-class ScriptedModsView : public IModsView, public ScriptedAnswers {
+class ScriptedModsView : public IModsView, public ScriptedBoxes {
 public:
-    void ShowMessage(const std::string& text, const std::string& title) override
-    {
-        messages.push_back({text, title});
-        if (onBox)
-            onBox();
-    }
+    void ShowMessage(const std::string& text, const std::string& title) override { Message(text, title); }
     std::string AskFile(const std::string&, const std::string&, const std::string&, const std::string&, const std::vector<FileFilter>&) override
     {
         ADD_FAILURE() << "the window asks for no file";
@@ -518,12 +513,10 @@ public:
     }
     void CloseDialog() override { closed = true; }
 
-    std::vector<RecordedMessage> messages;
     std::vector<std::vector<std::string>> rows;
     std::string note;
     int listings = 0;
     int selected = -2;
-    std::function<void()> onBox;   // a message box closing brings the window to the front
     std::string details;
     bool commands = true;
     bool closed = false;
@@ -648,7 +641,7 @@ TEST_F(Forms, InstalledModsFollowTheHistoryOnActivation)
     RecordingWindowServices window;
     ScriptedModsView mods;
     ModsForm modsForm(settings, mods);
-    mods.onBox = [&] { modsForm.Form_Activate(); };
+    mods.onBox = [&] { modsForm.Form_Activate(); };   // a box closing brings the window to the front
     modsForm.Form_Load();
     std::vector<int> ids;   // the model: installs newest first, the chosen one, its details shown
     int chosen = -1;

@@ -198,6 +198,13 @@ void WriteArchive(const std::string& base, const std::string& entryName)
     WriteFile(base + ".img", Pattern(static_cast<std::size_t>(kBlockSize), 7));
 }
 
+// Packages to choose in mods: car.zpk (car.dff, with its .dir) and lonely.zpk, whose .dir is missing.
+void WriteCarAndLonely(const TempDir& mods)
+{
+    WritePackage(mods / "car", {{"car.dff", Pattern(100)}});
+    WriteFile(mods / "lonely.zpk", Pattern(10));
+}
+
 // A small game folder: gta3.exe, the three game archives and one stock file.
 struct GameFolder {
     TempDir dir;
@@ -711,11 +718,10 @@ private slots:
         MemorySettingsStore store;
         GameFolder game;
         TempDir mods;
-        WritePackage(mods / "car", {{"car.dff", Pattern(100)}});
+        WriteCarAndLonely(mods);
         WritePackage(mods / "BIG", {{"big.dff", Pattern(100)}});
         std::filesystem::rename(mods / "BIG.zpk", mods / "BIG.ZPK");
         std::filesystem::rename(mods / "BIG.dir", mods / "BIG.DIR");
-        WriteFile(mods / "lonely.zpk", Pattern(10));
         auto window = LoadedWindow(store, game.path);
         frmMain& w = *window;
 
@@ -765,8 +771,7 @@ private slots:
     {
         GameFolder game;
         TempDir mods;
-        WritePackage(mods / "car", {{"car.dff", Pattern(100)}});
-        WriteFile(mods / "lonely.zpk", Pattern(10));
+        WriteCarAndLonely(mods);
         const auto here = std::filesystem::current_path();
         std::filesystem::current_path(mods.Path());
         struct Row {
@@ -826,9 +831,8 @@ private slots:
         MemorySettingsStore store;
         GameFolder game;
         TempDir mods;
-        WritePackage(mods / "car", {{"car.dff", Pattern(100)}});
+        WriteCarAndLonely(mods);
         WritePackage(mods / "bike", {{"bike.dff", Pattern(100)}});
-        WriteFile(mods / "lonely.zpk", Pattern(10));
         auto window = LoadedWindow(store, game.path);
         frmMain& w = *window;
 
