@@ -1133,20 +1133,16 @@ TEST_F(History, EveryFailurePointOfTheWayBackEndsWholeOrRecoverableAndIsToldTrul
 
     // Every state a chain may stop in comes out to the exact start, as do the single changes:
     // the history followed the moved records.
-    for (const State& step : withLaterSteps) {
-        putBack(step);
+    auto restoresTo = [&](const State& from, const Snapshot& expected) {
+        putBack(from);
         restore();
-        EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
-    }
-    putBack(uninstalled);
-    restore();
-    EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
-    putBack(compacted);
-    restore();
-    EXPECT_EQ(DescribeDifferences(startCompacted, TakeSnapshot(game)), "");
-    putBack(compactedHole);
-    restore();
-    EXPECT_EQ(DescribeDifferences(startCompacted, TakeSnapshot(game)), "");
+        EXPECT_EQ(DescribeDifferences(expected, TakeSnapshot(game)), "");
+    };
+    for (const State& step : withLaterSteps)
+        restoresTo(step, start);
+    restoresTo(uninstalled, start);
+    restoresTo(compacted, startCompacted);
+    restoresTo(compactedHole, startCompacted);
     for (const auto& [what, n] : points)
         std::cout << "[ faults   ] " << what << ": " << n << " failure points, each told truly and recovered\n";
     EXPECT_GT(points["compact once"], 20);
