@@ -263,6 +263,15 @@ protected:
 
     std::string Mod(std::size_t i) { return root / ("mod" + std::to_string(i) + ".zpk"); }
 
+    // A new game folder at the start, and no record of the console's earlier installs.
+    void StartAgain()
+    {
+        fs::RemoveTree(root / "g");
+        fs::RemoveTree(root / "data");
+        fs::CreateFolder(root / "data");
+        game = MakeStart(root / "g");
+    }
+
     // What the game folder must hold: the start with these packages installed in this order.
     Snapshot Model(const std::vector<std::size_t>& packages)
     {
@@ -501,10 +510,7 @@ TEST_F(History, WholeArchiveReplacementIsInTheWayOfEntriesBothWays)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        fs::RemoveTree(root / "g");
-        fs::RemoveTree(root / "data");
-        fs::CreateFolder(root / "data");
-        game = MakeStart(root / "g");
+        StartAgain();
         const Snapshot start = TakeSnapshot(game);
         for (const char* package : c.installs)
             ASSERT_EQ(Cli({"install", root / (std::string(package) + ".zpk")}).status, 0) << package;
@@ -600,10 +606,7 @@ TEST_F(History, ChangesOutsideTesseraAndHandEditsStopTheWayBack)
     DataHome home(root / "data");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        fs::RemoveTree(root / "g");
-        fs::RemoveTree(root / "data");
-        fs::CreateFolder(root / "data");
-        game = MakeStart(root / "g");
+        StartAgain();
         ASSERT_EQ(Cli({"install", Mod(1)}).status, 0);
         ASSERT_EQ(Cli({"install", Mod(0)}).status, 0);
         const std::string history = HistoryFolder(JournalFolder({}), game);
