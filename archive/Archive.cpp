@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 
 namespace tessera {
 
@@ -425,6 +426,37 @@ void modArchive::HoldArchive(const std::string& base)
 }
 
 void modArchive::ReleaseArchive() noexcept { held_.reset(); }
+
+std::int64_t modArchive::HeldImgLength() const
+{
+    const Held* held = held_ ? held_->current : nullptr;
+    if (!held)
+        throw std::logic_error("no archive is held");
+    return held->imgLength;
+}
+
+void modArchive::AddRecord(const DirRecord& record)
+{
+    Held* held = held_ ? held_->current : nullptr;
+    if (!held)
+        throw std::logic_error("no archive is held");
+    const std::string dirPath = sArchiveBase + ".dir";
+    try {
+        if (held->dirLength % static_cast<std::int64_t>(kRecordSize) != 0)
+            throw TesseraError(ErrorKind::BadArchive, "Cannot add to " + BaseName(dirPath) + ": its length (" + std::to_string(held->dirLength)
+                                   + " bytes) is not a whole number of records", dirPath);
+        CheckedInt32(held->dirLength + 1, "end of " + dirPath);
+        held->dir.WriteAt(held->dirLength, EncodeRecord(record));
+    } catch (...) {
+        ReleaseArchive();
+        throw;
+    }
+    held->dirLength += static_cast<std::int64_t>(kRecordSize);
+    held->added.push_back(record);
+    held->Fold(records_);
+    entries_ = KeyedCollection<clsImgFile>();
+    entriesBuilt_ = false;
+}
 
 void modArchive::Forget(const std::string& base)
 {

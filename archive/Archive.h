@@ -152,6 +152,10 @@ public:
     void HoldArchive(const std::string& base);
     // Closes the held archives; the next operation opens what it needs again.
     void ReleaseArchive() noexcept;
+    // The length of the held archive's .img, with what AddRange wrote since it was held.
+    std::int64_t HeldImgLength() const;
+    // Appends one record, and no data, to the held archive's .dir (a record of unused space).
+    void AddRecord(const DirRecord& record);
 
 private:
     // The state of no directory read yet, for base: what a failed read leaves.

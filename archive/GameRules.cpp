@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <numeric>
 #include <unordered_map>
 
@@ -274,6 +275,22 @@ bool IsUnusedSpace(const DirRecord& record) { return GameName(record) == kUnused
 DirRecord UnusedSpaceRecord(std::int32_t offsetBlocks, std::int32_t sizeBlocks)
 {
     return {offsetBlocks, sizeBlocks, AddedNameField(kUnusedSpaceName)};
+}
+
+std::optional<DirRecord> ChainBreakBeforeAppend(std::span<const DirRecord> records, std::int64_t imgLength)
+{
+    if (records.empty())
+        return std::nullopt;
+    const std::int64_t start = (imgLength + kBlockSize - 1) / kBlockSize;
+    auto end = [](const DirRecord& r) { return std::int64_t{r.lOffset} + std::max<std::int32_t>(r.lSize, 0); };
+    // Past 32-bit block numbers the append itself is refused.
+    if (end(records.back()) == start || start > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    std::int64_t used = 0;
+    for (const DirRecord& r : records)
+        used = std::max(used, end(r));
+    used = std::clamp<std::int64_t>(used, 0, start);
+    return UnusedSpaceRecord(static_cast<std::int32_t>(used), static_cast<std::int32_t>(start - used));
 }
 
 bool HasErrors(std::span<const RuleFinding> findings)

@@ -73,6 +73,13 @@ inline constexpr std::string_view kUnusedSpaceName = "tessera.unused";
 bool IsUnusedSpace(const DirRecord& record);
 DirRecord UnusedSpaceRecord(std::int32_t offsetBlocks, std::int32_t sizeBlocks);
 
+// The record of unused space that must come before data appended at the end of an .img of
+// imgLength bytes, when the last record's data does not end where the appended data starts (the
+// .img holds unused blocks at its end, or its last record's data lies elsewhere): without it, the
+// game would read the new record in one go with that one. It stands over the blocks at the .img's
+// end that no record's data reaches (none, when some record's does). Nothing when none is needed.
+std::optional<DirRecord> ChainBreakBeforeAppend(std::span<const DirRecord> records, std::int64_t imgLength);
+
 // Whether any finding is an error.
 bool HasErrors(std::span<const RuleFinding> findings);
 

@@ -99,7 +99,6 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
             else
                 renamed[f.position] = f.before;
         }
-        std::sort(l.removed.begin(), l.removed.end());
         for (auto it = history.rbegin(); it != history.rend() && l.heir == 0; ++it)   // oldest first
             if (it->id > record.id && std::any_of(it->archives.begin(), it->archives.end(), [&](const HistoryArchive& x) { return ArchiveKey(x.base) == l.key; }))
                 l.heir = it->id;
@@ -110,6 +109,13 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
         if (dir.size() % kRecordSize != 0)
             throw TesseraError(ErrorKind::BadArchive, "The game archive " + DisplayPath(a.base) + ".dir is not whole records", a.base + ".dir");
         const std::size_t count = dir.size() / kRecordSize;
+        // The record of unused space the install put before its first entry leaves with them.
+        for (std::int64_t p = a.dirBefore / static_cast<std::int64_t>(kRecordSize);
+             p < a.dirAfter / static_cast<std::int64_t>(kRecordSize) && p < static_cast<std::int64_t>(count); ++p)
+            if (IsUnusedSpace(DecodeRecord(DirRecordAt(dir, static_cast<std::size_t>(p)))))
+                l.removed.push_back(p);
+        std::sort(l.removed.begin(), l.removed.end());
+        l.removed.erase(std::unique(l.removed.begin(), l.removed.end()), l.removed.end());
         // With later data after it, the data of each run of its records stays as unused space
         // under one record the game skips, so the records before and after are not read as one
         // chain; as the last, its data is cut off.
@@ -152,10 +158,15 @@ Journal UninstallJournal(const std::string& folder, const std::vector<HistoryRec
                 r = WithNameOf(r, it->second);   // the exact former name bytes
             kept.push_back(r);
         }
-        // As the last, records of unused space left before it go with its data.
+        // As the last, records of unused space left before it go with its data: those in the
+        // blocks cut off, or reaching into them.
         if (l.heir == 0)
-            while (!kept.empty() && IsUnusedSpace(DecodeRecord(kept.back())) && DecodeRecord(kept.back()).lOffset >= a.imgBefore / kBlockSize)
+            while (!kept.empty() && IsUnusedSpace(DecodeRecord(kept.back()))) {
+                const DirRecord r = DecodeRecord(kept.back());
+                if (r.lOffset < a.imgBefore / kBlockSize && (std::int64_t{r.lOffset} + r.lSize) * kBlockSize <= a.imgBefore)
+                    break;
                 kept.pop_back();
+            }
         JournalOp op;
         op.kind = JournalOp::Kind::Archive;
         op.path = a.base;

@@ -3,6 +3,7 @@
 #include "HistoryStore.h"
 
 #include "Error.h"
+#include "GameRules.h"
 #include "FileSystem.h"
 #include "Hash.h"
 #include "Text.h"
@@ -478,6 +479,10 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
                 r.files.push_back(f);
             }
             for (std::size_t i = static_cast<std::size_t>(op.dirLength) / kRecordSize; i < dir.size() / kRecordSize; ++i) {
+                // A record of unused space that keeps the chain apart is no file of the package;
+                // it lies within what the install appended, which its uninstall takes back whole.
+                if (IsUnusedSpace(DecodeRecord(DirRecordAt(dir, i))))
+                    continue;
                 HistoryFile f;
                 f.kind = HistoryFile::Kind::Added;
                 f.path = op.path;

@@ -311,6 +311,9 @@ std::vector<std::string> GameReadingAfter(const std::vector<PlannedFile>& plan, 
         for (const PlannedFile& f : plan) {
             if (f.kind != PlannedFile::Kind::Archive || !EqualsIgnoreCase(f.target, first.target))
                 continue;
+            if (archive->streamed)
+                if (const auto gap = ChainBreakBeforeAppend(records, imgLength))
+                    records.push_back(*gap);
             const std::size_t earlier = records.size();
             DirRecord added;
             added.lOffset = static_cast<std::int32_t>(BlockBytes(imgLength) / kBlockSize);
@@ -486,6 +489,11 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                 // The new entry goes in before the old one is set aside, so the archive always
                 // holds an entry of this name. The archive stays open for the files after it.
                 archive.HoldArchive(f.target);
+                // Appended after a record whose data ends elsewhere, the entry would be read in
+                // one go with it: a record of unused space goes between, undone with the rest.
+                if (GameArchiveNamed(f.archive)->streamed)
+                    if (const auto gap = ChainBreakBeforeAppend(archive.Records(), archive.HeldImgLength()))
+                        archive.AddRecord(*gap);
                 if (!fileHashes.empty())
                     hashes.added[{f.target, static_cast<std::int64_t>(archive.Records().size())}] = fileHashes[i];
                 archive.AddRange(*package.data, f.offset, f.size, f.entryName, "the entry " + f.name + " of " + package.zpkPath, progress);
