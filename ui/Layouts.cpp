@@ -40,7 +40,7 @@ constexpr ControlLayout kModsControls[] = {
 
 // The package column takes the rest, so the table never scrolls sideways.
 constexpr ColumnLayout kModsColumnItems[] = {
-    {"No.", 36, true}, {"Date", 130, false}, {"Package", 0, false}, {"Added", 56, true}, {"Replaced", 62, true}, {"Refused", 58, true},
+    {"No.", 36, true}, {"Date", 130, false}, {"Package", 0, false}, {"Added", 56, true}, {"Replaced", 70, true}, {"Refused", 62, true},
 };
 
 constexpr MenuLayout kMainMenuItems[] = {
