@@ -156,6 +156,12 @@ std::string DiskOf(const std::string& path);
 std::string TempFolder();
 std::string UserDataFolder();      // the per-user application data folder of Tessera
 std::string ProgramFolder();       // without a trailing separator, as callers append "\temp\"
+// Where the user keeps documents: the home folder, Documents on Windows. Without a trailing
+// separator, as ProgramFolder.
+std::string DocumentsFolder();
+// Whether this user may make files in folder; false too when that cannot be told. Not counted
+// by the fault mode: it only picks where a dialog starts.
+bool CanWriteIn(const std::string& folder);
 // A new, empty folder of its own under the temporary location; ends in the separator. With
 // keepListing, only this process writes into it through these services, so the names in it are
 // known without listing it again (extraction looks up every new name there, case ignored).

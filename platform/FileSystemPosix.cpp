@@ -19,7 +19,9 @@
 #include <random>
 #include <sys/file.h>
 #include <map>
+#include <pwd.h>
 #include <unordered_map>
+#include <vector>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -543,6 +545,25 @@ std::string ProgramFolder()
     buffer.resize(static_cast<std::size_t>(n));
     const auto slash = buffer.find_last_of('/');
     return slash == 0 ? "/" : buffer.substr(0, slash);
+}
+
+std::string DocumentsFolder()
+{
+    if (const char* home = std::getenv("HOME"); home && *home == '/')
+        return home;
+    // No HOME: the account's own entry names it.
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir && *found->pw_dir == '/')
+        return found->pw_dir;
+    return "/";
+}
+
+bool CanWriteIn(const std::string& folder)
+{
+    // Making a file there takes writing to the folder and searching it.
+    return !folder.empty() && ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
 std::string MakeScratchFolder(const std::string& prefix, bool keepListing)

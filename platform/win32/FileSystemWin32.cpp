@@ -7,6 +7,8 @@
 #include "Text.h"
 #include "Win32Text.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -601,6 +603,30 @@ std::string ProgramFolder()
     const std::string path = Narrow(buffer);
     const auto slash = path.find_last_of("\\/");
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+std::string DocumentsFolder()
+{
+    wchar_t buffer[MAX_PATH + 1] = {};
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, buffer)) && buffer[0])
+        return Narrow(buffer);
+    const wchar_t* profile = ::_wgetenv(L"USERPROFILE");
+    return profile && *profile ? Narrow(profile) : ProgramFolder();
+}
+
+bool CanWriteIn(const std::string& folder)
+{
+    if (folder.empty())
+        return false;
+    // The folder's access rules, virtualisation and read-only media are only told by trying:
+    // a file of this process's own, gone again when closed.
+    const std::wstring probe = Wide(WithTrailingSeparator(folder)) + L"tessera-write-probe-" + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
+    const HANDLE file = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(file);
+    return true;
 }
 
 std::string MakeScratchFolder(const std::string& prefix, bool)
