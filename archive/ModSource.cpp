@@ -157,20 +157,29 @@ struct Sorter {
             return EqualsIgnoreCase(a.name, b.name) ? LessIgnoreCase(a.path, b.path) : LessIgnoreCase(a.name, b.name);
         });
         std::string clashes;
+        std::vector<std::string> folders;
         for (std::size_t i = 1; i < m.size(); ++i) {
             if (!EqualsIgnoreCase(m[i].name, m[i - 1].name))
                 continue;
             if (FolderPart(m[i].path) == FolderPart(m[i - 1].path) && m[i].name != m[i - 1].name)
                 Refuse(ErrorKind::UnsafeName, Where(m[i].path) + ": the name differs from " + PrintableName(m[i - 1].name) + " only in letter case",
                        listing.source);
-            if (clashes.empty() || !EqualsIgnoreCase(m[i].name, m[i - 2].name))
+            if (clashes.empty() || !EqualsIgnoreCase(m[i].name, m[i - 2].name)) {
                 clashes += (clashes.empty() ? "" : "; ") + PrintableName(m[i - 1].path);
+                folders.push_back(FolderPart(m[i - 1].path));
+            }
             clashes += ", " + PrintableName(m[i].path);
+            folders.push_back(FolderPart(m[i].path));
         }
-        if (!clashes.empty())
-            throw SameNameError(ErrorKind::InvalidArgument, ShownSource(listing.source) + " holds more than one file of the same name: " + clashes
-                       + ". Tessera cannot tell which one to install.",
-                                listing.source);
+        if (!clashes.empty()) {
+            std::erase(folders, std::string());
+            std::stable_sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
+            folders.erase(std::unique(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) { return EqualsIgnoreCase(a, b); }),
+                          folders.end());
+            throw SameNameError(ShownSource(listing.source) + " holds more than one file of the same name: " + clashes
+                                    + ". Tessera cannot tell which one to install.",
+                                listing.source, std::move(folders));
+        }
     }
 };
 

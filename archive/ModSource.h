@@ -46,7 +46,16 @@ struct ModListing {
 // to say.
 class SameNameError : public TesseraError {
 public:
-    using TesseraError::TesseraError;
+    SameNameError(const std::string& message, const std::string& source, std::vector<std::string> folders)
+        : TesseraError(ErrorKind::InvalidArgument, message, source), folders_(std::move(folders))
+    {
+    }
+    // The folders that hold those files, the source's top left out, each once, in name order:
+    // the choices of a folder to take the files from.
+    const std::vector<std::string>& Folders() const noexcept { return folders_; }
+
+private:
+    std::vector<std::string> folders_;
 };
 
 // Lists a source. Refuses, with a TesseraError naming the source and the member, before anything
