@@ -7,6 +7,10 @@
 #include "ModSource.h"
 #include "RecordingServices.h"
 #include "TestSupport.h"
+#ifdef TESSERA_TEST_DOWNLOADS
+#include "DownloadSupport.h"
+#endif
+#include "modBrowseDir.h"
 
 #include <gtest/gtest.h>
 
@@ -141,8 +145,9 @@ class ScriptedMainView : public IMainView, public ScriptedBoxes {
 public:
     void ShowMessage(const std::string& text, const std::string& title) override { Message(text, title); }
     std::string AskFile(const std::string& title, const std::string& description, const std::string& pattern,
-                        const std::string&, const std::vector<FileFilter>& moreFilters) override
+                        const std::string& startFolder, const std::vector<FileFilter>& moreFilters) override
     {
+        startFolders.push_back(startFolder);
         EXPECT_EQ(title, "Select a .zpk to extract");
         EXPECT_EQ(moreFilters.size(), DownloadsSupported() ? 1u : 0u);
         EXPECT_EQ(description, "(*.zpk)");
@@ -168,8 +173,25 @@ public:
         ++optionsShown;
         return RunOptions(settings, options, messages);
     }
-    void ShowMods(modMain&) override { ++modsShown; }
+    void ShowMods(modMain& settings) override
+    {
+        ++modsShown;
+        if (onMods)
+            onMods(settings);
+    }
     bool AskYesNo(const std::string& text, const std::string& title) override { return Answer(text, title); }
+    std::optional<std::size_t> AskFolder(const std::string& text, const std::vector<std::string>& offered) override
+    {
+        folderQuestions.push_back(text);
+        folders = offered;
+        if (folderAnswers.empty()) {
+            ADD_FAILURE() << "unexpected folder question: " << text;
+            return std::nullopt;
+        }
+        const auto answer = folderAnswers.front();
+        folderAnswers.pop_front();
+        return answer;
+    }
     void ShowWindow() override { shown = true; }
     void CloseWindow() override { closed = true; }
     bool Ending() const override { return false; }
@@ -208,6 +230,7 @@ public:
     }
 
     std::string file;
+    std::vector<std::string> startFolders;   // of each open dialog
     OptionScript options;
     std::string caption{kMainCaption};
     std::string source{kNoPackageText};
@@ -219,7 +242,11 @@ public:
     bool closed = false;
     int optionsShown = 0;
     int modsShown = 0;
+    std::vector<std::string> folderQuestions;
+    std::vector<std::string> folders;                     // offered by the last one
+    std::deque<std::optional<std::size_t>> folderAnswers;   // nullopt: Cancel
     std::function<void()> onDoEvents;
+    std::function<void(modMain&)> onMods;
 
 private:
     std::mutex wakeMutex_;
@@ -851,6 +878,171 @@ TEST_F(Forms, UnreadableHistoryIsSaidNotShownAsEmpty)
     EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
 }
 
+// Browse starts where the mods are: the folder chosen last during this run, else the program's
+// folder if the user may write there (players keep mods beside it), else the documents folder.
+TEST_F(Forms, BrowseStartsInTheFolderLastChosenElseAWritableProgramFolderElseDocuments)
+{
+    struct Row {
+        std::string last, program;
+        bool writable;
+        std::string expected;
+    };
+    const std::vector<Row> rows = {
+        {"", "/usr/bin", false, "/home/me"},
+        {"", "C:\\Games\\Tessera", true, "C:\\Games\\Tessera"},
+        {"/home/me/mods/", "/usr/bin", false, "/home/me/mods/"},
+        {"D:\\mods\\", "C:\\Games\\Tessera", true, "D:\\mods\\"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(StartFolder(row.last, row.program, row.writable, "/home/me"), row.expected) << row.last << " " << row.program;
+    for (const auto& [chosen, folder] : std::vector<std::pair<std::string, std::string>>{
+             {"/home/me/mods/car.zpk", "/home/me/mods/"}, {"C:\\mods\\car.zpk", "C:\\mods\\"}, {"C:\\car.zpk", "C:\\"}, {"car.zpk", ""}})
+        EXPECT_EQ(ChosenFolder(chosen), folder);
+    EXPECT_TRUE(fs::CanWriteIn(root.Path()));
+    EXPECT_FALSE(fs::CanWriteIn(root / "missing"));
+    EXPECT_FALSE(fs::CanWriteIn(""));
+
+    // Through the window: a choice is remembered even when refused; Cancel forgets nothing.
+    fs::CreateFolder(root / "mods");
+    WriteFile(root / "mods/lonely.zpk", ToBytes("x"));
+    view.file = "";
+    form.cmdBrowseSource_Click();
+    view.file = root / "mods/lonely.zpk";
+    form.cmdBrowseSource_Click();
+    view.file = "";
+    form.cmdBrowseSource_Click();
+    const std::string first = StartFolder({}, fs::ProgramFolder(), fs::CanWriteIn(fs::ProgramFolder()), fs::DocumentsFolder());
+    EXPECT_EQ(view.startFolders, (std::vector<std::string>{first, first, ChosenFolder(root / "mods/lonely.zpk")}));
+    EXPECT_EQ(view.startFolders.back(), root / "mods/");
+}
+
+#ifdef TESSERA_TEST_DOWNLOADS
+// A download with one name in several folders: the window offers the folders that hold those
+// files; Cancel leaves the game folder and the window as they were, a choice installs that
+// folder's files as the console's --from does. A download without such names asks nothing.
+TEST_F(Forms, DownloadWithOneNameInTwoFoldersAsksWhichFolder)
+{
+    store.values[{"Tessera", "Settings", "GTA3Path"}] = game;
+    ASSERT_TRUE(form.Form_Load());
+    const Bytes chrome = Pattern(700, 5), classic = Pattern(900, 6), car = Pattern(300, 7);
+    MakeDownload(root / "wheels.zip", Format::Zip,
+                 {{"Wheels/Chrome/hud.txd", chrome}, {"Wheels/Classic/HUD.txd", classic}, {"Wheels/Classic/car.dff", car}, {"hud.txd", car}});
+    MakeDownload(root / "plain.zip", Format::Zip, {{"Plain/hud.txd", chrome}});
+    struct Row {
+        const char* name;
+        std::string download;
+        std::optional<std::size_t> answer;   // of the folder question, if one is expected
+        bool asked;
+        std::optional<Bytes> hud;            // models/hud.txd after it; nothing: as before
+    };
+    const std::vector<Row> rows = {
+        {"cancel", root / "wheels.zip", std::nullopt, true, std::nullopt},
+        {"the second folder", root / "wheels.zip", 1, true, classic},
+        {"the first folder", root / "wheels.zip", 0, true, chrome},
+        {"no clash asks nothing", root / "plain.zip", std::nullopt, false, chrome},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        view.file = row.download;
+        form.cmdBrowseSource_Click();
+        view.folderQuestions.clear();
+        view.messages.clear();
+        view.answers = {true};   // a reinstall asks first
+        if (row.asked)
+            view.folderAnswers = {row.answer};
+        const Snapshot before = TakeSnapshot(game);
+        const Bytes hudBefore = ReadFile(game + "models/hud.txd");
+        const std::size_t recordsBefore = ReadFile(game + "models/gta3.dir").size() / 32;
+        view.caption = "(before)";
+        form.cmdInstall_Click();
+        EXPECT_TRUE(view.folderAnswers.empty());
+        EXPECT_EQ(view.folderQuestions.size(), row.asked ? 1u : 0u);
+        if (row.asked) {
+            EXPECT_EQ(view.folders, (std::vector<std::string>{"Wheels/Chrome", "Wheels/Classic"}));
+            EXPECT_TRUE(view.folderQuestions[0].ends_with(". Tessera cannot tell which one to install.\r\nChoose the folder to install from:"))
+                << view.folderQuestions[0];
+        }
+        EXPECT_EQ(ReadFile(game + "models/hud.txd"), row.hud ? *row.hud : hudBefore);
+        if (!row.hud) {
+            EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
+            EXPECT_EQ(view.caption, "(before)");
+        } else {
+            EXPECT_EQ(view.caption, "Mod installed!");
+        }
+        // Only the chosen folder's files: the top one and the other folder's stay out, so
+        // models/gta3 gains the record of car.dff from Classic alone.
+        EXPECT_EQ(ReadFile(game + "models/gta3.dir").size() / 32, recordsBefore + (row.answer == std::optional<std::size_t>(1) ? 1u : 0u));
+        EXPECT_TRUE(view.install);
+        EXPECT_TRUE(view.browse);
+        EXPECT_EQ(view.pointer, Pointer::Default);
+    }
+}
+#endif
+
+// "Mod installed!" is said of the package that was installed: choosing another, by any way in,
+// or taking an install back in the Installed mods window, gives the plain caption again; what
+// chooses nothing and what takes nothing back leaves the caption alone.
+TEST_F(Forms, CaptionSaysModInstalledOnlyOfAPackageStillInstalled)
+{
+    store.values[{"Tessera", "Settings", "GTA3Path"}] = game;
+    ASSERT_TRUE(form.Form_Load());
+    WritePackage(root / "first", {{"default.dat", ToBytes("first default")}});
+    WritePackage(root / "second", {{"car.dff", ToBytes("car")}});
+    WriteFile(root / "notes.txt", ToBytes("notes"));
+    const std::string installed = "Mod installed!";
+    struct Row {
+        const char* name;
+        std::function<void()> act;
+        bool plain;   // the caption after it is "Orlen's Tessera"
+    };
+    const auto browse = [&](const std::string& file) {
+        return [&, file] {
+            view.file = file;
+            form.cmdBrowseSource_Click();
+        };
+    };
+    const auto given = [&](const std::string& file) { return [&, file] { form.TakeGivenFile(file); }; };
+    const auto mods = [&](std::optional<bool> answer) {
+        return [&, answer] {
+            view.onMods = [answer](modMain& modsSettings) {
+                ScriptedModsView modsView;
+                ModsForm modsForm(modsSettings, modsView);
+                modsForm.Form_Load();
+                if (answer) {
+                    modsView.answers = {*answer};
+                    modsForm.cmdUninstall_Click();
+                }
+            };
+            form.mnuMods_Click();
+        };
+    };
+    const std::vector<Row> rows = {
+        {"browse cancelled", browse(""), false},
+        {"browse to a package without its directory", browse(root / "missing.zpk"), false},
+        {"a given file that is no package", given(root / "notes.txt"), false},
+        {"a given package that does not exist", given(root / "nothere.zpk"), false},
+        {"mods window only looked at", mods(std::nullopt), false},
+        {"take back answered No", mods(false), false},
+        {"browse to another package", browse(root / "second.zpk"), true},
+        {"browse to the same package again", browse(root / "first.zpk"), true},
+        {"a package given or dropped", given(root / "second.zpk"), true},
+        {"take back answered Yes", mods(true), true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Each time from a real install of first.zpk.
+        view.file = root / "first.zpk";
+        form.cmdBrowseSource_Click();
+        view.answers = {true};   // a reinstall asks first
+        form.cmdInstall_Click();
+        view.answers.clear();
+        ASSERT_EQ(view.caption, installed);
+        view.messages.clear();
+        row.act();
+        EXPECT_EQ(view.caption, row.plain ? std::string(kMainCaption) : installed);
+    }
+}
+
 // What both toolkits build the windows from: each control once by name and id, the rows in tab
 // order (the Win32 view makes them in that order, which Tab follows), the default button one of
 // the window's buttons, every control inside the client area, and a name for screen readers on
@@ -858,7 +1050,7 @@ TEST_F(Forms, UnreadableHistoryIsSaidNotShownAsEmpty)
 TEST(Layouts, EveryWindowTableIsWhole)
 {
     std::set<int> ids;
-    for (const WindowLayout* layout : {&kMainLayout, &kOptionLayout, &kModsLayout}) {
+    for (const WindowLayout* layout : {&kMainLayout, &kOptionLayout, &kModsLayout, &kFolderLayout}) {
         SCOPED_TRACE(std::string(layout->objectName));
         std::set<std::string_view> names;
         int lastTab = -1;

@@ -9,6 +9,7 @@
 #include "Journal.h"
 #include "Layouts.h"
 #include "QtDialogs.h"
+#include "QtLayout.h"
 #include "QtSettingsStore.h"
 #include "RecordingServices.h"
 #include "TestSupport.h"
@@ -971,6 +972,50 @@ private slots:
         QCOMPARE(w.windowTitle(), QStringLiteral("Orlen's Tessera"));
         QVERIFY(Enabled(w, "cmdInstall"));
         QVERIFY(Enabled(w, "cmdBrowseSource"));
+    }
+
+    // A download with one name in two folders: the window asks which folder to install from in
+    // its "Choose a folder" dialog; Cancel changes nothing, OK installs that folder's file.
+    void installDownloadAsksForTheFolder()
+    {
+        MemorySettingsStore store;
+        GameFolder game;
+        TempDir mods;
+        const Bytes chrome = Pattern(700, 5);
+        const Bytes classic = Pattern(900, 6);
+        MakeDownload(mods / "wheels.zip", Format::Zip, {{"Chrome/hud.txd", chrome}, {"Classic/HUD.txd", classic}});
+        auto window = LoadedWindow(store, game.path);
+        frmMain& w = *window;
+        dialogs.paths = {mods / "wheels.zip"};
+        Click(w, "cmdBrowseSource");
+        const Snapshot before = TakeSnapshot(game.path);
+        const auto answer = [&](int row, const char* button) {
+            dialogs.scripts.push_back([=](QDialog& d) {
+                QCOMPARE(d.windowTitle(), QStringLiteral("Choose a folder"));
+                auto& list = Control<QListWidget>(d, "lstFolders");
+                QCOMPARE(list.count(), 2);
+                QCOMPARE(list.item(0)->text(), QStringLiteral("Chrome"));
+                QCOMPARE(list.item(1)->text(), QStringLiteral("Classic"));
+                QCOMPARE(list.currentRow(), 0);
+                QVERIFY(Control<QLabel>(d, "lblFolderQuestion").text().endsWith(QStringLiteral("Choose the folder to install from:")));
+                list.setCurrentRow(row);
+                Control<QPushButton>(d, button).click();
+            });
+        };
+        answer(1, "cmdFolderCancel");
+        Click(w, "cmdInstall");
+        QCOMPARE(dialogs.modalTitles, (std::vector<QString>{QStringLiteral("Choose a folder")}));
+        QCOMPARE(dialogs.messages.size(), std::size_t{0});
+        QCOMPARE(DescribeDifferences(before, TakeSnapshot(game.path)), std::string());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Orlen's Tessera"));
+        QVERIFY(Enabled(w, "cmdInstall"));
+        QVERIFY(Enabled(w, "cmdBrowseSource"));
+
+        answer(1, "cmdFolderOk");
+        Click(w, "cmdInstall");
+        QCOMPARE(dialogs.messages.size(), std::size_t{0});
+        QCOMPARE(w.windowTitle(), QStringLiteral("Mod installed!"));
+        QCOMPARE(ReadFile(game.path + "models/hud.txd"), classic);
     }
 
     // An install that fails tells the user and leaves the window idle under its own caption,

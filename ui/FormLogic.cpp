@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <algorithm>
 
 namespace tessera {
 
@@ -65,7 +66,7 @@ void OptionForm::Form_Load()
 
 void OptionForm::cmdGTA3Browse_Click()
 {
-    const std::string chosen = ShowOpenDialog("Please locate GTA3.exe", "Gta3.exe", view_);
+    const std::string chosen = ShowOpenDialog("Please locate GTA3.exe", "Gta3.exe", view_, StartFolder({}));
     if (TrimSpaces(chosen).empty())
         return;
     // Only the folder counts; whether it holds gta3.exe is tested on OK.
@@ -302,7 +303,10 @@ void MainForm::cmdBrowseSource_Click()
     std::vector<FileFilter> downloads;
     if (DownloadsSupported())
         downloads.push_back({"Mod archives (*.zip *.7z *.rar)", "*.zip *.7z *.rar"});
-    TakePackage(ShowOpenDialog("Select a .zpk to extract", "*.zpk", view_, downloads));
+    const std::string chosen = ShowOpenDialog("Select a .zpk to extract", "*.zpk", view_, StartFolder(browseFolder_), downloads);
+    if (!chosen.empty())
+        browseFolder_ = ChosenFolder(chosen);
+    TakePackage(chosen);
 }
 
 void MainForm::TakePackage(const std::string& chosen)
@@ -343,6 +347,8 @@ void MainForm::TakeGivenFile(const std::string& path)
 
 void MainForm::SetSource(const std::string& text)
 {
+    // A package just chosen has not been installed, whatever the last install's caption said.
+    view_.SetCaption(std::string(kMainCaption));
     // Only a different text is a change of lblSource.
     if (text == sourceText_)
         return;
@@ -353,7 +359,32 @@ void MainForm::SetSource(const std::string& text)
 
 void MainForm::lblSource_Change() { view_.SetButtonEnabled(Button::Install, true); }
 
-bool MainForm::ConfirmEarlierInstalls()
+std::optional<std::string> MainForm::ChooseDownloadFolder()
+{
+    if (!IsModArchiveName(sourceText_))
+        return std::string();
+    std::vector<std::string> folders;
+    std::string clash;
+    // Reading the download's list of files takes a moment for a large one.
+    view_.SetPointer(Pointer::Hourglass);
+    try {
+        ListModSource(sourceText_);
+    } catch (const SameNameError& error) {
+        folders = error.Folders();
+        clash = error.what();
+    } catch (const std::exception&) {
+        // Any other refusal is the install's to tell, as it always has been.
+    }
+    view_.SetPointer(Pointer::Default);
+    if (folders.empty())
+        return std::string();
+    const auto chosen = view_.AskFolder(clash + "\r\nChoose the folder to install from:", folders);
+    if (!chosen || *chosen >= folders.size())
+        return std::nullopt;
+    return folders[*chosen];
+}
+
+bool MainForm::ConfirmEarlierInstalls(const std::string& from)
 {
     std::vector<HistoryRecord> history;
     std::vector<std::string> notes;
@@ -367,7 +398,7 @@ bool MainForm::ConfirmEarlierInstalls()
         view_.SetPointer(Pointer::Hourglass);
         try {
             const bool download = IsModArchiveName(sourceText_);
-            const InstallPlan plan = download ? PlanDownload(sourceText_, settings_).plan : PlanInstall(sourceText_, settings_);
+            const InstallPlan plan = download ? PlanDownload(sourceText_, settings_, from).plan : PlanInstall(sourceText_, settings_);
             // An install that would fail before its first change tells why itself, as it always has.
             if (plan.problem.empty())
                 notes = EarlierInstallNotes(history, plan.files, download ? nullptr : EarlierInstallOfPackage(history, sourceText_));
@@ -471,7 +502,8 @@ void InstallChannel::EndAsking(bool stop)
 
 void MainForm::cmdInstall_Click()
 {
-    if (!ConfirmEarlierInstalls())
+    const std::optional<std::string> from = ChooseDownloadFolder();
+    if (!from || !ConfirmEarlierInstalls(*from))
         return;
     installing_ = true;
     // The install runs on its own thread, the window going on meanwhile. It works on the game
@@ -486,7 +518,7 @@ void MainForm::cmdInstall_Click()
         view_.RunInBackground(
             [&] {
                 if (IsModArchiveName(source))
-                    InstallDownload(source, settings, channel);
+                    InstallDownload(source, settings, channel, {}, DownloadChoice{*from, {}});
                 else
                     InstallPackage(source, settings, channel);
             },
@@ -526,7 +558,26 @@ void MainForm::mnuMods_Click()
         view_.ShowMessage("An install is running. The installed mods can be seen once it has finished.", std::string(kModsCaption));
         return;
     }
+    const auto before = RecordedInstalls();
     view_.ShowMods(settings_);
+    // An install taken back there may be the one the caption says was installed. A history
+    // unread either time counts as changed: the program's own caption claims nothing.
+    const auto after = RecordedInstalls();
+    const bool tookBack = !before || !after || std::ranges::any_of(*before, [&](int id) { return std::ranges::find(*after, id) == after->end(); });
+    if (tookBack)
+        view_.SetCaption(std::string(kMainCaption));
+}
+
+std::optional<std::vector<int>> MainForm::RecordedInstalls() const
+{
+    try {
+        std::vector<int> ids;
+        for (const HistoryRecord& record : ReadHistory(HistoryFolder(JournalFolder({}), settings_.sGTA3Path)))
+            ids.push_back(record.id);
+        return ids;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 void MainForm::mnuAbout_Click() { view_.ShowMessage(AboutText(), "About..."); }

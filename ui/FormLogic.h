@@ -15,6 +15,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -150,6 +151,9 @@ public:
     virtual void ShowMods(modMain& settings) = 0;
     // A message box with Yes and No (No the default) and no icon; true for Yes.
     virtual bool AskYesNo(const std::string& text, const std::string& title) = 0;
+    // The "Choose a folder" dialog, modal over the main window: text above the list of folders,
+    // the first one chosen, OK and Cancel. The index of the folder chosen, nothing on Cancel.
+    virtual std::optional<std::size_t> AskFolder(const std::string& text, const std::vector<std::string>& folders) = 0;
     virtual void ShowWindow() = 0;     // centred on the screen, not modal
     virtual void CloseWindow() = 0;    // the program ends with its last window
     // Whether a failure was reported and the program is ending (a toolkit that ends the process
@@ -169,6 +173,7 @@ inline constexpr std::string_view kNoPackageText = "[Select a .zpk]";
 inline constexpr std::string_view kStopQuestion = "Stop the install? The game folder will be left as it was.";
 inline constexpr std::string_view kStopTitle = "Install running";
 inline constexpr std::string_view kNotAPackageTitle = "Not a mod package";
+inline constexpr std::string_view kFolderCaption = "Choose a folder";
 
 // Starts work on a thread of its own for RunInBackground: what work throws is kept in failure,
 // and ended runs on that thread once work has returned.
@@ -246,11 +251,17 @@ private:
     // Before anything changes: what the install would replace that recorded installs wrote,
     // and whether the package is one of them again, asked as one question. True when there is
     // nothing to say or the user answered Yes.
-    bool ConfirmEarlierInstalls();
+    bool ConfirmEarlierInstalls(const std::string& from);
+    // A download with one name in several folders: the folder the user picks to install from,
+    // as the console's --from takes it. Empty: the whole download; nothing: the user cancelled.
+    std::optional<std::string> ChooseDownloadFolder();
+    // The ids of the game folder's recorded installs; nothing when the history cannot be read.
+    std::optional<std::vector<int>> RecordedInstalls() const;
 
     modMain& settings_;
     IMainView& view_;
     std::string sourceText_{kNoPackageText};
+    std::string browseFolder_;   // where Browse last chose a file during this run
     bool installing_ = false;
     bool closePending_ = false;
     bool askingStop_ = false;

@@ -43,6 +43,14 @@ constexpr ColumnLayout kModsColumnItems[] = {
     {"No.", 36, true}, {"Date", 130, false}, {"Package", 0, false}, {"Added", 56, true}, {"Replaced", 70, true}, {"Refused", 62, true},
 };
 
+// The question of a download with one name in several folders: which folder to install from.
+constexpr ControlLayout kFolderControls[] = {
+    {"lblFolderQuestion", kLblFolderQuestion, K::Label, "", {4, 4, 412, 80}, 0, "", R::StaticText},
+    {"lstFolders", kLstFolders, K::List, "", {4, 88, 412, 120}, 1, "Folders", R::List},
+    {"cmdFolderOk", kCmdFolderOk, K::Button, "OK", {256, 214, 77, 29}, 2, "", R::PushButton},
+    {"cmdFolderCancel", kCmdFolderCancel, K::Button, "Cancel", {339, 214, 77, 29}, 3, "", R::PushButton},
+};
+
 constexpr MenuLayout kMainMenuItems[] = {
     {"mnuFile", kNoId, "&File", nullptr},
     {"mnuQuit", kMnuQuit, "&Quit", &MainForm::mnuQuit_Click},
@@ -59,6 +67,7 @@ const WindowLayout kMainLayout{"frmMain", kMainCaption, 544, 79, kCmdInstall, kM
 const WindowLayout kOptionLayout{"frmOption", "Options", 493, 88, kCmdDone, kOptionControls};
 const WindowLayout kModsLayout{"frmMods", kModsCaption, 600, 360, kCmdClose, kModsControls};
 const std::span<const ColumnLayout> kModsColumns{kModsColumnItems};
+const WindowLayout kFolderLayout{"frmFolder", kFolderCaption, 420, 247, kCmdFolderOk, kFolderControls};
 const std::span<const MenuLayout> kMainMenu{kMainMenuItems};
 
 const ControlLayout& ControlNamed(const WindowLayout& layout, std::string_view objectName)

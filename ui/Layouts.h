@@ -30,6 +30,10 @@ enum ControlId : int {
     kCmdDetails = 403,
     kCmdUninstall = 404,
     kCmdClose = 405,
+    kLblFolderQuestion = 501,
+    kLstFolders = 502,
+    kCmdFolderOk = 503,
+    kCmdFolderCancel = 504,
 };
 
 // What a control is; each view maps a kind to a widget or window class of its own.
@@ -37,6 +41,7 @@ enum class ControlKind {
     Field,        // single-line text field, read-only for the user
     Button,       // push button
     Label,        // static text
+    List,         // lines, one of which is chosen
     Table,        // rows of cells under column headings (the window's column table), one row chosen at a time
     TextPane,     // lines of text, read-only, wrapped at the pane's width and scrolled up and down
     HiddenList,   // the main window's file list, never shown (the install lists the scratch folder itself)
@@ -89,6 +94,7 @@ struct ColumnLayout {
     bool numeric;                     // right-aligned
 };
 extern const std::span<const ColumnLayout> kModsColumns;
+extern const WindowLayout kFolderLayout;
 extern const std::span<const MenuLayout> kMainMenu;
 
 // Whether the control can take the focus with Tab.

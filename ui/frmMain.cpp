@@ -8,6 +8,7 @@
 #include "InstallPackage.h"
 #include "ModSource.h"
 #include "Text.h"
+#include "frmFolder.h"
 #include "frmMods.h"
 #include "frmOption.h"
 #include "QtLayout.h"
@@ -129,6 +130,13 @@ void frmMain::ShowMods(modMain& settings)
 }
 
 bool frmMain::AskYesNo(const std::string& text, const std::string& title) { return Dialogs().AskYesNo(this, text, title); }
+
+std::optional<std::size_t> frmMain::AskFolder(const std::string& text, const std::vector<std::string>& folders)
+{
+    frmFolder dialog(text, folders, this);
+    Dialogs().ShowModal(dialog);
+    return dialog.Chosen();
+}
 
 void frmMain::ShowWindow()
 {

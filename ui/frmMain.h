@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,7 @@ public:
     bool ShowOptions(modMain& settings, bool overMainWindow) override;
     void ShowMods(modMain& settings) override;
     bool AskYesNo(const std::string& text, const std::string& title) override;
+    std::optional<std::size_t> AskFolder(const std::string& text, const std::vector<std::string>& folders) override;
     void ShowWindow() override;
     void CloseWindow() override;
     bool Ending() const override;

@@ -8,7 +8,6 @@
 #include "Text.h"
 
 #include <QCloseEvent>
-#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -18,15 +17,7 @@ namespace tessera {
 
 frmOption::frmOption(modMain& settings, QWidget* owner) : QDialog(owner), form_(settings, *this)
 {
-    setObjectName(FromLayout(kOptionLayout.objectName));
-    setWindowTitle(FromLayout(kOptionLayout.caption));
-    setWindowIcon(QIcon(QStringLiteral(":/tessera.png")));
-    setModal(true);
-    setFixedSize(kOptionLayout.width, kOptionLayout.height);
-    setSizeGripEnabled(false);
-    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-
-    BuildControls(*this, kOptionLayout);
+    BuildDialog(*this, kOptionLayout);
     auto* cmdCancel = &Control<QPushButton>(*this, "cmdCancel");
     auto* cmdDone = &Control<QPushButton>(*this, "cmdDone");
     auto* cmdGTA3Browse = &Control<QPushButton>(*this, "cmdGTA3Browse");

@@ -1,7 +1,9 @@
 // Builds the Qt widgets of a window from its layout table.
 #include "QtLayout.h"
 
+#include <QDialog>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -34,6 +36,11 @@ QWidget* MakeWidget(QWidget& parent, const ControlLayout& row, bool isDefault)
         auto* label = new QLabel(text, &parent);
         label->setTextFormat(Qt::PlainText);
         return label;
+    }
+    case ControlKind::List: {
+        auto* list = new QListWidget(&parent);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        return list;
     }
     case ControlKind::Table: {
         auto* table = new QTableWidget(&parent);
@@ -103,6 +110,18 @@ void BuildControls(QWidget& parent, const WindowLayout& layout)
     std::stable_sort(focusable.begin(), focusable.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (std::size_t i = 1; i < focusable.size(); ++i)
         QWidget::setTabOrder(focusable[i - 1].second, focusable[i].second);
+}
+
+void BuildDialog(QDialog& dialog, const WindowLayout& layout)
+{
+    dialog.setObjectName(FromLayout(layout.objectName));
+    dialog.setWindowTitle(FromLayout(layout.caption));
+    dialog.setWindowIcon(QIcon(QStringLiteral(":/tessera.png")));
+    dialog.setModal(true);
+    dialog.setFixedSize(layout.width, layout.height);
+    dialog.setSizeGripEnabled(false);
+    dialog.setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    BuildControls(dialog, layout);
 }
 
 } // namespace tessera

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+class QDialog;
+
 namespace tessera {
 
 inline QString FromLayout(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
@@ -24,6 +26,9 @@ inline QString FromLayout(std::string_view text) { return QString::fromLatin1(te
 void BuildControls(QWidget& parent, const WindowLayout& layout);
 // Gives table its columns: their titles and widths, a column of width 0 taking the rest.
 void SetColumns(QTableWidget& table, std::span<const ColumnLayout> columns);
+// Makes dialog the layout's window: its name, caption and the program icon, modal, fixed at the
+// layout's size without a help button; then its controls, as BuildControls.
+void BuildDialog(QDialog& dialog, const WindowLayout& layout);
 
 // The control of parent called name, of widget class T.
 template <class T>

@@ -63,6 +63,8 @@ ControlClass ClassOf(ControlKind kind, bool isDefault)
         return {"BUTTON", static_cast<DWORD>(WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON)), 0};
     case ControlKind::Label:
         return {"STATIC", SS_LEFT | SS_NOPREFIX, 0};
+    case ControlKind::List:
+        return {"LISTBOX", WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE};
     case ControlKind::Table:
         return {WC_LISTVIEWA, WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, WS_EX_CLIENTEDGE};
     case ControlKind::TextPane:
@@ -446,6 +448,11 @@ bool frmMainView::AskYesNo(const std::string& text, const std::string& title)
     return ::MessageBoxA(hwnd_, text.c_str(), title.c_str(), MB_YESNO | MB_DEFBUTTON2) == IDYES;
 }
 
+std::optional<std::size_t> frmMainView::AskFolder(const std::string& text, const std::vector<std::string>& folders)
+{
+    return frmFolderView::ShowModal(text, folders, hwnd_);
+}
+
 void frmMainView::ShowWindow()
 {
     Centre(hwnd_, nullptr);
@@ -745,6 +752,50 @@ std::optional<LRESULT> frmModsView::Message(UINT message, WPARAM wParam, LPARAM 
         break;
     }
     return std::nullopt;
+}
+
+// --- frmFolder -------------------------------------------------------------------------------
+
+std::optional<std::size_t> frmFolderView::ShowModal(const std::string& text, const std::vector<std::string>& folders, HWND owner)
+{
+    frmFolderView view;
+    view.Create(owner, nullptr);
+    ::SetDlgItemTextA(view.hwnd_, kLblFolderQuestion, text.c_str());
+    const HWND list = view.Item(kLstFolders);
+    for (const std::string& folder : folders)
+        ::SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+    ::SendMessageA(list, LB_SETCURSEL, 0, 0);
+    const std::optional<int> quit = RunModal(view.hwnd_, owner, list, view.closed_);
+    EndModal(view.hwnd_, quit);
+    return quit ? std::nullopt : view.chosen_;
+}
+
+void frmFolderView::Command(int id, int code)
+{
+    if (closed_)
+        return;
+    switch (id) {
+    case kLstFolders:
+        if (code != LBN_DBLCLK)
+            break;
+        [[fallthrough]];
+    case kCmdFolderOk:
+    case IDOK: {
+        const LRESULT index = ::SendMessageA(Item(kLstFolders), LB_GETCURSEL, 0, 0);
+        if (index != LB_ERR)
+            chosen_ = static_cast<std::size_t>(index);
+        closed_ = true;
+        ::ShowWindow(hwnd_, SW_HIDE);
+        break;
+    }
+    case kCmdFolderCancel:
+    case IDCANCEL:   // Esc
+        closed_ = true;
+        ::ShowWindow(hwnd_, SW_HIDE);
+        break;
+    default:
+        break;
+    }
 }
 
 } // namespace tessera::win32ui

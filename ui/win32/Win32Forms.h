@@ -9,9 +9,11 @@
 #include "Win32Text.h"
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tessera::win32ui {
 
@@ -77,6 +79,7 @@ public:
     bool ShowOptions(modMain& settings, bool overMainWindow) override;
     void ShowMods(modMain& settings) override;
     bool AskYesNo(const std::string& text, const std::string& title) override;
+    std::optional<std::size_t> AskFolder(const std::string& text, const std::vector<std::string>& folders) override;
     void ShowWindow() override;
     void CloseWindow() override;
     // A failure report ends the process at once.
@@ -156,6 +159,22 @@ private:
 
     bool listing_ = false;   // lstMods is being filled: its selection changes are not the user's
     int noteColumn_ = 0;     // where a list without installs says why
+};
+
+// The "Choose a folder" dialog's view: which folder of a download to install from.
+class frmFolderView : public WindowView {
+public:
+    // Shows text above the folders, the first one chosen, modally over owner; the folder chosen
+    // with OK (or a double click), nothing after Cancel, Esc or the frame's close.
+    static std::optional<std::size_t> ShowModal(const std::string& text, const std::vector<std::string>& folders, HWND owner);
+
+private:
+    frmFolderView() : WindowView(kFolderLayout) {}
+    void Command(int id, int code) override;
+    void CloseRequested() override { closed_ = true; }
+
+    std::optional<std::size_t> chosen_;
+    bool closed_ = false;
 };
 
 } // namespace tessera::win32ui
