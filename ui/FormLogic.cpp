@@ -10,9 +10,9 @@
 #include "Text.h"
 #include "modBrowseDir.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <algorithm>
 
 namespace tessera {
 
