@@ -16,7 +16,7 @@ apt_install_missing "${packages[@]}"
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
 LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DTESSERA_TESTS=OFF -DTESSERA_WITH_UI=ON -DTESSERA_WERROR="${TESSERA_WERROR:-OFF}" \
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr -DTESSERA_TESTS=OFF -DTESSERA_WITH_UI=ON -DTESSERA_WERROR="${TESSERA_WERROR:-OFF}" \
         ${TESSERA_CONTACT_EMAIL:+"-DTESSERA_CONTACT_EMAIL=$TESSERA_CONTACT_EMAIL"} >/dev/null
 cmake --build "$build"
 rm -f "$build"/tessera_*.deb

@@ -28,7 +28,14 @@ std::string StartFolder(const std::string& lastChosen)
     if (!lastChosen.empty())
         return lastChosen;
     const std::string program = fs::ProgramFolder();
-    return StartFolder({}, program, fs::CanWriteIn(program), fs::DocumentsFolder());
+    // The folder a package manager installed the program into (/usr/bin for the .deb) is no place
+    // of mods, even for an administrator who may write there.
+#ifdef TESSERA_INSTALLED_BINDIR
+    const bool installed = program == TESSERA_INSTALLED_BINDIR;
+#else
+    const bool installed = false;
+#endif
+    return StartFolder({}, program, !installed && fs::CanWriteIn(program), fs::DocumentsFolder());
 }
 
 std::string ChosenFolder(const std::string& chosen)
