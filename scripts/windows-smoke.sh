@@ -2,9 +2,9 @@
 # Starts tessera.exe under Wine on the X display it is given (scripts/windows-test.sh runs it
 # inside xvfb-run, with the Wine prefix and wineserver of that run): the first start shows
 # "Options", its Cancel gives "Need path" and the program ends; with a game folder stored and a
-# package given, the main window comes up and Enter installs the package. In between, Enter in
-# "Options" presses OK though the focus is on Cancel. Screenshots go to
-# build-win/smoke/.
+# package given, the main window comes up and Enter installs the package; a package of one 600 MB
+# file shows its progress in the caption. In between, Enter in "Options" presses OK though the
+# focus is on Cancel. Screenshots go to build-win/smoke/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/find-window.sh
@@ -93,6 +93,44 @@ xdotool key --window "$main" Return
 window_shot "Mod installed!" "$shots/installed.png" >/dev/null
 if [ "$(cat "$game/data/default.dat")" != "new default" ] || [ "$(cat "$game/data/default.dat.old")" != "stock" ]; then
   echo "windows-smoke: the install did not reach the game folder" >&2
+  exit 1
+fi
+kill "$pid" 2>/dev/null || true
+wait "$pid" 2>/dev/null || true
+pid=""
+# Killing wine's launcher leaves the program and its "Mod installed!" box; end every program of
+# this prefix, so the titles searched for below are the next run's.
+wineserver -k
+wineserver -w
+
+# A long install: the caption names the file and shows its progress while the copy runs, as on
+# Linux, and the install ends whole.
+# Another stock file than the first install's, so no question about earlier installs comes.
+mkdir -p "$game/big"
+printf 'stock handling' >"$game/data/handling.cfg"
+head -c 600M /dev/urandom >"$game/big/handling.cfg"
+entry_sum=$(sha256sum <"$game/big/handling.cfg")
+wine "$win/tessera-cli.exe" pack "$(winepath -w "$game/big" | tr -d '\r')" "$(winepath -w "$game/bigmod" | tr -d '\r')" >/dev/null
+rm -rf "$game/big"
+wine "$win/tessera.exe" "$(winepath -w "$game/bigmod.zpk" | tr -d '\r')" >"$shots/output.txt" 2>&1 &
+pid=$!
+main=$(window_shot "Orlen's Tessera" "$shots/main-big.png")
+stdbuf -oL xprop -spy -id "$main" _NET_WM_NAME 2>/dev/null | sed -u 's/^[^=]*= //' >"$shots/captions.txt" &
+spy=$!
+# "Install the MOD" sits centred at the bottom; a click needs no keyboard focus, which a window
+# started while another program's message box went may not have.
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 20)) click 1
+finished=$(find_window "Mod installed!" 120 || true)
+kill "$spy" 2>/dev/null || true
+echo "windows-smoke: the long install's captions: $(uniq "$shots/captions.txt" | sed -n '1,4p;$p' | paste -sd'|') ($(uniq "$shots/captions.txt" | wc -l) in all)" >&2
+if [ -z "$finished" ] || [ "$(sha256sum <"$game/data/handling.cfg")" != "$entry_sum" ]; then
+  echo "windows-smoke: the long install did not finish whole; the screen: $shots/long-install.png" >&2
+  timeout 10 import -window root "$shots/long-install.png" || true
+  exit 1
+fi
+if ! grep -qE '^"Installing handling\.cfg [0-9]{1,3}%"$' "$shots/captions.txt"; then
+  echo "windows-smoke: the caption showed no progress during the long install" >&2
   exit 1
 fi
 rm -rf "$game"

@@ -95,6 +95,10 @@ TESSERA_TEST_CLI=$win/wine-cli build/tests/cli_install_tests --gtest_brief=1 \
 TESSERA_TEST_CLI=$win/wine-cli build/tests/download_tests --gtest_brief=1 --gtest_filter=Download.ConsoleInstallsPacksAndPlansDownloads
 
 echo "== tessera.exe under Xvfb"
+# The server kept for the tests above runs a desktop with no display, started by wineboot; the
+# smoke test's windows must go to Xvfb's, so it starts a server of its own.
+wineserver -k
+wineserver -w
 xvfb-run -a -s "-screen 0 1024x768x24" scripts/windows-smoke.sh
 
 echo "windows-test: passed"
