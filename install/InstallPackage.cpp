@@ -8,6 +8,7 @@
 #include "GameArchives.h"
 #include "GameRules.h"
 #include "Hash.h"
+#include "HistoryElsewhere.h"
 #include "HistoryStore.h"
 #include "InstallChecks.h"
 #include "Journal.h"
@@ -28,6 +29,7 @@ namespace {
 constexpr const char* kBadFileTitle = "Bad file";
 constexpr const char* kFailedTitle = "Install failed";
 constexpr const char* kLateTitle = "Clean-up left";
+constexpr const char* kNewHistoryTitle = "New mod history";
 constexpr const char* kStoppedTitle = "Install stopped";
 constexpr const char* kCrLf = "\r\n";
 
@@ -437,6 +439,15 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
             }
         }
         SettleHistory(HistoryFolderOfJournal(journalPath), std::nullopt);
+        // After a drive plugged in again or a copy put back, the install continues the history
+        // the folder holds; one the folder does not match (a game installed afresh there) does
+        // not keep the folder from having a history of its own.
+        const HistoryElsewhere other = TakeUpHistoryRecordedElsewhere(HistoryFolderOfJournal(journalPath), game, sink);
+        if (other.outcome == HistoryElsewhere::Outcome::Interrupted)
+            throw TesseraError(ErrorKind::Io, other.text, game);
+        if (other.outcome == HistoryElsewhere::Outcome::NotTakenUp)
+            ReportMessage(sink, InstallEvent::Kind::Recovered, other.text + kCrLf + "It is left as it is; this install begins a new history of the folder.",
+                          kNewHistoryTitle);
 
         Package package;
         OpenPackage(packagePath, package);

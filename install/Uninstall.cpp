@@ -8,6 +8,7 @@
 #include "GameArchives.h"
 #include "GameRules.h"
 #include "Hash.h"
+#include "HistoryElsewhere.h"
 #include "Recovery.h"
 #include "Text.h"
 
@@ -358,59 +359,14 @@ LockedHistory::LockedHistory(const std::string& game, IInstallSink& sink)
         throw TesseraError(ErrorKind::Io, "An install into " + DisplayPath(game) + " still needs recovery: run tessera-cli recover", game);
     SettleHistory(folder_, std::nullopt);
     history_ = ReadHistory(folder_);
-    if (history_.empty())
-        AdoptHistoryRecordedElsewhere(game, sink);
-}
-
-void LockedHistory::AdoptHistoryRecordedElsewhere(const std::string& game, IInstallSink& sink)
-{
-    // A drive plugged in again or a copy put back gives the folder another identity, and so
-    // another history folder: a history whose records lie under this folder's path is taken up
-    // only when the folder holds what it last wrote, never guessed at.
-    const std::string data = JournalFolder({});
-    const std::string mine = BaseName(folder_.substr(0, folder_.size() - 1));
-    const std::string under = PathKey(fs::WithTrailingSeparator(game));
-    std::vector<std::string> found;
-    for (const std::string& name : fs::ListFolders(data)) {
-        if (!EndsWith(name, ".history") || name == mine)
-            continue;
-        const std::string candidate = data + name + fs::kSeparator;
-        const std::vector<HistoryRecord> history = ReadHistory(candidate);
-        const bool ours = std::any_of(history.begin(), history.end(), [&](const HistoryRecord& r) {
-            return std::any_of(r.files.begin(), r.files.end(), [&](const HistoryFile& f) {
-                return f.kind != HistoryFile::Kind::Refused && PathKey(f.path).starts_with(under);
-            });
-        });
-        if (ours)
-            found.push_back(candidate);
-    }
-    if (found.empty())
+    if (!history_.empty())
         return;
-    const auto refuse = [&](const std::string& why) {
-        throw TesseraError(ErrorKind::Io, "A mod history of " + DisplayPath(game) + " was recorded when the folder was known by another identity"
-                               " (a drive plugged in again, or a copy put back), but " + why + " Nothing was changed.", game);
-    };
-    if (found.size() > 1)
-        refuse("there are " + std::to_string(found.size()) + " such histories, and Tessera cannot tell which is this folder's.");
-    const std::string other = found.front();
-    if (fs::PathExists(other.substr(0, other.size() - 9) + ".journal"))
-        refuse("a change recorded there was interrupted and must be finished first.");
-    const std::vector<HistoryRecord> history = ReadHistory(other);
-    std::vector<std::string> problems = CheckUntouched(history, history);
-    for (const HistoryRecord& r : history)
-        for (std::string& p : CheckStoredFiles(other, r))
-            problems.push_back(std::move(p));
-    if (!problems.empty())
-        refuse("the folder does not hold what that history last wrote: " + problems.front());
-    if (fs::FolderExists(folder_))
-        fs::RemoveFolder(folder_.substr(0, folder_.size() - 1));
-    fs::RenameFile(other.substr(0, other.size() - 1), folder_.substr(0, folder_.size() - 1));
-    fs::FlushFolder(data);
-    history_ = ReadHistory(folder_);
-    ReportMessage(sink, InstallEvent::Kind::Recovered,
-                  "The mod history of " + DisplayPath(game) + " was recorded when the folder was known by another identity (a drive plugged in"
-                      " again, or a copy put back). The folder holds what it last wrote, so it is taken up again.",
-                  "Mod history found");
+    // Taking back what a history recorded under another identity holds needs it taken up.
+    const HistoryElsewhere other = TakeUpHistoryRecordedElsewhere(folder_, game, sink);
+    if (other.outcome == HistoryElsewhere::Outcome::TakenUp)
+        history_ = ReadHistory(folder_);
+    else if (other.outcome != HistoryElsewhere::Outcome::None)
+        throw TesseraError(ErrorKind::Io, other.text + " Nothing was changed.", game);
 }
 
 std::vector<const HistoryRecord*> UninstallChain(const std::vector<HistoryRecord>& history, int id, bool withLater,

@@ -53,8 +53,6 @@ public:
     const std::string& JournalPathText() const noexcept { return journalPath_; }
 
 private:
-    void AdoptHistoryRecordedElsewhere(const std::string& game, IInstallSink& sink);
-
     std::string journalPath_, folder_;
     std::optional<fs::ExclusiveLock> lock_;
     std::vector<HistoryRecord> history_;

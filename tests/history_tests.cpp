@@ -721,8 +721,8 @@ TEST_F(History, EverySpellingOfTheFolderIsOneHistory)
 }
 
 // A game folder put back from a copy (a new identity, as after a re-plug) keeps its history when
-// it holds what the history last wrote; one that does not is refused with the reason, never
-// "nothing to restore".
+// it holds what the history last wrote, for the history commands and an install alike; one that
+// does not is refused with the reason, never "nothing to restore".
 TEST_F(History, AFolderPutBackFromACopyKeepsItsHistoryOnlyWhenItMatches)
 {
     namespace sfs = std::filesystem;
@@ -746,9 +746,29 @@ TEST_F(History, AFolderPutBackFromACopyKeepsItsHistoryOnlyWhenItMatches)
     EXPECT_NE(r.err.find("hud.txd"), std::string::npos) << r.err;
     EXPECT_EQ(DescribeDifferences(changed, TakeSnapshot(game)), "");
 
-    // As the history left it: listed, and restored to the start.
+    // As the history left it: listed; put back once more, an install continues it; restored
+    // to the start.
     putBack();
     EXPECT_EQ(HistoryIds(), "2 1 ");
+    putBack();
+    r = Cli({"install", Mod(1)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE((r.out + r.err).find("it is taken up again"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(HistoryIds(), "3 2 1 ");
+    r = Cli({"restore"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
+
+    // The game installed afresh where a history's folder was: an install is not refused for the
+    // history it does not match, but begins one of its own, and says so.
+    ASSERT_EQ(Cli({"install", Mod(0)}).status, 0);
+    sfs::remove_all(game);
+    PutBack(game, start);
+    r = Cli({"install", Mod(4)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE((r.out + r.err).find("does not hold what that history last wrote"), std::string::npos) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find("this install begins a new history"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(HistoryIds(), "1 ");
     r = Cli({"restore"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
@@ -854,11 +874,27 @@ TEST_F(History, AnInstallInterruptedBeforeTheFolderCameBackIsRecovered)
     std::cout << "[ re-plug  ] " << rolledBack << " interrupted installs rolled back, " << finished << " finished\n";
     ASSERT_GT(rolledBack, 20);
 
-    // A folder that is not in the state the journal describes, or that had an install since:
-    // the journal is set aside with the reason, and nothing is changed.
+    // An install made after the put-back is refused until the interrupted one is recovered,
+    // which it names; nothing is changed.
+    ASSERT_TRUE(stopAt(midway));
+    putBack();
+    const Snapshot put = TakeSnapshot(game);
+    RecordingWindowServices refused;
+    EXPECT_EQ(InstallPackage(Mod(1), settings, refused, options), InstallResult::Failed);
+    EXPECT_NE(refused.messages.back().text.find("interrupted and must be finished first: run tessera-cli recover"), std::string::npos)
+        << refused.messages.back().text;
+    EXPECT_EQ(DescribeDifferences(put, TakeSnapshot(game)), "");
+
+    // A folder that is not in the state the journal describes, or that had an install since
+    // (the history above was removed meanwhile): the journal is set aside with the reason, and
+    // nothing is changed.
     const std::vector<std::pair<std::string, std::function<void()>>> notThisFolders = {
         {"is shorter", [&] { sfs::resize_file(game + "models/txd.img", 0); }},
-        {"installs were made into it since", [&] { ASSERT_EQ(InstallPackage(Mod(1), settings, window, options), InstallResult::Installed); }},
+        {"installs were made into it since",
+         [&] {
+             sfs::remove_all(HistoryFolder(data, root / "original"));
+             ASSERT_EQ(InstallPackage(Mod(1), settings, window, options), InstallResult::Installed);
+         }},
     };
     for (const auto& [why, change] : notThisFolders) {
         ASSERT_TRUE(stopAt(midway));

@@ -1,0 +1,87 @@
+// Taking up a game folder's history recorded under another identity of the folder, for the
+// history commands and for an install alike.
+#include "HistoryElsewhere.h"
+
+#include "FileSystem.h"
+#include "Journal.h"
+#include "Text.h"
+#include "Uninstall.h"
+
+#include <algorithm>
+
+namespace tessera {
+
+namespace {
+
+std::string WithoutSeparator(const std::string& folder) { return folder.substr(0, folder.size() - 1); }
+
+// Whether the history folder holds a record of an install not taken back; read no further.
+bool HoldsInstalls(const std::string& folder)
+{
+    if (!fs::FolderExists(folder))
+        return false;
+    const std::vector<std::string> names = fs::ListFiles(folder);
+    return std::any_of(names.begin(), names.end(), [](const std::string& name) { return EndsWith(name, ".record"); });
+}
+
+} // namespace
+
+bool RecordedUnder(const std::vector<HistoryRecord>& history, const std::string& game)
+{
+    const std::string under = PathKey(fs::WithTrailingSeparator(game));
+    return std::any_of(history.begin(), history.end(), [&](const HistoryRecord& r) {
+        return std::any_of(r.files.begin(), r.files.end(), [&](const HistoryFile& f) {
+            return f.kind != HistoryFile::Kind::Refused && PathKey(f.path).starts_with(under);
+        });
+    });
+}
+
+HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const std::string& game, IInstallSink& sink)
+{
+    if (HoldsInstalls(folder))
+        return {};
+    const std::string data = FolderOf(WithoutSeparator(folder));
+    const std::string mine = BaseName(WithoutSeparator(folder));
+    std::vector<std::string> found;
+    for (const std::string& name : fs::ListFolders(data)) {
+        if (!EndsWith(name, ".history") || name == mine)
+            continue;
+        const std::string candidate = data + name + fs::kSeparator;
+        if (RecordedUnder(ReadHistory(candidate), game))
+            found.push_back(candidate);
+    }
+    if (found.empty())
+        return {};
+    const std::string found1 = "A mod history of " + DisplayPath(game)
+        + " was recorded when the folder was known by another identity (a drive plugged in again, or a copy put back), but ";
+    if (found.size() > 1)
+        return {HistoryElsewhere::Outcome::NotTakenUp,
+                found1 + "there are " + std::to_string(found.size()) + " such histories, and Tessera cannot tell which is this folder's."};
+    const std::string other = found.front();
+    if (fs::PathExists(WithoutSeparator(other).substr(0, other.size() - 9) + ".journal"))
+        return {HistoryElsewhere::Outcome::Interrupted,
+                found1 + "a change recorded there was interrupted and must be finished first: run tessera-cli recover."};
+    const std::vector<HistoryRecord> history = ReadHistory(other);
+    std::vector<std::string> problems = CheckUntouched(history, history);
+    for (const HistoryRecord& r : history)
+        for (std::string& p : CheckStoredFiles(other, r))
+            problems.push_back(std::move(p));
+    if (!problems.empty())
+        return {HistoryElsewhere::Outcome::NotTakenUp, found1 + "the folder does not hold what that history last wrote: " + problems.front()};
+    // The folder's own history holds no install: what it keeps (ids of installs taken back,
+    // a record set aside) gives way to the history that is the folder's.
+    if (fs::FolderExists(folder)) {
+        for (const std::string& name : fs::ListFiles(folder))
+            fs::DeleteFile(folder + name);
+        fs::RemoveFolder(WithoutSeparator(folder));
+    }
+    fs::RenameFile(WithoutSeparator(other), WithoutSeparator(folder));
+    fs::FlushFolder(data);
+    ReportMessage(sink, InstallEvent::Kind::Recovered,
+                  "The mod history of " + DisplayPath(game) + " was recorded when the folder was known by another identity (a drive plugged in"
+                      " again, or a copy put back). The folder holds what it last wrote, so it is taken up again.",
+                  "Mod history found");
+    return {HistoryElsewhere::Outcome::TakenUp, {}};
+}
+
+} // namespace tessera

@@ -1,0 +1,35 @@
+// A game folder's history recorded under another identity of the folder (a drive plugged in
+// again, a copy put back from a backup): found by the paths its records name, and taken up only
+// when the folder holds what it last wrote.
+#pragma once
+
+#include "HistoryStore.h"
+#include "InstallEvents.h"
+
+#include <string>
+#include <vector>
+
+namespace tessera {
+
+// Whether a history's records lie in the game folder game: the one test by which a history
+// recorded under another identity is known as the folder's.
+bool RecordedUnder(const std::vector<HistoryRecord>& history, const std::string& game);
+
+struct HistoryElsewhere {
+    enum class Outcome {
+        None,          // the folder has installs of its own, or no other history names it
+        TakenUp,       // told through the sink; the history folder holds it now
+        Interrupted,   // a change recorded under the other identity must be recovered first
+        NotTakenUp,    // it does not match the folder, or cannot be told from another one
+    };
+    Outcome outcome = Outcome::None;
+    std::string text;   // Interrupted, NotTakenUp: what was found and why it was not taken up
+};
+
+// Looks for such a history when historyFolder (of game, in the data folder that holds it) has no
+// install of its own, and takes it up into historyFolder when it is the only one, nothing of it
+// was interrupted, and the folder holds what it last wrote. The caller holds the folder's lock.
+// A failure to look throws: it is never "none found".
+HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& historyFolder, const std::string& game, IInstallSink& sink);
+
+} // namespace tessera
