@@ -83,9 +83,9 @@ constexpr const char* kMagicFormat1 = "tessera-history 1";
 
 std::string HashOrDash(const std::string& hash) { return hash.empty() ? "-" : hash; }
 
-std::string Format(const HistoryRecord& r)
+// Every line of a record but its last, the check line, which WriteRecordFile adds.
+void FormatBody(const HistoryRecord& r, std::ostream& out)
 {
-    std::ostringstream out;
     out << kMagic << "\n"
         << "hash " << r.hashName << "\n"
         << "id " << r.id << "\n"
@@ -116,9 +116,43 @@ std::string Format(const HistoryRecord& r)
         }
     }
     out << "end\n";
-    const std::string body = out.str();
-    return body + "check " + HashHexAs(r.hashName, std::as_bytes(std::span(body.data(), body.size()))) + "\n";
 }
+
+// A stream's bytes written to a file a slice at a time: a record of tens of thousands of files
+// runs to megabytes, and never sits whole in memory.
+class SliceWriter : public std::streambuf {
+public:
+    explicit SliceWriter(fs::File& file) : file_(file), slice_(std::size_t{256} << 10) { setp(slice_.data(), slice_.data() + slice_.size()); }
+    std::int64_t Written()
+    {
+        Drain();
+        return written_;
+    }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        Drain();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+
+private:
+    void Drain()
+    {
+        const auto n = static_cast<std::size_t>(pptr() - pbase());
+        if (n > 0)
+            file_.WriteAt(written_, std::as_bytes(std::span(pbase(), n)));
+        written_ += static_cast<std::int64_t>(n);
+        setp(slice_.data(), slice_.data() + slice_.size());
+    }
+    fs::File& file_;
+    std::vector<char> slice_;
+    std::int64_t written_ = 0;
+};
 
 bool IsCopyName(const std::string& name)
 {
@@ -363,7 +397,19 @@ std::string EntryDataHash(std::string_view hashName, const std::string& base, co
 
 std::string HistoryFilePath(const std::string& folder, int id, const char* state) { return RecordPath(folder, id, state); }
 
-void WriteHistoryRecord(const std::string& path, const HistoryRecord& record) { WriteHistoryFile(path, Format(record)); }
+void WriteHistoryRecord(const std::string& path, const HistoryRecord& record)
+{
+    fs::File file(path, fs::OpenMode::Create);
+    SliceWriter slices(file);
+    std::ostream out(&slices);
+    out.exceptions(std::ios::badbit);   // a failed write throws its own error through the stream
+    FormatBody(record, out);
+    const std::int64_t length = slices.Written();
+    // The check line: the hash of every byte before it, as they are in the file.
+    const std::string check = "check " + HashRangeAs(record.hashName, file, 0, length) + "\n";
+    file.WriteAt(length, std::as_bytes(std::span(check.data(), check.size())));
+    file.Flush();
+}
 
 std::string ArchiveKey(const std::string& base)
 {
@@ -444,6 +490,11 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
     try {
         std::vector<std::string> written;
         int copies = 0;
+        // Room for every file at once: a download may bring tens of thousands.
+        std::size_t files = journal.ops.size() + refused.size() + hashes.added.size();
+        for (const JournalOp& op : journal.ops)
+            files += op.records.size();
+        r.files.reserve(files);
         for (const JournalOp& op : journal.ops) {
             if (op.kind == JournalOp::Kind::Stock) {
                 HistoryFile f;
@@ -506,7 +557,7 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
         undo.committed = false;
         WriteJournal(RecordPath(folder, r.id, "journal"), undo);
         r.journalHash = HashFileAs(r.hashName, RecordPath(folder, r.id, "journal"));
-        WriteHistoryFile(pending, Format(r));
+        WriteHistoryRecord(pending, r);
         fs::FlushFiles(written);
         fs::FlushFolder(folder);
         return pending;

@@ -153,7 +153,10 @@ std::vector<std::string> HashPackage(Package& package, const std::vector<Planned
         hashes[r.first.file] = r.second.HexDigest();
     };
     ContentHash whole;
-    const std::span<std::byte> buffer = package.archive.Buffer();
+    // Read a slice at a time that the processor's cache holds while it is hashed, into the
+    // start of the transfer buffer only (its pages are touched, and so paid for, as they fill).
+    constexpr std::size_t kSlice = std::size_t{1} << 20;
+    const std::span<std::byte> buffer = package.archive.Buffer().first(kSlice);
     const std::int64_t length = package.data->Length();
     std::size_t next = 0;
     for (std::int64_t at = 0; at < length;) {
@@ -163,8 +166,17 @@ std::vector<std::string> HashPackage(Package& package, const std::vector<Planned
             break;   // cut short meanwhile: the copy that needs the missing bytes says so
         const std::int64_t end = at + static_cast<std::int64_t>(got);
         whole.Update(buffer.first(got));
-        for (; next < ranges.size() && ranges[next].begin < end; ++next)
-            open.emplace_back(ranges[next], ContentHash());
+        for (; next < ranges.size() && ranges[next].begin < end; ++next) {
+            // A range within this slice is hashed and done at once: a package of many small
+            // entries must not hold a hash state for each of them.
+            std::pair<Range, ContentHash> r(ranges[next], ContentHash());
+            if (r.first.end > end) {
+                open.push_back(std::move(r));
+                continue;
+            }
+            r.second.Update(buffer.subspan(static_cast<std::size_t>(r.first.begin - at), static_cast<std::size_t>(r.first.end - r.first.begin)));
+            finish(r);
+        }
         for (auto& r : open) {
             const std::int64_t from = std::max(r.first.begin, at), to = std::min(r.first.end, end);
             if (to > from)

@@ -147,3 +147,52 @@ TEST_F(HashInstall, RecordsOfOneTwoZeroStillCheck)
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("hud.txd"), std::string::npos) << problems[0];
 }
+
+// A record of thousands of files is written a slice at a time: with either hash it reads back
+// whole, and a byte changed anywhere in it, at a slice's edge or in its last line, is damage.
+TEST(HistoryRecordFile, LargeRecordsReadBackAndEveryByteIsChecked)
+{
+    TempDir dir;
+    const std::string folder = dir / "history/";
+    fs::CreateFolders(folder);
+    HistoryRecord r;
+    r.id = 1;
+    r.package = "big pack.zpk";
+    r.journalHash = HashHex(ToBytes("journal"));
+    r.zpkHash = HashHex(ToBytes("zpk"));
+    r.dirHash = HashHex(ToBytes("dir"));
+    r.date = "2026-12-08 05:00:00 UTC";
+    r.archives.push_back({"/game/models/gta3", 4096, 64, 4096 + 3200 * 2048, 64 + 3200 * 32});
+    for (int i = 0; i < 3200; ++i) {
+        HistoryFile f;
+        f.kind = HistoryFile::Kind::Added;
+        f.path = "/game/models/gta3";
+        f.name = "entry" + std::to_string(i) + ".dff";
+        f.position = i + 2;
+        f.hash = HashHex(ToBytes(f.name));
+        const Bytes record = Record(i, 1, f.name);
+        std::copy(record.begin(), record.end(), f.after.begin());
+        r.files.push_back(f);
+    }
+    for (const std::string_view name : {kHashName, kLegacyHashName}) {
+        r.hashName = name;
+        WriteHistoryRecord(folder + "1.record", r);
+        const Bytes written = ReadFile(folder + "1.record");
+        ASSERT_GT(written.size(), std::size_t{530'000});
+        const std::vector<HistoryRecord> back = ReadHistory(folder);
+        ASSERT_EQ(back.size(), 1u);
+        EXPECT_EQ(back[0].hashName, name);
+        ASSERT_EQ(back[0].files.size(), r.files.size());
+        for (std::size_t i = 0; i < r.files.size(); i += 499) {
+            EXPECT_EQ(back[0].files[i].name, r.files[i].name);
+            EXPECT_EQ(back[0].files[i].hash, r.files[i].hash);
+            EXPECT_EQ(back[0].files[i].after, r.files[i].after);
+        }
+        for (const std::size_t at : {std::size_t{262'143}, std::size_t{262'144}, std::size_t{524'290}, written.size() - 3}) {
+            Bytes changed = written;
+            changed[at] = changed[at] == std::byte{'0'} ? std::byte{'1'} : std::byte{'0'};
+            WriteFile(folder + "1.record", changed);
+            EXPECT_THROW(ReadHistory(folder), TesseraError) << name << ", byte " << at;
+        }
+    }
+}
