@@ -45,6 +45,7 @@ std::string SetAside(const std::string& path)
 struct NotTakenUp {
     std::string why;
     bool setAside = true;
+    bool waitsForAnother = false;   // kept while another journal of the folder may be its own
 };
 
 // What of the state a journal describes the game folder does not hold, or empty: every archive
@@ -86,18 +87,25 @@ void TakeUpJournal(const std::string& path, const Journal& journal, std::optiona
         throw NotTakenUp{"an install into it is running", false};
     if (fs::FileExists(here))
         throw NotTakenUp{"another interrupted change is recorded under its present identity and comes first", false};
-    int others = 0;
+    int others = 0, othersHeld = 0;
     for (const std::string& name : fs::ListFiles(FolderOf(path))) {
         if (!name.starts_with("install-") || !EndsWith(name, ".journal") || FolderOf(path) + name == path)
             continue;
+        std::optional<Journal> other;
         try {
-            others += SameFolder(ReadJournal(FolderOf(path) + name).gameFolder, journal.gameFolder) ? 1 : 0;
+            other = ReadJournal(FolderOf(path) + name);
         } catch (const TesseraError&) {
             // Whose it is cannot be told; recovery says so when it comes to it.
         }
+        if (other && SameFolder(other->gameFolder, journal.gameFolder)) {
+            ++others;
+            othersHeld += NotInTheStateItDescribes(*other).empty() ? 1 : 0;
+        }
     }
-    if (others > 0)
-        throw NotTakenUp{"there are " + std::to_string(others + 1) + " such journals, and Tessera cannot tell which is this folder's", false};
+    // Of several, the only one whose state the folder holds is the folder's; the others are
+    // told stale once it is applied.
+    if (others > 0 && (othersHeld > 0 || !NotInTheStateItDescribes(journal).empty()))
+        throw NotTakenUp{"there are " + std::to_string(others + 1) + " such journals, and Tessera cannot tell which is this folder's", false, true};
     if (!ReadHistory(HistoryFolderOfJournal(here)).empty())
         throw NotTakenUp{"installs were made into it since"};
     if (const std::string why = NotInTheStateItDescribes(journal); !why.empty())
@@ -137,7 +145,8 @@ Recovered RecoverJournal(const std::string& path)
         VerifyGameFolder(path, journal);
     } catch (const NotTakenUp& e) {
         if (!e.setAside)
-            return {Recovered::Outcome::Pending, anotherIdentity() + ", but " + e.why + ". Nothing was changed; run recover again.", "Recovery needed"};
+            return {Recovered::Outcome::Pending, anotherIdentity() + ", but " + e.why + ". Nothing was changed; run recover again.", "Recovery needed",
+                    journal.kind, e.waitsForAnother};
         try {
             const std::string aside = SetAside(path);
             return {Recovered::Outcome::Refused,
@@ -276,6 +285,22 @@ RecoveryReport RecoverInterruptedInstalls(IInstallSink& sink, const std::string&
     for (const std::string& name : names)
         if (name.starts_with("install-") && EndsWith(name, ".journal"))
             journals.insert(name == wanted ? journals.begin() : journals.end(), name);
+    const auto count = [&](const Recovered& r) {
+        switch (r.outcome) {
+        case Recovered::Outcome::Clean: break;
+        case Recovered::Outcome::RolledBack:
+            ++(r.kind == Journal::Kind::Install ? report.rolledBack : report.compactionsRolledBack);
+            break;
+        case Recovered::Outcome::Finished: ++report.finished; break;
+        case Recovered::Outcome::Pending: ++report.pending; break;
+        case Recovered::Outcome::Refused: ++report.refused; break;
+        }
+        if (!r.text.empty())
+            ReportMessage(sink, InstallEvent::Kind::Recovered, r.text, r.title);
+    };
+    // Journals that waited for another of their folder's, with what they came to.
+    std::vector<std::pair<std::string, Recovered>> waiting;
+    bool anyGone = false;
     for (const std::string& name : journals) {
         const std::string path = folder + name;
         // Another folder's journal is left to it: its path names the folder it was recorded for.
@@ -293,18 +318,22 @@ RecoveryReport RecoverInterruptedInstalls(IInstallSink& sink, const std::string&
                           "An install (journal " + DisplayPath(path) + ") is still running; it was left alone.", "Install running");
             continue;
         }
-        const Recovered r = RecoverJournal(path);
-        switch (r.outcome) {
-        case Recovered::Outcome::Clean: break;
-        case Recovered::Outcome::RolledBack:
-            ++(r.kind == Journal::Kind::Install ? report.rolledBack : report.compactionsRolledBack);
-            break;
-        case Recovered::Outcome::Finished: ++report.finished; break;
-        case Recovered::Outcome::Pending: ++report.pending; break;
-        case Recovered::Outcome::Refused: ++report.refused; break;
+        Recovered r = RecoverJournal(path);
+        anyGone = anyGone || r.outcome != Recovered::Outcome::Pending;
+        if (r.waitsForAnother)
+            waiting.emplace_back(path, std::move(r));
+        else
+            count(r);
+    }
+    // Once one of several journals of a folder is applied or set aside, those that waited for it
+    // are looked at again: a stale one (its state not in the folder) is set aside, saying why.
+    for (auto& [path, r] : waiting) {
+        if (anyGone) {
+            const fs::ExclusiveLock lock(path + ".lock");
+            if (lock.Held())
+                r = RecoverJournal(path);
         }
-        if (!r.text.empty())
-            ReportMessage(sink, InstallEvent::Kind::Recovered, r.text, r.title);
+        count(r);
     }
     if (!wanted.empty()) {
         // An uninstall stopped before its journal left only preparations in the history.

@@ -46,6 +46,7 @@ struct Recovered {
     std::string text;
     std::string title;
     Journal::Kind kind = Journal::Kind::Install;   // what wrote the journal, when it was read
+    bool waitsForAnother = false;   // pending only while another journal names its game folder
 };
 
 // Rolls back the install whose journal is at path, or finishes its clean-up when it had

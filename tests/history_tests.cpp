@@ -908,6 +908,36 @@ TEST_F(History, AnInstallInterruptedBeforeTheFolderCameBackIsRecovered)
         EXPECT_NE(told.messages.back().text.find(why), std::string::npos) << told.messages.back().text;
         EXPECT_EQ(DescribeDifferences(changed, TakeSnapshot(game)), "") << why;
     }
+
+    // A stale journal of the path beside the real one (recorded under yet another identity, for
+    // a state the folder does not hold), listed before it or after: one recovery takes the real
+    // one up and rolls it back, and sets the stale one aside, saying why.
+    for (const char* name : {"install-0000000000000000.journal", "install-ffffffffffffffff.journal"}) {
+        ASSERT_TRUE(stopAt(midway));
+        Journal stale;
+        stale.gameFolder = game;
+        stale.identity = "dev 1 inode 1";
+        JournalOp op;
+        op.kind = JournalOp::Kind::Archive;
+        op.path = game + "models/txd";
+        op.imgLength = std::int64_t{1} << 30;
+        stale.ops.push_back(op);
+        WriteJournal(root / "data-k/" + name, stale);
+        putBack();
+        RecordingWindowServices told;
+        const RecoveryReport report = RecoverInterruptedInstalls(told, game, options);
+        EXPECT_EQ(report.rolledBack, 1) << name;
+        EXPECT_EQ(report.refused, 1) << name;
+        EXPECT_EQ(report.pending, 0) << name;
+        EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "") << name;
+        std::string said;
+        for (const auto& m : told.messages)
+            said += m.text + "\n";
+        EXPECT_NE(said.find(std::string(name) + " was recorded"), std::string::npos) << said;
+        EXPECT_NE(said.find("shorter than when the change began"), std::string::npos) << said;
+        for (const std::string& left : fs::ListFiles(data))
+            EXPECT_FALSE(EndsWith(left, ".journal")) << name << ": " << left;
+    }
 }
 
 // A record of the first format (no checksums, no hashes of stored copies and .old files) still
