@@ -3,8 +3,9 @@
 // copy of it each time, and prints each install's time against the plain copies of the same
 // bytes, the split of its time by phase and its peak memory; the 600 MB entry's peak memory in a
 // tessera-cli install of its own; a .zip of 50,000 one-byte models against the same files as a
-// .zpk; once with its folders on the disk, once in memory (/dev/shm). Then the desktop program's
-// time to show its main window, and every target side by side. Always exits 0 once it has measured.
+// .zpk; a 300 MB entry installed by tessera-cli.exe under Wine against tessera-cli; once with its
+// folders on the disk, once in memory (/dev/shm). Then the desktop program's time to show its
+// main window, and every target side by side. Always exits 0 once it has measured.
 #include "Archive.h"
 #include "ConsoleServices.h"
 #include "Error.h"
@@ -24,6 +25,7 @@
 #ifdef TESSERA_BENCH_DOWNLOAD
 #include "Download.h"
 #endif
+#include "WineTime.h"
 
 #include <algorithm>
 #include <chrono>
@@ -55,6 +57,9 @@ constexpr double kDownloadTarget = 2.0;
 constexpr int kDownloadMembers = 50'000;
 const std::string kLargestLabel = "600 MB .txd";
 const std::string kCarLabel = "one car";
+// The Windows program under Wine against the Linux one, on one entry of 300 MB.
+const std::string kWineLabel = "300 MB .txd, tessera-cli.exe under Wine against tessera-cli";
+constexpr double kWineTarget = 2.0;
 
 // One line of the closing table: each target, what was measured against it and whether it held.
 struct SummaryLine {
@@ -344,15 +349,18 @@ void PrintTable(const std::vector<Result>& results, std::int64_t processPeak, co
 // Command-line choices: --only TEXT (packages whose label holds TEXT), --reps N (runs per
 // package instead of each package's own count), --where disk|memory|both (default both),
 // --program PATH (the desktop program to time; default ../ui/tessera beside this program),
-// --cli PATH (the console program whose peak memory is measured; default ../cli/tessera-cli) and
-// --keep yes (leaves the working folders, to install their packages again under a tracer).
+// --cli PATH (the console program whose peak memory is measured; default ../cli/tessera-cli),
+// --wine PATH (tessera-cli.exe, timed under Wine against tessera-cli) and --keep yes (leaves the
+// working folders, to install their packages again under a tracer).
 struct Choices {
     std::string only;
     int repetitions = 0;
     std::string where = "both";
     std::string program;
     std::string cli;
+    std::string wine;
     bool keep = false;
+    std::string Cli() const { return cli.empty() ? fs::ProgramFolder() + "/../cli/tessera-cli" : cli; }
 };
 
 double Median(std::vector<double> values)
@@ -406,7 +414,7 @@ void MeasureChildPeak(const BenchPackage& package, const Folders& folders, const
                       const std::string& where, Report& report)
 {
     const std::string label = where + ", " + package.label + ": peak memory of tessera-cli install (a child process)";
-    const std::string cli = choices.cli.empty() ? fs::ProgramFolder() + "/../cli/tessera-cli" : choices.cli;
+    const std::string cli = choices.Cli();
     if (!fs::FileExists(cli)) {
         std::printf("\n%s: %s not built, not measured\n", label.c_str(), cli.c_str());
         report.summary.push_back({label, "not measured", "< 64 MB", false});
@@ -425,6 +433,39 @@ void MeasureChildPeak(const BenchPackage& package, const Folders& folders, const
     report.summary.push_back({label, Fixed(Megabytes(child.peakBytes), 1) + " MB", "< 64 MB", holds});
     if (!holds)
         report.missed.push_back(label + ": " + Fixed(Megabytes(child.peakBytes), 1) + " MB, limit 64.0 MB");
+}
+
+// One package of a 300 MB entry, installed by tessera-cli.exe under Wine and by tessera-cli,
+// each into a fresh copy of the game folder: the medians side by side.
+void MeasureWine(const GameFixture& game, const Folders& folders, const std::string& root, const Choices& choices,
+                 const std::string& where, Report& report)
+{
+    const std::string label = where + ", " + kWineLabel;
+    WineTimes t;
+    BenchPackage package;
+    if (choices.wine.empty() || !fs::FileExists(choices.wine)) {
+        t.failure = "no Windows build (scripts/bench.sh builds one: scripts/windows-build.sh)";
+    } else {
+        package.label = "300 MB .txd";
+        package.files.push_back({game.Archive("models\\txd").names[300], 300 * kMiB, 800, "models\\txd", {}, true});
+        WritePackage(package, root + "packages/wine");
+        t = TimeUnderWine(
+                choices.wine, choices.Cli(), Native(package.zpk), Native(folders.game), Native(root + "wine-home"), 3,
+                [&] { FreshCopy(folders.gameTemplate, folders.game); }, [&] { CheckInstalled(package, folders.game, folders.gameTemplate); });
+    }
+    if (!t.failure.empty()) {
+        std::printf("\n%s: not measured: %s\n", label.c_str(), t.failure.c_str());
+        report.summary.push_back({label, "not measured", "<= 2.0 x Linux", false});
+        report.missed.push_back(label + ": not measured (" + t.failure + ")");
+        return;
+    }
+    const double wine = Median(t.wine), native = Median(t.native);
+    const bool holds = wine <= kWineTarget * native;
+    std::printf("\n%s: %.3f s under Wine (a bare start of it: %.3f s), %.3f s on Linux, %.2f times (median of %zu each); target 2: %s\n",
+                label.c_str(), wine, t.start, native, wine / native, t.wine.size(), Verdict(holds));
+    report.summary.push_back({label, Fixed(wine, 3) + " s / " + Fixed(native, 3) + " s = " + Fixed(wine / native, 2) + " x", "<= 2.0 x Linux", holds});
+    if (!holds)
+        report.missed.push_back(label + ": " + Fixed(wine / native, 2) + " times the Linux time (target: at most 2)");
 }
 
 void RunPass(const std::string& root, const Choices& choices, bool inMemory, const std::string& where, Report& report)
@@ -472,6 +513,8 @@ void RunPass(const std::string& root, const Choices& choices, bool inMemory, con
             MeasureChildPeak(package, folders, root + "child-home/", choices, where, report);
     for (const BenchPackage& download : downloads)
         MeasureDownload(download, folders, where, processPeak, report);
+    if (kWineLabel.find(choices.only) != std::string::npos)
+        MeasureWine(game, folders, root, choices, where, report);
 }
 
 // Runs one pass in a working folder of its own under the temporary folder (TMPDIR).
@@ -596,7 +639,7 @@ int main(int argc, char** argv)
     if (argc >= 4 && std::string(argv[1]) == bench::kPeakOfOption)
         return bench::PeakOfChild(argv + 3, argv[2]);
     bench::Choices choices;
-    const char* usage = "Usage: tessera-bench [--only TEXT] [--reps N] [--where disk|memory|both] [--program PATH] [--cli PATH] [--keep yes]\n";
+    const char* usage = "Usage: tessera-bench [--only TEXT] [--reps N] [--where disk|memory|both] [--program PATH] [--cli PATH] [--wine PATH] [--keep yes]\n";
     if (argc % 2 == 0) {
         std::fprintf(stderr, "%s", usage);
         return 2;
@@ -613,6 +656,8 @@ int main(int argc, char** argv)
             choices.program = argv[i + 1];
         } else if (option == "--cli") {
             choices.cli = argv[i + 1];
+        } else if (option == "--wine") {
+            choices.wine = argv[i + 1];
         } else if (option == "--keep" && std::string(argv[i + 1]) == "yes") {
             choices.keep = true;
         } else {
