@@ -263,7 +263,7 @@ void FlushFile(const std::string& path)
     detail::CountOperation("flush", path);
     if (detail::FlushesSkipped())
         return;
-    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = posix::OpenPath(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         ThrowErrno("flush", path);
     const int rc = ::fdatasync(fd);
@@ -273,34 +273,53 @@ void FlushFile(const std::string& path)
         ThrowErrno("flush", path, err);
 }
 
-void FlushFiles(const std::vector<std::string>& paths)
+void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>& open)
 {
     constexpr std::size_t kTogether = 4;   // from this many files on one disk, one syncfs is cheaper
-    std::map<dev_t, std::vector<std::string>> byDisk;
+    struct Disk {
+        std::vector<std::string> paths;
+        std::vector<const File*> open;   // flushed through their handles, not looked up again
+    };
+    std::map<dev_t, Disk> byDisk;
+    for (const File* file : open) {
+        detail::CountOperation("flush", file->path_);
+        struct stat st {};
+        if (::fstat(static_cast<int>(file->handle_), &st) != 0)
+            ThrowErrno("flush", file->path_);
+        byDisk[st.st_dev].open.push_back(file);
+    }
     for (const std::string& path : paths) {
         detail::CountOperation("flush", path);
         struct stat st {};
-        if (::stat(NativePath(path).c_str(), &st) != 0)
+        if (!posix::StatOf(path, st, true, "flush"))
             ThrowErrno("flush", path);
-        byDisk[st.st_dev].push_back(path);
+        byDisk[st.st_dev].paths.push_back(path);
     }
     faults::Suspend counted;
     if (detail::FlushesSkipped())
         return;
-    for (const auto& [disk, files] : byDisk) {
-        if (files.size() < kTogether) {
-            for (const std::string& path : files)
+    const auto sync = [](const File* file, bool wholeDisk) {
+        if ((wholeDisk ? ::syncfs(static_cast<int>(file->handle_)) : ::fdatasync(static_cast<int>(file->handle_))) != 0)
+            ThrowErrno("flush", file->path_);
+    };
+    for (const auto& [disk, d] : byDisk) {
+        if (d.paths.size() + d.open.size() < kTogether) {
+            for (const File* file : d.open)
+                sync(file, false);
+            for (const std::string& path : d.paths)
                 FlushFile(path);
-            continue;
+        } else if (!d.open.empty()) {
+            sync(d.open.front(), true);
+        } else {
+            const int fd = posix::OpenPath(d.paths.front(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                ThrowErrno("flush", d.paths.front());
+            const int rc = ::syncfs(fd);
+            const int err = errno;
+            ::close(fd);
+            if (rc != 0)
+                ThrowErrno("flush", d.paths.front(), err);
         }
-        const int fd = ::open(NativePath(files.front()).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            ThrowErrno("flush", files.front());
-        const int rc = ::syncfs(fd);
-        const int err = errno;
-        ::close(fd);
-        if (rc != 0)
-            ThrowErrno("flush", files.front(), err);
     }
 }
 
@@ -309,7 +328,7 @@ void FlushFolder(const std::string& path)
     detail::CountOperation("flush", path);
     if (detail::FlushesSkipped())
         return;
-    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = posix::OpenPath(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;   // some file systems cannot open a folder for syncing
     const int rc = ::fsync(fd);

@@ -24,12 +24,14 @@
 #include <vector>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace tessera::fs {
 
 using posix::IsAbsence;
 using posix::NoteName;
+using posix::StatOf;
 using posix::ThrowErrno;
 
 const char kSeparator = '/';
@@ -88,12 +90,13 @@ bool Exists(const std::string& native)
     return false;
 }
 
-// stat or lstat of a path text; false when it is missing (errno tells how), a throw saying what
-// was being done when that cannot be told. The path as spelled is tried first: a path that is
-// there needs no search for another spelling, and one look instead of two.
-bool StatOf(const std::string& path, struct stat& st, bool followLink = true, const char* what = "look for")
+// One call of the system on a path text (look(native) true when it succeeded, errno telling why
+// not); false when the path is missing, a throw saying what was being done when that cannot be
+// told. The path as spelled is tried first: a path that is there needs no search for another
+// spelling, and one call instead of a look and the call.
+template <class Look>
+bool OnPath(const std::string& path, const char* what, Look look)
 {
-    const auto look = [&](const std::string& native) { return (followLink ? ::stat(native.c_str(), &st) : ::lstat(native.c_str(), &st)) == 0; };
     std::string text = path;
     std::replace(text.begin(), text.end(), '\\', '/');
     if (!text.empty() && look(text))
@@ -104,6 +107,26 @@ bool StatOf(const std::string& path, struct stat& st, bool followLink = true, co
         ThrowErrno(what, path);
     return false;
 }
+
+
+} // namespace
+
+bool posix::StatOf(const std::string& path, struct stat& st, bool followLink, const char* what)
+{
+    return OnPath(path, what, [&](const std::string& native) { return (followLink ? ::stat(native.c_str(), &st) : ::lstat(native.c_str(), &st)) == 0; });
+}
+
+int posix::OpenPath(const std::string& path, int flags)
+{
+    std::string text = path;
+    std::replace(text.begin(), text.end(), '\\', '/');
+    const int fd = text.empty() ? -1 : ::open(text.c_str(), flags);
+    if (fd >= 0 || (!text.empty() && !IsAbsence(errno)))
+        return fd;
+    return ::open(NativePath(path).c_str(), flags);
+}
+
+namespace {
 
 // The scratch folders this process made to keep a listing of, each with the names in it by
 // lower-cased name. They are private, so the listing this process keeps of its own creations
@@ -275,31 +298,36 @@ PathKind Lookup(const std::string& path)
 std::string FolderIdentity(const std::string& path)
 {
     detail::CountOperation("look for", path);
-    struct stat st {};
-    if (!StatOf(path, st))
-        throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": path not found", path);
-    if (!S_ISDIR(st.st_mode))
-        throw TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": it is not a folder", path);
-    std::string identity = "dev " + std::to_string(static_cast<unsigned long long>(st.st_dev)) + " inode "
-        + std::to_string(static_cast<unsigned long long>(st.st_ino));
+    const auto notFolder = [&](const char* why) { return TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": " + why, path); };
 #ifdef STATX_BTIME
     // A removed folder's inode number is soon given to a new one: its birth time tells them
-    // apart, where the file system keeps one. A failure here throws rather than giving another
-    // identity, since the journal's name depends on it.
+    // apart, where the file system keeps one. One call reads it with the rest. A failure throws
+    // rather than giving another identity, since the journal's name depends on it.
     struct statx sx {};
-    if (::statx(AT_FDCWD, NativePath(path).c_str(), 0, STATX_BTIME, &sx) != 0)
-        ThrowErrno("look for", path);
+    if (!OnPath(path, "look for", [&](const std::string& native) { return ::statx(AT_FDCWD, native.c_str(), 0, STATX_TYPE | STATX_INO | STATX_BTIME, &sx) == 0; }))
+        throw notFolder("path not found");
+    if (!S_ISDIR(sx.stx_mode))
+        throw notFolder("it is not a folder");
+    std::string identity = "dev " + std::to_string(static_cast<unsigned long long>(makedev(sx.stx_dev_major, sx.stx_dev_minor))) + " inode "
+        + std::to_string(static_cast<unsigned long long>(sx.stx_ino));
     if (sx.stx_mask & STATX_BTIME)
         identity += " born " + std::to_string(sx.stx_btime.tv_sec) + "." + std::to_string(sx.stx_btime.tv_nsec);
-#endif
     return identity;
+#else
+    struct stat st {};
+    if (!StatOf(path, st))
+        throw notFolder("path not found");
+    if (!S_ISDIR(st.st_mode))
+        throw notFolder("it is not a folder");
+    return "dev " + std::to_string(static_cast<unsigned long long>(st.st_dev)) + " inode " + std::to_string(static_cast<unsigned long long>(st.st_ino));
+#endif
 }
 
 std::string ResolvedFolder(const std::string& path)
 {
     detail::CountOperation("look for", path);
-    char* resolved = ::realpath(NativePath(path).c_str(), nullptr);
-    if (!resolved)
+    char* resolved = nullptr;
+    if (!OnPath(path, "reach the folder", [&](const std::string& native) { return (resolved = ::realpath(native.c_str(), nullptr)) != nullptr; }))
         ThrowErrno("reach the folder", path);
     std::string r = resolved;
     std::free(resolved);
@@ -479,7 +507,7 @@ std::int64_t FreeSpace(const std::string& path)
 {
     detail::CountOperation("read the free space of", path);
     struct statvfs st {};
-    if (::statvfs(NativePath(path).c_str(), &st) != 0)
+    if (!OnPath(path, "read the free space of", [&](const std::string& native) { return ::statvfs(native.c_str(), &st) == 0; }))
         ThrowErrno("read the free space of", path);
     return detail::LimitedFreeSpace(static_cast<std::int64_t>(st.f_bavail) * static_cast<std::int64_t>(st.f_frsize));
 }
@@ -488,7 +516,7 @@ std::string DiskOf(const std::string& path)
 {
     detail::CountOperation("find the disk of", path);
     struct stat st {};
-    if (::stat(NativePath(path).c_str(), &st) != 0)
+    if (!StatOf(path, st, true, "find the disk of"))
         ThrowErrno("find the disk of", path);
     return std::to_string(static_cast<unsigned long long>(st.st_dev));
 }

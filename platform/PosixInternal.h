@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <string>
+#include <sys/stat.h>
 
 namespace tessera::fs::posix {
 
@@ -16,6 +17,13 @@ bool IsAbsence(int err);
 // Keeps the listing of a folder this process owns (MakeScratchFolder with keepListing) up to
 // date with a name made or removed there.
 void NoteName(const std::string& native, bool made);
+// stat (lstat without followLink) of a path, spelled as given first and with its letter case
+// resolved only on a miss: false when it is missing, a throw saying what was being done when
+// the system cannot tell.
+bool StatOf(const std::string& path, struct stat& st, bool followLink = true, const char* what = "look for");
+// open of a path as StatOf looks at it, its letter case resolved only on a miss: -1 when it
+// fails, errno saying why.
+int OpenPath(const std::string& path, int flags);
 
 } // namespace tessera::fs::posix
 

@@ -478,8 +478,10 @@ void FlushFile(const std::string& path)
         ThrowLastError("flush", path, err);
 }
 
-void FlushFiles(const std::vector<std::string>& paths)
+void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>& open)
 {
+    for (File* file : open)
+        file->Flush();
     for (const std::string& path : paths)
         FlushFile(path);
 }
