@@ -2,6 +2,7 @@
 #include "Archive.h"
 
 #include "FileSystem.h"
+#include "HeldArchive.h"
 #include "Text.h"
 #include "Timing.h"
 
@@ -348,38 +349,6 @@ void modArchive::ReadDirectory(const std::string& base)
     ReadDirectoryOf(dir, dir.Length(), {});
 }
 
-// One archive held open by HoldArchive. While another is the current one, its records wait
-// here.
-struct modArchive::Held {
-    std::string base;
-    fs::File img;
-    fs::File dir;
-    std::int64_t imgLength = 0;
-    std::int64_t dirLength = 0;
-    std::vector<DirRecord> added;     // written since the records were last taken in
-    std::vector<DirRecord> records;   // while it is not the current archive
-    // Record numbers by RecordKey, built on the first rename: a rename per file must not read
-    // every record of a large archive each time.
-    std::unordered_map<std::string, std::vector<std::size_t>> byKey;
-    bool indexed = false;
-
-    // Takes in the added records behind the given ones.
-    void Fold(std::vector<DirRecord>& into)
-    {
-        for (const DirRecord& r : added) {
-            if (indexed)
-                byKey[RecordKey(r.sName)].push_back(into.size());
-            into.push_back(r);
-        }
-        added.clear();
-    }
-};
-
-struct modArchive::Holds {
-    std::vector<std::unique_ptr<Held>> archives;
-    Held* current = nullptr;   // the held archive whose records are records_, if any
-};
-
 modArchive::modArchive() = default;
 modArchive::~modArchive() = default;
 
@@ -427,19 +396,29 @@ void modArchive::HoldArchive(const std::string& base)
 
 void modArchive::ReleaseArchive() noexcept { held_.reset(); }
 
-std::int64_t modArchive::HeldImgLength() const
+modArchive::Held& modArchive::CurrentHeld() const
 {
-    const Held* held = held_ ? held_->current : nullptr;
-    if (!held)
+    if (!held_ || !held_->current)
         throw std::logic_error("no archive is held");
-    return held->imgLength;
+    return *held_->current;
+}
+
+std::int64_t modArchive::HeldImgLength() const { return CurrentHeld().imgLength; }
+
+std::int64_t modArchive::HeldDirLength() const { return CurrentHeld().dirLength; }
+
+std::vector<fs::File*> modArchive::HeldFiles()
+{
+    std::vector<fs::File*> files;
+    if (held_)
+        for (const std::unique_ptr<Held>& h : held_->archives)
+            files.insert(files.end(), {&h->img, &h->dir});
+    return files;
 }
 
 void modArchive::AddRecord(const DirRecord& record)
 {
-    Held* held = held_ ? held_->current : nullptr;
-    if (!held)
-        throw std::logic_error("no archive is held");
+    Held* held = &CurrentHeld();
     const std::string dirPath = sArchiveBase + ".dir";
     try {
         if (held->dirLength % static_cast<std::int64_t>(kRecordSize) != 0)

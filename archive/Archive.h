@@ -152,8 +152,12 @@ public:
     void HoldArchive(const std::string& base);
     // Closes the held archives; the next operation opens what it needs again.
     void ReleaseArchive() noexcept;
-    // The length of the held archive's .img, with what AddRange wrote since it was held.
+    // The length of the held archive's .img, with what AddRange wrote since it was held; of its
+    // .dir, with the records written since.
     std::int64_t HeldImgLength() const;
+    std::int64_t HeldDirLength() const;
+    // The .img and .dir of every held archive, open for writing (to flush them through).
+    std::vector<fs::File*> HeldFiles();
     // Appends one record, and no data, to the held archive's .dir (a record of unused space).
     void AddRecord(const DirRecord& record);
 
@@ -170,6 +174,7 @@ private:
     struct Held;
     struct Holds;
     std::unique_ptr<Holds> held_;
+    Held& CurrentHeld() const;   // throws a logic error when none is held
 
     std::vector<DirRecord> records_;
     KeyedCollection<clsImgFile> entries_;

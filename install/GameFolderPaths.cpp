@@ -110,9 +110,14 @@ std::string JournalFolder(const std::string& given) { return given.empty() ? fs:
 
 std::string JournalPath(const std::string& journalFolder, const std::string& gameFolder)
 {
+    return JournalPathOfIdentity(journalFolder, fs::FolderIdentity(gameFolder));
+}
+
+std::string JournalPathOfIdentity(const std::string& journalFolder, const std::string& identity)
+{
     // FNV-1a of the folder's identity: one journal per game folder, whatever its spelling.
     std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : fs::FolderIdentity(gameFolder)) {
+    for (unsigned char c : identity) {
         h ^= c;
         h *= 1099511628211ull;
     }

@@ -515,8 +515,10 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
                 r.files.push_back(f);
                 continue;
             }
-            const std::vector<std::byte> dir = fs::ReadWholeFile(op.path + ".dir");
-            r.archives.push_back({op.path, op.imgLength, op.dirLength, fs::FileLength(op.path + ".img"), static_cast<std::int64_t>(dir.size())});
+            const auto known = hashes.archives.find(op.path);
+            const std::vector<std::byte> dir = known != hashes.archives.end() ? known->second.second : fs::ReadWholeFile(op.path + ".dir");
+            const std::int64_t imgLength = known != hashes.archives.end() ? known->second.first : fs::FileLength(op.path + ".img");
+            r.archives.push_back({op.path, op.imgLength, op.dirLength, imgLength, static_cast<std::int64_t>(dir.size())});
             for (const auto& [position, before] : op.records) {
                 const auto at = static_cast<std::size_t>(position);
                 if (at + kRecordSize > dir.size() || DirRecordAt(dir, at / kRecordSize) == before)

@@ -81,6 +81,9 @@ struct InstallHashes {
     std::string zpk, dir;
     std::map<std::string, std::string> stock;                            // stock file path -> its new bytes
     std::map<std::pair<std::string, std::int64_t>, std::string> added;   // (archive base, record number) -> its data blocks
+    // What the install left in each archive it held open (base -> its .img's length and its
+    // .dir's bytes), so that neither is looked at again; an archive not here is read.
+    std::map<std::string, std::pair<std::int64_t, std::vector<std::byte>>> archives;
 };
 
 // Writes install's record as pending, with its journal and the copies an uninstall needs;

@@ -46,16 +46,55 @@ std::vector<std::string> MissingGameArchives(const std::string& game)
 
 } // namespace
 
-// Everything that can be checked before the first change to the game folder.
-void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& game, const std::string& advice)
+std::string GameFolderIdentity(const std::string& game)
 {
     if (game == kNotFound)
         throw TesseraError(ErrorKind::PathNotFound, "No game folder is set");
-    if (!fs::FolderExists(game)) {
+    try {
+        return fs::FolderIdentity(game);
+    } catch (const TesseraError& e) {
+        if (e.Kind() != ErrorKind::PathNotFound && e.Kind() != ErrorKind::FileNotFound)
+            throw;
         std::string label = GameFolderLabel(game);
         label[0] = 'T';
         throw TesseraError(ErrorKind::PathNotFound, label + " was not found", game);
     }
+}
+
+namespace {
+
+// Holds a game archive open for writing, as the install will write it; when that fails, what
+// the game folder lacks or has in its place is said (an incomplete game folder, or "not a
+// regular file"), and otherwise the failure itself.
+void HoldGameArchive(modArchive& holder, const std::string& base, const std::string& game, const std::string& advice)
+{
+    try {
+        holder.HoldArchive(base);
+    } catch (const TesseraError&) {
+        for (const char* ext : {".dir", ".img"}) {
+            // Most likely not the game's folder at all: all that it lacks is said, and where to
+            // choose another.
+            if (!fs::PathExists(base + ext)) {
+                const std::vector<std::string> missing = MissingGameArchives(game);
+                std::string list;
+                for (std::size_t i = 0; i < missing.size(); ++i)
+                    list += (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") + missing[i];
+                std::string label = GameFolderLabel(game);
+                label[0] = 'T';
+                throw TesseraError(ErrorKind::FileNotFound, label + " does not look like a complete game folder: " + list
+                        + (missing.size() == 1 ? " is" : " are") + " missing; " + advice, base + ext);
+            }
+            fs::RequireFile(base + ext, "The game archive " + base + ext);
+        }
+        throw;
+    }
+}
+
+} // namespace
+
+// Everything that can be checked before the first change to the game folder.
+void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& game, const std::string& advice, modArchive& holder)
+{
 
     // Every name the install and its undo make must be one the system takes: an install stopped
     // at a name too long would stop its undo at the same name.
@@ -82,27 +121,14 @@ void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& ga
         for (const PlannedFile& f : plan)
             if (f.kind == PlannedFile::Kind::Stock && EqualsIgnoreCase(f.target, base + ".img"))
                 replacedBy = std::max(replacedBy, f.size);
-        for (const char* ext : {".dir", ".img"}) {
-            // Most likely not the game's folder at all: all that it lacks is said, and where to
-            // choose another.
-            if (!fs::PathExists(base + ext)) {
-                const std::vector<std::string> missing = MissingGameArchives(game);
-                std::string list;
-                for (std::size_t i = 0; i < missing.size(); ++i)
-                    list += (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") + missing[i];
-                std::string label = GameFolderLabel(game);
-                label[0] = 'T';
-                throw TesseraError(ErrorKind::FileNotFound, label + " does not look like a complete game folder: " + list
-                        + (missing.size() == 1 ? " is" : " are") + " missing; " + advice, base + ext);
-            }
-            fs::RequireFile(base + ext, "The game archive " + base + ext);
-            fs::File probe(base + ext, fs::OpenMode::ReadWrite);   // fails now if it cannot be written
-        }
-        const std::int64_t dirLength = fs::FileLength(base + ".dir");
+        // Opened for writing now, which fails if it cannot be written, and kept open for the
+        // install: each archive is opened, and its directory read, once.
+        HoldGameArchive(holder, base, game, advice);
+        const std::int64_t dirLength = holder.HeldDirLength();
         if (dirLength % static_cast<std::int64_t>(kRecordSize) != 0)
             throw TesseraError(ErrorKind::BadArchive, "The game archive " + base + ".dir is damaged: its length (" + std::to_string(dirLength)
                     + " bytes) is not a whole number of records", base + ".dir");
-        if (std::max(fs::FileLength(base + ".img"), replacedBy) + grow >= std::numeric_limits<std::int32_t>::max())
+        if (std::max(holder.HeldImgLength(), replacedBy) + grow >= std::numeric_limits<std::int32_t>::max())
             throw TesseraError(ErrorKind::Overflow, "The game archive " + base + ".img would grow past 2 GiB", base + ".img");
     }
 }

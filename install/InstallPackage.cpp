@@ -233,7 +233,9 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
             op.kind = JournalOp::Kind::Archive;
             op.path = f.target;
             const auto newImg = replacedBy.find(LowerAscii(f.target + ".img"));
-            op.imgLength = newImg == replacedBy.end() ? fs::FileLength(f.target + ".img") : newImg->second->size;
+            // Held open since the checks: its lengths and records are known without a look.
+            package.archive.HoldArchive(f.target);
+            op.imgLength = newImg == replacedBy.end() ? package.archive.HeldImgLength() : newImg->second->size;
             // Only records that a file of this package could set aside can be renamed.
             std::unordered_set<std::string> names;
             for (const PlannedFile& other : plan)
@@ -247,9 +249,10 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
                 op.dirLength = newDir->second->size;
                 ForEachRecord(*package.data, newDir->second->offset, op.dirLength, package.archive.Buffer(), keep);
             } else {
-                const fs::File dir(f.target + ".dir", fs::OpenMode::Read);
-                op.dirLength = dir.Length();
-                ForEachRecord(dir, 0, op.dirLength, package.archive.Buffer(), keep);
+                op.dirLength = package.archive.HeldDirLength();
+                const std::vector<DirRecord>& held = package.archive.Records();
+                for (std::size_t i = 0; i < held.size(); ++i)
+                    keep(static_cast<std::int64_t>(i), held[i]);
             }
             journal.ops.push_back(std::move(op));
             recorded[LowerAscii(f.target)] = true;
@@ -286,21 +289,27 @@ void ReplaceStockFile(Package& package, const PlannedFile& f, const std::functio
     fs::RenameFile(fresh, target);
 }
 
-// Every changed file once, and each folder whose entries changed once.
-void FlushChanges(const Journal& journal)
+// Every changed file once, and each folder whose entries changed once: the archives still held
+// open through their handles, the rest by path.
+void FlushChanges(const Journal& journal, modArchive& archive)
 {
     std::vector<std::string> files;
     std::set<std::string> folders;
+    const std::vector<fs::File*> held = archive.HeldFiles();
+    std::set<std::string> heldPaths;
+    for (const fs::File* file : held)
+        heldPaths.insert(file->PathText());
     for (const JournalOp& op : journal.ops) {
         if (op.kind == JournalOp::Kind::Archive) {
-            files.push_back(op.path + ".img");
-            files.push_back(op.path + ".dir");
+            for (const char* ext : {".img", ".dir"})
+                if (!heldPaths.count(op.path + ext))
+                    files.push_back(op.path + ext);
         } else {
             files.push_back(op.path);
             folders.insert(FolderOf(op.path));
         }
     }
-    fs::FlushFiles(files);
+    fs::FlushFiles(files, held);
     for (const std::string& folder : folders)
         fs::FlushFolder(folder);
 }
@@ -374,7 +383,8 @@ InstallPlan PlanInstall(const std::string& packagePath, modMain& settings, const
     OpenPackage(packagePath, package);
     InstallPlan plan{Route(package, *stock, settings.sGTA3Path, game), {}, {}};
     try {
-        CheckGameFolder(plan.files, game, options.changeFolderAdvice);
+        GameFolderIdentity(game);
+        CheckGameFolder(plan.files, game, options.changeFolderAdvice, package.archive);
         CheckFreeSpace(plan.files, game, {}, 0);
     } catch (const TesseraError& e) {
         plan.problem = e.what();
@@ -428,14 +438,11 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         if (game == kNotFound)
             throw TesseraError(ErrorKind::PathNotFound, "No game folder is set");
         game = AbsoluteGameFolder(game);
-        if (!fs::FolderExists(game)) {
-            std::string label = GameFolderLabel(game);
-            label[0] = 'T';
-            throw TesseraError(ErrorKind::PathNotFound, label + " was not found", game);
-        }
+        // Taken once: the journal's name and its record of which folder it changed.
+        const std::string identity = GameFolderIdentity(game);
         // One install at a time into a game folder, whatever its spelling; an install that
         // died left its journal.
-        journalPath = JournalPath(journalFolder, game);
+        journalPath = JournalPathOfIdentity(journalFolder, identity);
         RefuseLinkedFolder(journalFolder, "data folder");
         fs::CreateFolders(journalFolder);
         lock.emplace(journalPath + ".lock");
@@ -464,9 +471,10 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         Package package;
         OpenPackage(packagePath, package);
         std::vector<PlannedFile> plan = Route(package, *stock, settings.sGTA3Path, game);
-        CheckGameFolder(plan, game, options.changeFolderAdvice);
+        CheckGameFolder(plan, game, options.changeFolderAdvice, package.archive);
 
         journal = MakeJournal(plan, game, package);
+        journal.identity = identity;
         if (const auto link = LinkOnTheWay(journal))
             throw TesseraError(ErrorKind::AccessDenied, DisplayPath(*link) + " is a link; Tessera installs nothing through links", *link);
         CheckFreeSpace(plan, game, journal.ops.empty() ? std::string() : journalFolder, JournalBytes(journal));
@@ -523,17 +531,32 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                 archive.RenameEntry(f.entryName, f.entryName + ".old");
                 break;
             case PlannedFile::Kind::Refused:
+                // The user may take any time over the message, and other programs may change
+                // the archives meanwhile: they are opened and read again after it.
+                archive.ReleaseArchive();
                 ReportMessage(sink, InstallEvent::Kind::FileRefused,
                               f.reason.empty() ? BadFileMessage(f.name) : RefusedFileMessage(f.name, f.reason), kBadFileTitle);
                 break;
             }
         }
 
-        archive.ReleaseArchive();
+        // The archives stay open to be flushed and told to the history.
         // The last point where a stop leaves the game folder as it was without a rollback.
         StopIfAsked(sink);
         if (journalWritten) {
-            FlushChanges(journal);
+            FlushChanges(journal, archive);
+            for (const JournalOp& op : journal.ops) {
+                if (op.kind != JournalOp::Kind::Archive)
+                    continue;
+                archive.HoldArchive(op.path);
+                std::vector<std::byte> dir;
+                dir.reserve(archive.Records().size() * kRecordSize);
+                for (const DirRecord& record : archive.Records()) {
+                    const RecordBytes bytes = EncodeRecord(record);
+                    dir.insert(dir.end(), bytes.begin(), bytes.end());
+                }
+                hashes.archives[op.path] = {archive.HeldImgLength(), std::move(dir)};
+            }
             // The record is written before the commit mark and counts only with it.
             std::vector<RefusedFile> refused;
             for (const PlannedFile& f : plan)
@@ -545,6 +568,7 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
             journalFile->MarkCommitted();
             journal.committed = true;   // only now: from here on the install stands
         }
+        archive.ReleaseArchive();
     } catch (const StopRequest&) {
         stopped = true;
         failure = "The install was stopped.";

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <iomanip>
 #include <optional>
+#include <set>
 #include <sstream>
 
 namespace tessera {
@@ -523,12 +524,13 @@ void MarkCommitted(const std::string& path)
 
 std::optional<std::string> LinkOnTheWay(const Journal& journal)
 {
+    std::set<std::string> looked;   // a folder on the way of many files is looked at once
     for (const JournalOp& op : journal.ops) {
         // Every folder on the way, and the archives an undo shortens or rewrites, must be what
         // they seem. Stock files themselves are only renamed, which never follows a link.
         std::vector<std::string> steps;
         for (std::size_t at = journal.gameFolder.size(); at < op.path.size(); ++at)
-            if (fs::IsSeparator(op.path[at]))
+            if (fs::IsSeparator(op.path[at]) && looked.insert(op.path.substr(0, at)).second)
                 steps.push_back(op.path.substr(0, at));
         if (op.kind == JournalOp::Kind::Archive) {
             steps.push_back(op.path + ".img");

@@ -72,6 +72,8 @@ std::string FormerFileName(const std::string& target);     // the former version
 // folder's identity, so every spelling of it and every link to it share one journal and one
 // lock. Throws when the folder cannot be reached.
 std::string JournalPath(const std::string& journalFolder, const std::string& gameFolder);
+// The same, of a folder whose identity (fs::FolderIdentity) was taken already.
+std::string JournalPathOfIdentity(const std::string& journalFolder, const std::string& identity);
 // The journal folder to use: the given one, or the user's data folder.
 std::string JournalFolder(const std::string& given);
 
