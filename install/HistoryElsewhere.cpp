@@ -43,13 +43,26 @@ HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const
     const std::string data = FolderOf(WithoutSeparator(folder));
     const std::string mine = BaseName(WithoutSeparator(folder));
     std::vector<std::string> found;
+    std::string unreadable;   // why a history that may be this folder's does not check out
     for (const std::string& name : fs::ListFolders(data)) {
         if (!EndsWith(name, ".history") || name == mine)
             continue;
         const std::string candidate = data + name + fs::kSeparator;
-        if (RecordedUnder(ReadHistory(candidate), game))
-            found.push_back(candidate);
+        try {
+            if (RecordedUnder(ReadHistory(candidate), game))
+                found.push_back(candidate);
+        } catch (const TesseraError& e) {
+            // Read once more, byte for byte: a failure to read throws from here; files that read
+            // but do not check out are a damaged history, whose folder cannot be told.
+            for (const std::string& file : fs::ListFiles(candidate))
+                fs::ReadWholeFile(candidate + file);
+            unreadable = DisplayMessage(e.what());
+        }
     }
+    if (!unreadable.empty())
+        return {HistoryElsewhere::Outcome::NotTakenUp, "A mod history in the data folder does not check out (" + unreadable
+                    + "), so Tessera cannot tell whether a history of " + DisplayPath(game)
+                    + " was recorded when the folder was known by another identity (a drive plugged in again, or a copy put back)."};
     if (found.empty())
         return {};
     const std::string found1 = "A mod history of " + DisplayPath(game)

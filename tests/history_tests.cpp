@@ -772,6 +772,18 @@ TEST_F(History, AFolderPutBackFromACopyKeepsItsHistoryOnlyWhenItMatches)
     r = Cli({"restore"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
+
+    // A damaged history in the data folder, which may be any folder's: the history commands of
+    // a folder with no installs of its own refuse, saying so; an install is not kept out.
+    fs::CreateFolder(root / "data/Tessera/install-00000000000000aa.history");
+    WriteFile(root / "data/Tessera/install-00000000000000aa.history/1.record", ToBytes("damaged"));
+    r = Cli({"restore"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("does not check out"), std::string::npos) << r.err;
+    r = Cli({"install", Mod(1)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE((r.out + r.err).find("does not check out"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(HistoryIds(), "2 ");
 }
 
 // An install stopped at each of its file-system calls, its game folder then put back from a copy
