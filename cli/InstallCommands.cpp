@@ -113,7 +113,7 @@ int CmdInstall(const Options& o)
                 skipped = std::move(download.skipped);
             }
             // What recorded installs wrote that this one would replace, and whether it is one of them again.
-            const std::vector<HistoryRecord> history = ReadHistory(HistoryFolder(JournalFolder({}), settings.main->sGTA3Path));
+            const std::vector<HistoryRecord> history = ReadHistoryOf(settings.main->sGTA3Path);
             if (package)
                 if (const HistoryRecord* r = EarlierInstallOfPackage(history, source))
                     std::cout << ReinstallText(*r) << "\n";

@@ -35,7 +35,7 @@ void WriteNexts(const std::string& folder, HistoryRecord record, const std::opti
         WriteJournal(journalNext, *journal);
         record.journalHash = HashFileAs(record.hashName, journalNext);
     }
-    record.format = 2;
+    record.format = kHistoryFormat;
     const std::string recordNext = NextPath(folder, record.id, "record");
     nexts.push_back(recordNext);
     WriteHistoryRecord(recordNext, record);
@@ -399,7 +399,7 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
             const std::vector<std::int64_t>& number = numbers.at(key);
             return number[static_cast<std::size_t>(std::clamp<std::int64_t>(position, 0, static_cast<std::int64_t>(number.size()) - 1))];
         };
-        for (HistoryRecord moved : ReadHistory(folder)) {
+        for (HistoryRecord moved : ReadHistory(folder, game)) {
             bool changed = false;
             for (HistoryArchive& x : moved.archives) {
                 const auto p = prefixes.find(ArchiveKey(x.base));
@@ -448,7 +448,7 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
         if (placed) {
             try {
                 RollBack(journal);
-                SettleHistory(folder, false);
+                SettleHistory(folder, game, false);
                 // Placed but not held when only the flush of its folder failed.
                 if (journalFile)
                     journalFile->Remove();
@@ -471,7 +471,7 @@ void Compact(const std::string& folder, const std::string& journalPath, const st
     try {
         journal.committed = true;
         FinishCommitted(journal);
-        SettleHistory(folder, true);
+        SettleHistory(folder, game, true);
         journalFile->Remove();
     } catch (const TesseraError& e) {
         throw TesseraError(e.Kind(), std::string("the new archives are in place, but finishing stopped: ") + e.what(), e.Path());

@@ -35,6 +35,16 @@ std::string FolderOf(const std::string& path)
 
 bool SameFolder(const std::string& a, const std::string& b) { return FolderKey(a) == FolderKey(b); }
 
+bool LiesUnderFolder(const std::string& path, const std::string& folder)
+{
+    std::string key = FolderKey(folder);
+    if (key.empty() || key.back() != '/')
+        key += '/';
+    std::string under = LowerAscii(path);
+    std::replace(under.begin(), under.end(), '\\', '/');
+    return under.size() > key.size() && under.starts_with(key);
+}
+
 std::string DisplayPath(const std::string& path)
 {
     std::string shown = path;

@@ -28,16 +28,14 @@ bool HoldsInstalls(const std::string& folder)
 
 bool RecordedUnder(const std::vector<HistoryRecord>& history, const std::string& game)
 {
-    const std::string under = PathKey(fs::WithTrailingSeparator(game));
-    return std::any_of(history.begin(), history.end(), [&](const HistoryRecord& r) {
-        return std::any_of(r.files.begin(), r.files.end(), [&](const HistoryFile& f) {
-            return f.kind != HistoryFile::Kind::Refused && PathKey(f.path).starts_with(under);
-        });
-    });
+    // The folder each record names (an older record: the one its paths lie under), resolved
+    // when it was written, as game is now.
+    return std::any_of(history.begin(), history.end(), [&](const HistoryRecord& r) { return SameFolder(r.recordedFolder, game); });
 }
 
-HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const std::string& game, IInstallSink& sink)
+HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const std::string& gameFolder, IInstallSink& sink)
 {
+    const std::string game = fs::WithTrailingSeparator(gameFolder);
     if (HoldsInstalls(folder))
         return {};
     const std::string data = FolderOf(WithoutSeparator(folder));
@@ -49,7 +47,7 @@ HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const
             continue;
         const std::string candidate = data + name + fs::kSeparator;
         try {
-            if (RecordedUnder(ReadHistory(candidate), game))
+            if (RecordedUnder(ReadHistory(candidate, game), game))
                 found.push_back(candidate);
         } catch (const TesseraError& e) {
             // Read once more, byte for byte: a failure to read throws from here; files that read
@@ -74,7 +72,7 @@ HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const
     if (fs::PathExists(WithoutSeparator(other).substr(0, other.size() - 9) + ".journal"))
         return {HistoryElsewhere::Outcome::Interrupted,
                 found1 + "a change recorded there was interrupted and must be finished first: run tessera-cli recover."};
-    const std::vector<HistoryRecord> history = ReadHistory(other);
+    const std::vector<HistoryRecord> history = ReadHistory(other, game);
     std::vector<std::string> problems = CheckUntouched(history, history);
     for (const HistoryRecord& r : history)
         for (std::string& p : CheckStoredFiles(other, r))

@@ -1,5 +1,5 @@
 // A game folder's history recorded under another identity of the folder (a drive plugged in
-// again, a copy put back from a backup): found by the paths its records name, and taken up only
+// again, a copy put back from a backup): found by the folder its records name, and taken up only
 // when the folder holds what it last wrote.
 #pragma once
 
@@ -11,8 +11,8 @@
 
 namespace tessera {
 
-// Whether a history's records lie in the game folder game: the one test by which a history
-// recorded under another identity is known as the folder's.
+// Whether a history was recorded for the game folder game (resolved): the one test by which a
+// history recorded under another identity is known as the folder's.
 bool RecordedUnder(const std::vector<HistoryRecord>& history, const std::string& game);
 
 struct HistoryElsewhere {

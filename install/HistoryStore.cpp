@@ -76,18 +76,28 @@ int IdOf(const std::string& name)
 }
 
 // Format 2 adds the hash name, the stored journal's hash, the hashes of a stock file's stored
-// copy and .old, and a last line with the hash of everything before it. Format 1 (Tessera
-// 1.2.0) is read as it is.
-constexpr const char* kMagic = "tessera-history 2";
+// copy and .old, and a last line with the hash of everything before it. Format 3 keeps paths
+// relative to the game folder, and names the folder it was written under. Formats 1 (Tessera
+// 1.2.0) and 2 keep absolute paths, and are read as they are.
+constexpr const char* kMagic = "tessera-history 3";
+constexpr const char* kMagicFormat2 = "tessera-history 2";
 constexpr const char* kMagicFormat1 = "tessera-history 1";
 
 std::string HashOrDash(const std::string& hash) { return hash.empty() ? "-" : hash; }
 
-// Every line of a record but its last, the check line, which WriteRecordFile adds.
+// Every line of a record but its last, the check line, which WriteHistoryRecord adds. Paths go
+// relative to the folder the record is rooted at now, which it names.
 void FormatBody(const HistoryRecord& r, std::ostream& out)
 {
+    const std::string root = fs::WithTrailingSeparator(r.gameFolder);
+    const auto relative = [&](const std::string& path) {
+        if (!LiesUnderFolder(path, root))
+            throw TesseraError(ErrorKind::InvalidArgument, "The path " + path + " is not inside the game folder " + root, path);
+        return Hex(path.data() + root.size(), path.size() - root.size());
+    };
     out << kMagic << "\n"
         << "hash " << r.hashName << "\n"
+        << "folder " << Hex(root) << "\n"
         << "id " << r.id << "\n"
         << "package " << Hex(r.package) << "\n"
         << "zpk " << r.zpkHash << "\n"
@@ -95,19 +105,19 @@ void FormatBody(const HistoryRecord& r, std::ostream& out)
         << "date " << Hex(r.date) << "\n"
         << "journal " << HashOrDash(r.journalHash) << "\n";
     for (const HistoryArchive& a : r.archives)
-        out << "archive " << Hex(a.base) << " " << a.imgBefore << " " << a.dirBefore << " " << a.imgAfter << " " << a.dirAfter << "\n";
+        out << "archive " << relative(a.base) << " " << a.imgBefore << " " << a.dirBefore << " " << a.imgAfter << " " << a.dirAfter << "\n";
     for (const HistoryFile& f : r.files) {
         switch (f.kind) {
         case HistoryFile::Kind::Stock:
-            out << "stock " << Hex(f.path) << " " << f.madeOld << " " << f.created << " " << f.hash << " " << Hex(f.replacedCopy) << " "
+            out << "stock " << relative(f.path) << " " << f.madeOld << " " << f.created << " " << f.hash << " " << Hex(f.replacedCopy) << " "
                 << HashOrDash(f.copyHash) << " " << HashOrDash(f.oldHash) << "\n";
             break;
         case HistoryFile::Kind::Added:
-            out << "added " << Hex(f.path) << " " << Hex(f.name) << " " << f.position << " " << f.hash << " "
+            out << "added " << relative(f.path) << " " << Hex(f.name) << " " << f.position << " " << f.hash << " "
                 << Hex(f.after.data(), f.after.size()) << "\n";
             break;
         case HistoryFile::Kind::Renamed:
-            out << "renamed " << Hex(f.path) << " " << f.position << " " << Hex(f.before.data(), f.before.size()) << " "
+            out << "renamed " << relative(f.path) << " " << f.position << " " << Hex(f.before.data(), f.before.size()) << " "
                 << Hex(f.after.data(), f.after.size()) << "\n";
             break;
         case HistoryFile::Kind::Refused:
@@ -177,11 +187,13 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
     if (magic == kMagicFormat1) {
         r.format = 1;
         r.hashName = kLegacyHashName;   // records of 1.2.0 name none; main's may
+    } else if (magic == kMagicFormat2) {
+        r.format = 2;
     } else if (magic != kMagic) {
         throw damaged();
     }
     std::string body = text;
-    if (r.format == 2) {
+    if (r.format >= 2) {
         // The last line holds the hash of all before it, under the hash the record names.
         const auto hashLine = text.find("\nhash ");
         if (hashLine != firstLine)
@@ -211,8 +223,14 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
         std::istringstream fields(line);
         std::string word, a, b, c, d, e;
         fields >> word;
-        if (word == "hash" && r.format == 2) {
+        if (word == "hash" && r.format >= 2) {
             // read with the checksum
+        } else if (word == "folder" && r.format >= 3 && r.recordedFolder.empty()) {
+            if (!(fields >> a))
+                throw damaged();
+            r.recordedFolder = Unhex(a, path);
+            if (r.recordedFolder.empty() || !fs::IsSeparator(r.recordedFolder.back()))
+                throw damaged();
         } else if (word == "id") {
             if (!(fields >> r.id))
                 throw damaged();
@@ -227,7 +245,7 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
             fields >> r.zpkHash;
         } else if (word == "dir") {
             fields >> r.dirHash;
-        } else if (word == "journal" && r.format == 2) {
+        } else if (word == "journal" && r.format >= 2) {
             if (!(fields >> a))
                 throw damaged();
             hash(r.journalHash, a);
@@ -245,7 +263,7 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
             HistoryFile f;
             if (!(fields >> a >> f.madeOld >> f.created >> f.hash >> b))
                 throw damaged();
-            if (r.format == 2) {
+            if (r.format >= 2) {
                 if (!(fields >> d >> e))
                     throw damaged();
                 hash(f.copyHash, d);
@@ -286,7 +304,7 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
             throw damaged();
         }
     }
-    if (!end || r.id <= 0)
+    if (!end || r.id <= 0 || (r.format >= 3 && r.recordedFolder.empty()))
         throw damaged();
     // Every record an install added lies within what it appended to that archive, every record
     // it renamed before that.
@@ -305,13 +323,55 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
     return r;
 }
 
-HistoryRecord ReadRecord(const std::string& path)
+// The folder the absolute paths of an older record lay under: the game folder as it is now
+// when they all lie there, else the one its stored journal recorded.
+std::string LegacyFolder(const HistoryRecord& r, const std::string& game, const std::string& path)
+{
+    const auto holdsAll = [&](const std::string& folder) {
+        return std::all_of(r.archives.begin(), r.archives.end(), [&](const HistoryArchive& a) { return LiesUnderFolder(a.base, folder); })
+            && std::all_of(r.files.begin(), r.files.end(),
+                           [&](const HistoryFile& f) { return f.kind == HistoryFile::Kind::Refused || LiesUnderFolder(f.path, folder); });
+    };
+    if (!game.empty() && holdsAll(game))
+        return game;
+    std::string recorded;
+    try {
+        recorded = fs::WithTrailingSeparator(ReadJournal(HistoryFilePath(FolderOf(path), r.id, "journal")).gameFolder);
+    } catch (const TesseraError& e) {
+        throw TesseraError(ErrorKind::Io, "The history record " + ShownPath(path) + " lies under no game folder it can name (its stored journal: "
+                               + e.what() + ")", path);
+    }
+    if (!holdsAll(recorded))
+        throw TesseraError(ErrorKind::Io, "The history record " + ShownPath(path) + " is damaged: its paths lie outside the game folder "
+                               + ShownPath(recorded), path);
+    return recorded;
+}
+
+// A record read and checked, its paths rooted at game (empty: at the folder it was written under).
+HistoryRecord ReadRecord(const std::string& path, const std::string& gameFolder)
 {
     const auto bytes = fs::ReadWholeFile(path);
     HistoryRecord r = Parse(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
     // Its name says whose it is.
     if (IdOf(BaseName(path)) != r.id)
         throw TesseraError(ErrorKind::Io, "The history record " + ShownPath(path) + " is damaged", path);
+    const std::string game = gameFolder.empty() ? gameFolder : fs::WithTrailingSeparator(gameFolder);
+    // Older formats hold absolute paths: relative to the folder they lie under.
+    std::string from;
+    if (r.format < 3)
+        r.recordedFolder = from = LegacyFolder(r, game, path);
+    r.gameFolder = game.empty() ? r.recordedFolder : game;
+    const auto rooted = [&](std::string& p) {
+        std::string relative = p.substr(from.size());
+        if (UnsafeRelative(relative))
+            throw TesseraError(ErrorKind::Io, "The history record " + ShownPath(path) + " is damaged: a path leads out of the game folder", path);
+        p = r.gameFolder + relative;
+    };
+    for (HistoryArchive& a : r.archives)
+        rooted(a.base);
+    for (HistoryFile& f : r.files)
+        if (f.kind != HistoryFile::Kind::Refused)
+            rooted(f.path);
     return r;
 }
 
@@ -483,6 +543,7 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
     WriteHistoryFile(pending, std::string());
     fs::FlushFolder(folder);
     r.package = BaseName(shownName.empty() ? packagePath : shownName);
+    r.gameFolder = r.recordedFolder = journal.gameFolder;
     r.hashName = kHashName;
     r.zpkHash = hashes.zpk;
     r.dirHash = hashes.dir;
@@ -581,7 +642,7 @@ void PromoteRecord(const std::string& pendingPath)
     fs::FlushFolder(FolderOf(pendingPath));
 }
 
-void SettleHistory(const std::string& folder, std::optional<bool> journalCommitted)
+void SettleHistory(const std::string& folder, const std::string& game, std::optional<bool> journalCommitted)
 {
     RefuseLinkedFolder(folder, "history folder");
     if (!fs::FolderExists(folder))
@@ -618,7 +679,7 @@ void SettleHistory(const std::string& folder, std::optional<bool> journalCommitt
                     fs::RenameFile(record, RecordPath(folder, id, "removed"));
             } else if (fs::FileExists(record)) {
                 // It stopped before its journal: only the copies put beside stock files remain.
-                for (const HistoryFile& f : ReadRecord(record).files)
+                for (const HistoryFile& f : ReadRecord(record, game).files)
                     if (f.kind == HistoryFile::Kind::Stock && !f.replacedCopy.empty())
                         DeleteIfThere(FormerFileName(f.path));
             }
@@ -633,10 +694,18 @@ Journal ReadStoredJournal(const std::string& folder, const HistoryRecord& record
     const std::string path = RecordPath(folder, record.id, "journal");
     if (!record.journalHash.empty() && HashFileAs(record.hashName, path) != record.journalHash)
         throw TesseraError(ErrorKind::Io, "The stored journal of install " + HistoryLabel(record) + " is damaged", path);
-    return ReadJournal(path);
+    Journal journal = ReadJournal(path);
+    RerootJournal(journal, record.gameFolder, path);
+    return journal;
 }
 
-std::vector<HistoryRecord> ReadHistory(const std::string& folder)
+std::vector<HistoryRecord> ReadHistoryOf(const std::string& gameFolder)
+{
+    const std::string game = fs::WithTrailingSeparator(AbsoluteGameFolder(gameFolder));
+    return ReadHistory(HistoryFolder(JournalFolder({}), game), game);
+}
+
+std::vector<HistoryRecord> ReadHistory(const std::string& folder, const std::string& game)
 {
     RefuseLinkedFolder(folder, "history folder");
     std::vector<HistoryRecord> history;
@@ -655,7 +724,7 @@ std::vector<HistoryRecord> ReadHistory(const std::string& folder)
             throw TesseraError(ErrorKind::Io, "The history in " + ShownPath(folder) + " is damaged: the record of install " + std::to_string(id)
                                    + " is missing", folder + name);
         if (EndsWith(name, ".record"))
-            history.push_back(ReadRecord(folder + name));
+            history.push_back(ReadRecord(folder + name, game));
     }
     std::sort(history.begin(), history.end(), [](const HistoryRecord& a, const HistoryRecord& b) { return a.id > b.id; });
     return history;

@@ -48,9 +48,16 @@ struct HistoryArchive {
     std::int64_t imgBefore = 0, dirBefore = 0, imgAfter = 0, dirAfter = 0;
 };
 
+inline constexpr int kHistoryFormat = 3;
+
 struct HistoryRecord {
     int id = 0;
-    int format = 2;              // 1: written by Tessera 1.2.0, without checksums
+    int format = kHistoryFormat;              // 1: written by Tessera 1.2.0, without checksums; 1 and 2: absolute paths
+    // The resolved game folder the record was written under (for older formats: the one its
+    // paths lay under), and the one its paths below are rooted at now: the record keeps them
+    // relative, so a folder moved or renamed keeps its history.
+    std::string recordedFolder;
+    std::string gameFolder;
     std::string package;         // the package's file name (or the download's it was made from)
     std::string hashName;        // what its hashes and checksum are (Hash.h): kHashName, or kLegacyHashName for 1.2.0's
     std::string journalHash;     // hash of its stored journal (empty in format 1)
@@ -98,15 +105,20 @@ void PromoteRecord(const std::string& pendingPath);
 // Brings the history in line with the journal's outcome after a recovery (committed: the
 // pending record counts; rolled back: it goes, and an uninstall under way is done), or with
 // no journal at all (nullopt: nothing under way had changed anything). The caller holds the lock.
-void SettleHistory(const std::string& historyFolder, std::optional<bool> journalCommitted);
+// gameFolder: the resolved game folder as it is now.
+void SettleHistory(const std::string& historyFolder, const std::string& gameFolder, std::optional<bool> journalCommitted);
 
 // An install's stored journal, read only when it is the one its record names (records of
-// format 1 name none). Throws when it is damaged or cannot be read.
+// format 1 name none), its paths moved from the folder it recorded to the record's gameFolder.
+// Throws when it is damaged or cannot be read.
 Journal ReadStoredJournal(const std::string& historyFolder, const HistoryRecord& record);
 
-// The installs of the folder, newest first (taken-back ones left out). Every record is checked
-// whole first; one that fails throws, naming it.
-std::vector<HistoryRecord> ReadHistory(const std::string& historyFolder);
+// The installs of the folder, newest first (taken-back ones left out), their paths rooted at
+// gameFolder (the resolved game folder as it is now; empty: where each was recorded). Every
+// record is checked whole first; one that fails throws, naming it.
+std::vector<HistoryRecord> ReadHistory(const std::string& historyFolder, const std::string& gameFolder = {});
+// The history of the game folder as a setting or the user names it (resolved here).
+std::vector<HistoryRecord> ReadHistoryOf(const std::string& gameFolder);
 
 // ---- Records that move: an uninstall's records leave an archive, compact moves data.
 // The new version of an install's record or stored journal waits beside it (".next") until the

@@ -457,7 +457,7 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                 throw TesseraError(ErrorKind::Io, earlier.text, journalPath);
             }
         }
-        SettleHistory(HistoryFolderOfJournal(journalPath), std::nullopt);
+        SettleHistory(HistoryFolderOfJournal(journalPath), game, std::nullopt);
         // After a drive plugged in again or a copy put back, the install continues the history
         // the folder holds; one the folder does not match (a game installed afresh there) does
         // not keep the folder from having a history of its own.
@@ -596,7 +596,7 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         } else if (journalWritten) {
             try {
                 RollBack(journal);
-                SettleHistory(HistoryFolderOfJournal(journalPath), false);
+                SettleHistory(HistoryFolderOfJournal(journalPath), game, false);
                 text += kLeftAsItWas;
                 outcome.kind = InstallOutcome::Kind::LeftAsItWas;
                 try {

@@ -184,27 +184,6 @@ std::string Relative(const std::string& gameFolder, const std::string& path)
     return path.substr(gameFolder.size());
 }
 
-std::optional<std::string> UnsafeRelative(const std::string& relative)
-{
-    if (relative.empty())
-        return "a path is empty";
-    if (fs::IsSeparator(relative.front()))
-        return "a path is absolute";
-    if (relative.find(':') != std::string::npos || relative.find('\0') != std::string::npos)
-        return "a path holds a drive or a NUL";
-    std::size_t start = 0;
-    while (start <= relative.size()) {
-        std::size_t end = start;
-        while (end < relative.size() && !fs::IsSeparator(relative[end]))
-            ++end;
-        const std::string part = relative.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..")
-            return "a path leads out of the game folder";
-        start = end + 1;
-    }
-    return std::nullopt;
-}
-
 bool IsGameArchive(const std::string& relative)
 {
     return GameArchiveNamed(relative) != nullptr;
@@ -292,6 +271,27 @@ void RollBackArchive(const JournalOp& op)
 }
 
 } // namespace
+
+std::optional<std::string> UnsafeRelative(const std::string& relative)
+{
+    if (relative.empty())
+        return "a path is empty";
+    if (fs::IsSeparator(relative.front()))
+        return "a path is absolute";
+    if (relative.find(':') != std::string::npos || relative.find('\0') != std::string::npos)
+        return "a path holds a drive or a NUL";
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = start;
+        while (end < relative.size() && !fs::IsSeparator(relative[end]))
+            ++end;
+        const std::string part = relative.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..")
+            return "a path leads out of the game folder";
+        start = end + 1;
+    }
+    return std::nullopt;
+}
 
 DamagedJournal::DamagedJournal(const std::string& journalPath, const std::string& why)
     : TesseraError(ErrorKind::BadArchive, "The install journal " + DisplayPath(journalPath) + " is damaged: " + why, journalPath), why_(why)
@@ -549,6 +549,23 @@ void VerifyGameFolder(const std::string& journalPath, const Journal& journal)
         throw DamagedJournal(journalPath, DisplayPath(journal.gameFolder) + " is no longer the folder the install changed");
     if (const auto link = LinkOnTheWay(journal))
         throw DamagedJournal(journalPath, DisplayPath(*link) + " is a link, which could lead out of the game folder");
+}
+
+void RerootJournal(Journal& journal, const std::string& folder, const std::string& journalPath)
+{
+    const std::string from = fs::WithTrailingSeparator(journal.gameFolder);
+    const std::string to = fs::WithTrailingSeparator(folder);
+    const auto moved = [&](const std::string& path) {
+        if (!LiesUnderFolder(path, from))
+            throw DamagedJournal(journalPath, DisplayPath(path) + " does not lie under the game folder it recorded, " + DisplayPath(from));
+        return to + path.substr(from.size());
+    };
+    for (JournalOp& op : journal.ops) {
+        op.path = moved(op.path);
+        for (std::string& made : op.madeFolders)
+            made = moved(made);
+    }
+    journal.gameFolder = to;
 }
 
 void RollBack(const Journal& journal)

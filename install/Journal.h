@@ -140,6 +140,16 @@ std::optional<std::string> LinkOnTheWay(const Journal& journal);
 // TesseraError when it cannot be told (the folder unreachable).
 void VerifyGameFolder(const std::string& journalPath, const Journal& journal);
 
+// Why a path a journal or record keeps relative to the game folder is not safe to use (empty,
+// absolute, a drive, a NUL, a way up), or nullopt.
+std::optional<std::string> UnsafeRelative(const std::string& relative);
+// Whether path lies inside folder (ending in a separator), letter case and separators aside.
+bool LiesUnderFolder(const std::string& path, const std::string& folder);
+// Moves a journal's paths from the game folder it recorded to folder (resolved, ending in a
+// separator): the same folder, moved or renamed since. A path that does not lie under its
+// recorded folder makes it a DamagedJournal.
+void RerootJournal(Journal& journal, const std::string& folder, const std::string& journalPath);
+
 // Puts the game folder back as it was before the install. Safe to run again after it was
 // interrupted, and on a state where only part of the changes were made. Stops with the error
 // at the first step it cannot verify or carry out.

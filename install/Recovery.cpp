@@ -106,7 +106,7 @@ void TakeUpJournal(const std::string& path, const Journal& journal, std::optiona
     // told stale once it is applied.
     if (others > 0 && (othersHeld > 0 || !NotInTheStateItDescribes(journal).empty()))
         throw NotTakenUp{"there are " + std::to_string(others + 1) + " such journals, and Tessera cannot tell which is this folder's", false, true};
-    if (!ReadHistory(HistoryFolderOfJournal(here)).empty())
+    if (!ReadHistory(HistoryFolderOfJournal(here), journal.gameFolder).empty())
         throw NotTakenUp{"installs were made into it since"};
     if (const std::string why = NotInTheStateItDescribes(journal); !why.empty())
         throw NotTakenUp{"it does not hold the state the journal describes: " + why};
@@ -199,7 +199,7 @@ Recovered RecoverJournal(const std::string& path)
             FinishCommitted(journal);
         else
             RollBack(journal);
-        SettleHistory(HistoryFolderOfJournal(path), journal.committed);
+        SettleHistory(HistoryFolderOfJournal(path), journal.gameFolder, journal.committed);
         fs::DeleteFile(path);
     } catch (const TesseraError& e) {
         std::string stopped = journal.committed ? " finished, but its clean-up stopped: " : " was interrupted, and undoing it stopped: ";
@@ -341,7 +341,7 @@ RecoveryReport RecoverInterruptedInstalls(IInstallSink& sink, const std::string&
         try {
             const fs::ExclusiveLock lock(path + ".lock");
             if (lock.Held() && !fs::FileExists(path))
-                SettleHistory(HistoryFolderOfJournal(path), std::nullopt);
+                SettleHistory(HistoryFolderOfJournal(path), gameFolder, std::nullopt);
         } catch (const TesseraError& e) {
             ++report.pending;
             ReportMessage(sink, InstallEvent::Kind::Recovered, "The mod history of " + DisplayPath(gameFolder) + " could not be brought in line: " + e.what() + "."

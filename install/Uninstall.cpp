@@ -263,7 +263,17 @@ std::vector<std::string> CheckStoredFiles(const std::string& folder, const Histo
             problems.push_back(what + " cannot be read: " + e.what() + ".");
         }
     };
-    check("The stored journal of install " + std::to_string(r.id), HistoryFilePath(folder, r.id, "journal"), r.journalHash);
+    const std::string what = "The stored journal of install " + std::to_string(r.id);
+    const std::size_t before = problems.size();
+    check(what, HistoryFilePath(folder, r.id, "journal"), r.journalHash);
+    if (problems.size() == before) {
+        // Read whole and moved to the folder as it is now, before anything is changed.
+        try {
+            ReadStoredJournal(folder, r);
+        } catch (const TesseraError& e) {
+            problems.push_back(what + " cannot be used: " + e.what() + ".");
+        }
+    }
     for (const HistoryFile& f : r.files)
         if (f.kind == HistoryFile::Kind::Stock && !f.replacedCopy.empty())
             check("The stored copy of " + ShownPath(f.path), folder + f.replacedCopy, f.copyHash);
@@ -273,7 +283,7 @@ std::vector<std::string> CheckStoredFiles(const std::string& folder, const Histo
 void TakeBack(const std::string& folder, const std::string& journalPath, const HistoryRecord& given)
 {
     // The record as it stands now: an uninstall before this one may have moved its entries.
-    const std::vector<HistoryRecord> history = ReadHistory(folder);
+    const std::vector<HistoryRecord> history = ReadHistory(folder, given.gameFolder);
     const auto found = std::find_if(history.begin(), history.end(), [&](const HistoryRecord& r) { return r.id == given.id; });
     if (found == history.end())
         throw TesseraError(ErrorKind::FileNotFound, "No install " + std::to_string(given.id) + " is recorded in " + ShownPath(folder), folder);
@@ -309,7 +319,7 @@ void TakeBack(const std::string& folder, const std::string& journalPath, const H
         // The game folder is as it was before the install, less what later installs did:
         // record it. A failure from here on leaves the journal, whose recovery rolls back
         // again (changing nothing) and settles the history the same way.
-        SettleHistory(folder, false);
+        SettleHistory(folder, record.gameFolder, false);
         journalFile->Remove();
     } catch (...) {
         journalFile.reset();
@@ -347,7 +357,8 @@ IInstallSink& AsSink(WindowPresenter&& presenter) { return presenter; }
 LockedHistory::LockedHistory(const std::string& game, IWindowServices& window) : LockedHistory(game, AsSink(WindowPresenter(window))) {}
 
 LockedHistory::LockedHistory(const std::string& game, IInstallSink& sink)
-    : journalPath_(JournalPath(JournalFolder({}), game)), folder_(HistoryFolderOfJournal(journalPath_))
+    : journalPath_(JournalPath(JournalFolder({}), game)), folder_(HistoryFolderOfJournal(journalPath_)),
+      game_(fs::WithTrailingSeparator(AbsoluteGameFolder(game)))
 {
     RecoverInterruptedInstalls(sink, game);
     RefuseLinkedFolder(JournalFolder({}), "data folder");
@@ -357,14 +368,14 @@ LockedHistory::LockedHistory(const std::string& game, IInstallSink& sink)
         throw TesseraError(ErrorKind::AccessDenied, "Another install into " + DisplayPath(game) + " is running", game);
     if (fs::FileExists(journalPath_))
         throw TesseraError(ErrorKind::Io, "An install into " + DisplayPath(game) + " still needs recovery: run tessera-cli recover", game);
-    SettleHistory(folder_, std::nullopt);
-    history_ = ReadHistory(folder_);
+    SettleHistory(folder_, game_, std::nullopt);
+    history_ = ReadHistory(folder_, game_);
     if (!history_.empty())
         return;
     // Taking back what a history recorded under another identity holds needs it taken up.
-    const HistoryElsewhere other = TakeUpHistoryRecordedElsewhere(folder_, game, sink);
+    const HistoryElsewhere other = TakeUpHistoryRecordedElsewhere(folder_, game_, sink);
     if (other.outcome == HistoryElsewhere::Outcome::TakenUp)
-        history_ = ReadHistory(folder_);
+        history_ = ReadHistory(folder_, game_);
     else if (other.outcome != HistoryElsewhere::Outcome::None)
         throw TesseraError(ErrorKind::Io, other.text + " Nothing was changed.", game);
 }

@@ -51,9 +51,11 @@ public:
     const std::vector<HistoryRecord>& History() const noexcept { return history_; }
     const std::string& Folder() const noexcept { return folder_; }
     const std::string& JournalPathText() const noexcept { return journalPath_; }
+    // The game folder, resolved, ending in a separator: the records' paths are rooted at it.
+    const std::string& Game() const noexcept { return game_; }
 
 private:
-    std::string journalPath_, folder_;
+    std::string journalPath_, folder_, game_;
     std::optional<fs::ExclusiveLock> lock_;
     std::vector<HistoryRecord> history_;
 };

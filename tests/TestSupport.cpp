@@ -246,9 +246,28 @@ Bytes Slice(const Bytes& b, std::size_t from, std::size_t n)
     return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
 }
 
-std::string AsFirstFormat(const std::string& record, bool keepHashName)
+std::string WithAbsolutePaths(const std::string& record)
 {
     std::istringstream in(record);
+    std::string line, folder, text;
+    while (std::getline(in, line)) {
+        if (line.starts_with("folder ")) {
+            folder = line.substr(7);
+            continue;
+        }
+        if (line == "tessera-history 3")
+            line = "tessera-history 2";
+        for (const std::string word : {"stock ", "added ", "renamed ", "archive "})
+            if (line.starts_with(word))
+                line.insert(word.size(), folder);   // both in hex: the folder's bytes go first
+        text += line + "\n";
+    }
+    return text;
+}
+
+std::string AsFirstFormat(const std::string& record, bool keepHashName)
+{
+    std::istringstream in(WithAbsolutePaths(record));
     std::string line, text;
     while (std::getline(in, line)) {
         if ((line.starts_with("hash ") && !keepHashName) || line.starts_with("journal ") || line.starts_with("check "))

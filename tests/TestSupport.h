@@ -92,6 +92,9 @@ void SetEnv(const char* name, const char* value);
 std::vector<std::string> Tree(const std::string& folder);
 Bytes Slice(const Bytes& b, std::size_t from, std::size_t n);
 
+// A history record's text with its paths absolute, as the first two formats kept them: the
+// folder line goes, and its folder goes before every path. Its checksum line is left as it was.
+std::string WithAbsolutePaths(const std::string& record);
 // A history record's text as the first format has it: no checksum line, no hash of the stored
 // journal, of stored copies or of .old files; the hash line kept only when keepHashName (1.2.0
 // wrote none and used SHA-256).

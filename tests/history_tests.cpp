@@ -4,6 +4,7 @@
 #include "Compact.h"
 #include "FileSystem.h"
 #include "GameRules.h"
+#include "Hash.h"
 #include "History.h"
 #include "InstallPackage.h"
 #include "Journal.h"
@@ -952,19 +953,83 @@ TEST_F(History, AnInstallInterruptedBeforeTheFolderCameBackIsRecovered)
     }
 }
 
-// A record of the first format (no checksums, no hashes of stored copies and .old files) still
-// reads, and its install is taken back.
-TEST_F(History, RecordsOfTheFirstFormatStillRead)
+// A game folder moved or renamed (the same folder: its identity stays) keeps its history. Installs
+// made through several spellings before the move and through the new name after it are listed
+// there; one is taken back out of order with those in its way, whose records and stored journals
+// are rewritten under the new name; the folder is renamed again, and restore gives back the start.
+TEST_F(History, AFolderMovedOrRenamedKeepsItsHistory)
+{
+    namespace sfs = std::filesystem;
+    const std::string w = root / "g/";
+    sfs::create_directory_symlink(w + "game", root / "link");
+    const Snapshot start = TakeSnapshot(game);
+    ASSERT_EQ(CliAt(w + "game/./", {"install", Mod(1)}).status, 0);   // 1: gta3 car.dff, default.dat
+    ASSERT_EQ(CliAt(root / "link", {"install", Mod(6)}).status, 0);   // 2: new names into gta3 after it
+    ASSERT_EQ(CliAt(w + "/game", {"install", Mod(0)}).status, 0);     // 3: car.dff again: in 1's way
+    sfs::rename(w + "game", root / "renamed game");
+    game = root / "renamed game/";
+    ASSERT_EQ(Cli({"install", Mod(4)}).status, 0);                     // 4: hud.txd again: in 3's way
+    EXPECT_EQ(HistoryIds(), "4 3 2 1 ");
+    const auto details = Cli({"history", "1"});
+    ASSERT_EQ(details.status, 0) << details.err;
+    EXPECT_NE(details.out.find("Changed since by: 3 (mod0.zpk, "), std::string::npos) << details.out;
+    EXPECT_NE(details.out.find("replaced " + ShownPath(game + "data/default.dat")), std::string::npos) << details.out;
+
+    auto r = Cli({"uninstall", "1", "--with-later"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(HistoryIds(), "2 ");
+    const Snapshot model = Model({6}), now = TakeSnapshot(game);
+    EXPECT_EQ(DescribeDifferences(AsTheGameReadsIt(model), AsTheGameReadsIt(now)), "");
+    EXPECT_EQ(DescribeDifferences(WhatTheGameLoads(model), WhatTheGameLoads(now)), "");
+
+    sfs::rename(root / "renamed game", root / "game again");
+    game = root / "game again/";
+    r = Cli({"restore"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
+    EXPECT_EQ(HistoryIds(), "");
+}
+
+// A record's text as the second format has it: paths absolute, its checksum made again.
+std::string AsSecondFormat(const std::string& record)
+{
+    std::string text = WithAbsolutePaths(record);
+    text.erase(text.rfind("check "));
+    const auto name = text.find("\nhash ") + 6;
+    const std::string hashName = text.substr(name, text.find('\n', name) - name);
+    return text + "check " + HashHexAs(hashName, std::as_bytes(std::span(text.data(), text.size()))) + "\n";
+}
+
+// Records of the older formats (absolute paths; the first without checksums or hashes of stored
+// copies and .old files) still read and are taken back, in the folder they were written in and
+// after it was renamed.
+TEST_F(History, RecordsOfOlderFormatsStillRead)
 {
     DataHome home(root / "data");
-    const Snapshot start = TakeSnapshot(game);
-    ASSERT_EQ(Cli({"install", Mod(1)}).status, 0);
-    const std::string folder = HistoryFolder(JournalFolder({}), game);
-    WriteFile(folder + "1.record", ToBytes(AsFirstFormat(ReadText(folder + "1.record"), true)));
-    EXPECT_EQ(HistoryIds(), "1 ");
-    const auto r = Cli({"restore"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
+    for (const bool renamed : {false, true}) {
+        SCOPED_TRACE(renamed ? "renamed" : "in place");
+        StartAgain();
+        const std::string original = game;
+        const Snapshot start = TakeSnapshot(game);
+        ASSERT_EQ(Cli({"install", Mod(1)}).status, 0);
+        ASSERT_EQ(Cli({"install", Mod(0)}).status, 0);
+        const std::string folder = HistoryFolder(JournalFolder({}), game);
+        const std::string first = ReadText(folder + "1.record"), second = ReadText(folder + "2.record");
+        WriteFile(folder + "1.record", ToBytes(AsFirstFormat(first, true)));
+        WriteFile(folder + "2.record", ToBytes(AsSecondFormat(second)));
+        ASSERT_EQ(ReadText(folder + "2.record").find("tessera-history 2\n"), 0u);
+        if (renamed) {
+            std::filesystem::rename(original, root / "renamed");
+            game = root / "renamed/";
+        }
+        EXPECT_EQ(HistoryIds(), "2 1 ");
+        const auto r = Cli({"restore"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
+        if (renamed)
+            std::filesystem::rename(game, original);
+        game = original;
+    }
 }
 
 // Every failure point of an install and of an uninstall: an install stands with its record or

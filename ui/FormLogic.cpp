@@ -389,7 +389,7 @@ bool MainForm::ConfirmEarlierInstalls(const std::string& from)
     std::vector<HistoryRecord> history;
     std::vector<std::string> notes;
     try {
-        history = ReadHistory(HistoryFolder(JournalFolder({}), settings_.sGTA3Path));
+        history = ReadHistoryOf(settings_.sGTA3Path);
     } catch (const std::exception& failure) {
         notes.push_back(std::string("The record of earlier installs could not be read: ") + failure.what());
     }
@@ -572,7 +572,7 @@ std::optional<std::vector<int>> MainForm::RecordedInstalls() const
 {
     try {
         std::vector<int> ids;
-        for (const HistoryRecord& record : ReadHistory(HistoryFolder(JournalFolder({}), settings_.sGTA3Path)))
+        for (const HistoryRecord& record : ReadHistoryOf(settings_.sGTA3Path))
             ids.push_back(record.id);
         return ids;
     } catch (const std::exception&) {
