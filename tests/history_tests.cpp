@@ -205,6 +205,24 @@ struct DataHome {
     ~DataHome() { SetEnv("XDG_DATA_HOME", nullptr); }
 };
 
+// A record's text with its check line made again, as a forger would.
+std::string Rechecked(std::string text)
+{
+    text.erase(text.rfind("check "));
+    const auto name = text.find("\nhash ") + 6;
+    const std::string hashName = text.substr(name, text.find('\n', name) - name);
+    return text + "check " + HashHexAs(hashName, std::as_bytes(std::span(text.data(), text.size()))) + "\n";
+}
+
+// A record's text as the second format has it: paths absolute, its checksum made again.
+std::string AsSecondFormat(const std::string& record) { return Rechecked(WithAbsolutePaths(record)); }
+
+// Rewrites install 2's record of the history folder h through edit, its check line made again.
+void ForgeRecord(const std::string& h, const std::function<std::string(std::string)>& edit)
+{
+    WriteFile(h + "2.record", ToBytes(Rechecked(edit(ReadText(h + "2.record")))));
+}
+
 // Takes back installs as the console's uninstall and restore do, in this process: all recorded
 // (ids empty) or the chain of one id with those in its way. What was told goes to told.
 bool TakeBackAsTheConsole(const std::string& game, std::string& told, std::optional<int> id = std::nullopt)
@@ -609,6 +627,19 @@ TEST_F(History, ChangesOutsideTesseraAndHandEditsStopTheWayBack)
              WriteFile(h + "2.record", ToBytes(text));
          }},
         {"a record deleted", "the record of install 1 is missing", [](const std::string&, const std::string& h) { fs::DeleteFile(h + "1.record"); }},
+        // Forged whole, checksum and all: the paths still lie inside the game folder.
+        {"a path of a record leading out of the game folder", "a path leads out of the game folder",
+         [](const std::string&, const std::string& h) {
+             ForgeRecord(h, [](std::string text) { return text.insert(text.find("\nstock ") + 7, "2e2e2f"); });   // "../"
+         }},
+        {"an older record whose paths lie in another folder than its journal's", "paths lie outside the game folder",
+         [](const std::string&, const std::string& h) {
+             ForgeRecord(h, [](std::string text) {
+                 const auto folder = text.find("\nfolder ") + 8;
+                 text.replace(folder, text.find('\n', folder) - folder, "2f656c736577686572652f");   // "/elsewhere/"
+                 return WithAbsolutePaths(text);
+             });
+         }},
         // Named as the link it is: no journal is damaged.
         {"gta3.img replaced by a link to the same bytes outside the game", "gta3.img is a link;",
          [](const std::string& g, const std::string&) {
@@ -988,16 +1019,6 @@ TEST_F(History, AFolderMovedOrRenamedKeepsItsHistory)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(DescribeDifferences(start, TakeSnapshot(game)), "");
     EXPECT_EQ(HistoryIds(), "");
-}
-
-// A record's text as the second format has it: paths absolute, its checksum made again.
-std::string AsSecondFormat(const std::string& record)
-{
-    std::string text = WithAbsolutePaths(record);
-    text.erase(text.rfind("check "));
-    const auto name = text.find("\nhash ") + 6;
-    const std::string hashName = text.substr(name, text.find('\n', name) - name);
-    return text + "check " + HashHexAs(hashName, std::as_bytes(std::span(text.data(), text.size()))) + "\n";
 }
 
 // Records of the older formats (absolute paths; the first without checksums or hashes of stored
