@@ -164,6 +164,19 @@ private:
     std::int64_t written_ = 0;
 };
 
+// A record's text into file (empty), its check line last; not flushed.
+void WriteRecordText(fs::File& file, const HistoryRecord& record)
+{
+    SliceWriter slices(file);
+    std::ostream out(&slices);
+    out.exceptions(std::ios::badbit);   // a failed write throws its own error through the stream
+    FormatBody(record, out);
+    const std::int64_t length = slices.Written();
+    // The check line: the hash of every byte before it, as they are in the file.
+    const std::string check = "check " + HashRangeAs(record.hashName, file, 0, length) + "\n";
+    file.WriteAt(length, std::as_bytes(std::span(check.data(), check.size())));
+}
+
 bool IsCopyName(const std::string& name)
 {
     const auto dash = name.find('-');
@@ -460,16 +473,10 @@ std::string HistoryFilePath(const std::string& folder, int id, const char* state
 void WriteHistoryRecord(const std::string& path, const HistoryRecord& record)
 {
     fs::File file(path, fs::OpenMode::Create);
-    SliceWriter slices(file);
-    std::ostream out(&slices);
-    out.exceptions(std::ios::badbit);   // a failed write throws its own error through the stream
-    FormatBody(record, out);
-    const std::int64_t length = slices.Written();
-    // The check line: the hash of every byte before it, as they are in the file.
-    const std::string check = "check " + HashRangeAs(record.hashName, file, 0, length) + "\n";
-    file.WriteAt(length, std::as_bytes(std::span(check.data(), check.size())));
+    WriteRecordText(file, record);
     file.Flush();
 }
+
 
 std::string ArchiveKey(const std::string& base)
 {
@@ -527,7 +534,8 @@ std::string HistoryFolder(const std::string& journalFolder, const std::string& g
 }
 
 std::string WritePendingRecord(const std::string& folder, const Journal& journal, const std::string& packagePath,
-                               const std::string& shownName, const std::vector<RefusedFile>& refused, const InstallHashes& hashes)
+                               const std::string& shownName, const std::vector<RefusedFile>& refused, const InstallHashes& hashes,
+                               std::vector<std::string>& unflushed)
 {
     RefuseLinkedFolder(folder, "history folder");
     fs::CreateFolders(folder);
@@ -540,7 +548,7 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
     // failure goes with it, so a stored journal or copy without a record is damage, never a
     // leftover (it is removed last, below and by the settling).
     const std::string pending = RecordPath(folder, r.id, "pending");
-    WriteHistoryFile(pending, std::string());
+    fs::File(pending, fs::OpenMode::Create).Close();   // no bytes to flush: its name is what counts
     fs::FlushFolder(folder);
     r.package = BaseName(shownName.empty() ? packagePath : shownName);
     r.gameFolder = r.recordedFolder = journal.gameFolder;
@@ -616,13 +624,21 @@ std::string WritePendingRecord(const std::string& folder, const Journal& journal
             r.files.push_back(f);
         }
 
+        // The stored journal and the record's text are made durable by the caller, with the
+        // install's changes: both count only with the commit mark, which follows that flush.
         Journal undo = journal;
         undo.committed = false;
-        WriteJournal(RecordPath(folder, r.id, "journal"), undo);
-        r.journalHash = HashFileAs(r.hashName, RecordPath(folder, r.id, "journal"));
-        WriteHistoryRecord(pending, r);
-        fs::FlushFiles(written);
-        fs::FlushFolder(folder);
+        const std::vector<std::byte> undoBytes = JournalFileBytes(undo);
+        const std::string stored = RecordPath(folder, r.id, "journal");
+        fs::File(stored, fs::OpenMode::CreateNew).WriteAt(0, undoBytes);
+        written.push_back(stored);
+        r.journalHash = HashHexAs(r.hashName, undoBytes);
+        {
+            fs::File file(pending, fs::OpenMode::Create);
+            WriteRecordText(file, r);
+        }
+        written.push_back(pending);
+        unflushed.insert(unflushed.end(), written.begin(), written.end());
         return pending;
     } catch (...) {
         // Nothing of a record that never counted may stay behind; what cannot go now is

@@ -93,12 +93,14 @@ struct InstallHashes {
     std::map<std::string, std::pair<std::int64_t, std::vector<std::byte>>> archives;
 };
 
-// Writes install's record as pending, with its journal and the copies an uninstall needs;
-// flushed. Called after every change is flushed and before the journal's commit mark.
-// Returns the pending record's path. shownName names what the user chose (a download made into
-// the package); empty: the package.
+// Writes install's record as pending, with its journal and the copies an uninstall needs.
+// Called after every change and before the journal's commit mark. Only the pending name is
+// flushed here; the files written are added to unflushed, for the caller to flush with its own
+// changes and the history folder before the mark. Returns the pending record's path. shownName
+// names what the user chose (a download made into the package); empty: the package.
 std::string WritePendingRecord(const std::string& historyFolder, const Journal& journal, const std::string& packagePath,
-                               const std::string& shownName, const std::vector<RefusedFile>& refused, const InstallHashes& hashes);
+                               const std::string& shownName, const std::vector<RefusedFile>& refused, const InstallHashes& hashes,
+                               std::vector<std::string>& unflushed);
 // The commit mark is on disk: the pending record counts.
 void PromoteRecord(const std::string& pendingPath);
 

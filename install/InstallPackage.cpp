@@ -289,12 +289,12 @@ void ReplaceStockFile(Package& package, const PlannedFile& f, const std::functio
     fs::RenameFile(fresh, target);
 }
 
-// Every changed file once, and each folder whose entries changed once: the archives still held
-// open through their handles, the rest by path.
-void FlushChanges(const Journal& journal, modArchive& archive)
+// Every changed file once, and each folder whose entries changed once, with the history
+// record's files and folder: all of it together, which on one disk costs it one commit. The
+// archives still held open go through their handles, the rest by path.
+void FlushChanges(const Journal& journal, modArchive& archive, std::vector<std::string> files, const std::string& historyFolder)
 {
-    std::vector<std::string> files;
-    std::set<std::string> folders;
+    std::set<std::string> folders{historyFolder};
     const std::vector<fs::File*> held = archive.HeldFiles();
     std::set<std::string> heldPaths;
     for (const fs::File* file : held)
@@ -309,9 +309,7 @@ void FlushChanges(const Journal& journal, modArchive& archive)
             folders.insert(FolderOf(op.path));
         }
     }
-    fs::FlushFiles(files, held);
-    for (const std::string& folder : folders)
-        fs::FlushFolder(folder);
+    fs::FlushFiles(files, held, std::vector<std::string>(folders.begin(), folders.end()));
 }
 
 // The install's appends and renames done on each archive's records in memory, and what the game
@@ -544,7 +542,6 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         // The last point where a stop leaves the game folder as it was without a rollback.
         StopIfAsked(sink);
         if (journalWritten) {
-            FlushChanges(journal, archive);
             for (const JournalOp& op : journal.ops) {
                 if (op.kind != JournalOp::Kind::Archive)
                     continue;
@@ -562,7 +559,10 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
             for (const PlannedFile& f : plan)
                 if (f.kind == PlannedFile::Kind::Refused)
                     refused.push_back({f.name, f.reason});
-            pendingRecord = WritePendingRecord(HistoryFolderOfJournal(journalPath), journal, packagePath, options.sourceName, refused, hashes);
+            std::vector<std::string> recordFiles;
+            pendingRecord = WritePendingRecord(HistoryFolderOfJournal(journalPath), journal, packagePath, options.sourceName, refused, hashes,
+                                               recordFiles);
+            FlushChanges(journal, archive, std::move(recordFiles), HistoryFolderOfJournal(journalPath));
             // Flushing a large install takes a while: until the mark, a stop still rolls it back.
             StopIfAsked(sink);
             journalFile->MarkCommitted();

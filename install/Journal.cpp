@@ -403,6 +403,14 @@ void JournalFile::Remove()
 
 void WriteJournal(const std::string& path, const Journal& journal, bool* placed) { JournalFile(path, journal, placed); }
 
+std::vector<std::byte> JournalFileBytes(Journal journal)
+{
+    if (journal.identity.empty())
+        journal.identity = fs::FolderIdentity(journal.gameFolder);
+    std::uint32_t headerChecksum = 0;
+    return JournalBytes(journal, headerChecksum);
+}
+
 Journal ReadJournal(const std::string& path)
 {
     const auto bytes = fs::ReadWholeFile(path);

@@ -106,6 +106,8 @@ std::string GameFolderLabel(const std::string& folder);
 // journal at its name is always whole.
 // placed, when given, tells whether it took its name (also when a later step failed).
 void WriteJournal(const std::string& path, const Journal& journal, bool* placed = nullptr);
+// The bytes WriteJournal writes, for a copy whose writer makes it durable along with other files.
+std::vector<std::byte> JournalFileBytes(Journal journal);
 
 // A journal written as WriteJournal does and held open until the install ends: the commit mark
 // and the removal go through the handle that wrote it, which shares no writing, so a program

@@ -273,12 +273,13 @@ void FlushFile(const std::string& path)
         ThrowErrno("flush", path, err);
 }
 
-void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>& open)
+void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>& open, const std::vector<std::string>& folders)
 {
-    constexpr std::size_t kTogether = 4;   // from this many files on one disk, one syncfs is cheaper
+    constexpr std::size_t kTogether = 4;   // from this many files and folders on one disk, one syncfs is cheaper
     struct Disk {
         std::vector<std::string> paths;
         std::vector<const File*> open;   // flushed through their handles, not looked up again
+        std::vector<std::string> folders;
     };
     std::map<dev_t, Disk> byDisk;
     for (const File* file : open) {
@@ -295,6 +296,13 @@ void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>&
             ThrowErrno("flush", path);
         byDisk[st.st_dev].paths.push_back(path);
     }
+    for (const std::string& folder : folders) {
+        detail::CountOperation("flush", folder);
+        struct stat st {};
+        if (!posix::StatOf(folder, st, true, "flush"))
+            ThrowErrno("flush", folder);
+        byDisk[st.st_dev].folders.push_back(folder);
+    }
     faults::Suspend counted;
     if (detail::FlushesSkipped())
         return;
@@ -303,13 +311,15 @@ void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>&
             ThrowErrno("flush", file->path_);
     };
     for (const auto& [disk, d] : byDisk) {
-        if (d.paths.size() + d.open.size() < kTogether) {
+        if (d.paths.size() + d.open.size() + d.folders.size() < kTogether || (d.paths.empty() && d.open.empty())) {
             for (const File* file : d.open)
                 sync(file, false);
             for (const std::string& path : d.paths)
                 FlushFile(path);
+            for (const std::string& folder : d.folders)
+                FlushFolder(folder);
         } else if (!d.open.empty()) {
-            sync(d.open.front(), true);
+            sync(d.open.front(), true);   // the folders' entries go with the rest of the disk
         } else {
             const int fd = posix::OpenPath(d.paths.front(), O_RDONLY | O_CLOEXEC);
             if (fd < 0)

@@ -85,7 +85,7 @@ public:
 
 private:
     friend void CopyFile(const std::string& from, const std::string& to);
-    friend void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>& open);
+    friend void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>& open, const std::vector<std::string>& folders);
     friend std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
                                   std::span<std::byte> buffer);
 
@@ -132,9 +132,10 @@ void RenameNoReplace(const std::string& from, const std::string& to);
 void RemovePlainFile(const std::string& path);
 void CopyFile(const std::string& from, const std::string& to);     // made as with OpenMode::Replace
 void FlushFile(const std::string& path);
-// Flushes every file given, by path or open; many files on one disk are flushed together, which
-// costs the disk one commit instead of one per file. Folders' entries need FlushFolder still.
-void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>& open = {});
+// Flushes every file given, by path or open, and the entries of every folder given (as
+// FlushFolder does); many on one disk are flushed together, which costs the disk one commit
+// instead of one each.
+void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>& open = {}, const std::vector<std::string>& folders = {});
 void FlushFolder(const std::string& path);     // makes renames and creations inside it durable
 
 // Names (no folder part) of the regular files in a folder, no folders, dot files included,

@@ -478,12 +478,14 @@ void FlushFile(const std::string& path)
         ThrowLastError("flush", path, err);
 }
 
-void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>& open)
+void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>& open, const std::vector<std::string>& folders)
 {
     for (File* file : open)
         file->Flush();
     for (const std::string& path : paths)
         FlushFile(path);
+    for (const std::string& folder : folders)
+        FlushFolder(folder);
 }
 
 void FlushFolder(const std::string& path)
