@@ -114,7 +114,7 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
 
 std::int64_t File::Length() const
 {
-    detail::CountOperation("read the length of", path_);
+    detail::CountOpenFileOperation("read the length of", path_);
     struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) != 0)
         ThrowErrno("read the length of", path_);
@@ -123,7 +123,7 @@ std::int64_t File::Length() const
 
 std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
 {
-    detail::CountOperation("read", path_);
+    detail::CountOpenFileOperation("read", path_);
     const int fd = static_cast<int>(handle_);
     return detail::MoveInSteps(out.size(), [&](std::size_t done) {
         return Uninterrupted("read", path_, [&] { return ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done)); });
@@ -132,7 +132,7 @@ std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
 
 void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
 {
-    detail::CountOperation("write", path_);
+    detail::CountOpenFileOperation("write", path_);
     const int fd = static_cast<int>(handle_);
     const std::size_t written = detail::MoveInSteps(data.size(), [&](std::size_t done) {
         return Uninterrupted("write", path_, [&] { return ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done)); });
@@ -144,14 +144,14 @@ void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
 
 void File::Truncate(std::int64_t length)
 {
-    detail::CountOperation("truncate", path_);
+    detail::CountOpenFileOperation("truncate", path_);
     if (::ftruncate(static_cast<int>(handle_), static_cast<off_t>(length)) != 0)
         ThrowErrno("truncate", path_);
 }
 
 void File::Flush()
 {
-    detail::CountOperation("flush", path_);
+    detail::CountOpenFileOperation("flush", path_);
     if (detail::FlushesSkipped())
         return;
     if (::fdatasync(static_cast<int>(handle_)) != 0)
@@ -232,7 +232,7 @@ void CopyFile(const std::string& from, const std::string& to)
 std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
                        std::span<std::byte> buffer)
 {
-    detail::CountOperation("write", target.path_);
+    detail::CountOpenFileOperation("write", target.path_);
     std::int64_t done = 0;
     while (done < length) {
         auto in = static_cast<loff_t>(from + done);
@@ -283,7 +283,7 @@ void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>&
     };
     std::map<dev_t, Disk> byDisk;
     for (const File* file : open) {
-        detail::CountOperation("flush", file->path_);
+        detail::CountOpenFileOperation("flush", file->path_);
         struct stat st {};
         if (::fstat(static_cast<int>(file->handle_), &st) != 0)
             ThrowErrno("flush", file->path_);

@@ -226,6 +226,11 @@ void SkipFlushes(bool skip);
 // An empty watcher ends it.
 void Watch(std::function<void(const std::string& path)> watcher);
 
+// Test mode: observer is told each counted call as it starts: what it does ("open", "look for",
+// "list the folder"...), its path, and whether it is a call on a file already open rather than
+// on a path. An empty observer ends it.
+void Observe(std::function<void(const std::string& what, const std::string& path, bool openFile)> observer);
+
 // While alive, calls neither count nor fail: a call made of others counts once.
 class Suspend {
 public:

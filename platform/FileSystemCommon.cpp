@@ -23,6 +23,7 @@ bool gSkipFlushes = false;
 std::int64_t gFreeSpaceLimit = -1;   // none
 ErrorKind gFaultKind = ErrorKind::DiskFull;
 std::function<void(const std::string&)> gWatcher;
+std::function<void(const std::string&, const std::string&, bool)> gObserver;
 bool gWatching = false;
 
 const char* FaultReason(ErrorKind kind)
@@ -36,8 +37,12 @@ const char* FaultReason(ErrorKind kind)
 
 } // namespace
 
-void detail::CountOperation(const char* what, const std::string& path)
+namespace {
+
+void Count(const char* what, const std::string& path, bool openFile)
 {
+    if (gObserver && gSuspended == 0)
+        gObserver(what, path, openFile);
     if (gWatcher && !gWatching && gSuspended == 0) {
         gWatching = true;
         try {
@@ -58,6 +63,12 @@ void detail::CountOperation(const char* what, const std::string& path)
         throw TesseraError(gFaultKind, std::string("Cannot ") + what + " " + path + ": " + FaultReason(gFaultKind), path);
     }
 }
+
+} // namespace
+
+void detail::CountOperation(const char* what, const std::string& path) { Count(what, path, false); }
+
+void detail::CountOpenFileOperation(const char* what, const std::string& path) { Count(what, path, true); }
 
 bool detail::FlushesSkipped() { return gSkipFlushes; }
 
@@ -241,6 +252,8 @@ void Arm(long k, ErrorKind kind, Mode mode)
 }
 
 void Watch(std::function<void(const std::string& path)> watcher) { gWatcher = std::move(watcher); }
+
+void Observe(std::function<void(const std::string& what, const std::string& path, bool openFile)> observer) { gObserver = std::move(observer); }
 
 void Disarm()
 {

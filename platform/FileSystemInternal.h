@@ -14,6 +14,8 @@ namespace tessera::fs::detail {
 // Called at the start of every call of the services: counts it and, in the test mode, fails
 // the armed one.
 void CountOperation(const char* what, const std::string& path);
+// The same for a call on a file already open (a read, its length), which looks nothing up.
+void CountOpenFileOperation(const char* what, const std::string& path);
 // Whether the test mode skips the waits of flushes.
 bool FlushesSkipped();
 // The names in a folder that are files or, with folders, folders (links to folders left out),

@@ -282,7 +282,7 @@ File::File(const std::string& path, OpenMode mode) : path_(path)
 
 std::int64_t File::Length() const
 {
-    detail::CountOperation("read the length of", path_);
+    detail::CountOpenFileOperation("read the length of", path_);
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(Handle(handle_), &size))
         ThrowLastError("read the length of", path_);
@@ -291,7 +291,7 @@ std::int64_t File::Length() const
 
 std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
 {
-    detail::CountOperation("read", path_);
+    detail::CountOpenFileOperation("read", path_);
     return detail::MoveInSteps(out.size(), [&](std::size_t done) {
         OVERLAPPED position = At(static_cast<std::uint64_t>(offset) + done);
         DWORD read = 0;
@@ -303,7 +303,7 @@ std::size_t File::ReadAt(std::int64_t offset, std::span<std::byte> out) const
 
 void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
 {
-    detail::CountOperation("write", path_);
+    detail::CountOpenFileOperation("write", path_);
     const std::size_t written = detail::MoveInSteps(data.size(), [&](std::size_t done) {
         OVERLAPPED position = At(static_cast<std::uint64_t>(offset) + done);
         DWORD moved = 0;
@@ -318,7 +318,7 @@ void File::WriteAt(std::int64_t offset, std::span<const std::byte> data)
 
 void File::Truncate(std::int64_t length)
 {
-    detail::CountOperation("truncate", path_);
+    detail::CountOpenFileOperation("truncate", path_);
     FILE_END_OF_FILE_INFO info{};
     info.EndOfFile.QuadPart = length;
     if (!::SetFileInformationByHandle(Handle(handle_), FileEndOfFileInfo, &info, sizeof info))
@@ -327,7 +327,7 @@ void File::Truncate(std::int64_t length)
 
 void File::Flush()
 {
-    detail::CountOperation("flush", path_);
+    detail::CountOpenFileOperation("flush", path_);
     if (detail::FlushesSkipped())
         return;
     if (!::FlushFileBuffers(Handle(handle_)))
@@ -453,7 +453,7 @@ std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std:
                        std::span<std::byte> buffer)
 {
     // Windows copies ranges between open files only on ReFS (block cloning): always the buffer.
-    detail::CountOperation("write", target.path_);
+    detail::CountOpenFileOperation("write", target.path_);
     return detail::CopyThroughBuffer(source, from, target, to, length, buffer);
 }
 
