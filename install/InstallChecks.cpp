@@ -8,22 +8,11 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <map>
 
 namespace tessera {
-
-namespace {
-
-// The folder itself when it exists, otherwise its nearest parent that does.
-std::string NearestFolder(std::string folder)
-{
-    while (folder.size() > 1 && !fs::FolderExists(folder))
-        folder = FolderOf(folder.substr(0, folder.size() - 1));
-    return folder;
-}
-
-} // namespace
 
 // A path inside the game folder as messages name it: from the game folder on.
 std::string InsideGame(const std::string& path, const std::string& game)
@@ -144,23 +133,39 @@ void CheckFreeSpace(const std::vector<PlannedFile>& plan, const std::string& gam
         std::int64_t needed = 0;
     };
     std::map<std::string, Disk> disks;
-    std::map<std::string, std::string> diskOf;   // each folder looked up once, not once per file in it
+    struct Place {
+        std::string folder, disk;   // the nearest folder that exists, and its disk
+    };
+    std::map<std::string, Place> places;   // each folder looked up once, not once per file in it
     const std::string gameDisk = fs::DiskOf(game);
+    places[game] = {game, gameDisk};
+    // A folder may be made yet: then its nearest parent that exists counts. Only a folder the
+    // system says is missing is passed over.
+    std::function<Place(const std::string&)> place = [&](const std::string& folder) {
+        if (const auto known = places.find(folder); known != places.end())
+            return known->second;
+        Place found;
+        try {
+            found = {folder, fs::DiskOf(folder)};
+        } catch (const TesseraError& e) {
+            if ((e.Kind() != ErrorKind::FileNotFound && e.Kind() != ErrorKind::PathNotFound) || folder.size() <= 1)
+                throw;
+            found = place(FolderOf(folder.substr(0, folder.size() - 1)));
+        }
+        return places.emplace(folder, found).first->second;
+    };
     auto add = [&](const std::string& folder, std::int64_t bytes) {
         if (bytes <= 0)
             return;
-        auto known = diskOf.find(folder);
-        if (known == diskOf.end())
-            known = diskOf.emplace(folder, fs::DiskOf(folder)).first;
-        const std::string& disk = known->second;
-        Disk& d = disks[disk];
+        const Place at = place(folder);
+        Disk& d = disks[at.disk];
         if (d.folder.empty())
-            d.folder = disk == gameDisk ? game : folder;
+            d.folder = at.disk == gameDisk ? game : at.folder;
         d.needed += bytes;
     };
     for (const PlannedFile& f : plan) {
         if (f.kind == PlannedFile::Kind::Stock)
-            add(NearestFolder(FolderOf(f.target)), f.size);   // its folder may be made yet
+            add(FolderOf(f.target), f.size);
         else if (f.kind == PlannedFile::Kind::Archive)
             add(FolderOf(f.target), BlockBytes(f.size) + kBlockSize + static_cast<std::int64_t>(kRecordSize));
     }

@@ -55,10 +55,11 @@ void OpenPackage(const std::string& packagePath, Package& package)
 }
 
 // The path of an existing file as its folder spells it; the path itself when it is spelt so,
-// or when nothing is there.
-std::string NameOnDisk(const std::string& path)
+// or when nothing is there (exists tells which).
+std::string NameOnDisk(const std::string& path, bool& exists)
 {
-    if (!fs::FileExists(path))
+    exists = fs::FileExists(path);
+    if (!exists)
         return path;
     const std::string folder = FolderOf(path);
     const std::string name = BaseName(path);
@@ -73,12 +74,12 @@ std::string NameOnDisk(const std::string& path)
 }
 
 // The folders that must be made for path's folder to exist, innermost first, leaving out
-// those already planned.
-std::vector<std::string> MissingFolders(const std::string& path, std::set<std::string>& planned)
+// those already planned and the game folder, which is there.
+std::vector<std::string> MissingFolders(const std::string& path, const std::string& game, std::set<std::string>& planned)
 {
     std::vector<std::string> missing;
     std::string folder = FolderOf(path);
-    while (folder.size() > 1 && !planned.count(LowerAscii(folder)) && !fs::FolderExists(folder)) {
+    while (folder.size() > 1 && folder != game && !planned.count(LowerAscii(folder)) && !fs::FolderExists(folder)) {
         missing.push_back(folder);
         planned.insert(LowerAscii(folder));
         folder = FolderOf(folder.substr(0, folder.size() - 1));
@@ -105,8 +106,12 @@ std::vector<PlannedFile> Route(const Package& package, const StockCollection& st
                 f.target = game + f.target.substr(stored.size());
             // Once backed up, the file is written over in place, keeping its name on disk
             // (HANDLING.CFG from a CD), as a copy onto it does on Windows.
-            if (fs::FileExists(f.target + ".old"))
-                f.target = NameOnDisk(f.target);
+            // What is there is looked at once, here, for the journal and the copy alike.
+            f.hadOld = fs::FileExists(f.target + ".old");
+            if (f.hadOld)
+                f.target = NameOnDisk(f.target, f.existed);
+            else
+                f.existed = fs::FileExists(f.target);
         } else if (const GameArchive* archive = GameArchiveForFile(f.name)) {
             f.kind = PlannedFile::Kind::Archive;
             f.archive = std::string(archive->relative);
@@ -219,10 +224,10 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
             // The install writes the list's names (file.old, then file) as a rename and a copy
             // on Windows do; an undo puts the game's version back under its own.
             op.path = AsOnDisk(f.target);
-            op.hadOld = fs::FileExists(f.target + ".old");
-            op.existed = fs::FileExists(f.target);
+            op.hadOld = f.hadOld;
+            op.existed = f.existed;
             if (!op.hadOld && !op.existed)
-                op.madeFolders = MissingFolders(f.target, plannedFolders);
+                op.madeFolders = MissingFolders(f.target, game, plannedFolders);
             journal.ops.push_back(std::move(op));
             replacedBy[LowerAscii(f.target)] = &f;
             for (auto& [base, done] : recorded)
@@ -265,12 +270,14 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
 // place; the game's version becomes target.old the first time, otherwise it is kept until the
 // install finishes. A stock file the game folder lacks, with no .old either, leaves nothing to
 // keep: it is made, in a folder made for it if need be.
-void ReplaceStockFile(Package& package, const PlannedFile& f, const std::function<void(std::int64_t)>& progress)
+// The first copy onto a target goes by what the journal was told; another onto the same target
+// (two names of the package that the list spells alike) looks again.
+void ReplaceStockFile(Package& package, const PlannedFile& f, bool again, const std::function<void(std::int64_t)>& progress)
 {
     const std::string& target = f.target;
     const std::string fresh = NewFileName(target);
-    const bool hadOld = fs::FileExists(target + ".old");
-    const bool existed = fs::FileExists(target);
+    const bool hadOld = again ? fs::FileExists(target + ".old") : f.hadOld;
+    const bool existed = again ? fs::FileExists(target) : f.existed;
     if (!hadOld && !existed)
         fs::CreateFolders(FolderOf(target));
     {
@@ -486,6 +493,7 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         }
 
         StopIfAsked(sink);
+        std::set<std::string> stockWritten;   // lower-cased targets
         for (std::size_t i = 0; i < plan.size(); ++i) {
             const PlannedFile& f = plan[i];
             StopIfAsked(sink);
@@ -508,9 +516,11 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                 ++installed;
             switch (f.kind) {
             case PlannedFile::Kind::Stock:
-                // A stock file may be an archive's .img or .dir: nothing stays open across it.
-                archive.ReleaseArchive();
-                ReplaceStockFile(package, f, progress);
+                // A stock file may be an archive's .img or .dir: none stays open across it.
+                if (const auto held = archive.HeldFiles();
+                    std::any_of(held.begin(), held.end(), [&](const fs::File* file) { return EqualsIgnoreCase(file->PathText(), f.target); }))
+                    archive.ReleaseArchive();
+                ReplaceStockFile(package, f, !stockWritten.insert(LowerAscii(f.target)).second, progress);
                 if (!fileHashes.empty())
                     hashes.stock[f.target] = fileHashes[i];
                 break;

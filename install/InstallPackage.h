@@ -35,6 +35,8 @@ struct PlannedFile {
     std::string entryName;     // archive: the name its record gets, which the game reads (Car.Dff -> Car.dff)
     bool setsAside = false;    // archive: an entry of this name is kept under name.old
     std::string reason;        // refused: why, when the type is supported but the file is not
+    bool hadOld = false;       // stock: target.old was there when the install was planned
+    bool existed = false;      // stock: target was there then
     std::int64_t offset = 0;   // where its bytes start in the package's .zpk
     std::int64_t size = 0;
 };

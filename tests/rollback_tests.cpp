@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <regex>
 
 using namespace tessera;
 using namespace tessera::test;
@@ -541,5 +542,57 @@ TEST_F(Rollback, ARelativeGameFolderIsRecoveredFromAnotherWorkingFolder)
         if (f.kind != HistoryFile::Kind::Refused) {
             EXPECT_EQ(f.path.rfind(kept.gameFolder, 0), 0u) << f.path;
         }
+    }
+}
+
+// One install of a package with stock files, a missing one among them, and entries for every
+// archive: each path is looked at, opened and listed at most once, but for those named below with
+// the reason they need more. A repeat is a call the install could have saved.
+TEST_F(Rollback, AnInstallLooksAtOpensAndListsEachPathOnce)
+{
+    WriteRepresentativePackage();
+    // The path as inside root, one spelling for each: separators, trailing ones and letter case
+    // folded, the journal's key left out.
+    const std::regex key("install-[0-9a-f]{16}");
+    const auto normal = [&](std::string path) {
+        std::replace(path.begin(), path.end(), '\\', '/');
+        path = std::regex_replace(LowerAscii(path.substr(path.starts_with(root.Path()) ? root.Path().size() : 0)), key, "install-*");
+        while (!path.empty() && path.back() == '/')
+            path.pop_back();
+        return path;
+    };
+    std::map<std::pair<std::string, std::string>, std::vector<std::string>> calls;   // (kind, path) -> what each call did
+    fs::faults::Observe([&](const std::string& what, const std::string& path, bool openFile) {
+        const bool open = what.starts_with("open") || what == "create" || what == "lock";
+        const bool look = what == "look for" || what == "read the length of" || what == "find the disk of";
+        if (!openFile && (open || look || what == "list the folder"))
+            calls[{open ? "open" : look ? "look at" : "list", normal(path)}].push_back(what);
+    });
+    RecordingWindowServices window;
+    const InstallResult result = Install(window);
+    fs::faults::Observe({});
+    ASSERT_EQ(result, InstallResult::Installed);
+
+    const char* linkThenDisk = ": looked at for a link without following one, then for its disk";
+    const std::map<std::pair<std::string, std::string>, std::pair<int, std::string>> allowed = {
+        {{"look at", "game"}, {3, ": resolved to one spelling, its identity taken for the journal, its disk for the free space"}},
+        {{"look at", "game/anim"}, {2, linkThenDisk}},
+        {{"look at", "game/audio"}, {2, linkThenDisk}},
+        {{"look at", "game/data"}, {2, linkThenDisk}},
+        {{"look at", "game/models"}, {2, linkThenDisk}},
+        {{"look at", "game/text"}, {2, linkThenDisk}},
+        {{"look at", "journal"}, {2, linkThenDisk}},
+        {{"look at", "game/readme"}, {3, std::string(linkThenDisk) + ", and found missing for the journal, which makes it"}},
+        {{"look at", "journal/install-*.history"}, {4, ": for a link and whether it is there as the history is settled at the start, and again "
+                                                       "just before the record goes in, the install having taken a while"}},
+        {{"open", "journal/install-*.history/1.pending"}, {2, ": made empty first, so a failure leaves nothing of the record behind, then written"}},
+    };
+    for (const auto& [call, whats] : calls) {
+        const auto it = allowed.find(call);
+        const int n = static_cast<int>(whats.size());
+        std::string said;
+        for (const std::string& what : whats)
+            said += " (" + what + ")";
+        EXPECT_EQ(n, it == allowed.end() ? 1 : it->second.first) << call.first << " " << call.second << ":" << said;
     }
 }
