@@ -8,6 +8,7 @@
 #include "Uninstall.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace tessera {
 
@@ -46,16 +47,22 @@ HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const
         if (!EndsWith(name, ".history") || name == mine)
             continue;
         const std::string candidate = data + name + fs::kSeparator;
-        try {
-            if (RecordedUnder(ReadHistory(candidate, game), game))
-                found.push_back(candidate);
-        } catch (const TesseraError& e) {
-            // Read once more, byte for byte: a failure to read throws from here; files that read
-            // but do not check out are a damaged history, whose folder cannot be told.
-            for (const std::string& file : fs::ListFiles(candidate))
-                fs::ReadWholeFile(candidate + file);
-            unreadable = DisplayMessage(e.what());
+        std::optional<std::vector<HistoryRecord>> history;
+        for (int attempt = 0; attempt < 2 && !history; ++attempt) {
+            try {
+                history = ReadHistory(candidate, game);
+            } catch (const TesseraError& e) {
+                if (attempt == 0)
+                    continue;   // a read that failed once may go through again
+                // Read byte for byte: a failure to read throws from here; files that read but
+                // do not check out twice are a damaged history, whose folder cannot be told.
+                for (const std::string& file : fs::ListFiles(candidate))
+                    fs::ReadWholeFile(candidate + file);
+                unreadable = DisplayMessage(e.what());
+            }
         }
+        if (history && RecordedUnder(*history, game))
+            found.push_back(candidate);
     }
     if (!unreadable.empty())
         return {HistoryElsewhere::Outcome::NotTakenUp, "A mod history in the data folder does not check out (" + unreadable
@@ -74,8 +81,9 @@ HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const
                 found1 + "a change recorded there was interrupted and must be finished first: run tessera-cli recover."};
     const std::vector<HistoryRecord> history = ReadHistory(other, game);
     std::vector<std::string> problems = CheckUntouched(history, history);
+    // A file that cannot be read says nothing of whether the folder matches: that is an error.
     for (const HistoryRecord& r : history)
-        for (std::string& p : CheckStoredFiles(other, r))
+        for (std::string& p : CheckStoredFiles(other, r, true))
             problems.push_back(std::move(p));
     if (!problems.empty())
         return {HistoryElsewhere::Outcome::NotTakenUp, found1 + "the folder does not hold what that history last wrote: " + problems.front()};

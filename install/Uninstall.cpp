@@ -250,7 +250,7 @@ std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain,
     return problems;
 }
 
-std::vector<std::string> CheckStoredFiles(const std::string& folder, const HistoryRecord& r)
+std::vector<std::string> CheckStoredFiles(const std::string& folder, const HistoryRecord& r, bool readErrorsThrow)
 {
     std::vector<std::string> problems;
     auto check = [&](const std::string& what, const std::string& path, const std::string& hash) {
@@ -260,6 +260,8 @@ std::vector<std::string> CheckStoredFiles(const std::string& folder, const Histo
             else if (!hash.empty() && HashFileAs(r.hashName, path) != hash)
                 problems.push_back(what + " is damaged; install " + HistoryLabel(r) + " stored it.");
         } catch (const TesseraError& e) {
+            if (readErrorsThrow)
+                throw;
             problems.push_back(what + " cannot be read: " + e.what() + ".");
         }
     };
@@ -271,7 +273,19 @@ std::vector<std::string> CheckStoredFiles(const std::string& folder, const Histo
         try {
             ReadStoredJournal(folder, r);
         } catch (const TesseraError& e) {
-            problems.push_back(what + " cannot be used: " + e.what() + ".");
+            std::string why = e.what();
+            if (readErrorsThrow) {
+                // Once more: a read that failed once may go through; one that cannot read throws.
+                try {
+                    ReadStoredJournal(folder, r);
+                    why.clear();
+                } catch (const TesseraError& again) {
+                    fs::ReadWholeFile(HistoryFilePath(folder, r.id, "journal"));
+                    why = again.what();
+                }
+            }
+            if (!why.empty())
+                problems.push_back(what + " cannot be used: " + why + ".");
         }
     }
     for (const HistoryFile& f : r.files)

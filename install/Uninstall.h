@@ -27,8 +27,10 @@ bool ChangesWhatItWrote(const HistoryRecord& later, const HistoryRecord& earlier
 std::vector<std::string> CheckUntouched(const std::vector<HistoryRecord>& chain, const std::vector<HistoryRecord>& history = {});
 
 // What is wrong with the history's own files that taking back record needs (its stored journal,
-// the stored copies of the bytes it replaced), each as a message; empty when they check out.
-std::vector<std::string> CheckStoredFiles(const std::string& historyFolder, const HistoryRecord& record);
+// the stored copies of the bytes it replaced), each as a message; empty when they check out. A
+// file that cannot be read is a message too, or thrown when readErrorsThrow (a read that fails is
+// then tried once more).
+std::vector<std::string> CheckStoredFiles(const std::string& historyFolder, const HistoryRecord& record, bool readErrorsThrow = false);
 
 // Takes back one install that no later one is in the way of (its records leave the archives
 // while later installs' records stay, renumbered), under the journal at journalPath: all or

@@ -984,6 +984,57 @@ TEST_F(History, AnInstallInterruptedBeforeTheFolderCameBackIsRecovered)
     }
 }
 
+// An install into a folder put back from a copy (a new identity), each of its file-system calls
+// failing once and for good: whatever it ends in, once recovered the folder's history is the one taken up
+// (continued or not) or none yet, never a new one begun because looking failed.
+TEST_F(History, EveryFailurePointOfAnInstallAfterAPutBackKeepsTheHistoryItFinds)
+{
+    namespace sfs = std::filesystem;
+    GameSettings set(game);
+    InstallOptions options;
+    options.journalFolder = root / "journal/";
+    RecordingWindowServices window;
+    for (std::size_t mod : {0, 4})
+        ASSERT_EQ(InstallPackage(Mod(mod), set.settings, window, options), InstallResult::Installed);
+    const auto copyOver = [](const std::string& from, const std::string& to) {
+        sfs::remove_all(to);
+        sfs::copy(from, to, sfs::copy_options::recursive | sfs::copy_options::copy_symlinks);
+    };
+    copyOver(game, root / "backup");
+    copyOver(options.journalFolder, root / "journal-2");
+    const QuickFlushes quick;
+    std::map<std::string, int> ends;
+    for (const auto mode : {fs::faults::Mode::Once, fs::faults::Mode::Persistent}) {
+        for (long k = 1;; ++k) {
+            ASSERT_LT(k, 3000) << "the install never got through";
+            SCOPED_TRACE((mode == fs::faults::Mode::Once ? "once at " : "for good from ") + std::to_string(k));
+            copyOver(root / "backup", game);
+            copyOver(root / "journal-2", options.journalFolder);
+            RecordingWindowServices told;
+            fs::faults::Arm(k, k % 2 ? ErrorKind::Io : ErrorKind::AccessDenied, mode);
+            const InstallResult result = InstallPackage(Mod(1), set.settings, told, options);
+            const bool fired = fs::faults::Fired();
+            fs::faults::Disarm();
+            for (const auto& m : told.messages)
+                ASSERT_EQ(m.text.find("begins a new history"), std::string::npos) << m.text;
+            RecordingWindowServices quiet;
+            ASSERT_TRUE(RecoverInterruptedInstalls(quiet, game, options).Clean());
+            std::string ids;
+            for (const HistoryRecord& r : ReadHistory(HistoryFolder(options.journalFolder, game)))
+                ids += std::to_string(r.id) + " ";
+            ASSERT_TRUE(ids == "" || ids == "2 1 " || ids == "3 2 1 ") << ids;
+            ++ends[ids.empty() ? "not taken up" : ids == "2 1 " ? "taken up, install failed" : "continued"];
+            if (!fired) {
+                ASSERT_EQ(result, InstallResult::Installed);
+                ASSERT_EQ(ids, "3 2 1 ");
+                break;
+            }
+        }
+    }
+    std::cout << "[ faults   ] install after a put-back: " << ends["not taken up"] << " not taken up, " << ends["taken up, install failed"]
+              << " taken up with the install failed, " << ends["continued"] << " continued\n";
+}
+
 // A game folder moved or renamed (the same folder: its identity stays) keeps its history. Installs
 // made through several spellings before the move and through the new name after it are listed
 // there; one is taken back out of order with those in its way, whose records and stored journals
