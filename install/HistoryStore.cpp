@@ -336,30 +336,6 @@ HistoryRecord Parse(const std::string& text, const std::string& path)
     return r;
 }
 
-// The folder the absolute paths of an older record lay under: the game folder as it is now
-// when they all lie there, else the one its stored journal recorded.
-std::string LegacyFolder(const HistoryRecord& r, const std::string& game, const std::string& path)
-{
-    const auto holdsAll = [&](const std::string& folder) {
-        return std::all_of(r.archives.begin(), r.archives.end(), [&](const HistoryArchive& a) { return LiesUnderFolder(a.base, folder); })
-            && std::all_of(r.files.begin(), r.files.end(),
-                           [&](const HistoryFile& f) { return f.kind == HistoryFile::Kind::Refused || LiesUnderFolder(f.path, folder); });
-    };
-    if (!game.empty() && holdsAll(game))
-        return game;
-    std::string recorded;
-    try {
-        recorded = fs::WithTrailingSeparator(ReadJournal(HistoryFilePath(FolderOf(path), r.id, "journal")).gameFolder);
-    } catch (const TesseraError& e) {
-        throw TesseraError(ErrorKind::Io, "The history record " + ShownPath(path) + " lies under no game folder it can name (its stored journal: "
-                               + e.what() + ")", path);
-    }
-    if (!holdsAll(recorded))
-        throw TesseraError(ErrorKind::Io, "The history record " + ShownPath(path) + " is damaged: its paths lie outside the game folder "
-                               + ShownPath(recorded), path);
-    return recorded;
-}
-
 // A record read and checked, its paths rooted at game (empty: at the folder it was written under).
 HistoryRecord ReadRecord(const std::string& path, const std::string& gameFolder)
 {
@@ -368,23 +344,7 @@ HistoryRecord ReadRecord(const std::string& path, const std::string& gameFolder)
     // Its name says whose it is.
     if (IdOf(BaseName(path)) != r.id)
         throw TesseraError(ErrorKind::Io, "The history record " + ShownPath(path) + " is damaged", path);
-    const std::string game = gameFolder.empty() ? gameFolder : fs::WithTrailingSeparator(gameFolder);
-    // Older formats hold absolute paths: relative to the folder they lie under.
-    std::string from;
-    if (r.format < 3)
-        r.recordedFolder = from = LegacyFolder(r, game, path);
-    r.gameFolder = game.empty() ? r.recordedFolder : game;
-    const auto rooted = [&](std::string& p) {
-        std::string relative = p.substr(from.size());
-        if (UnsafeRelative(relative))
-            throw TesseraError(ErrorKind::Io, "The history record " + ShownPath(path) + " is damaged: a path leads out of the game folder", path);
-        p = r.gameFolder + relative;
-    };
-    for (HistoryArchive& a : r.archives)
-        rooted(a.base);
-    for (HistoryFile& f : r.files)
-        if (f.kind != HistoryFile::Kind::Refused)
-            rooted(f.path);
+    RootRecordPaths(r, gameFolder, path);
     return r;
 }
 

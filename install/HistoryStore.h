@@ -130,6 +130,12 @@ void WriteHistoryRecord(const std::string& path, const HistoryRecord& record);
 
 // ---- Paths and names.
 
+// Roots the paths of a record read from path at gameFolder (empty: the folder it was written
+// under), setting its recordedFolder and gameFolder: a record of format 3 keeps them relative,
+// older ones absolute under the folder they lie under. Throws, naming the record, when one leads
+// out of the folder or the folder cannot be told.
+void RootRecordPaths(HistoryRecord& record, const std::string& gameFolder, const std::string& path);
+
 // The one key a path of the history is compared by: letter case and separators ignored.
 std::string PathKey(const std::string& path);
 // The archive a base names, as a key: its last two components ("models/gta3").
