@@ -206,6 +206,8 @@ void TimeFloor(const BenchPackage& package, const Folders& folders, Run& run)
 void TimeInstall(const BenchPackage& package, const Folders& folders, Run& run, std::int64_t& processPeak, bool fromSource = false)
 {
     FreshCopy(folders.gameTemplate, folders.game);
+    // A fresh game folder has no history: one left by the last install would be another folder's.
+    EmptyFolder(folders.journal);
     MemorySettingsStore store;
     store.values[{std::string(kProgramTitle), std::string(kSettingsSection), std::string(kGTA3PathKey)}] = folders.game;
     modMain settings(store);

@@ -20,7 +20,7 @@ if command -v wine >/dev/null && { [ -f build-win/tessera-cli.exe ] || scripts/w
     DISPLAY= wineboot -i >/dev/null 2>&1
     wineserver -w
   fi
-  wineserver -p
+  wineserver -p 2>/dev/null || true   # one already running for this prefix serves as well
   trap 'wineserver -k 2>/dev/null || true' EXIT
   DISPLAY= wineboot >/dev/null 2>&1 </dev/null
   [ -f build-win/tessera-cli.exe ] && wine=(--wine "$PWD/build-win/tessera-cli.exe")
