@@ -101,7 +101,8 @@ bool OnPath(const std::string& path, const char* what, Look look)
     std::replace(text.begin(), text.end(), '\\', '/');
     if (!text.empty() && look(text))
         return true;
-    if ((text.empty() || IsAbsence(errno)) && look(NativePath(path)))
+    // Missing as spelled: only another spelling is left to look for.
+    if ((text.empty() || IsAbsence(errno)) && look(text.empty() ? NativePath(path) : posix::ResolveMissing(text)))
         return true;
     if (!IsAbsence(errno))
         ThrowErrno(what, path);
@@ -123,7 +124,7 @@ int posix::OpenPath(const std::string& path, int flags)
     const int fd = text.empty() ? -1 : ::open(text.c_str(), flags);
     if (fd >= 0 || (!text.empty() && !IsAbsence(errno)))
         return fd;
-    return ::open(NativePath(path).c_str(), flags);
+    return ::open((text.empty() ? NativePath(path) : ResolveMissing(text)).c_str(), flags);
 }
 
 namespace {
@@ -217,6 +218,11 @@ std::string NativePath(const std::string& path)
     std::replace(text.begin(), text.end(), '\\', '/');
     if (text.empty() || Exists(text))
         return text;   // the common case: spelled as it is on disk
+    return posix::ResolveMissing(text);
+}
+
+std::string posix::ResolveMissing(const std::string& text)
+{
     // A new file in a folder spelled as it is on disk: only its own name needs a look.
     if (const auto slash = text.find_last_of('/'); slash != std::string::npos && slash > 0 && slash + 1 < text.size()) {
         const std::string folder = text.substr(0, slash);

@@ -21,6 +21,9 @@ void NoteName(const std::string& native, bool made);
 // resolved only on a miss: false when it is missing, a throw saying what was being done when
 // the system cannot tell.
 bool StatOf(const std::string& path, struct stat& st, bool followLink = true, const char* what = "look for");
+// NativePath of a path text (its separators '/') known to be missing as spelled: another
+// spelling is looked for, component by component.
+std::string ResolveMissing(const std::string& text);
 // open of a path as StatOf looks at it, its letter case resolved only on a miss: -1 when it
 // fails, errno saying why.
 int OpenPath(const std::string& path, int flags);
