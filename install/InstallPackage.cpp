@@ -271,14 +271,16 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
 // install finishes. A stock file the game folder lacks, with no .old either, leaves nothing to
 // keep: it is made, in a folder made for it if need be.
 // The first copy onto a target goes by what the journal was told; another onto the same target
-// (two names of the package that the list spells alike) looks again.
-void ReplaceStockFile(Package& package, const PlannedFile& f, bool again, const std::function<void(std::int64_t)>& progress)
+// (two names of the package that the list spells alike) looks again. made: the lower-cased
+// folders this install made already.
+void ReplaceStockFile(Package& package, const PlannedFile& f, bool again, std::set<std::string>& made,
+                      const std::function<void(std::int64_t)>& progress)
 {
     const std::string& target = f.target;
     const std::string fresh = NewFileName(target);
     const bool hadOld = again ? fs::FileExists(target + ".old") : f.hadOld;
     const bool existed = again ? fs::FileExists(target) : f.existed;
-    if (!hadOld && !existed)
+    if (!hadOld && !existed && made.insert(LowerAscii(FolderOf(target))).second)
         fs::CreateFolders(FolderOf(target));
     {
         // Made anew: a plain leftover of a dead install goes, a planted link is refused.
@@ -493,7 +495,7 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         }
 
         StopIfAsked(sink);
-        std::set<std::string> stockWritten;   // lower-cased targets
+        std::set<std::string> stockWritten, madeFolders;   // lower-cased
         for (std::size_t i = 0; i < plan.size(); ++i) {
             const PlannedFile& f = plan[i];
             StopIfAsked(sink);
@@ -520,7 +522,7 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                 if (const auto held = archive.HeldFiles();
                     std::any_of(held.begin(), held.end(), [&](const fs::File* file) { return EqualsIgnoreCase(file->PathText(), f.target); }))
                     archive.ReleaseArchive();
-                ReplaceStockFile(package, f, !stockWritten.insert(LowerAscii(f.target)).second, progress);
+                ReplaceStockFile(package, f, !stockWritten.insert(LowerAscii(f.target)).second, madeFolders, progress);
                 if (!fileHashes.empty())
                     hashes.stock[f.target] = fileHashes[i];
                 break;
