@@ -1,10 +1,11 @@
-// Where the paths of a history record lie: relative to the game folder in the record, rooted at
-// the folder as it is now once read.
+// The paths of the history: the keys they are compared by, and where a record's paths lie
+// (relative to the game folder in the record, rooted at the folder as it is now once read).
 #include "HistoryStore.h"
 
 #include "Error.h"
 #include "FileSystem.h"
 #include "Journal.h"
+#include "Text.h"
 
 #include <algorithm>
 
@@ -37,6 +38,31 @@ std::string LegacyFolder(const HistoryRecord& r, const std::string& game, const 
 }
 
 } // namespace
+
+std::string PathKey(const std::string& path)
+{
+    std::string key = LowerAscii(path);
+    std::replace(key.begin(), key.end(), '\\', '/');
+    return key;
+}
+
+std::string ShownPath(std::string path)
+{
+    for (char& c : path)
+        if (fs::IsSeparator(c))
+            c = fs::kSeparator;
+    return path;
+}
+
+std::string ArchiveKey(const std::string& base)
+{
+    std::string key = PathKey(base);
+    const auto last = key.find_last_of('/');
+    if (last == std::string::npos || last == 0)
+        return key;
+    const auto before = key.find_last_of('/', last - 1);
+    return before == std::string::npos ? key : key.substr(before + 1);
+}
 
 void RootRecordPaths(HistoryRecord& r, const std::string& gameFolder, const std::string& path)
 {

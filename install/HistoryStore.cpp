@@ -382,21 +382,6 @@ void DeleteInstallFiles(const std::string& folder, int id, const char* state)
 
 } // namespace
 
-std::string PathKey(const std::string& path)
-{
-    std::string key = LowerAscii(path);
-    std::replace(key.begin(), key.end(), '\\', '/');
-    return key;
-}
-
-std::string ShownPath(std::string path)
-{
-    for (char& c : path)
-        if (fs::IsSeparator(c))
-            c = fs::kSeparator;
-    return path;
-}
-
 std::string HistoryLabel(const HistoryRecord& r) { return std::to_string(r.id) + " (" + r.package + ", " + r.date + ")"; }
 
 void WriteHistoryFile(const std::string& path, const std::string& text)
@@ -437,16 +422,6 @@ void WriteHistoryRecord(const std::string& path, const HistoryRecord& record)
     file.Flush();
 }
 
-
-std::string ArchiveKey(const std::string& base)
-{
-    std::string key = PathKey(base);
-    const auto last = key.find_last_of('/');
-    if (last == std::string::npos || last == 0)
-        return key;
-    const auto before = key.find_last_of('/', last - 1);
-    return before == std::string::npos ? key : key.substr(before + 1);
-}
 
 int HistoryRecord::Added() const
 {
