@@ -289,20 +289,17 @@ void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>&
             ThrowErrno("flush", file->path_);
         byDisk[st.st_dev].open.push_back(file);
     }
-    for (const std::string& path : paths) {
+    const auto diskOf = [](const std::string& path) {
         detail::CountOperation("flush", path);
         struct stat st {};
         if (!posix::StatOf(path, st, true, "flush"))
             ThrowErrno("flush", path);
-        byDisk[st.st_dev].paths.push_back(path);
-    }
-    for (const std::string& folder : folders) {
-        detail::CountOperation("flush", folder);
-        struct stat st {};
-        if (!posix::StatOf(folder, st, true, "flush"))
-            ThrowErrno("flush", folder);
-        byDisk[st.st_dev].folders.push_back(folder);
-    }
+        return st.st_dev;
+    };
+    for (const std::string& path : paths)
+        byDisk[diskOf(path)].paths.push_back(path);
+    for (const std::string& folder : folders)
+        byDisk[diskOf(folder)].folders.push_back(folder);
     faults::Suspend counted;
     if (detail::FlushesSkipped())
         return;
