@@ -163,23 +163,14 @@ void WriteWholeFile(const std::string& path, std::span<const std::byte> data)
 
 void CreateFolders(const std::string& path)
 {
-    // Looked for from the innermost out, so a folder that is there costs one look, and only
-    // the missing ones are made, outermost first.
-    std::vector<std::string> missing;
-    std::string folder = path;
-    for (;;) {
-        while (folder.size() > 1 && IsSeparator(folder.back()))
-            folder.pop_back();
-        if (FolderExists(folder))
-            break;
-        missing.push_back(folder);
-        const auto at = folder.find_last_of("\\/");
-        if (at == std::string::npos || at == 0 || IsSeparator(folder[at - 1]) || folder[at - 1] == ':')
-            break;   // the top: a root, a drive or a share, made by nobody here
-        folder.resize(at);
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-        CreateFolder(*it);
+    // A folder that is there costs one look, not one for each of its parents. Looking for the
+    // missing ones from the innermost out would search every parent for another spelling.
+    if (FolderExists(path))
+        return;
+    for (std::size_t at = 1; at < path.size(); ++at)
+        if (IsSeparator(path[at]) && !IsSeparator(path[at - 1]) && path[at - 1] != ':')
+            CreateFolder(path.substr(0, at));
+    CreateFolder(path);
 }
 
 namespace {
