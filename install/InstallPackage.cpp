@@ -305,16 +305,21 @@ void FlushChanges(const Journal& journal, modArchive& archive, std::vector<std::
 {
     std::set<std::string> folders{historyFolder};
     const std::vector<fs::File*> held = archive.HeldFiles();
+    // A held archive file was opened at its path after any stock replacement of it, so its
+    // handle flushes the file there; opening it again by path would be refused on Windows.
     std::set<std::string> heldPaths;
     for (const fs::File* file : held)
-        heldPaths.insert(file->PathText());
+        heldPaths.insert(LowerAscii(file->PathText()));
+    const auto byPath = [&](const std::string& path) {
+        if (!heldPaths.count(LowerAscii(path)))
+            files.push_back(path);
+    };
     for (const JournalOp& op : journal.ops) {
         if (op.kind == JournalOp::Kind::Archive) {
             for (const char* ext : {".img", ".dir"})
-                if (!heldPaths.count(op.path + ext))
-                    files.push_back(op.path + ext);
+                byPath(op.path + ext);
         } else {
-            files.push_back(op.path);
+            byPath(op.path);
             folders.insert(FolderOf(op.path));
         }
     }

@@ -554,9 +554,14 @@ TEST_F(Rollback, AnInstallLooksAtOpensAndListsEachPathOnce)
     // The path as inside root, one spelling for each: separators, trailing ones and letter case
     // folded, the journal's key left out.
     const std::regex key("install-[0-9a-f]{16}");
-    const auto normal = [&](std::string path) {
+    const auto folded = [](std::string path) {
         std::replace(path.begin(), path.end(), '\\', '/');
-        path = std::regex_replace(LowerAscii(path.substr(path.starts_with(root.Path()) ? root.Path().size() : 0)), key, "install-*");
+        return LowerAscii(path);
+    };
+    const std::string inside = folded(root.Path());
+    const auto normal = [&](std::string path) {
+        path = folded(path);
+        path = std::regex_replace(path.substr(path.starts_with(inside) ? inside.size() : 0), key, "install-*");
         while (!path.empty() && path.back() == '/')
             path.pop_back();
         return path;
