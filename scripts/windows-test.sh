@@ -66,8 +66,19 @@ fi
 out=$(mktemp); err=$(mktemp)
 declare -A before
 while IFS= read -r -d '' name; do before[$name]=1; done < <(find "$WINE_TEMP" -mindepth 1 -maxdepth 1 -printf '%f\0')
+# Wine sets APPDATA itself, so the program's data folder is the prefix's whatever the test gives.
+# A test's own data folder (XDG_DATA_HOME, as the Linux tests give it) is moved in for the run
+# and out again after: no test finds another's journals or history (Wine hands a deleted
+# folder's inode, and so its identity, to the next one made).
+data=""
+if [ -n "${XDG_DATA_HOME-}" ]; then
+  data=$XDG_DATA_HOME/tessera-under-wine
+  rm -rf "$WINE_APPDATA/Tessera"
+  if [ -d "$data" ]; then mv "$data" "$WINE_APPDATA/Tessera"; fi
+fi
 wine "$(dirname "$0")/tessera-cli.exe" "${args[@]}" >"$out" 2>"$err"
 status=$?
+if [ -n "$data" ] && [ -d "$WINE_APPDATA/Tessera" ]; then mkdir -p "$XDG_DATA_HOME" && mv "$WINE_APPDATA/Tessera" "$data"; fi
 if [ -n "$tmpdir" ]; then
   while IFS= read -r -d '' name; do
     [ -n "${before[$name]-}" ] || mv "$WINE_TEMP/$name" "$tmpdir/"
@@ -85,6 +96,9 @@ chmod +x "$win/wine-cli"
 WINE_TEMP=$(winepath -u "$(wine cmd /c 'echo %TEMP%' </dev/null | tr -d '\r')")
 export WINE_TEMP
 mkdir -p "$WINE_TEMP"
+WINE_APPDATA=$(winepath -u "$(wine cmd /c 'echo %APPDATA%' </dev/null | tr -d '\r')")
+export WINE_APPDATA
+mkdir -p "$WINE_APPDATA"
 # Left out, as they concern Linux alone: file names written from Linux that Windows cannot
 # hold (control characters, backslashes, a Latin-1 byte that Wine reads as UTF-8), the Qt
 # settings file, and a journal written by the Linux build into the Linux data folder.
