@@ -607,6 +607,7 @@ TEST_F(Download, ConsoleInstallsPacksAndPlansDownloads)
     EXPECT_EQ(r.out, "Packed 2 files into " + root / "mod.zpk and " + root / "mod.dir\nSkipped, not game files: Mod/readme.txt, Mod/shot1.jpg\n");
     EXPECT_EQ(ReadFile(root / "mod.dir"), Concat({Record(0, 3000, "car.dff"), Record(3000, 11, "default.dat")}));
     EXPECT_EQ(ReadFile(root / "mod.zpk"), Concat({car, ToBytes("new default")}));
-    EXPECT_EQ(cli({"install", root / "mod.zpk", "--from", "x", "--game", game}).status, 2);
+    r = cli({"install", root / "mod.zpk", "--from", "x", "--game", game});
+    EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
