@@ -8,7 +8,6 @@
 #include "Uninstall.h"
 
 #include <algorithm>
-#include <optional>
 
 namespace tessera {
 
@@ -26,6 +25,22 @@ bool HoldsInstalls(const std::string& folder)
 }
 
 } // namespace
+
+std::string DamageAfterRereading(const std::function<void()>& read, const std::function<std::vector<std::string>()>& paths)
+{
+    for (int attempt = 0;; ++attempt) {
+        try {
+            read();
+            return {};
+        } catch (const TesseraError& e) {
+            if (attempt == 0)
+                continue;
+            for (const std::string& path : paths())
+                fs::ReadWholeFile(path);
+            return e.what();
+        }
+    }
+}
 
 bool RecordedUnder(const std::vector<HistoryRecord>& history, const std::string& game)
 {
@@ -47,21 +62,17 @@ HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const
         if (!EndsWith(name, ".history") || name == mine)
             continue;
         const std::string candidate = data + name + fs::kSeparator;
-        std::optional<std::vector<HistoryRecord>> history;
-        for (int attempt = 0; attempt < 2 && !history; ++attempt) {
-            try {
-                history = ReadHistory(candidate, game);
-            } catch (const TesseraError& e) {
-                if (attempt == 0)
-                    continue;   // a read that failed once may go through again
-                // Read byte for byte: a failure to read throws from here; files that read but
-                // do not check out twice are a damaged history, whose folder cannot be told.
-                for (const std::string& file : fs::ListFiles(candidate))
-                    fs::ReadWholeFile(candidate + file);
-                unreadable = DisplayMessage(e.what());
-            }
-        }
-        if (history && RecordedUnder(*history, game))
+        std::vector<HistoryRecord> history;
+        const auto files = [&] {
+            std::vector<std::string> paths;
+            for (const std::string& file : fs::ListFiles(candidate))
+                paths.push_back(candidate + file);
+            return paths;
+        };
+        // A damaged history's folder cannot be told.
+        if (std::string why = DamageAfterRereading([&] { history = ReadHistory(candidate, game); }, files); !why.empty())
+            unreadable = DisplayMessage(why);
+        else if (RecordedUnder(history, game))
             found.push_back(candidate);
     }
     if (!unreadable.empty())

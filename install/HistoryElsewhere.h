@@ -6,6 +6,7 @@
 #include "HistoryStore.h"
 #include "InstallEvents.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,12 @@ namespace tessera {
 // Whether a history was recorded for the game folder game (resolved): the one test by which a
 // history recorded under another identity is known as the folder's.
 bool RecordedUnder(const std::vector<HistoryRecord>& history, const std::string& game);
+
+// Why the history's files (listed by paths) do not check out, as read throws it twice over;
+// empty when read went through. A read that failed once may go through again; after a second
+// failure the files are read byte for byte, so a failure to read throws as such and is never
+// taken for damage.
+std::string DamageAfterRereading(const std::function<void()>& read, const std::function<std::vector<std::string>()>& paths);
 
 struct HistoryElsewhere {
     enum class Outcome {

@@ -270,23 +270,19 @@ std::vector<std::string> CheckStoredFiles(const std::string& folder, const Histo
     check(what, HistoryFilePath(folder, r.id, "journal"), r.journalHash);
     if (problems.size() == before) {
         // Read whole and moved to the folder as it is now, before anything is changed.
-        try {
-            ReadStoredJournal(folder, r);
-        } catch (const TesseraError& e) {
-            std::string why = e.what();
-            if (readErrorsThrow) {
-                // Once more: a read that failed once may go through; one that cannot read throws.
-                try {
-                    ReadStoredJournal(folder, r);
-                    why.clear();
-                } catch (const TesseraError& again) {
-                    fs::ReadWholeFile(HistoryFilePath(folder, r.id, "journal"));
-                    why = again.what();
-                }
+        const auto read = [&] { ReadStoredJournal(folder, r); };
+        std::string why;
+        if (readErrorsThrow) {
+            why = DamageAfterRereading(read, [&] { return std::vector<std::string>{HistoryFilePath(folder, r.id, "journal")}; });
+        } else {
+            try {
+                read();
+            } catch (const TesseraError& e) {
+                why = e.what();
             }
-            if (!why.empty())
-                problems.push_back(what + " cannot be used: " + why + ".");
         }
+        if (!why.empty())
+            problems.push_back(what + " cannot be used: " + why + ".");
     }
     for (const HistoryFile& f : r.files)
         if (f.kind == HistoryFile::Kind::Stock && !f.replacedCopy.empty())
