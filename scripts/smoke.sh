@@ -181,15 +181,14 @@ game_state() { (cd "$game" && find . -type f -print0 | sort -z | xargs -0 sha256
 game_state >"$big/before.txt"
 
 # Starts tessera on the package with settings and home $1 and sets main to its main window
-# once it shows. Every caption the window takes from then on goes to $1/captions.txt as it
-# comes (xprop is told of every change; polling would miss short ones).
+# once it shows. Every caption the window takes from then on goes to $1/captions.txt.
 start_big() {
   local home=$1
   mkdir -p "$home/config/Tessera"
   cp "$scratch/second/config/Tessera/Tessera.conf" "$home/config/Tessera/"
   start "$home" "$big/mod.zpk"
   main=$(wait_window "Orlen's Tessera" "$home/before-install.png" "$home")
-  stdbuf -oL xprop -spy -id "$main" _NET_WM_NAME 2>/dev/null | sed -u 's/^[^=]*= //' >"$home/captions.txt" &
+  spy_captions "$main" "$home/captions.txt" "$wait_seconds" || exit 1
 }
 
 # Clicks Install and, right after, Quit. Both reach the window while the install is still

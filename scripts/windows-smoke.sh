@@ -115,8 +115,7 @@ rm -rf "$game/big"
 wine "$win/tessera.exe" "$(winepath -w "$game/bigmod.zpk" | tr -d '\r')" >"$shots/output.txt" 2>&1 &
 pid=$!
 main=$(window_shot "Orlen's Tessera" "$shots/main-big.png")
-stdbuf -oL xprop -spy -id "$main" _NET_WM_NAME 2>/dev/null | sed -u 's/^[^=]*= //' >"$shots/captions.txt" &
-spy=$!
+spy_captions "$main" "$shots/captions.txt" "$wait_seconds" || exit 1
 # "Install the MOD" sits centred at the bottom; a click needs no keyboard focus, which a window
 # started while another program's message box went may not have.
 eval "$(xdotool getwindowgeometry --shell "$main")"
