@@ -211,7 +211,16 @@ int CmdRecover(const Options& o)
         return kUsage;
     return Guarded([&] {
         ConsoleSink console;
-        const RecoveryReport report = RecoverInterruptedInstalls(console, o.game ? fs::WithTrailingSeparator(AbsoluteGameFolder(*o.game)) : std::string());
+        // Every folder's journals, as at the desktop program's start, with the stored folder as
+        // where a folder moved or renamed since its journal was recorded is now.
+        InstallOptions options;
+        if (!o.game) {
+            const Settings stored(o.game);
+            if (stored.main->sGTA3Path != kNotFound)
+                options.gameFolderNow = stored.main->sGTA3Path;
+        }
+        const RecoveryReport report
+            = RecoverInterruptedInstalls(console, o.game ? fs::WithTrailingSeparator(AbsoluteGameFolder(*o.game)) : std::string(), options);
         if (report.rolledBack > 0)
             std::cout << "Interrupted installs rolled back: " << report.rolledBack << "\n";
         if (report.compactionsRolledBack > 0)

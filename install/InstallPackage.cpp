@@ -461,13 +461,13 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         if (!lock->Held())
             throw TesseraError(ErrorKind::AccessDenied, "Another install into " + DisplayPath(game) + " is running", game);
         if (fs::FileExists(journalPath)) {
-            const Recovered earlier = RecoverJournal(journalPath);
-            if (earlier.outcome == Recovered::Outcome::RolledBack || earlier.outcome == Recovered::Outcome::Finished)
-                ReportMessage(sink, InstallEvent::Kind::Recovered, earlier.text, earlier.title);
-            else if (earlier.outcome != Recovered::Outcome::Clean) {
+            const Recovered earlier = RecoverJournal(journalPath, game);
+            if (earlier.outcome == Recovered::Outcome::Pending || earlier.outcome == Recovered::Outcome::Refused) {
                 earlierPending = true;
                 throw TesseraError(ErrorKind::Io, earlier.text, journalPath);
             }
+            if (!earlier.text.empty())
+                ReportMessage(sink, InstallEvent::Kind::Recovered, earlier.text, earlier.title);
         }
         SettleHistory(HistoryFolderOfJournal(journalPath), game, std::nullopt);
         // After a drive plugged in again or a copy put back, the install continues the history

@@ -72,6 +72,14 @@ std::string NotInTheStateItDescribes(const Journal& journal)
     return {};
 }
 
+// The last check of every take-up of a journal by a folder it was not recorded for: the folder
+// holds the state the journal describes. Throws NotTakenUp.
+void RefuseUnlessInItsState(const Journal& journal)
+{
+    if (const std::string why = NotInTheStateItDescribes(journal); !why.empty())
+        throw NotTakenUp{"it does not hold the state the journal describes: " + why};
+}
+
 // Takes up the journal at path, recorded for a game folder that is now known by another
 // identity (a drive plugged in again, a copy put back from a backup), as the journal of the
 // folder now there: only when that folder is where the journal was recorded, after resolving
@@ -108,8 +116,27 @@ void TakeUpJournal(const std::string& path, const Journal& journal, std::optiona
         throw NotTakenUp{"there are " + std::to_string(others + 1) + " such journals, and Tessera cannot tell which is this folder's", false, true};
     if (!ReadHistory(HistoryFolderOfJournal(here), journal.gameFolder).empty())
         throw NotTakenUp{"installs were made into it since"};
-    if (const std::string why = NotInTheStateItDescribes(journal); !why.empty())
-        throw NotTakenUp{"it does not hold the state the journal describes: " + why};
+    RefuseUnlessInItsState(journal);
+}
+
+// The folder given now (resolved, ending in a separator), when it is the journal's own folder
+// moved or renamed since: the journal is kept under that folder's identity, which its recorded
+// path no longer leads to. Empty when it is not; throws when the folder given now cannot be
+// looked at, since it may be the journal's, and DamagedJournal when the journal kept under its
+// identity recorded another.
+std::string MovedTo(const std::string& path, const Journal& journal, const std::string& folderNow)
+{
+    if (folderNow.empty())
+        return {};
+    const std::string now = fs::WithTrailingSeparator(AbsoluteGameFolder(folderNow));
+    if (SameFolder(now, journal.gameFolder))
+        return {};
+    const std::string identity = fs::FolderIdentity(now);
+    if (JournalPathOfIdentity(FolderOf(path), identity) != path)
+        return {};
+    if (identity != journal.identity)
+        throw DamagedJournal(path, "it is kept under the identity of " + DisplayPath(now) + " but records another folder");
+    return now;
 }
 
 } // namespace
@@ -123,24 +150,54 @@ std::string StillNeedsRecovery(const std::string& game)
 
 // Rolls back the install whose journal is at path, or finishes its clean-up when it had
 // committed; the caller holds its lock. The journal goes only when every step is known done.
-Recovered RecoverJournal(const std::string& path)
+Recovered RecoverJournal(const std::string& path, const std::string& folderNow)
 {
     Journal journal;
     bool read = false;
     std::optional<fs::ExclusiveLock> hereLock;   // the folder's own, when the journal is taken up
     bool takenUp = false;
+    std::string movedFrom;   // where the folder was when the journal was recorded, when it moved since
     const auto anotherIdentity = [&] {
+        if (!movedFrom.empty())
+            return "The install journal " + DisplayPath(path) + " was recorded for " + GameFolderLabel(movedFrom) + ", which is now "
+                + DisplayPath(journal.gameFolder) + " (moved or renamed: the same folder by its identity)";
         return "The install journal " + DisplayPath(path) + " was recorded for " + GameFolderLabel(journal.gameFolder)
             + " when that folder was known by another identity (a drive plugged in again, or a copy put back)";
     };
     try {
         journal = ReadJournal(path);
         read = true;
-        const std::string identity = fs::FolderIdentity(journal.gameFolder);
-        if (identity != journal.identity && JournalPath(FolderOf(path), journal.gameFolder) != path) {
-            TakeUpJournal(path, journal, hereLock);
-            journal.identity = identity;
-            takenUp = true;
+        std::string identity;
+        std::optional<TesseraError> unreached;
+        try {
+            identity = fs::FolderIdentity(journal.gameFolder);
+        } catch (const TesseraError& e) {
+            unreached = e;
+        }
+        if (identity != journal.identity) {
+            // The identity decides: the folder given now is the journal's, whatever its recorded
+            // path leads to now, and nothing there is touched.
+            std::string now;
+            try {
+                now = MovedTo(path, journal, folderNow);
+            } catch (const DamagedJournal&) {
+                throw;
+            } catch (const TesseraError& e) {
+                if (!unreached)
+                    throw NotTakenUp{"whether it is the folder given now, " + DisplayPath(folderNow) + ", cannot be told (" + e.what() + ")", false};
+            }
+            if (!now.empty()) {
+                movedFrom = journal.gameFolder;
+                RerootJournal(journal, now, path);
+                // The caller holds the folder's own lock: the journal is kept under its identity.
+                RefuseUnlessInItsState(journal);
+            } else if (unreached) {
+                throw *unreached;
+            } else if (JournalPath(FolderOf(path), journal.gameFolder) != path) {
+                TakeUpJournal(path, journal, hereLock);
+                journal.identity = identity;
+                takenUp = true;
+            }
         }
         VerifyGameFolder(path, journal);
     } catch (const NotTakenUp& e) {
@@ -191,6 +248,9 @@ Recovered RecoverJournal(const std::string& path)
     if (takenUp)
         what += " (recorded when the folder was known by another identity: a drive plugged in again, or a copy put back; the folder is"
                 " where it was recorded and holds the state its journal describes, so the journal was taken up)";
+    if (!movedFrom.empty())
+        what += " (recorded when the folder was at " + DisplayPath(movedFrom) + "; it was moved or renamed since, is the same folder by"
+                " its identity and holds the state its journal describes, so the journal was taken up where the folder is now)";
     // An uninstall is carried out by its journal's rollback: undoing it finishes it.
     const bool finishes = journal.committed || journal.kind == Journal::Kind::Uninstall;
 
@@ -218,7 +278,7 @@ Recovered RecoverJournal(const std::string& path)
     }
     switch (journal.kind) {
     case Journal::Kind::Install:
-        if (journal.committed && takenUp)
+        if (journal.committed && (takenUp || !movedFrom.empty()))
             return {Recovered::Outcome::Clean, what + " had finished." + kCrLf + "Its clean-up is done: the install stands.", "Install finished"};
         if (journal.committed)
             return {};   // the install stood; only its clean-up was left
@@ -257,6 +317,9 @@ RecoveryReport RecoverInterruptedInstalls(IInstallSink& sink, const std::string&
         gameFolder = AbsoluteGameFolder(givenFolder);
     } catch (const TesseraError&) {
     }
+    // Where a game folder moved or renamed since its journal was recorded is now: the folder
+    // given, or, recovering every folder's journals, the one set now.
+    const std::string& folderNow = givenFolder.empty() ? options.gameFolderNow : gameFolder;
     const std::string folder = JournalFolder(options.journalFolder);
     fs::RemoveDeadScratch(kDownloadScratchPrefix);
     RecoveryReport report;
@@ -318,7 +381,7 @@ RecoveryReport RecoverInterruptedInstalls(IInstallSink& sink, const std::string&
                           "An install (journal " + DisplayPath(path) + ") is still running; it was left alone.", "Install running");
             continue;
         }
-        Recovered r = RecoverJournal(path);
+        Recovered r = RecoverJournal(path, folderNow);
         anyGone = anyGone || r.outcome != Recovered::Outcome::Pending;
         if (r.waitsForAnother)
             waiting.emplace_back(path, std::move(r));
@@ -331,7 +394,7 @@ RecoveryReport RecoverInterruptedInstalls(IInstallSink& sink, const std::string&
         if (anyGone) {
             const fs::ExclusiveLock lock(path + ".lock");
             if (lock.Held())
-                r = RecoverJournal(path);
+                r = RecoverJournal(path, folderNow);
         }
         count(r);
     }

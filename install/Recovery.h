@@ -18,6 +18,9 @@ struct InstallOptions {
     // Where the user can choose another game folder, said when the folder lacks the game's
     // archives.
     std::string changeFolderAdvice = "the game folder can be changed under Setup, Options";
+    // A recovery of every game folder's journals (the desktop program's start): the game folder
+    // set now, which takes up its journal recorded before it was moved or renamed.
+    std::string gameFolderNow;
 };
 
 // What a recovery did.
@@ -51,7 +54,9 @@ struct Recovered {
 
 // Rolls back the install whose journal is at path, or finishes its clean-up when it had
 // committed; the caller holds its lock. The journal goes only when every step is known done.
-Recovered RecoverJournal(const std::string& path);
+// folderNow, when given, is the game folder as the user gives it now: the journal's own folder
+// moved or renamed since it was recorded (the same identity) is recovered there.
+Recovered RecoverJournal(const std::string& path, const std::string& folderNow = {});
 
 // "The game folder ... still needs recovery: ...".
 std::string StillNeedsRecovery(const std::string& gameFolder);

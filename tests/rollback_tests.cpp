@@ -329,7 +329,8 @@ TEST_F(Rollback, DamagedJournalsAreNeverApplied)
 }
 
 // Journals whose checksums hold but whose paths lead out of the game folder, or through a link
-// in it: refused whole, nothing outside touched.
+// in it, or that name another folder's identity: refused whole, nothing outside touched; also
+// when the folder was renamed since and the recovery is given its new path.
 TEST_F(Rollback, JournalsThatLeadOutsideAreRefusedWhole)
 {
     fs::CreateFolder(root / "outside");
@@ -356,6 +357,8 @@ TEST_F(Rollback, JournalsThatLeadOutsideAreRefusedWhole)
     madeElsewhere.path = game + "readme/x.txt";
     madeElsewhere.hadOld = madeElsewhere.existed = false;
     madeElsewhere.madeFolders = {game + "readme/", game + "empty/"};
+    JournalOp stock;
+    stock.path = game + "data/default.dat";
     JournalOp madeUp = madeElsewhere;
     madeUp.madeFolders = {game + "readme/../../outside/empty/"};
     const std::vector<Case> cases = {
@@ -372,24 +375,36 @@ TEST_F(Rollback, JournalsThatLeadOutsideAreRefusedWhole)
              fs::RemoveTree(game + "models");
              ASSERT_EQ(MakeLink(root / "outside", game + "models"), 0);
          }},
+        {"a journal kept under the folder's identity that records another identity", stock, [] {}},
     };
+    const std::string moved = root / "moved/";
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        if (!kLinks && Has(c.why, "link"))
-            continue;
-        Restore(pristine);
-        c.plant();
-        const Snapshot before = TakeSnapshot(game);
-        Journal journal;
-        journal.gameFolder = game;
-        journal.ops.push_back(c.op);
-        fs::CreateFolders(options.journalFolder);
-        WriteJournal(JournalFile(), journal);
-        RecordingWindowServices window;
-        EXPECT_EQ(Recover(window).refused, 1);
-        EXPECT_EQ(DescribeDifferences(outside, TakeSnapshot(root / "outside/")), "");
-        EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(game)), "");
-        fs::RemoveTree(options.journalFolder);
+        for (const bool move : {false, true}) {
+            SCOPED_TRACE(std::string(c.why) + (move ? ", the folder renamed" : ""));
+            if (!kLinks && Has(c.why, "link"))
+                continue;
+            Restore(pristine);
+            c.plant();
+            const Snapshot before = TakeSnapshot(game);
+            Journal journal;
+            journal.gameFolder = game;
+            if (Has(c.why, "another identity"))
+                journal.identity = "dev 1 inode 1";
+            journal.ops.push_back(c.op);
+            fs::CreateFolders(options.journalFolder);
+            WriteJournal(JournalFile(), journal);
+            if (move)
+                std::filesystem::rename(game, moved);
+            RecordingWindowServices window;
+            EXPECT_EQ(RecoverInterruptedInstalls(window, move ? moved : game, options).refused, 1);
+            EXPECT_EQ(DescribeDifferences(outside, TakeSnapshot(root / "outside/")), "");
+            EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(move ? moved : game)), "");
+            if (move)
+                std::filesystem::rename(moved, game);
+            fs::RemoveTree(options.journalFolder);
+            if (std::filesystem::is_symlink(root / "game/models"))
+                std::filesystem::remove(root / "game/models");   // else the next start is written through it
+        }
     }
 }
 

@@ -293,7 +293,9 @@ bool MainForm::Form_Load()
     }
     // An install that was killed or lost its power midway is undone before anything else.
     WindowPresenter presenter(view_);
-    RecoverInterruptedInstalls(presenter);
+    InstallOptions options;
+    options.gameFolderNow = settings_.sGTA3Path;
+    RecoverInterruptedInstalls(presenter, {}, options);
     view_.ShowWindow();
     return true;
 }
