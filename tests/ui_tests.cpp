@@ -433,27 +433,37 @@ private slots:
         QVERIFY(Child<QPushButton>(options, "cmdDone")->isDefault());
     }
 
-    // An install killed midway is rolled back when the program starts, and the user is told.
+    // An install killed midway is rolled back when the program starts, and the user is told;
+    // also when the game folder was renamed since and is set under its new name.
     void startRollsBackInterruptedInstall()
     {
-        MemorySettingsStore store;
-        GameFolder game;
-        const Snapshot before = TakeSnapshot(game.path);
-        Journal journal;
-        journal.gameFolder = game.path;
-        JournalOp stock;
-        stock.path = game.path + "data\\default.dat";
-        journal.ops.push_back(stock);
-        fs::CreateFolders(fs::UserDataFolder());
-        WriteJournal(JournalPath(fs::UserDataFolder(), game.path), journal);
-        fs::RenameFile(game.path + "data/default.dat", game.path + "data/default.dat.old");
-        WriteFile(game.path + "data/default.dat", ToBytes("half a mod"));
+        for (const bool renamed : {false, true}) {
+            dialogs.Reset();
+            MemorySettingsStore store;
+            GameFolder game;
+            const Snapshot before = TakeSnapshot(game.path);
+            Journal journal;
+            journal.gameFolder = game.path;
+            JournalOp stock;
+            stock.path = game.path + "data\\default.dat";
+            journal.ops.push_back(stock);
+            fs::CreateFolders(fs::UserDataFolder());
+            WriteJournal(JournalPath(fs::UserDataFolder(), game.path), journal);
+            fs::RenameFile(game.path + "data/default.dat", game.path + "data/default.dat.old");
+            WriteFile(game.path + "data/default.dat", ToBytes("half a mod"));
+            const std::string old = game.path.substr(0, game.path.size() - 1), now = renamed ? old + " renamed/" : game.path;
+            if (renamed)
+                std::filesystem::rename(fs::NativePath(old), fs::NativePath(old + " renamed"));
 
-        auto window = LoadedWindow(store, game.path);
-        QVERIFY(window->isVisible());
-        QCOMPARE(dialogs.messages.size(), std::size_t{1});
-        QCOMPARE(dialogs.messages[0].title, std::string("Install rolled back"));
-        QCOMPARE(DescribeDifferences(before, TakeSnapshot(game.path)), std::string());
+            auto window = LoadedWindow(store, now);
+            QVERIFY(window->isVisible());
+            QCOMPARE(dialogs.messages.size(), std::size_t{1});
+            QCOMPARE(dialogs.messages[0].title, std::string("Install rolled back"));
+            QCOMPARE(dialogs.messages[0].text.find("moved or renamed") != std::string::npos, renamed);
+            QCOMPARE(DescribeDifferences(before, TakeSnapshot(now)), std::string());
+            if (renamed)
+                std::filesystem::rename(fs::NativePath(old + " renamed"), fs::NativePath(old));
+        }
     }
 
     // First start with nothing stored: the options dialog comes first; leaving it without a
