@@ -21,7 +21,8 @@ std::string Unreachable(const std::string& game, const std::string& why)
 {
     std::string label = GameFolderLabel(game);
     label[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
-    return label + " cannot be reached (" + why + "). Nothing was changed; plug it in and run recover again.";
+    return label + " cannot be reached (" + why + "). Nothing was changed; plug it in and run recover again"
+        " (when the folder was moved or renamed, give its new path).";
 }
 
 // The journal moved aside under a new name, never to be applied; returns that name.
