@@ -39,6 +39,10 @@ std::int64_t FileLength(const std::string& path);
 // What a path names, a link at its end not followed.
 enum class PathKind { Missing, File, Folder, Link, Other };
 PathKind Lookup(const std::string& path);
+// Lookup of a folder only Tessera makes names in (its data folder). When it is a folder there as
+// spelled, every name inside it is taken from then on as spelled as Tessera spells it: a name
+// missing there is missing, and no other letter case of it is looked for.
+PathKind LookupOwnFolder(const std::string& path);
 
 // The identity of an existing folder (device and inode; volume serial and file index on
 // Windows): the same for every spelling of it and every link to it.
@@ -145,6 +149,13 @@ std::vector<std::string> ListFiles(const std::string& folder);
 // Names of the folders in a folder (links to folders left out), sorted as ListFiles sorts.
 std::vector<std::string> ListFolders(const std::string& folder);
 
+// One reading of a folder: what ListFiles and ListFolders give, and the names of everything
+// else there (links to folders, broken links, pipes), sorted alike.
+struct FolderListing {
+    std::vector<std::string> files, folders, others;
+};
+FolderListing ListFolder(const std::string& folder);
+
 // Why the system could not take path as the name of a file or folder: the whole too long, or
 // one of its parts; nothing when it could.
 std::optional<std::string> TooLongForTheSystem(const std::string& path);
@@ -228,7 +239,9 @@ void Watch(std::function<void(const std::string& path)> watcher);
 
 // Test mode: observer is told each counted call as it starts: what it does ("open", "look for",
 // "list the folder"...), its path, and whether it is a call on a file already open rather than
-// on a path. An empty observer ends it.
+// on a path; and, as "search for another spelling in" with the folder's path, each reading of a
+// folder made inside a call to find a missing name in another letter case. An empty observer
+// ends it.
 void Observe(std::function<void(const std::string& what, const std::string& path, bool openFile)> observer);
 
 // While alive, calls neither count nor fail: a call made of others counts once.

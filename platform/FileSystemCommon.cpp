@@ -70,6 +70,13 @@ void detail::CountOperation(const char* what, const std::string& path) { Count(w
 
 void detail::CountOpenFileOperation(const char* what, const std::string& path) { Count(what, path, true); }
 
+void detail::ObserveSearch(const std::string& folder)
+{
+    // Told even inside a call that counts once for all it does: a search is what it hides.
+    if (gObserver)
+        gObserver("search for another spelling in", folder, false);
+}
+
 bool detail::FlushesSkipped() { return gSkipFlushes; }
 
 std::int64_t detail::LimitedFreeSpace(std::int64_t reported) { return gFreeSpaceLimit < 0 ? reported : std::min(reported, gFreeSpaceLimit); }
@@ -83,9 +90,11 @@ void detail::ThrowFolderNotEmpty(const std::string& path)
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-std::vector<std::string> ListFiles(const std::string& folder) { return detail::ListNames(folder, false); }
+std::vector<std::string> ListFiles(const std::string& folder) { return detail::ListNames(folder).files; }
 
-std::vector<std::string> ListFolders(const std::string& folder) { return detail::ListNames(folder, true); }
+std::vector<std::string> ListFolders(const std::string& folder) { return detail::ListNames(folder).folders; }
+
+FolderListing ListFolder(const std::string& folder) { return detail::ListNames(folder); }
 
 std::string WithTrailingSeparator(const std::string& folder)
 {

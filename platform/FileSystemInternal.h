@@ -16,11 +16,13 @@ namespace tessera::fs::detail {
 void CountOperation(const char* what, const std::string& path);
 // The same for a call on a file already open (a read, its length), which looks nothing up.
 void CountOpenFileOperation(const char* what, const std::string& path);
+// Tells the test mode's observer of a reading of folder for another spelling of a name; not
+// counted, as it is part of the call that needs it.
+void ObserveSearch(const std::string& folder);
 // Whether the test mode skips the waits of flushes.
 bool FlushesSkipped();
-// The names in a folder that are files or, with folders, folders (links to folders left out),
-// sorted as ListFiles and ListFolders promise.
-std::vector<std::string> ListNames(const std::string& folder, bool folders);
+// The names in a folder by what they are, sorted as ListFiles and ListFolders promise.
+FolderListing ListNames(const std::string& folder);
 // A folder that cannot be removed because something is in it (AlreadyExists), named with this
 // platform's separators.
 [[noreturn]] void ThrowFolderNotEmpty(const std::string& path);

@@ -1,6 +1,6 @@
 // POSIX implementation of the file-system services: Windows path semantics on a case-sensitive
-// file system (backslash separators, letter case resolved component by component), folders,
-// names and listings. Open files are FilePosix.cpp's.
+// file system (backslash separators, letter case resolved as PosixSpelling.cpp resolves it),
+// folders, names and listings. Open files are FilePosix.cpp's.
 #ifndef _WIN32
 
 #include "FileSystem.h"
@@ -18,9 +18,7 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/file.h>
-#include <map>
 #include <pwd.h>
-#include <unordered_map>
 #include <vector>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -29,7 +27,11 @@
 
 namespace tessera::fs {
 
+using posix::Exists;
+using posix::InOwnFolder;
 using posix::IsAbsence;
+using posix::Join;
+using posix::NextEntry;
 using posix::NoteName;
 using posix::StatOf;
 using posix::ThrowErrno;
@@ -80,16 +82,6 @@ bool posix::IsAbsence(int err) { return err == ENOENT || err == ENOTDIR; }
 
 namespace {
 
-bool Exists(const std::string& native)
-{
-    struct stat st {};
-    if (::lstat(native.c_str(), &st) == 0)
-        return true;
-    if (!IsAbsence(errno))
-        ThrowErrno("look for", native);
-    return false;
-}
-
 // One call of the system on a path text (look(native) true when it succeeded, errno telling why
 // not); false when the path is missing, a throw saying what was being done when that cannot be
 // told. The path as spelled is tried first: a path that is there needs no search for another
@@ -101,8 +93,16 @@ bool OnPath(const std::string& path, const char* what, Look look)
     std::replace(text.begin(), text.end(), '\\', '/');
     if (!text.empty() && look(text))
         return true;
-    // Missing as spelled: only another spelling is left to look for.
-    if ((text.empty() || IsAbsence(errno)) && look(text.empty() ? NativePath(path) : posix::ResolveMissing(text)))
+    if (!text.empty() && !IsAbsence(errno))
+        ThrowErrno(what, path);
+    // Missing as spelled: only another spelling is left to look for, if there is one.
+    const int missed = errno;
+    const std::string other = text.empty() ? NativePath(path) : posix::ResolveMissing(text);
+    if (other == text) {
+        errno = text.empty() ? ENOENT : missed;
+        return false;
+    }
+    if (look(other))
         return true;
     if (!IsAbsence(errno))
         ThrowErrno(what, path);
@@ -124,147 +124,13 @@ int posix::OpenPath(const std::string& path, int flags)
     const int fd = text.empty() ? -1 : ::open(text.c_str(), flags);
     if (fd >= 0 || (!text.empty() && !IsAbsence(errno)))
         return fd;
-    return ::open((text.empty() ? NativePath(path) : ResolveMissing(text)).c_str(), flags);
-}
-
-namespace {
-
-// The scratch folders this process made to keep a listing of, each with the names in it by
-// lower-cased name. They are private, so the listing this process keeps of its own creations
-// and deletions is the folder's; a new name there is looked up without listing the folder,
-// which extraction would otherwise do once for every file it writes.
-std::map<std::string, std::unordered_map<std::string, std::string>> gOwnedFolders;
-
-std::pair<std::string, std::string> SplitLeaf(const std::string& native)
-{
-    const auto slash = native.find_last_of('/');
-    if (slash == std::string::npos)
-        return {".", native};
-    return {slash == 0 ? "/" : native.substr(0, slash), native.substr(slash + 1)};
-}
-
-} // namespace
-
-void posix::NoteName(const std::string& native, bool made)
-{
-    const auto [folder, leaf] = SplitLeaf(native);
-    const auto it = gOwnedFolders.find(folder);
-    if (it == gOwnedFolders.end())
-        return;
-    if (made)
-        it->second.emplace(LowerAscii(leaf), leaf);
-    else if (auto name = it->second.find(LowerAscii(leaf)); name != it->second.end() && name->second == leaf)
-        it->second.erase(name);
-}
-
-namespace {
-
-// The next entry of an open listing; null at its end. readdir tells its end and its errors apart
-// only by errno: a listing cut short by an error is not the whole folder (the listing is closed
-// and the error thrown).
-const dirent* NextEntry(DIR* dir, const std::string& folder)
-{
-    errno = 0;
-    const dirent* e = ::readdir(dir);
-    if (!e && errno != 0) {
-        const int err = errno;
-        ::closedir(dir);
-        ThrowErrno("list the folder", folder, err);
+    const int missed = errno;
+    const std::string other = text.empty() ? NativePath(path) : ResolveMissing(text);
+    if (!text.empty() && other == text) {
+        errno = missed;
+        return -1;
     }
-    return e;
-}
-
-// The entry of folder whose name equals name ignoring ASCII case; empty when there is none.
-// Several candidates (possible only on a case-sensitive disk) resolve to the first in name order.
-std::string FindIgnoringCase(const std::string& folder, const std::string& name)
-{
-    const std::string path = folder.empty() ? "." : folder;
-    if (const auto owned = gOwnedFolders.find(path); owned != gOwnedFolders.end()) {
-        const auto it = owned->second.find(LowerAscii(name));
-        return it == owned->second.end() ? std::string() : it->second;
-    }
-    DIR* dir = ::opendir(path.c_str());
-    if (!dir) {
-        if (IsAbsence(errno))
-            return {};
-        ThrowErrno("list the folder", path);
-    }
-    std::string found;
-    while (const dirent* e = NextEntry(dir, path)) {
-        const std::string entry = e->d_name;
-        if (entry == "." || entry == "..")
-            continue;
-        if (EqualsIgnoreCase(entry, name) && (found.empty() || entry < found))
-            found = entry;
-    }
-    ::closedir(dir);
-    return found;
-}
-
-std::string Join(const std::string& folder, const std::string& name)
-{
-    if (folder.empty())
-        return name;
-    if (folder.back() == '/')
-        return folder + name;
-    return folder + "/" + name;
-}
-
-} // namespace
-
-std::string NativePath(const std::string& path)
-{
-    std::string text = path;
-    std::replace(text.begin(), text.end(), '\\', '/');
-    if (text.empty() || Exists(text))
-        return text;   // the common case: spelled as it is on disk
-    return posix::ResolveMissing(text);
-}
-
-std::string posix::ResolveMissing(const std::string& text)
-{
-    // A new file in a folder spelled as it is on disk: only its own name needs a look.
-    if (const auto slash = text.find_last_of('/'); slash != std::string::npos && slash > 0 && slash + 1 < text.size()) {
-        const std::string folder = text.substr(0, slash);
-        const std::string leaf = text.substr(slash + 1);
-        if (leaf != "." && leaf != ".." && Exists(folder)) {
-            const std::string match = FindIgnoringCase(folder, leaf);
-            return folder + "/" + (match.empty() ? leaf : match);
-        }
-    }
-    const bool absolute = text.front() == '/';
-    const bool trailing = text.back() == '/';
-
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const std::size_t end = text.find('/', start);
-        const std::string part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!part.empty() && part != ".")
-            parts.push_back(part);
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-
-    std::string current = absolute ? "/" : "";
-    bool resolving = true;
-    for (const std::string& part : parts) {
-        std::string next = Join(current, part);
-        if (resolving && part != ".." && !Exists(next)) {
-            const std::string match = FindIgnoringCase(current, part);
-            if (!match.empty())
-                next = Join(current, match);
-            else
-                resolving = false;   // nothing below a missing component can exist
-        }
-        current = std::move(next);
-    }
-    if (current.empty())
-        current = std::string(absolute ? "/" : ".");   // a plain assignment trips a false -Wrestrict of g++ 12 at -O3
-    if (trailing && current.back() != '/')
-        current += '/';
-    return current;
+    return ::open(other.c_str(), flags);
 }
 
 bool FileExists(const std::string& path)
@@ -290,15 +156,50 @@ bool PathExists(const std::string& path)
     return StatOf(path, st, false);
 }
 
+namespace {
+
+PathKind KindOf(const struct stat& st)
+{
+    if (S_ISLNK(st.st_mode))
+        return PathKind::Link;
+    return S_ISREG(st.st_mode) ? PathKind::File : S_ISDIR(st.st_mode) ? PathKind::Folder : PathKind::Other;
+}
+
+} // namespace
+
 PathKind Lookup(const std::string& path)
 {
     detail::CountOperation("look for", path);
     struct stat st {};
-    if (!StatOf(path, st, false))
+    return StatOf(path, st, false) ? KindOf(st) : PathKind::Missing;
+}
+
+PathKind LookupOwnFolder(const std::string& path)
+{
+    detail::CountOperation("look for", path);
+    std::string text = path;
+    std::replace(text.begin(), text.end(), '\\', '/');
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    if (text.empty())
         return PathKind::Missing;
-    if (S_ISLNK(st.st_mode))
-        return PathKind::Link;
-    return S_ISREG(st.st_mode) ? PathKind::File : S_ISDIR(st.st_mode) ? PathKind::Folder : PathKind::Other;
+    struct stat st {};
+    if (::lstat(text.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            posix::TakeAsOwnFolder(text);
+        return KindOf(st);
+    }
+    if (!IsAbsence(errno))
+        ThrowErrno("look for", path);
+    // Not there as spelled: a folder of another spelling is the user's doing, not taken as ours.
+    const std::string other = posix::ResolveMissing(text);
+    if (other == text)
+        return PathKind::Missing;
+    if (::lstat(other.c_str(), &st) == 0)
+        return KindOf(st);
+    if (!IsAbsence(errno))
+        ThrowErrno("look for", path);
+    return PathKind::Missing;
 }
 
 std::string FolderIdentity(const std::string& path)
@@ -358,6 +259,16 @@ void CreateFolder(const std::string& path)
 {
     detail::CountOperation("create the folder", path);
     faults::Suspend quiet;
+    // Inside a folder of Tessera's own a new name is rarely taken: made at once, looked at only
+    // when something has it.
+    std::string text = path;
+    std::replace(text.begin(), text.end(), '\\', '/');
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    if (InOwnFolder(text) && ::mkdir(text.c_str(), 0755) == 0) {
+        NoteName(text, true);
+        return;
+    }
     if (FolderExists(path))
         return;
     const std::string native = NativePath(path);
@@ -405,7 +316,7 @@ void RemoveTree(const std::string& path)
         }
         if (::rmdir(native.c_str()) != 0)
             ThrowErrno("remove the folder", path);
-        gOwnedFolders.erase(native.back() == '/' ? native.substr(0, native.size() - 1) : native);
+        posix::KeepListing(native.back() == '/' ? native.substr(0, native.size() - 1) : native, false);
     } else if (::unlink(native.c_str()) != 0) {
         ThrowErrno("delete", path);
     }
@@ -460,35 +371,56 @@ void RenameNoReplace(const std::string& from, const std::string& to)
     NoteName(target, true);
 }
 
-// The names in a folder that are regular files (links followed) or, folders, folders (links not
-// followed), sorted as the listings promise.
-std::vector<std::string> detail::ListNames(const std::string& folder, bool folders)
+// The names in a folder by what they are: regular files (links followed), folders (links not
+// followed) and the rest. The kind the listing gives saves a look at each name; only a link, or
+// a name of a kind the file system does not tell, is looked at.
+FolderListing detail::ListNames(const std::string& folder)
 {
     detail::CountOperation("list the folder", folder);
     const std::string native = NativePath(folder);
     DIR* dir = ::opendir(native.c_str());
     if (!dir)
         ThrowErrno("list the folder", folder);
-    std::vector<std::string> names;
+    FolderListing listing;
     while (const dirent* e = NextEntry(dir, folder)) {
         const std::string name = e->d_name;
         if (name == "." || name == "..")
             continue;
+        unsigned char type = e->d_type;
         struct stat st {};
-        const int rc = folders ? ::lstat(Join(native, name).c_str(), &st) : ::stat(Join(native, name).c_str(), &st);
-        if (rc == 0) {
-            if (folders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))
-                names.push_back(name);
-        } else if (!IsAbsence(errno)) {
-            // A file that cannot be looked at is not a file that is not there.
-            const int err = errno;
-            ::closedir(dir);
-            ThrowErrno("list the folder", folder, err);
+        if (type == DT_UNKNOWN || type == DT_LNK) {
+            const std::string path = Join(native, name);
+            int rc = ::lstat(path.c_str(), &st);
+            if (rc == 0 && S_ISLNK(st.st_mode)) {
+                type = DT_LNK;
+                rc = ::stat(path.c_str(), &st);
+            } else if (rc == 0) {
+                type = S_ISDIR(st.st_mode) ? DT_DIR : DT_UNKNOWN;
+            }
+            if (rc != 0 && !IsAbsence(errno)) {
+                // A file that cannot be looked at is not a file that is not there.
+                const int err = errno;
+                ::closedir(dir);
+                ThrowErrno("list the folder", folder, err);
+            }
+            if (rc != 0 && type != DT_LNK)
+                continue;   // gone since the listing
+            if (rc != 0)
+                st.st_mode = 0;   // a link to nothing
+        } else {
+            st.st_mode = type == DT_REG ? S_IFREG : 0;
         }
+        if (type == DT_DIR)
+            listing.folders.push_back(name);
+        else if (S_ISREG(st.st_mode))
+            listing.files.push_back(name);
+        else
+            listing.others.push_back(name);
     }
     ::closedir(dir);
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
-    return names;
+    for (auto* names : {&listing.files, &listing.folders, &listing.others})
+        std::sort(names->begin(), names->end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
+    return listing;
 }
 
 std::optional<std::string> TooLongForTheSystem(const std::string& path)
@@ -610,7 +542,7 @@ std::string MakeScratchFolder(const std::string& prefix, bool keepListing)
         const std::string name = base + prefix + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + std::to_string(random() % 1000000);
         if (::mkdir(name.c_str(), 0700) == 0) {
             if (keepListing)
-                gOwnedFolders[name];   // empty, and only this process writes into it
+                posix::KeepListing(name, true);   // empty, and only this process writes into it
             return name + "/";
         }
         if (errno != EEXIST)

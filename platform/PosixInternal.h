@@ -4,6 +4,7 @@
 #ifndef _WIN32
 
 #include <cerrno>
+#include <dirent.h>
 #include <string>
 #include <sys/stat.h>
 
@@ -14,9 +15,23 @@ namespace tessera::fs::posix {
 [[noreturn]] void ThrowErrno(const char* what, const std::string& path, int err = errno);
 // The one answer that means "missing"; any other failure means the system cannot tell.
 bool IsAbsence(int err);
-// Keeps the listing of a folder this process owns (MakeScratchFolder with keepListing) up to
-// date with a name made or removed there.
+// lstat of a native path: false when it is missing, a throw when the system cannot tell.
+bool Exists(const std::string& native);
+// Starts (keep) or stops keeping the listing of a folder this process owns (MakeScratchFolder
+// with keepListing), and keeps it up to date with a name made or removed there.
+void KeepListing(const std::string& folder, bool keep);
 void NoteName(const std::string& native, bool made);
+// Takes a folder, spelled as on disk without a trailing separator, as one only Tessera names
+// things in; whether a path text is one or lies inside one (a name missing there is missing in
+// every letter case).
+void TakeAsOwnFolder(const std::string& text);
+bool InOwnFolder(const std::string& text);
+// The next entry of an open listing; null at its end. readdir tells its end and its errors apart
+// only by errno: a listing cut short by an error is not the whole folder (the listing is closed
+// and the error thrown).
+const dirent* NextEntry(DIR* dir, const std::string& folder);
+// folder and name with one separator between.
+std::string Join(const std::string& folder, const std::string& name);
 // stat (lstat without followLink) of a path, spelled as given first and with its letter case
 // resolved only on a miss: false when it is missing, a throw saying what was being done when
 // the system cannot tell.

@@ -179,6 +179,9 @@ PathKind Lookup(const std::string& path)
     return (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
 }
 
+// Windows finds every spelling of a name by itself: nothing is saved by knowing a folder as ours.
+PathKind LookupOwnFolder(const std::string& path) { return Lookup(path); }
+
 namespace {
 
 // Opens the folder at path (backup semantics open a folder; a link to it resolves to the folder
@@ -496,7 +499,7 @@ void FlushFolder(const std::string& path)
 
 // The names in a folder that are files or, folders, folders (junctions left out: links to
 // folders, not ones to walk into), sorted as the listings promise.
-std::vector<std::string> detail::ListNames(const std::string& folder, bool folders)
+FolderListing detail::ListNames(const std::string& folder)
 {
     detail::CountOperation("list the folder", folder);
     const std::string prefix = WithTrailingSeparator(folder);
@@ -508,21 +511,27 @@ std::vector<std::string> detail::ListNames(const std::string& folder, bool folde
             return {};
         ThrowLastError("list the folder", folder, err);
     }
-    std::vector<std::string> names;
+    FolderListing listing;
     do {
         const std::wstring name = found.cFileName;
         const bool isFolder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-        if (!folders ? !isFolder
-                     : isFolder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && name != L"." && name != L"..")
-            names.push_back(Narrow(found.cFileName));
+        if (name == L"." || name == L"..")
+            continue;
+        if (!isFolder)
+            listing.files.push_back(Narrow(found.cFileName));
+        else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            listing.folders.push_back(Narrow(found.cFileName));
+        else
+            listing.others.push_back(Narrow(found.cFileName));
     } while (::FindNextFileW(find, &found));
     // A listing cut short by an error is not the whole folder.
     const DWORD err = ::GetLastError();
     ::FindClose(find);
     if (err != ERROR_NO_MORE_FILES)
         ThrowLastError("list the folder", folder, err);
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
-    return names;
+    for (auto* names : {&listing.files, &listing.folders, &listing.others})
+        std::sort(names->begin(), names->end(), [](const std::string& a, const std::string& b) { return LessIgnoreCase(a, b); });
+    return listing;
 }
 
 std::optional<std::string> TooLongForTheSystem(const std::string& path)
