@@ -106,14 +106,16 @@ std::string GameFolderLabel(const std::string& folder)
 std::string NewFileName(const std::string& target) { return target + ".tessera-new"; }
 std::string FormerFileName(const std::string& target) { return target + ".tessera-former"; }
 
-void RefuseLinkedFolder(const std::string& folder, const char* what)
+fs::PathKind RefuseLinkedFolder(const std::string& folder, const char* what)
 {
     std::string path = folder;
     while (path.size() > 1 && fs::IsSeparator(path.back()))
         path.pop_back();
-    if (fs::Lookup(path) == fs::PathKind::Link)
+    const fs::PathKind kind = fs::LookupOwnFolder(path);
+    if (kind == fs::PathKind::Link)
         throw TesseraError(ErrorKind::AccessDenied, std::string("The ") + what + " " + DisplayPath(path)
                 + " is a link; Tessera keeps its journals and records only in a folder of its own, never through a link", path);
+    return kind;
 }
 
 std::string JournalFolder(const std::string& given) { return given.empty() ? fs::UserDataFolder() : fs::WithTrailingSeparator(given); }

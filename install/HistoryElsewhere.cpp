@@ -15,13 +15,17 @@ namespace {
 
 std::string WithoutSeparator(const std::string& folder) { return folder.substr(0, folder.size() - 1); }
 
-// Whether the history folder holds a record of an install not taken back; read no further.
-bool HoldsInstalls(const std::string& folder)
+// What is at the history folder and the names of its files, as the caller saw them or looked at.
+HistorySeen Seen(const std::string& folder, const HistorySeen* seen)
 {
-    if (!fs::FolderExists(folder))
-        return false;
-    const std::vector<std::string> names = fs::ListFiles(folder);
-    return std::any_of(names.begin(), names.end(), [](const std::string& name) { return EndsWith(name, ".record"); });
+    if (seen)
+        return *seen;
+    HistorySeen looked;
+    if (fs::FolderExists(folder)) {
+        looked.kind = fs::PathKind::Folder;
+        looked.files = fs::ListFiles(folder);
+    }
+    return looked;
 }
 
 } // namespace
@@ -49,16 +53,19 @@ bool RecordedUnder(const std::vector<HistoryRecord>& history, const std::string&
     return std::any_of(history.begin(), history.end(), [&](const HistoryRecord& r) { return SameFolder(r.recordedFolder, game); });
 }
 
-HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const std::string& gameFolder, IInstallSink& sink)
+HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const std::string& gameFolder, IInstallSink& sink,
+                                                const fs::FolderListing* listed, HistorySeen* seen)
 {
     const std::string game = fs::WithTrailingSeparator(gameFolder);
-    if (HoldsInstalls(folder))
+    // A record of an install not taken back: the folder has a history of its own.
+    const HistorySeen mineSeen = Seen(folder, seen);
+    if (std::any_of(mineSeen.files.begin(), mineSeen.files.end(), [](const std::string& name) { return EndsWith(name, ".record"); }))
         return {};
     const std::string data = FolderOf(WithoutSeparator(folder));
     const std::string mine = BaseName(WithoutSeparator(folder));
     std::vector<std::string> found;
     std::string unreadable;   // why a history that may be this folder's does not check out
-    for (const std::string& name : fs::ListFolders(data)) {
+    for (const std::string& name : listed ? listed->folders : fs::ListFolders(data)) {
         if (!EndsWith(name, ".history") || name == mine)
             continue;
         const std::string candidate = data + name + fs::kSeparator;
@@ -100,13 +107,15 @@ HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& folder, const
         return {HistoryElsewhere::Outcome::NotTakenUp, found1 + "the folder does not hold what that history last wrote: " + problems.front()};
     // The folder's own history holds no install: what it keeps (ids of installs taken back,
     // a record set aside) gives way to the history that is the folder's.
-    if (fs::FolderExists(folder)) {
-        for (const std::string& name : fs::ListFiles(folder))
+    if (mineSeen.kind == fs::PathKind::Folder) {
+        for (const std::string& name : mineSeen.files)
             fs::DeleteFile(folder + name);
         fs::RemoveFolder(WithoutSeparator(folder));
     }
     fs::RenameFile(WithoutSeparator(other), WithoutSeparator(folder));
     fs::FlushFolder(data);
+    if (seen)
+        *seen = {fs::PathKind::Folder, fs::ListFiles(folder)};
     ReportMessage(sink, InstallEvent::Kind::Recovered,
                   "The mod history of " + DisplayPath(game) + " was recorded when the folder was known by another identity (a drive plugged in"
                       " again, or a copy put back). The folder holds what it last wrote, so it is taken up again.",

@@ -36,7 +36,10 @@ struct HistoryElsewhere {
 // Looks for such a history when historyFolder (of game, in the data folder that holds it) has no
 // install of its own, and takes it up into historyFolder when it is the only one, nothing of it
 // was interrupted, and the folder holds what it last wrote. The caller holds the folder's lock.
-// A failure to look throws: it is never "none found".
-HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& historyFolder, const std::string& game, IInstallSink& sink);
+// A failure to look throws: it is never "none found". data and seen: the data folder and the
+// history folder as the caller saw them (null: looked at here); seen is brought up to date
+// with a history taken up.
+HistoryElsewhere TakeUpHistoryRecordedElsewhere(const std::string& historyFolder, const std::string& game, IInstallSink& sink,
+                                                const fs::FolderListing* data = nullptr, HistorySeen* seen = nullptr);
 
 } // namespace tessera

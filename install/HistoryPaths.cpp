@@ -39,6 +39,22 @@ std::string LegacyFolder(const HistoryRecord& r, const std::string& game, const 
 
 } // namespace
 
+HistorySeen SeenInDataFolder(const fs::FolderListing& data, const std::string& historyFolder)
+{
+    const std::string name = BaseName(historyFolder.substr(0, historyFolder.size() - 1));
+    const auto listed = [&](const std::vector<std::string>& names) { return std::find(names.begin(), names.end(), name) != names.end(); };
+    HistorySeen seen;
+    if (listed(data.folders))
+        seen.kind = fs::PathKind::Folder;
+    else if (listed(data.files))
+        seen.kind = fs::PathKind::File;
+    else if (listed(data.others))
+        seen.kind = RefuseLinkedFolder(historyFolder, "history folder");
+    if (seen.kind == fs::PathKind::Folder)
+        seen.files = fs::ListFiles(historyFolder);
+    return seen;
+}
+
 std::string PathKey(const std::string& path)
 {
     std::string key = LowerAscii(path);

@@ -470,12 +470,16 @@ std::string HistoryFolder(const std::string& journalFolder, const std::string& g
 
 std::string WritePendingRecord(const std::string& folder, const Journal& journal, const std::string& packagePath,
                                const std::string& shownName, const std::vector<RefusedFile>& refused, const InstallHashes& hashes,
-                               std::vector<std::string>& unflushed)
+                               std::vector<std::string>& unflushed, const HistorySeen* seen)
 {
-    RefuseLinkedFolder(folder, "history folder");
-    fs::CreateFolders(folder);
+    // Looked at again for a link: the install has taken a while. What it holds is as the caller
+    // saw it, under the lock, when it was a folder then and now.
+    const fs::PathKind kind = RefuseLinkedFolder(folder, "history folder");
+    if (kind != fs::PathKind::Folder)
+        fs::CreateFolder(folder);   // inside the data folder, which is there
     int id = 0;
-    for (const std::string& name : fs::ListFiles(folder))
+    const bool known = seen && seen->kind == fs::PathKind::Folder;
+    for (const std::string& name : kind != fs::PathKind::Folder ? std::vector<std::string>{} : known ? seen->files : fs::ListFiles(folder))
         id = std::max(id, IdOf(name));
     HistoryRecord r;
     r.id = id + 1;
@@ -593,21 +597,24 @@ void PromoteRecord(const std::string& pendingPath)
     fs::FlushFolder(FolderOf(pendingPath));
 }
 
-void SettleHistory(const std::string& folder, const std::string& game, std::optional<bool> journalCommitted)
+void SettleHistory(const std::string& folder, const std::string& game, std::optional<bool> journalCommitted, HistorySeen* seen)
 {
-    RefuseLinkedFolder(folder, "history folder");
-    if (!fs::FolderExists(folder))
+    if ((seen ? seen->kind : RefuseLinkedFolder(folder, "history folder")) != fs::PathKind::Folder)
         return;
     // The new versions of records that an uninstall or a compaction moved count with it: an
     // uninstall is done when its journal was rolled back, a compaction when its was committed.
-    const std::vector<std::string> names = fs::ListFiles(folder);
+    const std::vector<std::string> names = seen ? seen->files : fs::ListFiles(folder);
+    bool changed = false;
     const bool removing = std::any_of(names.begin(), names.end(), [](const std::string& n) { return IdOf(n) != 0 && EndsWith(n, ".removing"); });
     const bool follow = removing ? journalCommitted.has_value() && !*journalCommitted : journalCommitted.value_or(false);
     for (const std::string& name : names) {
-        if (IdOf(name) != 0 && EndsWith(name, ".next.new") && fs::Lookup(folder + name) == fs::PathKind::File)
+        if (IdOf(name) != 0 && EndsWith(name, ".next.new") && fs::Lookup(folder + name) == fs::PathKind::File) {
             fs::DeleteFile(folder + name);   // a stored journal's new version never put in place
+            changed = true;
+        }
         if (IdOf(name) == 0 || !EndsWith(name, ".next"))
             continue;
+        changed = true;
         if (follow)
             fs::RenameFile(folder + name, folder + name.substr(0, name.size() - 5));
         else
@@ -615,8 +622,9 @@ void SettleHistory(const std::string& folder, const std::string& game, std::opti
     }
     for (const std::string& name : names) {
         const int id = IdOf(name);
-        if (id == 0)
+        if (id == 0 || !(EndsWith(name, ".pending") || EndsWith(name, ".removing")))
             continue;
+        changed = true;
         if (EndsWith(name, ".pending")) {
             if (journalCommitted.value_or(false))
                 PromoteRecord(folder + name);
@@ -637,7 +645,12 @@ void SettleHistory(const std::string& folder, const std::string& game, std::opti
             fs::DeleteFile(folder + name);
         }
     }
+    // Nothing to make durable, or to be seen anew, when nothing was left to settle.
+    if (!changed)
+        return;
     fs::FlushFolder(folder);
+    if (seen)
+        seen->files = fs::ListFiles(folder);
 }
 
 Journal ReadStoredJournal(const std::string& folder, const HistoryRecord& record)
@@ -658,9 +671,8 @@ std::vector<HistoryRecord> ReadHistoryOf(const std::string& gameFolder)
 
 std::vector<HistoryRecord> ReadHistory(const std::string& folder, const std::string& game)
 {
-    RefuseLinkedFolder(folder, "history folder");
     std::vector<HistoryRecord> history;
-    if (!fs::FolderExists(folder))
+    if (RefuseLinkedFolder(folder, "history folder") != fs::PathKind::Folder)
         return history;
     const std::vector<std::string> names = fs::ListFiles(folder);
     std::set<int> counted;

@@ -71,6 +71,16 @@ struct HistoryRecord {
     int Refused() const;
 };
 
+// What an install saw of its history folder, passed on instead of being asked again: what is
+// there and, for a folder, the names of its files.
+struct HistorySeen {
+    fs::PathKind kind = fs::PathKind::Missing;
+    std::vector<std::string> files;
+};
+// The history folder as one reading of the data folder shows it, its files listed; only a name
+// there of another kind is looked at again (a link is refused).
+HistorySeen SeenInDataFolder(const fs::FolderListing& data, const std::string& historyFolder);
+
 // The history folder of a game folder, ending in a separator.
 std::string HistoryFolder(const std::string& journalFolder, const std::string& gameFolder);
 // The history folder that belongs to a journal path.
@@ -98,17 +108,20 @@ struct InstallHashes {
 // flushed here; the files written are added to unflushed, for the caller to flush with its own
 // changes and the history folder before the mark. Returns the pending record's path. shownName
 // names what the user chose (a download made into the package); empty: the package.
+// seen: the history folder as the caller last saw it (null: looked at here).
 std::string WritePendingRecord(const std::string& historyFolder, const Journal& journal, const std::string& packagePath,
                                const std::string& shownName, const std::vector<RefusedFile>& refused, const InstallHashes& hashes,
-                               std::vector<std::string>& unflushed);
+                               std::vector<std::string>& unflushed, const HistorySeen* seen = nullptr);
 // The commit mark is on disk: the pending record counts.
 void PromoteRecord(const std::string& pendingPath);
 
 // Brings the history in line with the journal's outcome after a recovery (committed: the
 // pending record counts; rolled back: it goes, and an uninstall under way is done), or with
 // no journal at all (nullopt: nothing under way had changed anything). The caller holds the lock.
-// gameFolder: the resolved game folder as it is now.
-void SettleHistory(const std::string& historyFolder, const std::string& gameFolder, std::optional<bool> journalCommitted);
+// gameFolder: the resolved game folder as it is now. seen: the history folder as the caller saw
+// it (null: looked at here), brought up to date with what the settling changed.
+void SettleHistory(const std::string& historyFolder, const std::string& gameFolder, std::optional<bool> journalCommitted,
+                   HistorySeen* seen = nullptr);
 
 // An install's stored journal, read only when it is the one its record names (records of
 // format 1 name none), its paths moved from the folder it recorded to the record's gameFolder.

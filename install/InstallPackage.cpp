@@ -441,6 +441,7 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
     std::optional<JournalFile> journalFile;   // held from its writing to the end of the install
     bool journalWritten = false;
     std::string pendingRecord;
+    HistorySeen historySeen;
     std::size_t installed = 0;
     bool earlierPending = false;   // an earlier install's recovery could not be done
     bool commitUncertain = false;
@@ -455,12 +456,18 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         // One install at a time into a game folder, whatever its spelling; an install that
         // died left its journal.
         journalPath = JournalPathOfIdentity(journalFolder, identity);
-        RefuseLinkedFolder(journalFolder, "data folder");
-        fs::CreateFolders(journalFolder);
+        const std::string historyFolder = HistoryFolderOfJournal(journalPath);
+        if (RefuseLinkedFolder(journalFolder, "data folder") != fs::PathKind::Folder) {
+            fs::CreateFolders(journalFolder);
+            RefuseLinkedFolder(journalFolder, "data folder");   // made now, and ours from here on
+        }
         lock.emplace(journalPath + ".lock");
         if (!lock->Held())
             throw TesseraError(ErrorKind::AccessDenied, "Another install into " + DisplayPath(game) + " is running", game);
-        if (fs::FileExists(journalPath)) {
+        // The data folder is read once, under the lock, and what it shows is passed on: whether
+        // an install left its journal, and the history folders. A recovery changes it.
+        fs::FolderListing data = fs::ListFolder(journalFolder);
+        if (std::find(data.files.begin(), data.files.end(), BaseName(journalPath)) != data.files.end()) {
             const Recovered earlier = RecoverJournal(journalPath, game);
             if (earlier.outcome == Recovered::Outcome::Pending || earlier.outcome == Recovered::Outcome::Refused) {
                 earlierPending = true;
@@ -468,12 +475,14 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
             }
             if (!earlier.text.empty())
                 ReportMessage(sink, InstallEvent::Kind::Recovered, earlier.text, earlier.title);
+            data = fs::ListFolder(journalFolder);
         }
-        SettleHistory(HistoryFolderOfJournal(journalPath), game, std::nullopt);
+        historySeen = SeenInDataFolder(data, historyFolder);
+        SettleHistory(historyFolder, game, std::nullopt, &historySeen);
         // After a drive plugged in again or a copy put back, the install continues the history
         // the folder holds; one the folder does not match (a game installed afresh there) does
         // not keep the folder from having a history of its own.
-        const HistoryElsewhere other = TakeUpHistoryRecordedElsewhere(HistoryFolderOfJournal(journalPath), game, sink);
+        const HistoryElsewhere other = TakeUpHistoryRecordedElsewhere(historyFolder, game, sink, &data, &historySeen);
         if (other.outcome == HistoryElsewhere::Outcome::Interrupted)
             throw TesseraError(ErrorKind::Io, other.text, game);
         if (other.outcome == HistoryElsewhere::Outcome::NotTakenUp)
@@ -578,7 +587,7 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                     refused.push_back({f.name, f.reason});
             std::vector<std::string> recordFiles;
             pendingRecord = WritePendingRecord(HistoryFolderOfJournal(journalPath), journal, packagePath, options.sourceName, refused, hashes,
-                                               recordFiles);
+                                               recordFiles, &historySeen);
             FlushChanges(journal, archive, std::move(recordFiles), HistoryFolderOfJournal(journalPath));
             // Flushing a large install takes a while: until the mark, a stop still rolls it back.
             StopIfAsked(sink);

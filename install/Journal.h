@@ -79,8 +79,9 @@ std::string JournalFolder(const std::string& given);
 
 // Tessera's own folders (the data folder, a history folder) are used only as folders of their
 // own: one that is a link, which would lead journals and records elsewhere, is refused with a
-// message naming it (what: "data folder", "history folder").
-void RefuseLinkedFolder(const std::string& folder, const char* what);
+// message naming it (what: "data folder", "history folder"). Returns what is there otherwise;
+// a folder there is taken from then on as one only Tessera names things in (LookupOwnFolder).
+fs::PathKind RefuseLinkedFolder(const std::string& folder, const char* what);
 
 // The folder part of a path, with its separator; "." when it has none.
 std::string FolderOf(const std::string& path);
