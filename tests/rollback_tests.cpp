@@ -394,13 +394,13 @@ TEST_F(Rollback, JournalsThatLeadOutsideAreRefusedWhole)
             fs::CreateFolders(options.journalFolder);
             WriteJournal(JournalFile(), journal);
             if (move)
-                std::filesystem::rename(game, moved);
+                std::filesystem::rename(fs::NativePath(root / "game"), fs::NativePath(root / "moved"));
             RecordingWindowServices window;
             EXPECT_EQ(RecoverInterruptedInstalls(window, move ? moved : game, options).refused, 1);
             EXPECT_EQ(DescribeDifferences(outside, TakeSnapshot(root / "outside/")), "");
             EXPECT_EQ(DescribeDifferences(before, TakeSnapshot(move ? moved : game)), "");
             if (move)
-                std::filesystem::rename(moved, game);
+                std::filesystem::rename(fs::NativePath(root / "moved"), fs::NativePath(root / "game"));
             fs::RemoveTree(options.journalFolder);
             if (std::filesystem::is_symlink(root / "game/models"))
                 std::filesystem::remove(root / "game/models");   // else the next start is written through it
