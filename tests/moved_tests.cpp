@@ -30,10 +30,10 @@ enum class OldPath { Gone, Decoy, Link };
 
 // Install 2 stopped before each of its file-system calls while its journal is there (the game
 // folder and the data folder as they were at that moment, the game folder keeping its identity),
-// the folder then renamed, and recovered through its new path: by recover, by the desktop
-// program's start and by an install, in turn. The folder is byte for byte as before install 2,
-// or as after it once it had committed; a folder left at the old path is never touched; and
-// history and restore then give back the start.
+// the folder then renamed, and recovered through its new path: by recover (given the folder, or
+// with it stored), by the desktop program's start and by an install, in turn. The folder is byte
+// for byte as before install 2, or as after it once it had committed; a folder left at the old
+// path is never touched; and history and restore then give back the start.
 TEST(MovedFolder, AnInstallInterruptedAtEveryPointIsRecoveredWhereTheFolderIsNow)
 {
     namespace sfs = std::filesystem;
@@ -42,8 +42,11 @@ TEST(MovedFolder, AnInstallInterruptedAtEveryPointIsRecoveredWhereTheFolderIsNow
     const std::string game = MakeGameFolder(root / "first place/");
     const std::string moved = root / "moved here/", data = root / "data/Tessera/";
     fs::CreateFolders(data);
+    fs::CreateFolders(root / "config/Tessera/");
+    // Without a folder: the one stored, as the desktop program stores it.
     const auto cli = [&](std::vector<std::string> args, const std::string& folder) {
-        args.insert(args.end(), {"--game", folder});
+        if (!folder.empty())
+            args.insert(args.end(), {"--game", folder});
         return RunCommand(TESSERA_CLI, args, "XDG_DATA_HOME=" + ShellQuote(root / "data") + " XDG_CONFIG_HOME=" + ShellQuote(root / "config"));
     };
     const auto ids = [&](const std::string& folder) {
@@ -113,7 +116,9 @@ TEST(MovedFolder, AnInstallInterruptedAtEveryPointIsRecoveredWhereTheFolderIsNow
         // The three ways in, in turn; what each said.
         std::string said;
         if (k % 3 == 0) {
-            const CommandResult r = cli({"recover"}, moved);
+            const bool stored = k % 2 == 0;
+            WriteFile(root / "config/Tessera/Tessera.conf", ToBytes("[Settings]\nGTA3Path=" + (stored ? moved : game) + "\n"));
+            const CommandResult r = cli({"recover"}, stored ? std::string() : moved);
             ASSERT_EQ(r.status, 0) << r.out << r.err;
             said = r.out + r.err;
         } else {
