@@ -15,7 +15,7 @@ trap 'rm -rf "$out"' EXIT
 [ -f /usr/include/xxhash.h ] || apt_install libxxhash-dev
 mkdir "$out/include"
 cp /usr/include/archive.h /usr/include/archive_entry.h /usr/include/xxhash.h "$out/include/"
-for f in platform/Error.cpp platform/FileSystemCommon.cpp platform/win32/FileSystemWin32.cpp platform/win32/RegistrySettingsStore.cpp platform/LargeBuffer.cpp platform/ResData.cpp platform/Timing.cpp \
+for f in platform/Error.cpp platform/FileSystemCommon.cpp platform/win32/FileSystemWin32.cpp platform/win32/DocumentsFolderWin32.cpp platform/win32/RegistrySettingsStore.cpp platform/LargeBuffer.cpp platform/ResData.cpp platform/Timing.cpp \
          platform/TextLocale.cpp archive/Archive.cpp archive/GameRules.cpp archive/ModSource.cpp archive/DownloadReader.cpp archive/PackageCheck.cpp catalogue/modMain.cpp install/InstallEvents.cpp install/InstallChecks.cpp install/InstallPackage.cpp \
          install/InstallDownload.cpp install/Journal.cpp install/GameFolderPaths.cpp install/Hash.cpp install/History.cpp install/HistoryStore.cpp install/Recovery.cpp \
          install/Uninstall.cpp install/Compact.cpp; do

@@ -7,8 +7,6 @@
 #include "Text.h"
 #include "Win32Text.h"
 
-#include <shlobj.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -616,15 +614,6 @@ std::string ProgramFolder()
     const std::string path = Narrow(buffer);
     const auto slash = path.find_last_of("\\/");
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-std::string DocumentsFolder()
-{
-    wchar_t buffer[MAX_PATH + 1] = {};
-    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, buffer)) && buffer[0])
-        return Narrow(buffer);
-    const wchar_t* profile = ::_wgetenv(L"USERPROFILE");
-    return profile && *profile ? Narrow(profile) : ProgramFolder();
 }
 
 bool CanWriteIn(const std::string& folder)
