@@ -102,6 +102,7 @@ int CmdInstall(const Options& o)
         }
         InstallOptions options;
         options.changeFolderAdvice = kGameAdvice;
+        options.gameFolderResolved = o.game.has_value();
         if (o.dryRun) {
             InstallPlan plan;
             std::string skipped;

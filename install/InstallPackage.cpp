@@ -388,7 +388,8 @@ std::string RefusedFileMessage(const std::string& name, const std::string& reaso
 
 InstallPlan PlanInstall(const std::string& packagePath, modMain& settings, const InstallOptions& options)
 {
-    const std::string game = settings.sGTA3Path == kNotFound ? settings.sGTA3Path : AbsoluteGameFolder(settings.sGTA3Path);
+    const std::string game =
+        settings.sGTA3Path == kNotFound || options.gameFolderResolved ? settings.sGTA3Path : AbsoluteGameFolder(settings.sGTA3Path);
     settings.StockFiles();   // created empty on first use, then held for this run
     const std::shared_ptr<StockCollection> stock = settings.colStockFiles;
     Package package;
@@ -450,7 +451,8 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
     try {
         if (game == kNotFound)
             throw TesseraError(ErrorKind::PathNotFound, "No game folder is set");
-        game = AbsoluteGameFolder(game);
+        if (!options.gameFolderResolved)
+            game = AbsoluteGameFolder(game);
         // Taken once: the journal's name and its record of which folder it changed.
         const std::string identity = GameFolderIdentity(game);
         // One install at a time into a game folder, whatever its spelling; an install that

@@ -21,6 +21,9 @@ struct InstallOptions {
     // A recovery of every game folder's journals (the desktop program's start): the game folder
     // set now, which takes up its journal recorded before it was moved or renamed.
     std::string gameFolderNow;
+    // The game folder (sGTA3Path) is already as AbsoluteGameFolder gives it (tessera-cli resolves
+    // --game): the install does not resolve it again.
+    bool gameFolderResolved = false;
 };
 
 // What a recovery did.

@@ -49,6 +49,13 @@ TEST(ListFiles, RegularFilesOnlyDotFilesIncludedCaseIgnoringOrder)
     const std::vector<std::string> expected = {".hidden", "10.dat", "9.dat", "_under", "A.TXT", "a.txt",
                                                "B.txt", "c.TXT", "link-to-file", "Zeta"};
     EXPECT_EQ(fs::ListFiles(dir.Path()), expected);
+    // One reading gives the folders and the rest too: a link to a folder or to nothing, a pipe.
+    ASSERT_EQ(::symlink((dir / "gone").c_str(), (dir / "link-to-nothing").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    const fs::FolderListing listing = fs::ListFolder(dir.Path());
+    EXPECT_EQ(listing.files, expected);
+    EXPECT_EQ(listing.folders, (std::vector<std::string>{"Aaa", "sub"}));
+    EXPECT_EQ(listing.others, (std::vector<std::string>{"link-to-folder", "link-to-nothing", "pipe"}));
 }
 
 TEST(ListFiles, EmptyAndMissingFolders)
@@ -157,6 +164,41 @@ TEST(FileSystem, PathsResolveIgnoringCaseAndNewFilesKeepTheirCase)
     EXPECT_EQ(test::Tree(dir.Path()), (std::vector<std::string>{"Models/", "Models/Sub/", "Models/Sub/Car.DFF", "Models/Sub/New.txd"}));
     // A file standing where a folder is wanted is an error, not a silent success.
     EXPECT_THROW(fs::CreateFolders(dir / "Models/Sub/Car.DFF/inner"), TesseraError);
+}
+
+// A folder taken as Tessera's own spares the search for another spelling of a name missing in
+// it, and only there: a folder reached under another spelling or through a link is not taken,
+// nor is a path that leads out of it; a name in another letter case is still found outside it.
+TEST(FileSystem, OnlyAFolderOfOurOwnAsSpelledSparesTheSearch)
+{
+    test::TempDir dir;
+    fs::CreateFolders(dir / "Other");
+    test::WriteFile(dir / "Other/X", test::ToBytes("x"));
+    ASSERT_EQ(::symlink((dir / "Other").c_str(), (dir / "Linked").c_str()), 0);
+    EXPECT_EQ(fs::LookupOwnFolder(dir / "other\\"), fs::PathKind::Folder);   // another spelling: not taken
+    EXPECT_EQ(fs::LookupOwnFolder(dir / "Linked"), fs::PathKind::Link);
+    EXPECT_EQ(fs::LookupOwnFolder(dir / "missing"), fs::PathKind::Missing);
+    for (const std::string path : {"other/x", "Linked/x", "Other/x"})
+        EXPECT_TRUE(fs::FileExists(dir / path)) << path;
+
+    fs::CreateFolders(dir / "Data");
+    test::WriteFile(dir / "Data/Y", test::ToBytes("y"));
+    ASSERT_EQ(fs::LookupOwnFolder(dir / "Data/"), fs::PathKind::Folder);
+    std::vector<std::string> searched;
+    fs::faults::Observe([&](const std::string& what, const std::string& path, bool) {
+        if (what == "search for another spelling in")
+            searched.push_back(path);
+    });
+    EXPECT_FALSE(fs::FileExists(dir / "Data/y"));
+    EXPECT_TRUE(fs::FileExists(dir / "Data/Y"));
+    EXPECT_FALSE(fs::FolderExists(dir / "Data\\new\\"));
+    fs::CreateFolder(dir / "Data/new");
+    EXPECT_TRUE(fs::FolderExists(dir / "Data/new"));
+    const std::vector<std::string> inside = searched;
+    EXPECT_TRUE(fs::FileExists(dir / "Data/../other/x"));   // leads out: searched as anywhere
+    fs::faults::Observe({});
+    EXPECT_EQ(inside, std::vector<std::string>{});
+    EXPECT_NE(searched, std::vector<std::string>{});
 }
 
 // What every settings store does with the game folder's value: the default while none is
