@@ -51,7 +51,9 @@ struct NotTakenUp {
 
 // What of the state a journal describes the game folder does not hold, or empty: every archive
 // there and not shorter than before the change (which only appends), and for every stock file
-// what its undo puts back (the file itself, its .old or the former version kept beside it).
+// what its undo puts back (the file itself, its .old or the former version kept beside it). A
+// compaction's archive files are marked as having an .old only so that their undo puts back the
+// former version kept beside them: a compaction makes no .old.
 // Holds part way through the undo too, which recovery may have been doing when it stopped.
 std::string NotInTheStateItDescribes(const Journal& journal)
 {
@@ -64,7 +66,7 @@ std::string NotInTheStateItDescribes(const Journal& journal)
                 if (fs::FileLength(path) < length)
                     return "the game archive " + DisplayPath(path) + " is shorter than when the change began";
             }
-        } else if (op.hadOld && !file(op.path + ".old")) {
+        } else if (op.hadOld && journal.kind != Journal::Kind::Compaction && !file(op.path + ".old")) {
             return "the game's original " + DisplayPath(op.path + ".old") + " is missing";
         } else if (op.existed && !file(op.path) && !file(op.hadOld ? FormerFileName(op.path) : op.path + ".old")) {
             return "the game file " + DisplayPath(op.path) + " is missing, with nothing to put back in its place";
