@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sys/stat.h>
 #include <unordered_map>
@@ -30,8 +31,9 @@ using posix::ThrowErrno;
 namespace {
 
 // Folders only Tessera makes names in (LookupOwnFolder), as spelled on disk, without a trailing
-// separator.
+// separator. The window's thread may look at files while an install runs on another.
 std::set<std::string> gOwnFolders;
+std::mutex gOwnFoldersMutex;
 
 } // namespace
 
@@ -39,6 +41,7 @@ bool posix::InOwnFolder(const std::string& text)
 {
     if (text.find("/..") != std::string::npos)
         return false;   // it may lead out
+    const std::lock_guard<std::mutex> hold(gOwnFoldersMutex);
     return std::any_of(gOwnFolders.begin(), gOwnFolders.end(), [&](const std::string& own) {
         return text.compare(0, own.size(), own) == 0 && (text.size() == own.size() || text[own.size()] == '/');
     });
@@ -54,7 +57,11 @@ bool posix::Exists(const std::string& native)
     return false;
 }
 
-void posix::TakeAsOwnFolder(const std::string& text) { gOwnFolders.insert(text); }
+void posix::TakeAsOwnFolder(const std::string& text)
+{
+    const std::lock_guard<std::mutex> hold(gOwnFoldersMutex);
+    gOwnFolders.insert(text);
+}
 
 namespace {
 
@@ -156,21 +163,56 @@ std::string NativePath(const std::string& path)
     return posix::ResolveMissing(text);
 }
 
+namespace {
+
+// The spellings searches found, by the path text asked for: the next time, the one found is tried
+// first and taken when it is there. Each of its parts matches the text asked ignoring case, so it
+// is what the search would find again; one that went is searched for anew.
+std::unordered_map<std::string, std::string> gFound;
+std::mutex gFoundMutex;
+
+std::string FoundBefore(const std::string& asked)
+{
+    std::string found;
+    {
+        const std::lock_guard<std::mutex> hold(gFoundMutex);
+        const auto it = gFound.find(asked);
+        if (it == gFound.end())
+            return {};
+        found = it->second;
+    }
+    return Exists(found) ? found : std::string();
+}
+
+void NoteFound(const std::string& asked, const std::string& found)
+{
+    const std::lock_guard<std::mutex> hold(gFoundMutex);
+    gFound[asked] = found;
+}
+
+} // namespace
+
 std::string posix::ResolveMissing(const std::string& text)
 {
     if (InOwnFolder(text))
         return text;   // Tessera's own name: no other spelling of it can be there
     const bool trailing = text.back() == '/';
-    // A new file in a folder spelled as it is on disk: only its own name needs a look.
     std::string bare = text;
     while (bare.size() > 1 && bare.back() == '/')
         bare.pop_back();
+    if (const std::string found = FoundBefore(bare); !found.empty())
+        return found + (trailing ? "/" : "");
+    // A new file in a folder spelled as it is on disk, or as found before: only its own name
+    // needs a look.
     if (const auto slash = bare.find_last_of('/'); slash != std::string::npos && slash > 0 && slash + 1 < bare.size()) {
         const std::string folder = bare.substr(0, slash);
         const std::string leaf = bare.substr(slash + 1);
-        if (leaf != "." && leaf != ".." && Exists(folder)) {
-            const std::string match = FindIgnoringCase(folder, leaf);
-            return folder + "/" + (match.empty() ? leaf : match) + (trailing ? "/" : "");
+        std::string onDisk = folder;
+        if (leaf != "." && leaf != ".." && (Exists(folder) || !(onDisk = FoundBefore(folder)).empty())) {
+            const std::string match = FindIgnoringCase(onDisk, leaf);
+            if (!match.empty())
+                NoteFound(bare, onDisk + "/" + match);
+            return onDisk + "/" + (match.empty() ? leaf : match) + (trailing ? "/" : "");
         }
     }
     const bool absolute = text.front() == '/';
@@ -188,15 +230,19 @@ std::string posix::ResolveMissing(const std::string& text)
     }
 
     std::string current = absolute ? "/" : "";
+    std::string asked = current;
     bool resolving = true;
     for (const std::string& part : parts) {
         std::string next = Join(current, part);
+        asked = Join(asked, part);
         if (resolving && part != ".." && !Exists(next)) {
             const std::string match = FindIgnoringCase(current, part);
-            if (!match.empty())
+            if (!match.empty()) {
                 next = Join(current, match);
-            else
+                NoteFound(asked, next);
+            } else {
                 resolving = false;   // nothing below a missing component can exist
+            }
         }
         current = std::move(next);
     }

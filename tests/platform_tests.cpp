@@ -164,6 +164,12 @@ TEST(FileSystem, PathsResolveIgnoringCaseAndNewFilesKeepTheirCase)
     EXPECT_EQ(test::Tree(dir.Path()), (std::vector<std::string>{"Models/", "Models/Sub/", "Models/Sub/Car.DFF", "Models/Sub/New.txd"}));
     // A file standing where a folder is wanted is an error, not a silent success.
     EXPECT_THROW(fs::CreateFolders(dir / "Models/Sub/Car.DFF/inner"), TesseraError);
+    // A spelling found before is tried first, and searched for anew once it has gone.
+    ASSERT_EQ(::rename((dir / "Models").c_str(), (dir / "MODELS").c_str()), 0);
+    EXPECT_EQ(fs::NativePath(dir / "models\\SUB\\car.dff"), dir / "MODELS/Sub/Car.DFF");
+    EXPECT_TRUE(fs::FileExists(dir / "models\\sub\\New.TXD"));
+    fs::DeleteFile(dir / "MODELS/Sub/New.txd");
+    EXPECT_FALSE(fs::FileExists(dir / "models\\sub\\New.TXD"));
 }
 
 // A folder taken as Tessera's own spares the search for another spelling of a name missing in
