@@ -209,6 +209,11 @@ std::string posix::ResolveMissing(const std::string& text)
         const std::string leaf = bare.substr(slash + 1);
         std::string onDisk = folder;
         if (leaf != "." && leaf != ".." && (Exists(folder) || !(onDisk = FoundBefore(folder)).empty())) {
+            // In a folder found under another spelling, the name may be there as asked.
+            if (onDisk != folder && Exists(onDisk + "/" + leaf)) {
+                NoteFound(bare, onDisk + "/" + leaf);
+                return onDisk + "/" + leaf + (trailing ? "/" : "");
+            }
             const std::string match = FindIgnoringCase(onDisk, leaf);
             if (!match.empty())
                 NoteFound(bare, onDisk + "/" + match);
