@@ -581,16 +581,16 @@ void modArchive::AddFile(const std::string& path, const std::string& entryName)
 }
 
 std::int64_t CopyInSlices(const fs::File& source, std::int64_t from, fs::File& target, std::int64_t to, std::int64_t length,
-                          std::span<std::byte> buffer, const std::function<void(std::int64_t)>& progress)
+                          std::span<std::byte> buffer, const std::function<void(std::int64_t)>& progress, const fs::CopyTap& tap)
 {
     if (!progress)
-        return fs::CopyRange(source, from, target, to, length, buffer);
+        return fs::CopyRange(source, from, target, to, length, buffer, tap);
     // Small enough that a slow disk still tells its progress a few times a second.
     constexpr std::int64_t kSlice = std::int64_t{2} << 20;
     std::int64_t done = 0;
     while (done < length) {
         const std::int64_t want = std::min(kSlice, length - done);
-        const std::int64_t n = fs::CopyRange(source, from + done, target, to + done, want, buffer);
+        const std::int64_t n = fs::CopyRange(source, from + done, target, to + done, want, buffer, tap);
         done += n;
         if (n < want)
             break;
@@ -600,7 +600,7 @@ std::int64_t CopyInSlices(const fs::File& source, std::int64_t from, fs::File& t
 }
 
 void modArchive::AddRange(const fs::File& source, std::int64_t from, std::int64_t length, const std::string& entryName,
-                          const std::string& label, const std::function<void(std::int64_t)>& progress)
+                          const std::string& label, const std::function<void(std::int64_t)>& progress, const fs::CopyTap& tap)
 {
     const timing::Scoped timed(timing::Phase::Append);
     const std::string imgPath = sArchiveBase + ".img";
@@ -608,7 +608,7 @@ void modArchive::AddRange(const fs::File& source, std::int64_t from, std::int64_
         // The lengths kept are right only while every write lands: a failed one lets go.
         try {
             const DirRecord record = AddRangeTo(held->img, held->imgLength, held->dir, held->dirLength, source, from, length,
-                                                entryName, label, progress);
+                                                entryName, label, progress, tap);
             held->imgLength = (static_cast<std::int64_t>(record.lOffset) + record.lSize) * kBlockSize;
             held->dirLength += static_cast<std::int64_t>(kRecordSize);
             held->added.push_back(record);
@@ -623,14 +623,14 @@ void modArchive::AddRange(const fs::File& source, std::int64_t from, std::int64_
         throw TesseraError(ErrorKind::EmptyFile, "Cannot add " + label + " to " + BaseName(imgPath) + ": the file is empty", label);
     const std::int64_t imgLength = img.Length();
     fs::File dir(sArchiveBase + ".dir", fs::OpenMode::ReadWrite);
-    AddRangeTo(img, imgLength, dir, dir.Length(), source, from, length, entryName, label, progress);
+    AddRangeTo(img, imgLength, dir, dir.Length(), source, from, length, entryName, label, progress, tap);
     img.Close();
     dir.Close();
 }
 
 DirRecord modArchive::AddRangeTo(fs::File& img, std::int64_t imgLength, fs::File& dir, std::int64_t dirLength, const fs::File& source,
                                  std::int64_t from, std::int64_t length, const std::string& entryName, const std::string& label,
-                                 const std::function<void(std::int64_t)>& progress)
+                                 const std::function<void(std::int64_t)>& progress, const fs::CopyTap& tap)
 {
     const std::string imgPath = sArchiveBase + ".img";
     const std::string dirPath = sArchiveBase + ".dir";
@@ -659,7 +659,7 @@ DirRecord modArchive::AddRangeTo(fs::File& img, std::int64_t imgLength, fs::File
     // block's end; then the record.
     if (pad > 0)
         img.WriteAt(imgLength, std::span<const std::byte>(kZeros.data(), static_cast<std::size_t>(pad)));
-    if (CopyInSlices(source, from, img, start, length, Buffer(), progress) != length)
+    if (CopyInSlices(source, from, img, start, length, Buffer(), progress, tap) != length)
         throw TesseraError(ErrorKind::BadPackage, "Cannot add " + label + " to " + BaseName(imgPath) + ": its data ends early", label);
     if (const std::int64_t tail = bytes - length; tail > 0)
         img.WriteAt(start + length, std::span<const std::byte>(kZeros.data(), static_cast<std::size_t>(tail)));

@@ -28,6 +28,7 @@ static_assert(kTransferBufferSize % kRecordSize == 0);
 
 namespace fs {
 class File;
+using CopyTap = std::function<void(std::span<const std::byte>)>;   // as FileSystem.h has it
 }
 
 // File::ReadAt, for the templates here that see only a declaration of File.
@@ -125,9 +126,10 @@ public:
     void AddFile(const std::string& path, const std::string& entryName);
 
     // AddFile of bytes [from, from + length) of an open file (a package entry, say): its label
-    // names it in messages. progress is told the bytes copied after each slice.
+    // names it in messages. progress is told the bytes copied after each slice; tap, when given,
+    // is shown the entry's bytes as they are copied (fs::CopyRange).
     void AddRange(const fs::File& source, std::int64_t from, std::int64_t length, const std::string& entryName,
-                  const std::string& label, const std::function<void(std::int64_t)>& progress = {});
+                  const std::string& label, const std::function<void(std::int64_t)>& progress = {}, const fs::CopyTap& tap = {});
 
     // ReadDirectory of a package: its .dir and .zpk must exist, and CheckPackageRecords must pass.
     // Returns the files it unpacks to. Each file is opened once: data, when given, takes the open
@@ -168,7 +170,7 @@ private:
     // AddRange onto open files of the given lengths; returns the record written.
     DirRecord AddRangeTo(fs::File& img, std::int64_t imgLength, fs::File& dir, std::int64_t dirLength, const fs::File& source,
                          std::int64_t from, std::int64_t length, const std::string& entryName, const std::string& label,
-                         const std::function<void(std::int64_t)>& progress);
+                         const std::function<void(std::int64_t)>& progress, const fs::CopyTap& tap);
 
     // The archives held open by HoldArchive.
     struct Held;
@@ -184,9 +186,9 @@ private:
 
 // fs::CopyRange in slices of a few MiB, telling progress the bytes
 // copied after each, so that a long copy can be shown and stopped (progress may throw). Returns
-// the bytes copied: fewer than length when the source ends early.
+// the bytes copied: fewer than length when the source ends early. tap as for fs::CopyRange.
 std::int64_t CopyInSlices(const fs::File& source, std::int64_t from, fs::File& target, std::int64_t to, std::int64_t length,
-                          std::span<std::byte> buffer, const std::function<void(std::int64_t)>& progress);
+                          std::span<std::byte> buffer, const std::function<void(std::int64_t)>& progress, const fs::CopyTap& tap = {});
 
 // A record's name as RenameEntry compares it: cleaned, trimmed of spaces, in lower case.
 std::string RecordKey(const std::array<char, kNameSize>& field);

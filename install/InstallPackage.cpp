@@ -12,6 +12,7 @@
 #include "HistoryStore.h"
 #include "InstallChecks.h"
 #include "Journal.h"
+#include "PackageHashes.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -132,73 +133,6 @@ std::vector<PlannedFile> Route(const Package& package, const StockCollection& st
     return plan;
 }
 
-// The hash of the package's .zpk and, from the same bytes, of what every planned file writes
-// (an archive entry's data with its last block filled up with zeros, as it lies in the .img):
-// one read of the .zpk, from its start to its end, so nothing written is read back. The copies
-// then go from file to file inside the kernel.
-std::vector<std::string> HashPackage(Package& package, const std::vector<PlannedFile>& plan, std::string& zpkHash)
-{
-    struct Range {
-        std::int64_t begin = 0, end = 0;
-        std::size_t file = 0;
-    };
-    std::vector<Range> ranges;
-    for (std::size_t i = 0; i < plan.size(); ++i)
-        if (plan[i].kind != PlannedFile::Kind::Refused)
-            ranges.push_back({plan[i].offset, plan[i].offset + plan[i].size, i});
-    std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.begin < b.begin; });
-
-    std::vector<std::string> hashes(plan.size());
-    std::vector<std::pair<Range, ContentHash>> open;   // ranges the read has reached and not passed
-    auto finish = [&](std::pair<Range, ContentHash>& r) {
-        const PlannedFile& f = plan[r.first.file];
-        static constexpr std::array<std::byte, kBlockSize> kZeros{};
-        if (f.kind == PlannedFile::Kind::Archive)
-            r.second.Update(std::span(kZeros).first(static_cast<std::size_t>(BlockBytes(f.size) - f.size)));
-        hashes[r.first.file] = r.second.HexDigest();
-    };
-    ContentHash whole;
-    // Read a slice at a time that the processor's cache holds while it is hashed, into the
-    // start of the transfer buffer only (its pages are touched, and so paid for, as they fill).
-    constexpr std::size_t kSlice = std::size_t{1} << 20;
-    const std::span<std::byte> buffer = package.archive.Buffer().first(kSlice);
-    const std::int64_t length = package.data->Length();
-    std::size_t next = 0;
-    for (std::int64_t at = 0; at < length;) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - at, static_cast<std::int64_t>(buffer.size())));
-        const std::size_t got = package.data->ReadAt(at, buffer.first(want));
-        if (got == 0)
-            break;   // cut short meanwhile: the copy that needs the missing bytes says so
-        const std::int64_t end = at + static_cast<std::int64_t>(got);
-        whole.Update(buffer.first(got));
-        for (; next < ranges.size() && ranges[next].begin < end; ++next) {
-            // A range within this slice is hashed and done at once: a package of many small
-            // entries must not hold a hash state for each of them.
-            std::pair<Range, ContentHash> r(ranges[next], ContentHash());
-            if (r.first.end > end) {
-                open.push_back(std::move(r));
-                continue;
-            }
-            r.second.Update(buffer.subspan(static_cast<std::size_t>(r.first.begin - at), static_cast<std::size_t>(r.first.end - r.first.begin)));
-            finish(r);
-        }
-        for (auto& r : open) {
-            const std::int64_t from = std::max(r.first.begin, at), to = std::min(r.first.end, end);
-            if (to > from)
-                r.second.Update(buffer.subspan(static_cast<std::size_t>(from - at), static_cast<std::size_t>(to - from)));
-        }
-        const auto done = std::partition(open.begin(), open.end(), [&](const auto& r) { return r.first.end > end; });
-        std::for_each(done, open.end(), finish);
-        open.erase(done, open.end());
-        at = end;
-    }
-    for (; next < ranges.size(); ++next)
-        open.emplace_back(ranges[next], ContentHash());
-    std::for_each(open.begin(), open.end(), finish);
-    zpkHash = whole.HexDigest();
-    return hashes;
-}
-
 // The stock file's path with its name spelled as it is on disk, so that an undo puts the
 // game's version back under that very name.
 std::string AsOnDisk(const std::string& target)
@@ -274,7 +208,7 @@ Journal MakeJournal(const std::vector<PlannedFile>& plan, const std::string& gam
 // (two names of the package that the list spells alike) looks again. made: the lower-cased
 // folders this install made already.
 void ReplaceStockFile(Package& package, const PlannedFile& f, bool again, std::set<std::string>& made,
-                      const std::function<void(std::int64_t)>& progress)
+                      const std::function<void(std::int64_t)>& progress, const fs::CopyTap& tap)
 {
     const std::string& target = f.target;
     const std::string fresh = NewFileName(target);
@@ -285,7 +219,7 @@ void ReplaceStockFile(Package& package, const PlannedFile& f, bool again, std::s
     {
         // Made anew: a plain leftover of a dead install goes, a planted link is refused.
         fs::File out(fresh, fs::OpenMode::Replace);
-        if (CopyInSlices(*package.data, f.offset, out, 0, f.size, package.archive.Buffer(), progress) != f.size)
+        if (CopyInSlices(*package.data, f.offset, out, 0, f.size, package.archive.Buffer(), progress, tap) != f.size)
             throw TesseraError(ErrorKind::BadPackage, "The entry " + f.name + " of " + package.zpkPath + ": data runs past the end of the file",
                                package.zpkPath);
     }
@@ -504,14 +438,22 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         modArchive& archive = package.archive;
         InstallHashes hashes;
         std::vector<std::string> fileHashes;
+        // Where the copies pass the bytes through this process anyway, they are hashed on the way.
+        std::optional<HashesInCopy> inCopy;
         if (!journal.ops.empty()) {
-            fileHashes = HashPackage(package, plan, hashes.zpk);
+            if (!fs::CopiesInKernel() && HashesInCopy::Fits(plan))
+                inCopy.emplace(*package.data, archive, plan);
+            else
+                fileHashes = HashPackage(*package.data, archive, plan, hashes.zpk);
             hashes.dir = package.dirHash;
             journalFile.emplace(journalPath, journal, &journalWritten);
         }
 
         StopIfAsked(sink);
         std::set<std::string> stockWritten, madeFolders;   // lower-cased
+        // Which file's hash goes where, filled in once all are hashed.
+        std::vector<std::pair<std::string, std::size_t>> stockHashes;
+        std::vector<std::pair<std::pair<std::string, std::int64_t>, std::size_t>> addedHashes;
         for (std::size_t i = 0; i < plan.size(); ++i) {
             const PlannedFile& f = plan[i];
             StopIfAsked(sink);
@@ -530,17 +472,20 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                 sink.Report(event);
                 StopIfAsked(sink);
             };
-            if (f.kind != PlannedFile::Kind::Refused)
+            fs::CopyTap tap;
+            if (f.kind != PlannedFile::Kind::Refused) {
                 ++installed;
+                if (inCopy)
+                    tap = inCopy->Tap(i);
+            }
             switch (f.kind) {
             case PlannedFile::Kind::Stock:
                 // A stock file may be an archive's .img or .dir: none stays open across it.
                 if (const auto held = archive.HeldFiles();
                     std::any_of(held.begin(), held.end(), [&](const fs::File* file) { return EqualsIgnoreCase(file->PathText(), f.target); }))
                     archive.ReleaseArchive();
-                ReplaceStockFile(package, f, !stockWritten.insert(LowerAscii(f.target)).second, madeFolders, progress);
-                if (!fileHashes.empty())
-                    hashes.stock[f.target] = fileHashes[i];
+                ReplaceStockFile(package, f, !stockWritten.insert(LowerAscii(f.target)).second, madeFolders, progress, tap);
+                stockHashes.emplace_back(f.target, i);
                 break;
             case PlannedFile::Kind::Archive:
                 // The new entry goes in before the old one is set aside, so the archive always
@@ -551,9 +496,8 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                 if (GameArchiveNamed(f.archive)->streamed)
                     if (const auto gap = ChainBreakBeforeAppend(archive.Records(), archive.HeldImgLength()))
                         archive.AddRecord(*gap);
-                if (!fileHashes.empty())
-                    hashes.added[{f.target, static_cast<std::int64_t>(archive.Records().size())}] = fileHashes[i];
-                archive.AddRange(*package.data, f.offset, f.size, f.entryName, "the entry " + f.name + " of " + package.zpkPath, progress);
+                addedHashes.emplace_back(std::pair(f.target, static_cast<std::int64_t>(archive.Records().size())), i);
+                archive.AddRange(*package.data, f.offset, f.size, f.entryName, "the entry " + f.name + " of " + package.zpkPath, progress, tap);
                 archive.RenameEntry(f.entryName, f.entryName + ".old");
                 break;
             case PlannedFile::Kind::Refused:
@@ -564,12 +508,20 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                               f.reason.empty() ? BadFileMessage(f.name) : RefusedFileMessage(f.name, f.reason), kBadFileTitle);
                 break;
             }
+            if (tap)
+                inCopy->Copied(i);
         }
 
         // The archives stay open to be flushed and told to the history.
         // The last point where a stop leaves the game folder as it was without a rollback.
         StopIfAsked(sink);
         if (journalWritten) {
+            if (inCopy)
+                fileHashes = inCopy->Finish(hashes.zpk);
+            for (const auto& [target, i] : stockHashes)
+                hashes.stock[target] = fileHashes[i];
+            for (const auto& [key, i] : addedHashes)
+                hashes.added[key] = fileHashes[i];
             for (const JournalOp& op : journal.ops) {
                 if (op.kind != JournalOp::Kind::Archive)
                     continue;

@@ -229,12 +229,14 @@ void CopyFile(const std::string& from, const std::string& to)
     }
 }
 
+bool CopiesInKernel() { return !detail::CopyThroughBufferOnly(); }
+
 std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
-                       std::span<std::byte> buffer)
+                       std::span<std::byte> buffer, const CopyTap& tap)
 {
     detail::CountOpenFileOperation("write", target.path_);
     std::int64_t done = 0;
-    while (done < length) {
+    while (!tap && CopiesInKernel() && done < length) {
         auto in = static_cast<loff_t>(from + done);
         auto out = static_cast<loff_t>(to + done);
         const ssize_t n = ::copy_file_range(static_cast<int>(source.handle_), &in, static_cast<int>(target.handle_), &out,
@@ -254,7 +256,7 @@ std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std:
         ThrowErrno(("copy " + source.path_ + " to").c_str(), target.path_);
     }
     if (done < length)
-        done += detail::CopyThroughBuffer(source, from + done, target, to + done, length - done, buffer);
+        done += detail::CopyThroughBuffer(source, from + done, target, to + done, length - done, buffer, tap);
     return done;
 }
 

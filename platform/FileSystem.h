@@ -64,6 +64,9 @@ enum class OpenMode {
                  // (File::RenameNoReplace, File::Remove): others may read it, never write it
 };
 
+// Shown the bytes a range copy moves, in order, a piece at a time, as they pass through its buffer.
+using CopyTap = std::function<void(std::span<const std::byte>)>;
+
 // An open file. No file stays open between operations, so holders close it before returning.
 class File {
 public:
@@ -91,7 +94,7 @@ private:
     friend void CopyFile(const std::string& from, const std::string& to);
     friend void FlushFiles(const std::vector<std::string>& paths, const std::vector<File*>& open, const std::vector<std::string>& folders);
     friend std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
-                                  std::span<std::byte> buffer);
+                                  std::span<std::byte> buffer, const CopyTap& tap);
 
     std::string path_;
     std::intptr_t handle_ = -1;   // a file descriptor, or a HANDLE on Windows
@@ -100,9 +103,13 @@ private:
 // Copies length bytes at offset from of source to offset to of target: inside the kernel where
 // the system can (no pass through this process's memory), otherwise through buffer, whatever its
 // size. Counted as one write. Returns the bytes copied: fewer than length only when source ends
-// first.
+// first. With a tap, the bytes always go through buffer, and the tap is shown each piece once
+// it is written.
 std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
-                       std::span<std::byte> buffer);
+                       std::span<std::byte> buffer, const CopyTap& tap = {});
+// Whether CopyRange copies inside the kernel (without a tap); where it does not, the bytes pass
+// through this process anyway, and a caller that must read them too can take them on the way.
+bool CopiesInKernel();
 
 // An exclusive lock held through a lock file while the object lives; the system drops it when
 // the process ends, however it ends. Does not wait: Held() tells whether it was had. The
@@ -226,6 +233,10 @@ bool Fired();
 // Test mode: FreeSpace reports at most this many bytes, as on a disk nearly full; a negative
 // limit ends the mode.
 void LimitFreeSpace(std::int64_t bytes);
+
+// Test mode: range copies go through the buffer, as on a system that cannot copy inside the
+// kernel (CopiesInKernel() is false), so that the ways of both are tested on one.
+void CopyThroughBufferOnly(bool only);
 
 // Test mode: flushes are counted (and may fail) but do not wait for the disk, so loops over
 // thousands of installs run in seconds. What the disk keeps after a power loss is not tested

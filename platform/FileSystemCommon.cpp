@@ -20,6 +20,7 @@ bool gFired = false;
 bool gPersistent = false;
 int gSuspended = 0;
 bool gSkipFlushes = false;
+bool gBufferOnly = false;
 std::int64_t gFreeSpaceLimit = -1;   // none
 ErrorKind gFaultKind = ErrorKind::DiskFull;
 std::function<void(const std::string&)> gWatcher;
@@ -79,6 +80,8 @@ void detail::ObserveSearch(const std::string& folder)
 
 bool detail::FlushesSkipped() { return gSkipFlushes; }
 
+bool detail::CopyThroughBufferOnly() { return gBufferOnly; }
+
 std::int64_t detail::LimitedFreeSpace(std::int64_t reported) { return gFreeSpaceLimit < 0 ? reported : std::min(reported, gFreeSpaceLimit); }
 
 void detail::ThrowFolderNotEmpty(const std::string& path)
@@ -127,7 +130,7 @@ File& File::operator=(File&& other) noexcept
 }
 
 std::int64_t detail::CopyThroughBuffer(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
-                                       std::span<std::byte> buffer)
+                                       std::span<std::byte> buffer, const CopyTap& tap)
 {
     if (buffer.empty())
         throw TesseraError(ErrorKind::InvalidArgument, "Cannot copy from " + source.PathText() + ": no transfer buffer", source.PathText());
@@ -139,6 +142,8 @@ std::int64_t detail::CopyThroughBuffer(const File& source, std::int64_t from, Fi
         if (n == 0)
             break;
         target.WriteAt(to + done, buffer.first(n));
+        if (tap)
+            tap(buffer.first(n));
         done += static_cast<std::int64_t>(n);
         if (n < chunk)
             break;
@@ -276,6 +281,7 @@ void Disarm()
 long Counted() { return gCounted; }
 bool Fired() { return gFired; }
 void SkipFlushes(bool skip) { gSkipFlushes = skip; }
+void CopyThroughBufferOnly(bool only) { gBufferOnly = only; }
 void LimitFreeSpace(std::int64_t bytes) { gFreeSpaceLimit = bytes; }
 Suspend::Suspend() { ++gSuspended; }
 Suspend::~Suspend() { --gSuspended; }

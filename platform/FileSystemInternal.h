@@ -45,9 +45,11 @@ std::size_t MoveInSteps(std::size_t size, Step step)
     return done;
 }
 
-// A range copy read and written through buffer (the part the kernel could not do); not counted.
-// Returns the bytes copied.
+// A range copy read and written through buffer (the part the kernel could not do), each piece
+// shown to tap (when given) once written; not counted. Returns the bytes copied.
 std::int64_t CopyThroughBuffer(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
-                               std::span<std::byte> buffer);
+                               std::span<std::byte> buffer, const CopyTap& tap = {});
+// Whether the test mode has range copies go through the buffer.
+bool CopyThroughBufferOnly();
 
 } // namespace tessera::fs::detail

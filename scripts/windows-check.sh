@@ -17,7 +17,7 @@ mkdir "$out/include"
 cp /usr/include/archive.h /usr/include/archive_entry.h /usr/include/xxhash.h "$out/include/"
 for f in platform/Error.cpp platform/FileSystemCommon.cpp platform/win32/FileSystemWin32.cpp platform/win32/DocumentsFolderWin32.cpp platform/win32/RegistrySettingsStore.cpp platform/LargeBuffer.cpp platform/ResData.cpp platform/Timing.cpp \
          platform/TextLocale.cpp archive/Archive.cpp archive/GameRules.cpp archive/ModSource.cpp archive/DownloadReader.cpp archive/PackageCheck.cpp catalogue/modMain.cpp install/InstallEvents.cpp install/InstallChecks.cpp install/InstallPackage.cpp \
-         install/InstallDownload.cpp install/Journal.cpp install/GameFolderPaths.cpp install/Hash.cpp install/History.cpp install/HistoryStore.cpp install/Recovery.cpp \
+         install/InstallDownload.cpp install/Journal.cpp install/PackageHashes.cpp install/GameFolderPaths.cpp install/Hash.cpp install/History.cpp install/HistoryStore.cpp install/Recovery.cpp \
          install/Uninstall.cpp install/Compact.cpp; do
   x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -Wpedantic -Werror \
     -Iplatform -Iplatform/win32 -Iarchive -Icatalogue -Iinstall -Ibuild/catalogue -Ibuild/platform -isystem "$out/include" -c "$f" -o "$out/$(basename "$f").o"

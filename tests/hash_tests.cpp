@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
 #include <random>
 
 using namespace tessera;
@@ -60,7 +62,7 @@ protected:
     std::string RecordPath(int id) { return HistoryFolder(options.journalFolder, fs::AbsolutePath(game)) + std::to_string(id) + ".record"; }
 
     // Every hash of the record against what the game folder and the package hold now.
-    void ExpectRecordMatches(const HistoryRecord& r, const std::string& base)
+    void ExpectRecordMatches(const HistoryRecord& r, const std::string& base, int stocks = 2, int adds = 3)
     {
         EXPECT_EQ(r.zpkHash, HashFileAs(r.hashName, base + ".zpk"));
         EXPECT_EQ(r.dirHash, HashFileAs(r.hashName, base + ".dir"));
@@ -76,8 +78,8 @@ protected:
                 EXPECT_EQ(f.hash, HashRangeAs(r.hashName, img, d.lOffset * kBlockSize, d.lSize * kBlockSize)) << f.name;
             }
         }
-        EXPECT_EQ(stock, 2);
-        EXPECT_EQ(added, 3);
+        EXPECT_EQ(stock, stocks);
+        EXPECT_EQ(added, adds);
         EXPECT_TRUE(CheckUntouched({r}).empty());
     }
 };
@@ -106,6 +108,90 @@ TEST_F(HashInstall, RecordedHashesAreThoseOfWhatWasWritten)
     EXPECT_EQ(history[0].hashName, kHashName);
     EXPECT_NE(ReadText(RecordPath(1)).find("\nhash xxh3-128\n"), std::string::npos);
     ExpectRecordMatches(history[0], base);
+}
+
+// Random layouts of a package, each installed into a game folder of its own twice: copied inside
+// the kernel where the system can, its hashes read in a pass of their own, and through the buffer, where a package
+// whose files lie in the order they are copied has its hashes taken from the copies and is read
+// once, not twice. Both ways record the same hashes, those of what the game folder then holds.
+TEST_F(HashInstall, HashesTakenFromTheCopiesAreThoseOfTheirOwnPass)
+{
+    struct Restore {
+        ~Restore()
+        {
+            fs::faults::CopyThroughBufferOnly(false);
+            fs::faults::Observe({});
+        }
+    } restore;
+    struct Entry {
+        std::string name;
+        std::int64_t size;
+    };
+    const bool kernelCopies = fs::CopiesInKernel();   // else both ways go through the buffer
+    std::mt19937 random(11);
+    for (int round = 0; round < 8; ++round) {
+        // A big entry crossing the slices of both reads, and a few small ones, one of them refused.
+        std::vector<Entry> entries = {{"big.txd", 4'500'000 + static_cast<std::int64_t>(random() % 100'000)}, {"notes.txt", 3000}};
+        for (const char* name : {"car.dff", "hud.txd", "default.dat", "handling.cfg"})
+            if (random() % 3 != 0)
+                entries.push_back({name, static_cast<std::int64_t>(random() % 9000) + (std::string(name).ends_with("d.dat") ? 0 : 1)});
+        std::shuffle(entries.begin(), entries.end(), random);
+        const bool inOrder = round % 4 != 3;
+        Bytes dir;
+        // The files are copied in the order of their names, whatever the order of their records;
+        // out of order, they lie in the .zpk the other way round.
+        std::vector<std::size_t> layout(entries.size());
+        std::iota(layout.begin(), layout.end(), std::size_t{0});
+        std::sort(layout.begin(), layout.end(), [&](std::size_t x, std::size_t y) { return (entries[x].name < entries[y].name) == inOrder; });
+        std::vector<std::int64_t> offsets(entries.size());
+        std::int64_t at = round % 2 ? 0 : static_cast<std::int64_t>(random() % 5000);
+        for (const std::size_t i : layout) {
+            offsets[i] = at;
+            at += entries[i].size + (round % 2 ? 0 : static_cast<std::int64_t>(random() % 5000));
+        }
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            dir = Concat({dir, Record(static_cast<std::int32_t>(offsets[i]), static_cast<std::int32_t>(entries[i].size), entries[i].name)});
+        const std::string base = root / ("mod" + std::to_string(round));
+        WriteFile(base + ".zpk", Pattern(static_cast<std::size_t>(at + static_cast<std::int64_t>(random() % 3000)), round));
+        WriteFile(base + ".dir", dir);
+        const int stocks = static_cast<int>(std::count_if(entries.begin(), entries.end(), [](const Entry& e) {
+            return e.name == "default.dat" || e.name == "handling.cfg" || e.name == "hud.txd";
+        }));
+        const int adds = static_cast<int>(entries.size()) - stocks - 1;   // notes.txt is refused
+
+        std::vector<HistoryRecord> records;
+        long reads[2] = {0, 0};
+        for (const bool buffered : {false, true}) {
+            fs::faults::CopyThroughBufferOnly(buffered);
+            fs::faults::Observe([&](const std::string& what, const std::string& path, bool) {
+                reads[buffered] += what == std::string("read") && path.ends_with(".zpk");
+            });
+            const std::string folder = root / ("game" + std::to_string(round) + (buffered ? "b" : "k"));
+            fs::CreateFolders(folder);
+            MemorySettingsStore folderStore;
+            folderStore.SaveSetting("Tessera", "Settings", "GTA3Path", MakeGameFolder(folder));
+            modMain folderSettings{folderStore};
+            folderSettings.LoadSettings();
+            InstallOptions folderOptions;
+            folderOptions.journalFolder = folder + "/journal/";
+            ASSERT_EQ(InstallPackage(base + ".zpk", folderSettings, window, folderOptions), InstallResult::Installed) << round;
+            fs::faults::Observe({});
+            records.push_back(ReadHistory(HistoryFolder(folderOptions.journalFolder, fs::AbsolutePath(folderSettings.sGTA3Path))).at(0));
+            ExpectRecordMatches(records.back(), base, stocks, adds);
+        }
+        EXPECT_EQ(records[0].zpkHash, records[1].zpkHash) << round;
+        ASSERT_EQ(records[0].files.size(), records[1].files.size()) << round;
+        for (std::size_t i = 0; i < records[0].files.size(); ++i)
+            EXPECT_EQ(records[0].files[i].hash, records[1].files[i].hash) << round << " " << records[0].files[i].name;
+        // Without gaps, only the refused file and what follows the last one are read, not the big
+        // entry's slices again; out of order, the pass of its own is made.
+        if (!inOrder) {
+            EXPECT_EQ(reads[1], reads[0]) << round;
+        } else if (round % 2) {
+            EXPECT_LE(reads[1], 2) << round;
+            EXPECT_TRUE(!kernelCopies || reads[0] >= 5) << round << ": " << reads[0];
+        }
+    }
 }
 
 // A record written by 1.2.0 names no hash and holds SHA-256: it reads, its hashes are checked as

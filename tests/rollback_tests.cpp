@@ -59,6 +59,7 @@ protected:
     {
         fs::faults::Disarm();
         fs::faults::SkipFlushes(false);
+        fs::faults::CopyThroughBufferOnly(false);
         SetEnv("TMPDIR", savedTmp.empty() ? nullptr : savedTmp.c_str());
     }
 
@@ -91,10 +92,11 @@ protected:
 
     RecoveryReport Recover(RecordingWindowServices& window) { return RecoverInterruptedInstalls(window, game, options); }
 
-    // The representative package: every kind of change an install makes.
-    void WriteRepresentativePackage()
+    // The representative package: every kind of change an install makes. In the order of their
+    // names, its files lie in the .zpk in the order the install copies them.
+    void WriteRepresentativePackage(bool nameOrder = false)
     {
-        WritePackage(root / "mod", {
+        std::vector<PackageEntry> entries = {
             {"a1_a.wav", Pattern(300, 9)},       // stock, named in upper case on the disk
             {"american.gxt", Pattern(700, 1)},   // stock, first backup
             {"car.dff", Pattern(3000, 2)},       // replaces an archive entry
@@ -105,7 +107,10 @@ protected:
             {"handling.cfg", Pattern(30, 7)},        // stock with a .old, its name on disk in capitals
             {"readme.txt", Pattern(40, 8)},          // stock missing with its folder: made, nothing kept
             {"readme_french.txt", Pattern(50, 9)},   // the same folder, made once
-        });
+        };
+        if (nameOrder)
+            std::sort(entries.begin(), entries.end(), [](const PackageEntry& a, const PackageEntry& b) { return a.name < b.name; });
+        WritePackage(root / "mod", entries);
         WriteFile(game + "data/HANDLING.CFG", ToBytes("handling from a CD"));
         WriteFile(game + "data/handling.cfg.old", ToBytes("first handling"));
         pristine = TakeSnapshot(game);
@@ -166,65 +171,74 @@ TEST_F(Rollback, EveryFailurePointOfAnInstallEndsWholeOrRecoverable)
     std::map<std::string, long> points;
     int recovered = 0;
     int lateSaid = 0;
-    for (const auto mode : {fs::faults::Mode::Once, fs::faults::Mode::Persistent}) {
-        for (long k = 1;; ++k) {
-            ASSERT_LT(k, 5000) << "the install never got through";
-            SCOPED_TRACE(std::string(ModeName(mode)) + " failure at call " + std::to_string(k));
+    // Again with the copies through the buffer and the files in the order they are copied, where
+    // the hashes come from the copies and the reads between them.
+    for (const bool buffered : {false, true}) {
+        if (buffered) {
             Restore(pristine);
-            RecordingWindowServices window;
-            fs::faults::Arm(k, k % 3 == 0 ? ErrorKind::DiskFull : k % 3 == 1 ? ErrorKind::Io : ErrorKind::AccessDenied, mode);
-            const InstallResult result = Install(window);
-            const bool fired = fs::faults::Fired();
-            fs::faults::Disarm();
-            if (!fired) {
-                ASSERT_EQ(result, InstallResult::Installed);
-                ASSERT_EQ(DescribeDifferences(installed, TakeSnapshot(game)), "");
-                points[ModeName(mode)] = k - 1;
-                break;
-            }
-            const Snapshot after = TakeSnapshot(game);
-            const std::string text = window.messages.empty() ? std::string() : window.messages.back().text;
-            if (result == InstallResult::Failed) {
-                ASSERT_EQ(window.messages.back().title, "Install failed");
-                ASSERT_TRUE(window.installEnabled && window.browseEnabled);
-                if (JournalKept()) {
-                    ASSERT_TRUE(Has(text, "still needs recovery")) << text;
-                    ASSERT_FALSE(Has(text, "as it was")) << text;
-                } else {
-                    ASSERT_TRUE(Has(text, "The game folder was left as it was.")) << text;
-                    ASSERT_EQ(DescribeDifferences(pristine, after), "");
+            WriteRepresentativePackage(true);
+            fs::faults::CopyThroughBufferOnly(true);
+        }
+        for (const auto mode : {fs::faults::Mode::Once, fs::faults::Mode::Persistent}) {
+            for (long k = 1;; ++k) {
+                ASSERT_LT(k, 5000) << "the install never got through";
+                SCOPED_TRACE(std::string(ModeName(mode)) + (buffered ? " buffered" : "") + " failure at call " + std::to_string(k));
+                Restore(pristine);
+                RecordingWindowServices window;
+                fs::faults::Arm(k, k % 3 == 0 ? ErrorKind::DiskFull : k % 3 == 1 ? ErrorKind::Io : ErrorKind::AccessDenied, mode);
+                const InstallResult result = Install(window);
+                const bool fired = fs::faults::Fired();
+                fs::faults::Disarm();
+                if (!fired) {
+                    ASSERT_EQ(result, InstallResult::Installed);
+                    ASSERT_EQ(DescribeDifferences(installed, TakeSnapshot(game)), "");
+                    points[std::string(ModeName(mode)) + (buffered ? " buffered" : "")] = k - 1;
+                    break;
                 }
-            } else if (!JournalKept()) {
-                ASSERT_EQ(DescribeDifferences(installed, after), "");
-            } else {
-                // Installed with its clean-up left to the next run: said, naming what is left.
-                ASSERT_EQ(window.messages.back().title, "Clean-up left");
-                ASSERT_TRUE(text.starts_with("Mod installed; ") && Has(text, " next time.")) << text;
-                ++lateSaid;
-                for (const auto& [path, bytes] : after) {
-                    if (EndsWith(path, ".tessera-former")) {
-                        ASSERT_TRUE(Has(text, DisplayPath(path))) << text;
+                const Snapshot after = TakeSnapshot(game);
+                const std::string text = window.messages.empty() ? std::string() : window.messages.back().text;
+                if (result == InstallResult::Failed) {
+                    ASSERT_EQ(window.messages.back().title, "Install failed");
+                    ASSERT_TRUE(window.installEnabled && window.browseEnabled);
+                    if (JournalKept()) {
+                        ASSERT_TRUE(Has(text, "still needs recovery")) << text;
+                        ASSERT_FALSE(Has(text, "as it was")) << text;
+                    } else {
+                        ASSERT_TRUE(Has(text, "The game folder was left as it was.")) << text;
+                        ASSERT_EQ(DescribeDifferences(pristine, after), "");
+                    }
+                } else if (!JournalKept()) {
+                    ASSERT_EQ(DescribeDifferences(installed, after), "");
+                } else {
+                    // Installed with its clean-up left to the next run: said, naming what is left.
+                    ASSERT_EQ(window.messages.back().title, "Clean-up left");
+                    ASSERT_TRUE(text.starts_with("Mod installed; ") && Has(text, " next time.")) << text;
+                    ++lateSaid;
+                    for (const auto& [path, bytes] : after) {
+                        if (EndsWith(path, ".tessera-former")) {
+                            ASSERT_TRUE(Has(text, DisplayPath(path))) << text;
+                        }
                     }
                 }
-            }
-            // Whatever is left in the journal folder, a recovery without faults finishes.
-            if (!JournalFolderFiles().empty()) {
-                RecordingWindowServices again;
-                const RecoveryReport report = Recover(again);
-                ASSERT_TRUE(report.Clean()) << (again.messages.empty() ? "" : again.messages.back().text);
-                ASSERT_EQ(JournalFolderFiles(), std::vector<std::string>{});
-                const Snapshot now = TakeSnapshot(game);
-                if (result == InstallResult::Installed) {
-                    ASSERT_EQ(DescribeDifferences(installed, now), "");
-                } else if (DescribeDifferences(installed, now) != "") {
-                    ASSERT_EQ(DescribeDifferences(pristine, now), "");
+                // Whatever is left in the journal folder, a recovery without faults finishes.
+                if (!JournalFolderFiles().empty()) {
+                    RecordingWindowServices again;
+                    const RecoveryReport report = Recover(again);
+                    ASSERT_TRUE(report.Clean()) << (again.messages.empty() ? "" : again.messages.back().text);
+                    ASSERT_EQ(JournalFolderFiles(), std::vector<std::string>{});
+                    const Snapshot now = TakeSnapshot(game);
+                    if (result == InstallResult::Installed) {
+                        ASSERT_EQ(DescribeDifferences(installed, now), "");
+                    } else if (DescribeDifferences(installed, now) != "") {
+                        ASSERT_EQ(DescribeDifferences(pristine, now), "");
+                    }
+                    ++recovered;
                 }
-                ++recovered;
             }
         }
     }
     std::cout << "[ faults   ] install: " << points["once"] << " calls failing once, " << points["persistent"]
-              << " failing for good; " << recovered << " ended in a recovery, nothing lost; " << lateSaid
+              << " failing for good (through the buffer: " << points["once buffered"] << ", " << points["persistent buffered"] << "); " << recovered << " ended in a recovery, nothing lost; " << lateSaid
               << " installed with a clean-up left, said\n";
     EXPECT_GT(points["once"], 100);
     // Failures after the commit exist among the points, and each of them was said.

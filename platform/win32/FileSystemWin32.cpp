@@ -457,12 +457,14 @@ void CopyFile(const std::string& from, const std::string& to)
         ThrowLastError(("copy to " + to + ":").c_str(), from);
 }
 
+// Windows copies ranges between open files only on ReFS (block cloning): always the buffer.
+bool CopiesInKernel() { return false; }
+
 std::int64_t CopyRange(const File& source, std::int64_t from, File& target, std::int64_t to, std::int64_t length,
-                       std::span<std::byte> buffer)
+                       std::span<std::byte> buffer, const CopyTap& tap)
 {
-    // Windows copies ranges between open files only on ReFS (block cloning): always the buffer.
     detail::CountOpenFileOperation("write", target.path_);
-    return detail::CopyThroughBuffer(source, from, target, to, length, buffer);
+    return detail::CopyThroughBuffer(source, from, target, to, length, buffer, tap);
 }
 
 void FlushFile(const std::string& path)
