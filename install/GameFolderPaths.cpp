@@ -106,12 +106,12 @@ std::string GameFolderLabel(const std::string& folder)
 std::string NewFileName(const std::string& target) { return target + ".tessera-new"; }
 std::string FormerFileName(const std::string& target) { return target + ".tessera-former"; }
 
-fs::PathKind RefuseLinkedFolder(const std::string& folder, const char* what)
+fs::PathKind RefuseLinkedFolder(const std::string& folder, const char* what, std::string* disk)
 {
     std::string path = folder;
     while (path.size() > 1 && fs::IsSeparator(path.back()))
         path.pop_back();
-    const fs::PathKind kind = fs::LookupOwnFolder(path);
+    const fs::PathKind kind = fs::LookupOwnFolder(path, disk);
     if (kind == fs::PathKind::Link)
         throw TesseraError(ErrorKind::AccessDenied, std::string("The ") + what + " " + DisplayPath(path)
                 + " is a link; Tessera keeps its journals and records only in a folder of its own, never through a link", path);

@@ -35,12 +35,12 @@ std::vector<std::string> MissingGameArchives(const std::string& game)
 
 } // namespace
 
-std::string GameFolderIdentity(const std::string& game)
+std::string GameFolderIdentity(const std::string& game, std::string* disk)
 {
     if (game == kNotFound)
         throw TesseraError(ErrorKind::PathNotFound, "No game folder is set");
     try {
-        return fs::FolderIdentity(game);
+        return fs::FolderIdentity(game, disk);
     } catch (const TesseraError& e) {
         if (e.Kind() != ErrorKind::PathNotFound && e.Kind() != ErrorKind::FileNotFound)
             throw;
@@ -126,7 +126,7 @@ void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& ga
 // of its name), archive data in whole blocks with the fill before it, and the journal. Every
 // disk must have room for its share before the first change.
 void CheckFreeSpace(const std::vector<PlannedFile>& plan, const std::string& game, const std::string& journalFolder,
-                    std::int64_t journalBytes)
+                    std::int64_t journalBytes, const std::map<std::string, std::string>& knownDisks)
 {
     struct Disk {
         std::string folder;   // the folder named in the message
@@ -137,7 +137,10 @@ void CheckFreeSpace(const std::vector<PlannedFile>& plan, const std::string& gam
         std::string folder, disk;   // the nearest folder that exists, and its disk
     };
     std::map<std::string, Place> places;   // each folder looked up once, not once per file in it
-    const std::string gameDisk = fs::DiskOf(game);
+    for (const auto& [folder, disk] : knownDisks)
+        if (!disk.empty())
+            places[folder] = {folder, disk};
+    const std::string gameDisk = places.count(game) ? places[game].disk : fs::DiskOf(game);
     places[game] = {game, gameDisk};
     // A folder may be made yet: then its nearest parent that exists counts. Only a folder the
     // system says is missing is passed over.

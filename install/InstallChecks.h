@@ -6,6 +6,7 @@
 #include "Journal.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,8 @@ inline std::int64_t BlockBytes(std::int64_t size) { return BlocksToBytes(WholeBl
 std::string InsideGame(const std::string& path, const std::string& game);
 
 // The game folder is set and there: its identity (fs::FolderIdentity), taken once for the
-// install. Throws saying which is not so.
-std::string GameFolderIdentity(const std::string& game);
+// install, with its disk when asked. Throws saying which is not so.
+std::string GameFolderIdentity(const std::string& game, std::string* disk = nullptr);
 
 // Everything about the game folder (found by GameFolderIdentity) that can be checked before the
 // first change: every name the install and its undo make is one the system takes, and every game
@@ -30,9 +31,10 @@ std::string GameFolderIdentity(const std::string& game);
 void CheckGameFolder(const std::vector<PlannedFile>& plan, const std::string& game, const std::string& advice, modArchive& holder);
 
 // Every disk the install writes to (the game folder's, a stock file's folder's, the journal's)
-// has room for all it will write there. Throws DiskFull naming the folder.
+// has room for all it will write there. Throws DiskFull naming the folder. knownDisks: the disks
+// of folders already looked at (the game folder, the data folder), not asked again.
 void CheckFreeSpace(const std::vector<PlannedFile>& plan, const std::string& game, const std::string& journalFolder,
-                    std::int64_t journalBytes);
+                    std::int64_t journalBytes, const std::map<std::string, std::string>& knownDisks = {});
 
 // What the journal takes on disk at most: its texts in hexadecimal and numbers.
 std::int64_t JournalBytes(const Journal& journal);

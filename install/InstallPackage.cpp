@@ -330,9 +330,10 @@ InstallPlan PlanInstall(const std::string& packagePath, modMain& settings, const
     OpenPackage(packagePath, package);
     InstallPlan plan{Route(package, *stock, settings.sGTA3Path, game), {}, {}};
     try {
-        GameFolderIdentity(game);
+        std::string disk;
+        GameFolderIdentity(game, &disk);
         CheckGameFolder(plan.files, game, options.changeFolderAdvice, package.archive);
-        CheckFreeSpace(plan.files, game, {}, 0);
+        CheckFreeSpace(plan.files, game, {}, 0, {{game, disk}});
     } catch (const TesseraError& e) {
         plan.problem = e.what();
     }
@@ -388,14 +389,15 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         if (!options.gameFolderResolved)
             game = AbsoluteGameFolder(game);
         // Taken once: the journal's name and its record of which folder it changed.
-        const std::string identity = GameFolderIdentity(game);
+        std::string gameDisk, dataDisk;   // taken with the looks below, for the free space
+        const std::string identity = GameFolderIdentity(game, &gameDisk);
         // One install at a time into a game folder, whatever its spelling; an install that
         // died left its journal.
         journalPath = JournalPathOfIdentity(journalFolder, identity);
         const std::string historyFolder = HistoryFolderOfJournal(journalPath);
-        if (RefuseLinkedFolder(journalFolder, "data folder") != fs::PathKind::Folder) {
+        if (RefuseLinkedFolder(journalFolder, "data folder", &dataDisk) != fs::PathKind::Folder) {
             fs::CreateFolders(journalFolder);
-            RefuseLinkedFolder(journalFolder, "data folder");   // made now, and ours from here on
+            RefuseLinkedFolder(journalFolder, "data folder", &dataDisk);   // made now, and ours from here on
         }
         lock.emplace(journalPath + ".lock");
         if (!lock->Held())
@@ -434,7 +436,8 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
         journal.identity = identity;
         if (const auto link = LinkOnTheWay(journal))
             throw TesseraError(ErrorKind::AccessDenied, DisplayPath(*link) + " is a link; Tessera installs nothing through links", *link);
-        CheckFreeSpace(plan, game, journal.ops.empty() ? std::string() : journalFolder, JournalBytes(journal));
+        CheckFreeSpace(plan, game, journal.ops.empty() ? std::string() : journalFolder, JournalBytes(journal),
+                       {{game, gameDisk}, {journalFolder, dataDisk}});
         modArchive& archive = package.archive;
         InstallHashes hashes;
         std::vector<std::string> fileHashes;

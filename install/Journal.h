@@ -81,7 +81,8 @@ std::string JournalFolder(const std::string& given);
 // own: one that is a link, which would lead journals and records elsewhere, is refused with a
 // message naming it (what: "data folder", "history folder"). Returns what is there otherwise;
 // a folder there is taken from then on as one only Tessera names things in (LookupOwnFolder).
-fs::PathKind RefuseLinkedFolder(const std::string& folder, const char* what);
+// Given disk, it is set for a folder to what fs::DiskOf says of it.
+fs::PathKind RefuseLinkedFolder(const std::string& folder, const char* what, std::string* disk = nullptr);
 
 // The folder part of a path, with its separator; "." when it has none.
 std::string FolderOf(const std::string& path);

@@ -42,11 +42,13 @@ PathKind Lookup(const std::string& path);
 // Lookup of a folder only Tessera makes names in (its data folder). When it is a folder there as
 // spelled, every name inside it is taken from then on as spelled as Tessera spells it: a name
 // missing there is missing, and no other letter case of it is looked for.
-PathKind LookupOwnFolder(const std::string& path);
+// Given disk, it is set for a folder to what DiskOf says of it.
+PathKind LookupOwnFolder(const std::string& path, std::string* disk = nullptr);
 
 // The identity of an existing folder (device and inode; volume serial and file index on
-// Windows): the same for every spelling of it and every link to it.
-std::string FolderIdentity(const std::string& path);
+// Windows): the same for every spelling of it and every link to it. Given disk, it is set to
+// what DiskOf says of the folder, from the same look where the system gives both.
+std::string FolderIdentity(const std::string& path, std::string* disk = nullptr);
 
 // An existing folder's path as the system resolves it: absolute, with every link, "." and ".."
 // followed and doubled separators gone, so that every spelling of one folder gives one text;

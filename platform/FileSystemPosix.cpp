@@ -174,7 +174,7 @@ PathKind Lookup(const std::string& path)
     return StatOf(path, st, false) ? KindOf(st) : PathKind::Missing;
 }
 
-PathKind LookupOwnFolder(const std::string& path)
+PathKind LookupOwnFolder(const std::string& path, std::string* disk)
 {
     detail::CountOperation("look for", path);
     std::string text = path;
@@ -185,8 +185,11 @@ PathKind LookupOwnFolder(const std::string& path)
         return PathKind::Missing;
     struct stat st {};
     if (::lstat(text.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
+        if (S_ISDIR(st.st_mode)) {
             posix::TakeAsOwnFolder(text);
+            if (disk)
+                *disk = std::to_string(static_cast<unsigned long long>(st.st_dev));
+        }
         return KindOf(st);
     }
     if (!IsAbsence(errno))
@@ -202,7 +205,7 @@ PathKind LookupOwnFolder(const std::string& path)
     return PathKind::Missing;
 }
 
-std::string FolderIdentity(const std::string& path)
+std::string FolderIdentity(const std::string& path, std::string* disk)
 {
     detail::CountOperation("look for", path);
     const auto notFolder = [&](const char* why) { return TesseraError(ErrorKind::PathNotFound, "Cannot reach the folder " + path + ": " + why, path); };
@@ -215,8 +218,10 @@ std::string FolderIdentity(const std::string& path)
         throw notFolder("path not found");
     if (!S_ISDIR(sx.stx_mode))
         throw notFolder("it is not a folder");
-    std::string identity = "dev " + std::to_string(static_cast<unsigned long long>(makedev(sx.stx_dev_major, sx.stx_dev_minor))) + " inode "
-        + std::to_string(static_cast<unsigned long long>(sx.stx_ino));
+    const std::string device = std::to_string(static_cast<unsigned long long>(makedev(sx.stx_dev_major, sx.stx_dev_minor)));
+    if (disk)
+        *disk = device;
+    std::string identity = "dev " + device + " inode " + std::to_string(static_cast<unsigned long long>(sx.stx_ino));
     if (sx.stx_mask & STATX_BTIME)
         identity += " born " + std::to_string(sx.stx_btime.tv_sec) + "." + std::to_string(sx.stx_btime.tv_nsec);
     return identity;
@@ -226,6 +231,8 @@ std::string FolderIdentity(const std::string& path)
         throw notFolder("path not found");
     if (!S_ISDIR(st.st_mode))
         throw notFolder("it is not a folder");
+    if (disk)
+        *disk = std::to_string(static_cast<unsigned long long>(st.st_dev));
     return "dev " + std::to_string(static_cast<unsigned long long>(st.st_dev)) + " inode " + std::to_string(static_cast<unsigned long long>(st.st_ino));
 #endif
 }

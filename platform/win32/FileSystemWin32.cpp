@@ -140,6 +140,15 @@ DWORD Chunk(std::size_t left) { return static_cast<DWORD>(std::min<std::size_t>(
 // pieces of 256 KB, so smaller writes cost it little.
 DWORD WritePiece(std::size_t left) { return static_cast<DWORD>(std::min<std::size_t>(left, std::size_t{256} << 10)); }
 
+// The volume that holds path, as DiskOf names it; not counted.
+std::string VolumeOf(const std::string& path)
+{
+    wchar_t volume[MAX_PATH + 1] = {};
+    if (!::GetVolumePathNameW(Wide(path).c_str(), volume, MAX_PATH + 1))
+        ThrowLastError("find the disk of", path);
+    return LowerAscii(Narrow(volume));
+}
+
 } // namespace
 
 // Windows finds a name in any letter case by itself; the last component is spelled as on disk,
@@ -185,7 +194,13 @@ PathKind Lookup(const std::string& path)
 }
 
 // Windows finds every spelling of a name by itself: nothing is saved by knowing a folder as ours.
-PathKind LookupOwnFolder(const std::string& path) { return Lookup(path); }
+PathKind LookupOwnFolder(const std::string& path, std::string* disk)
+{
+    const PathKind kind = Lookup(path);
+    if (disk && kind == PathKind::Folder)
+        *disk = VolumeOf(path);
+    return kind;
+}
 
 namespace {
 
@@ -224,9 +239,11 @@ BY_HANDLE_FILE_INFORMATION FolderInfo(const std::string& path, std::wstring* fin
 
 } // namespace
 
-std::string FolderIdentity(const std::string& path)
+std::string FolderIdentity(const std::string& path, std::string* disk)
 {
     const BY_HANDLE_FILE_INFORMATION info = FolderInfo(path);
+    if (disk)
+        *disk = VolumeOf(path);
     return "volume " + std::to_string(info.dwVolumeSerialNumber) + " index "
         + std::to_string((static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
 }
@@ -563,10 +580,7 @@ std::optional<std::string> TooLongForTheSystem(const std::string& path)
 std::string DiskOf(const std::string& path)
 {
     detail::CountOperation("find the disk of", path);
-    wchar_t volume[MAX_PATH + 1] = {};
-    if (!::GetVolumePathNameW(Wide(path).c_str(), volume, MAX_PATH + 1))
-        ThrowLastError("find the disk of", path);
-    return LowerAscii(Narrow(volume));
+    return VolumeOf(path);
 }
 
 std::int64_t FreeSpace(const std::string& path)
