@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,14 @@
 namespace tessera::bench {
 
 namespace {
+
+// The TMPDIR this program was started with, under which the Wine server kept running has its
+// socket (Wine looks for it there). The pass in memory sets another: a Wine program started with
+// that finds no server, starts one of its own and counts Wine's start-up after all.
+const std::optional<std::string> kServerTmpdir = [] {
+    const char* tmpdir = std::getenv("TMPDIR");
+    return tmpdir ? std::optional<std::string>(tmpdir) : std::nullopt;
+}();
 
 // A Unix path as Wine's drive Z: shows it.
 std::string OnDriveZ(std::string path)
@@ -39,6 +48,10 @@ std::pair<int, double> RunTimed(const std::vector<std::string>& arguments)
     if (child == 0) {
         // No window of Wine's own on the benchmark's display.
         ::unsetenv("DISPLAY");
+        if (kServerTmpdir)
+            ::setenv("TMPDIR", kServerTmpdir->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
         const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
         if (null >= 0) {
             ::dup2(null, 0);
