@@ -72,10 +72,14 @@ options=$(window_shot "Options" "$shots/options-again.png")
 xdotool key --window "$options" Return
 window_shot "Error" "$shots/no-gta3.png" >/dev/null
 # The message has shown what it had to; the program is ended below, so its window needs no key
-# (Wine may already have replaced the window found, and a key sent to it fails).
+# (Wine may already have replaced the window found, and a key sent to it fails). Killing wine's
+# launcher leaves the program itself running with its box; it is ended with every program of
+# this prefix, or the next start found it still there and its main window never came.
 kill "$pid" 2>/dev/null || true
 wait "$pid" 2>/dev/null || true
 pid=""
+wineserver -k
+wineserver -w
 
 # A stored game folder and a package given as the argument: the main window comes up directly
 # with the package chosen; Enter installs it.
