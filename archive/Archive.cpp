@@ -95,6 +95,17 @@ RecordBytes EncodeRecord(const DirRecord& record)
     return b;
 }
 
+std::vector<std::byte> EncodeRecords(std::span<const DirRecord> records)
+{
+    std::vector<std::byte> bytes;
+    bytes.reserve(records.size() * kRecordSize);
+    for (const DirRecord& record : records) {
+        const RecordBytes encoded = EncodeRecord(record);
+        bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+    }
+    return bytes;
+}
+
 DirRecord DecodeRecord(std::span<const std::byte> bytes)
 {
     RecordBytes full{};

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace tessera {
 
@@ -31,6 +32,8 @@ using RecordBytes = std::array<std::byte, kRecordSize>;
 static_assert(sizeof(RecordBytes) == kRecordSize);
 
 RecordBytes EncodeRecord(const DirRecord& record);
+// A whole directory's bytes: its records one after the other.
+std::vector<std::byte> EncodeRecords(std::span<const DirRecord> records);
 DirRecord DecodeRecord(std::span<const std::byte> bytes);   // missing bytes read as 0
 
 // The record bytes with lOffset (blocks) replaced; size and name bytes untouched.

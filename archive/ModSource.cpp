@@ -485,14 +485,8 @@ void WriteModPackage(const ModListing& listing, const std::string& base, const s
         }
         zpk.Flush();
         zpk.Close();
-        std::vector<std::byte> directory;
-        directory.reserve(records.size() * kRecordSize);
-        for (const DirRecord& r : records) {
-            const RecordBytes encoded = EncodeRecord(r);
-            directory.insert(directory.end(), encoded.begin(), encoded.end());
-        }
         fs::File dir(dirNew, fs::OpenMode::Replace);
-        dir.WriteAt(0, directory);
+        dir.WriteAt(0, EncodeRecords(records));
         dir.Flush();
         dir.Close();
     } catch (...) {

@@ -529,13 +529,7 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                 if (op.kind != JournalOp::Kind::Archive)
                     continue;
                 archive.HoldArchive(op.path);
-                std::vector<std::byte> dir;
-                dir.reserve(archive.Records().size() * kRecordSize);
-                for (const DirRecord& record : archive.Records()) {
-                    const RecordBytes bytes = EncodeRecord(record);
-                    dir.insert(dir.end(), bytes.begin(), bytes.end());
-                }
-                hashes.archives[op.path] = {archive.HeldImgLength(), std::move(dir)};
+                hashes.archives[op.path] = {archive.HeldImgLength(), EncodeRecords(archive.Records())};
             }
             // The record is written before the commit mark and counts only with it.
             std::vector<RefusedFile> refused;
@@ -543,9 +537,9 @@ InstallOutcome InstallPackage(const std::string& packagePath, modMain& settings,
                 if (f.kind == PlannedFile::Kind::Refused)
                     refused.push_back({f.name, f.reason});
             std::vector<std::string> recordFiles;
-            pendingRecord = WritePendingRecord(HistoryFolderOfJournal(journalPath), journal, packagePath, options.sourceName, refused, hashes,
+            pendingRecord = WritePendingRecord(historyFolder, journal, packagePath, options.sourceName, refused, hashes,
                                                recordFiles, &historySeen);
-            FlushChanges(journal, archive, std::move(recordFiles), HistoryFolderOfJournal(journalPath));
+            FlushChanges(journal, archive, std::move(recordFiles), historyFolder);
             // Flushing a large install takes a while: until the mark, a stop still rolls it back.
             StopIfAsked(sink);
             journalFile->MarkCommitted();
